@@ -1,0 +1,123 @@
+#pragma once
+
+#include "logsettings.h"
+#include "records.h"
+
+#include <QElapsedTimer>
+#include <QMainWindow>
+#include <QSerialPort>
+#include <QTime>
+
+#include <memory>
+
+class QAction;
+class QComboBox;
+class QLabel;
+class QSpinBox;
+class QTimer;
+class DeviceLink;
+class DialogSettingsLog;
+class MainWindowForm;
+
+// Operation of the next poll tick.
+enum PollState : qint32 {
+    Monitor = 0,
+    ApplySetpoints = 1,
+    SwitchOutput = 2,
+    CalibrationRead = 3,
+    CalibrationWrite = 4,
+    UserParamsRead = 5,
+    UserParamsWrite = 6,
+};
+
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(QWidget *parent = nullptr);
+    ~MainWindow() override;
+
+    static QString FormatDigits(qint32 value, qint32 pointIndex);
+
+private slots:
+    void OpenPort();
+    void ClosePort();
+    void TimeOut();
+    void ApplyParam();
+    void OnOff();
+    void ReadParam();
+    void WriteParam();
+    void ReadUserParam();
+    void WriteUserParam();
+    void StartLog();
+    void StopLog();
+    void ClearLog();
+    void SaveAsFile();
+    void About();
+
+private:
+    void BuildToolBar();
+    void ConnectSignals();
+    void SetConnectedLook(bool connected);
+    void RequestOperation(PollState state);
+    void PortErrorOccurred(QSerialPort::SerialPortError error);
+    void PortLost();
+
+    void LoadSetpoints();
+    bool ShowStatus();
+    bool ShowMeasurements();
+    LinkResult SendSetpoints();
+    LinkResult SendOutputSwitch();
+    void ApplyWriteRule(LinkResult result);
+    void ShowWriteFailure();
+    void ShowReadFailure();
+
+    void LoadCalibration();
+    void StoreCalibration();
+    void LoadUserParams();
+    void StoreUserParams();
+
+    void LogStep();
+    void AppendLogLine();
+
+    MainWindowForm *form = nullptr;
+    QLabel *portLabel = nullptr;
+    QLabel *slaveLabel = nullptr;
+    QComboBox *portBox = nullptr;
+    QSpinBox *slaveBox = nullptr;
+    QAction *connectAction = nullptr;
+    QAction *disconnectAction = nullptr;
+    QAction *aboutAction = nullptr;
+    QSerialPort *port = nullptr;
+    std::unique_ptr<DeviceLink> link;
+    CalibrationRecord calibration;
+    StatusRecord status;
+    MeasurementRecord measurement;
+    UserParamRecord userParams;
+    std::unique_ptr<QTimer> pollTimer;
+    DialogSettingsLog *settingsDialog = nullptr;
+    PollState pollState = Monitor;
+    bool readToggle = false;
+    qint32 retryCount = 0;
+    bool logActive = false;
+    quint8 slaveAddress = 0;
+    // Log clocks: durations are held as times of day counted from midnight, so
+    // they wrap at 24 hours like the stamps that show them.
+    std::unique_ptr<QTime> periodElapsed;
+    std::unique_ptr<QTime> logElapsed;
+    std::unique_ptr<QTime> tickTime;      // clock time at which the latest tick began
+    std::unique_ptr<QTime> logStartTime;  // clock time at which recording started
+    LogSettings logSettings;
+
+    bool statusFresh = false;
+    bool measureFresh = false;
+    // Counts request clicks, so that a tick's operation that finishes after a
+    // new click does not drop it by returning to Monitor.
+    quint32 requestSerial = 0;
+    // Whether the port was lost while a wait was running; the loss is handled
+    // once, outside the serial port's own signal.
+    bool portLossPending = false;
+    QElapsedTimer tickClock;  // time since the latest tick began
+    QElapsedTimer logClock;   // monotonic time since recording started
+};

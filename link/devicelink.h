@@ -1,0 +1,72 @@
+#pragma once
+
+#include "linkresult.h"
+#include "records.h"
+
+#include <QByteArray>
+#include <QTextStream>
+#include <QtGlobal>
+
+class QSerialPort;
+
+// The supply's protocol engine: frames requests onto the serial port, gathers
+// and judges replies, and decodes them into records. It never opens, closes or
+// configures the port, and it does not own it.
+class DeviceLink
+{
+public:
+    DeviceLink();
+
+    void SetPort(QSerialPort *port);
+
+    // Codec.
+    void PortWrite(const char *chars, int count);
+    void PutHexByte(quint8 byte);
+    void SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload, int length);
+    static quint16 CrcStep(quint16 crc, quint8 byte);
+    static bool HexPairToByte(char first, char second, quint8 *byte);
+    // Number of bytes decoded into out, or -1 when the line does not decode.
+    static int DecodeLine(const QByteArray &line, QByteArray &out);
+    // Whole frame text for the given header and payload bytes: start character,
+    // hex digits, CRC high byte first, terminator. For the supply's side and tests.
+    static QByteArray EncodeFrame(const QByteArray &bytes);
+
+    // Transactions.
+    LinkResult WriteTransaction(quint8 address, quint8 command, const quint8 *payload, int length,
+                                quint8 timeoutMs, quint8 access);
+    LinkResult ReadTransaction(QByteArray &out, quint8 &count, quint8 address, quint8 command,
+                               quint8 minLength, quint8 timeoutMs, quint8 access);
+    bool GetLine(QByteArray &line, quint8 timeoutMs);
+    bool ReadLinePart(QByteArray &line);
+
+    // Commands.
+    LinkResult GetStatus(quint8 address, StatusRecord &record);
+    LinkResult GetMeasurements(quint8 address, MeasurementRecord &record);
+    LinkResult GetSetpoints(quint8 address, SetpointRecord &record);
+    LinkResult SetSetpoints(quint8 address, int millivolts, int milliamperes);
+    LinkResult SetOutput(quint8 address, int value);
+    LinkResult GetCalibration(quint8 address, CalibrationRecord &record, quint8 access);
+    LinkResult SetCalibration(quint8 address, const CalibrationRecord &values, quint8 access);
+    LinkResult GetUserParams(quint8 address, UserParamRecord &record, quint8 access);
+    LinkResult SetUserParams(quint8 address, const UserParamRecord &values, quint8 access);
+    LinkResult GetUserParamsShort(quint8 address, UserParamShortRecord &record, quint8 access);
+
+    static constexpr char HexAlphabet[] = "0123456789ABCDEF";
+    static constexpr char StartChar = '#';
+    static constexpr char Terminator = '\r';
+    static constexpr quint8 MasterAddress = 0x80;
+    static constexpr quint8 TimeoutMs = 200;
+    static constexpr int ReadChunk = 100;
+
+private:
+    // Reads a reply and checks it is long enough for its record's layout.
+    LinkResult ReadRecord(QByteArray &reply, quint8 address, quint8 command, quint8 minLength,
+                          quint8 fullLength, quint8 access);
+    void DiscardInput();
+    void WaitForInput();
+    void Trace(const QByteArray &bytes);
+    void TraceLineEnd();
+
+    QSerialPort *port = nullptr;
+    QTextStream trace;
+};

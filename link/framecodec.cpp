@@ -1,0 +1,129 @@
+#include "commandset.h"
+#include "devicelink.h"
+
+#include <QSerialPort>
+
+#include <cstdio>
+#include <cstring>
+
+DeviceLink::DeviceLink()
+    : trace(stdout, QIODevice::WriteOnly)
+{
+    trace.setCodec("ISO-8859-1");
+}
+
+void DeviceLink::SetPort(QSerialPort *serialPort)
+{
+    port = serialPort;
+}
+
+void DeviceLink::PortWrite(const char *chars, int count)
+{
+    if (!port || !port->isOpen())
+        return;
+    port->waitForBytesWritten(200);
+    port->write(chars, count);
+    port->waitForBytesWritten(200);
+}
+
+void DeviceLink::PutHexByte(quint8 byte)
+{
+    const char pair[2] = {HexAlphabet[byte >> 4], HexAlphabet[byte & 0x0F]};
+    PortWrite(pair, 2);
+}
+
+void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload,
+                           int length)
+{
+    // Whatever the port still holds belongs to an earlier transaction (a reply
+    // that came after its time-out); left there it would be taken as this
+    // request's reply.
+    DiscardInput();
+
+    PortWrite(&StartChar, 1);
+    quint16 crc = 0xFFFF;
+    const quint8 header[4] = {address, MasterAddress, command, access};
+    for (quint8 byte : header) {
+        PutHexByte(byte);
+        crc = CrcStep(crc, byte);
+    }
+    for (int i = 0; i < length; ++i) {
+        PutHexByte(payload[i]);
+        crc = CrcStep(crc, payload[i]);
+    }
+    PutHexByte(quint8(crc >> 8));
+    PutHexByte(quint8(crc & 0xFF));
+    PortWrite(&Terminator, 1);
+}
+
+void DeviceLink::DiscardInput()
+{
+    if (!port || !port->isOpen())
+        return;
+    port->clear(QSerialPort::Input);
+    port->readAll();
+}
+
+quint16 DeviceLink::CrcStep(quint16 crc, quint8 byte)
+{
+    crc ^= quint16(byte << 8);
+    for (int bit = 0; bit < 8; ++bit)
+        crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    return crc;
+}
+
+bool DeviceLink::HexPairToByte(char first, char second, quint8 *byte)
+{
+    // The terminator and NUL must not match: strchr would find the string's end.
+    if (first == '\0' || second == '\0')
+        return false;
+    const char *high = std::strchr(HexAlphabet, first);
+    const char *low = std::strchr(HexAlphabet, second);
+    if (!high || !low)
+        return false;
+    *byte = quint8(((high - HexAlphabet) << 4) | (low - HexAlphabet));
+    return true;
+}
+
+int DeviceLink::DecodeLine(const QByteArray &line, QByteArray &out)
+{
+    const int start = line.indexOf(StartChar);
+    if (start < 0)
+        return -1;
+    const int end = line.indexOf(Terminator, start + 1);
+    out.clear();
+    if (end < 0 || end == start + 1)
+        return 0;
+    const int bodyChars = end - start - 1;
+    // No frame of the command set is longer; a longer body is not a reply.
+    if (bodyChars > 2 * CommandSet::MaxFrameBytes)
+        return -1;
+    for (int i = start + 1; i < end; i += 2) {
+        quint8 byte = 0;
+        // An odd body makes the last pair take the terminator, which fails.
+        if (!HexPairToByte(line.at(i), line.at(i + 1), &byte))
+            return -1;
+        out.append(char(byte));
+    }
+    return out.size();
+}
+
+QByteArray DeviceLink::EncodeFrame(const QByteArray &bytes)
+{
+    QByteArray text;
+    text.reserve(2 + 2 * (bytes.size() + 2));
+    text.append(StartChar);
+    quint16 crc = 0xFFFF;
+    auto put = [&text](quint8 byte) {
+        text.append(HexAlphabet[byte >> 4]);
+        text.append(HexAlphabet[byte & 0x0F]);
+    };
+    for (char c : bytes) {
+        put(quint8(c));
+        crc = CrcStep(crc, quint8(c));
+    }
+    put(quint8(crc >> 8));
+    put(quint8(crc & 0xFF));
+    text.append(Terminator);
+    return text;
+}

@@ -1,0 +1,8 @@
+#pragma once
+
+// Outcome of one transaction with the supply.
+enum LinkResult : int {
+    NoReply = 1,   // no complete line before the time-out
+    GoodReply = 2,
+    BadReply = 3,  // a line arrived but was rejected
+};

@@ -1,0 +1,133 @@
+#include "commandset.h"
+#include "devicelink.h"
+#include "testmain.h"
+
+class FrameCodecTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void crcCheckValue()
+    {
+        quint16 crc = 0xFFFF;
+        for (char c : QByteArray("123456789"))
+            crc = DeviceLink::CrcStep(crc, quint8(c));
+        QCOMPARE(crc, quint16(0x29B1));
+    }
+
+    void goldenFrames_data()
+    {
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<QByteArray>("text");
+        QTest::newRow("status read at 1") << QByteArray::fromHex("01800101") << QByteArray("#01800101EA3E\r");
+        QTest::newRow("output on at 1") << QByteArray::fromHex("018007119A1B")
+                                        << QByteArray("#018007119A1B1864\r");
+        QTest::newRow("set-points 12.34 V 1.5 A at 1")
+            << QByteArray::fromHex("018003113430DC05") << QByteArray("#018003113430DC059EAD\r");
+        QTest::newRow("bytes below 0x10 keep their zero")
+            << QByteArray::fromHex("00800101") << DeviceLink::EncodeFrame(QByteArray::fromHex("00800101"));
+    }
+
+    void goldenFrames()
+    {
+        QFETCH(QByteArray, bytes);
+        QFETCH(QByteArray, text);
+        const QByteArray encoded = DeviceLink::EncodeFrame(bytes);
+        QCOMPARE(encoded, text);
+        QCOMPARE(encoded.size(), 2 + 2 * (bytes.size() + 2));
+        for (int i = 1; i < encoded.size() - 1; ++i)
+            QVERIFY2(QByteArray("0123456789ABCDEF").contains(encoded.at(i)), encoded.constData());
+
+        QByteArray decoded;
+        QCOMPARE(DeviceLink::DecodeLine(encoded, decoded), bytes.size() + 2);
+        QCOMPARE(decoded.left(bytes.size()), bytes);
+    }
+
+    void crcOfWholeFrameIsZeroAndCatchesEveryBitFlip()
+    {
+        QByteArray frame;
+        QCOMPARE(DeviceLink::DecodeLine("#018007119A1B1864\r", frame), 8);
+        auto crcOf = [](const QByteArray &bytes) {
+            quint16 crc = 0xFFFF;
+            for (char c : bytes)
+                crc = DeviceLink::CrcStep(crc, quint8(c));
+            return crc;
+        };
+        QCOMPARE(crcOf(frame), quint16(0));
+        for (int i = 0; i < frame.size() * 8; ++i) {
+            QByteArray flipped = frame;
+            flipped[i / 8] = char(flipped.at(i / 8) ^ (1 << (i % 8)));
+            QVERIFY2(crcOf(flipped) != 0, qPrintable(QString::number(i)));
+        }
+    }
+
+    void hexPairs_data()
+    {
+        QTest::addColumn<char>("first");
+        QTest::addColumn<char>("second");
+        QTest::addColumn<int>("expected");  // -1: invalid
+        QTest::newRow("00") << '0' << '0' << 0x00;
+        QTest::newRow("9A") << '9' << 'A' << 0x9A;
+        QTest::newRow("FF") << 'F' << 'F' << 0xFF;
+        QTest::newRow("lowercase") << 'f' << 'f' << -1;
+        QTest::newRow("terminator") << 'A' << '\r' << -1;
+        QTest::newRow("NUL") << '\0' << '1' << -1;
+        QTest::newRow("start character") << '#' << '1' << -1;
+        QTest::newRow("G") << '1' << 'G' << -1;
+    }
+
+    void hexPairs()
+    {
+        QFETCH(char, first);
+        QFETCH(char, second);
+        QFETCH(int, expected);
+        quint8 byte = 0x55;
+        const bool ok = DeviceLink::HexPairToByte(first, second, &byte);
+        QCOMPARE(ok, expected >= 0);
+        if (ok)
+            QCOMPARE(int(byte), expected);
+    }
+
+    void decodeLine_data()
+    {
+        QTest::addColumn<QByteArray>("line");
+        QTest::addColumn<int>("result");
+        QTest::addColumn<QByteArray>("out");
+        QTest::newRow("start then terminator") << QByteArray("#\r") << 0 << QByteArray();
+        QTest::newRow("start without terminator") << QByteArray("#0180") << 0 << QByteArray();
+        QTest::newRow("noise around the frame")
+            << QByteArray("xx\x01#0180\rAB#12\r") << 2 << QByteArray::fromHex("0180");
+        QTest::newRow("lowercase digits fail, earlier bytes stay")
+            << QByteArray("#01ab\r") << -1 << QByteArray::fromHex("01");
+        QTest::newRow("odd length fails") << QByteArray("#01801\r") << -1 << QByteArray::fromHex("0180");
+        QTest::newRow("second start character fails") << QByteArray("#01#180\r") << -1 << QByteArray::fromHex("01");
+        QTest::newRow("longest frame")
+            << QByteArray("#" + QByteArray(2 * CommandSet::MaxFrameBytes, 'A') + "\r")
+            << CommandSet::MaxFrameBytes << QByteArray(CommandSet::MaxFrameBytes, char(0xAA));
+        QTest::newRow("longer than any frame fails")
+            << QByteArray("#" + QByteArray(2 * CommandSet::MaxFrameBytes + 2, 'A') + "\r") << -1 << QByteArray();
+        QTest::newRow("endless digits fail")
+            << QByteArray("#" + QByteArray(4000, '1') + "\r") << -1 << QByteArray();
+    }
+
+    void decodeLine()
+    {
+        QFETCH(QByteArray, line);
+        QFETCH(int, result);
+        QFETCH(QByteArray, out);
+        QByteArray decoded("stale");
+        QCOMPARE(DeviceLink::DecodeLine(line, decoded), result);
+        QCOMPARE(decoded, out);
+        QVERIFY(decoded.size() <= CommandSet::MaxFrameBytes);
+    }
+
+    void decodeWithoutStartLeavesOutput()
+    {
+        QByteArray out("kept");
+        QCOMPARE(DeviceLink::DecodeLine("0180\r", out), -1);
+        QCOMPARE(out, QByteArray("kept"));
+    }
+};
+
+PANEL_TEST_MAIN(FrameCodecTest)
+#include "tst_framecodec.moc"

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QtTest>
+
+// Points the settings store and the home directory at a temporary directory
+// before the application object exists, so that no test touches a real user's
+// files, and selects the offscreen platform when none was chosen.
+class IsolatedEnvironment
+{
+public:
+    IsolatedEnvironment()
+    {
+        const QByteArray path = root.path().toLocal8Bit();
+        qputenv("XDG_CONFIG_HOME", path + "/config");
+        qputenv("HOME", path + "/home");
+        QDir().mkpath(root.path() + "/config");
+        QDir().mkpath(root.path() + "/home");
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QString path() const { return root.path(); }
+
+private:
+    QTemporaryDir root;
+};
+
+#define PANEL_TEST_MAIN(TestClass)                 \
+    int main(int argc, char **argv)                \
+    {                                              \
+        IsolatedEnvironment isolated;              \
+        QApplication app(argc, argv);              \
+        TestClass test;                            \
+        return QTest::qExec(&test, argc, argv);    \
+    }
