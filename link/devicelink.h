@@ -63,6 +63,7 @@ private:
     LinkResult ReadRecord(QByteArray &reply, quint8 address, quint8 command, quint8 minLength,
                           quint8 fullLength, quint8 access);
     void DiscardInput();
+    void DrainOutput(int timeoutMs);
     void WaitForInput();
     void Trace(const QByteArray &bytes);
     void TraceLineEnd();

@@ -1,6 +1,7 @@
 #include "commandset.h"
 #include "devicelink.h"
 
+#include <QElapsedTimer>
 #include <QSerialPort>
 
 #include <cstdio>
@@ -21,9 +22,26 @@ void DeviceLink::PortWrite(const char *chars, int count)
 {
     if (!port || !port->isOpen())
         return;
-    port->waitForBytesWritten(200);
+    DrainOutput(200);
     port->write(chars, count);
-    port->waitForBytesWritten(200);
+    DrainOutput(200);
+}
+
+void DeviceLink::DrainOutput(int timeoutMs)
+{
+    // QSerialPort::waitForBytesWritten() goes on waiting for input after the
+    // bytes are out, so it would hold every piece of a request for the whole
+    // wait. Flushing hands the bytes to the driver at once; the blocking wait
+    // is only for a driver that does not take them all.
+    QElapsedTimer timer;
+    timer.start();
+    while (port->bytesToWrite() > 0) {
+        port->flush();
+        const qint64 left = timeoutMs - timer.elapsed();
+        if (port->bytesToWrite() == 0 || left <= 0)
+            break;
+        port->waitForBytesWritten(int(left));
+    }
 }
 
 void DeviceLink::PutHexByte(quint8 byte)

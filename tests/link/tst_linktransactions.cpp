@@ -1,0 +1,219 @@
+#include "commandset.h"
+#include "linkfixture.h"
+#include "testmain.h"
+
+#include <QElapsedTimer>
+
+using namespace CommandSet;
+
+namespace {
+
+const QByteArray StatusData = QByteArray::fromHex("D204370200000101");
+
+}  // namespace
+
+class LinkTransactionsTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void cleanReadHasExactTraceAndRequest()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
+        f.supply->queueRawReply({reply});
+        QByteArray out;
+        quint8 count = 0;
+        LinkResult result = NoReply;
+        const QByteArray trace = CaptureTrace([&] {
+            result = f.link.ReadTransaction(out, count, 1, Status, StatusReply.min, 200, AccessRead);
+        });
+        QCOMPARE(result, GoodReply);
+        QCOMPARE(int(count), 14);
+        QCOMPARE(out, QByteArray::fromHex("80010101") + StatusData + out.right(2));
+        QCOMPARE(trace, "Call GetLine\n" + reply + "line=" + reply + "\n\nLineCode = " + reply + "\n");
+        QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#01800101EA3E\r"});
+    }
+
+    void replyInPiecesIsJoined()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
+        const QByteArray first = "noise" + reply.left(7);
+        f.supply->queueRawReply({first, reply.mid(7, 10), reply.mid(17)}, 15);
+        StatusRecord record;
+        LinkResult result = NoReply;
+        const QByteArray trace = CaptureTrace([&] { result = f.link.GetStatus(1, record); });
+        QCOMPARE(result, GoodReply);
+        QCOMPARE(record.Voltage, 1234);
+        QVERIFY2(trace.contains(first + "line=" + reply.left(7) + "\n"), trace.constData());
+        QVERIFY2(trace.contains(reply.mid(7, 10) + "line+" + reply.mid(7, 10) + "\n"), trace.constData());
+        // Passes that find nothing new while a line is held say so.
+        QVERIFY2(trace.contains("line+\n"), trace.constData());
+        QVERIFY(trace.endsWith("LineCode = " + reply + "\n"));
+    }
+
+    void twoFramesInOneReadTakeTheFirst()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        const QByteArray second = LinkFixture::Reply(Status, AccessRead, QByteArray(8, char(0x11)));
+        f.supply->queueRawReply({"\x02xx" + LinkFixture::Reply(Status, AccessRead, StatusData) + second});
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), GoodReply);
+        QCOMPARE(record.Voltage, 1234);
+        QCOMPARE(record.Current, 567);
+    }
+
+    void silenceIsNoReplyAfterTheTimeOut()
+    {
+        VirtualSupply::Options options;
+        options.silent = true;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        StatusRecord record;
+        record.Voltage = 77;
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QVERIFY(timer.elapsed() >= 200);
+        QVERIFY(timer.elapsed() < 400);
+        QCOMPARE(record.Voltage, 77);
+    }
+
+    void closedPortTracesOnlyTheCall()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        f.port.close();
+        QByteArray out;
+        quint8 count = 0;
+        LinkResult result = GoodReply;
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray trace = CaptureTrace([&] {
+            result = f.link.ReadTransaction(out, count, 1, Status, StatusReply.min, 200, AccessRead);
+        });
+        QCOMPARE(result, NoReply);
+        QVERIFY(timer.elapsed() >= 200);
+        QCOMPARE(trace, QByteArray("Call GetLine\n"));
+    }
+
+    void rejectedReadReplies_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QByteArray>("traceEnd");
+        const QByteArray good = LinkFixture::Reply(Status, AccessRead, StatusData);
+        QByteArray badCrc = good;
+        badCrc[badCrc.size() - 2] = badCrc.at(badCrc.size() - 2) == '0' ? '1' : '0';
+        QTest::newRow("undecodable") << QByteArray("#0180ZZ\r") << QByteArray("Error crc\n");
+        QTest::newRow("one byte below the minimum")
+            << LinkFixture::Reply(Status, AccessRead, StatusData.left(4)) << QByteArray("Error linesize\n10 11");
+        QTest::newRow("wrong crc") << badCrc << QByteArray("Error crc\n");
+        QTest::newRow("addressed to 1") << LinkFixture::Reply(Status, AccessRead, StatusData, 0x01)
+                                        << QByteArray("Error Id\n1");
+        QTest::newRow("addressed to 0xFF") << LinkFixture::Reply(Status, AccessRead, StatusData, 0xFF)
+                                           << QByteArray("Error Id\n-1");
+        QTest::newRow("empty frame") << QByteArray("#\r") << QByteArray("Error linesize\n0 11");
+    }
+
+    void rejectedReadReplies()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QByteArray, traceEnd);
+        LinkFixture f;
+        QVERIFY(f.opened);
+        f.supply->queueRawReply({reply});
+        QByteArray out;
+        quint8 count = 0;
+        LinkResult result = NoReply;
+        const QByteArray trace = CaptureTrace([&] {
+            result = f.link.ReadTransaction(out, count, 1, Status, StatusReply.min, 200, AccessRead);
+        });
+        QCOMPARE(result, BadReply);
+        QVERIFY2(trace.endsWith("LineCode = " + reply + "\n" + traceEnd), trace.constData());
+    }
+
+    void writeReplyIsJudgedByItsAccessByte_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<int>("result");
+        const QByteArray ack = LinkFixture::Reply(Output, AccessAccepted, {});
+        QByteArray ackBadCrc = ack;
+        ackBadCrc[ackBadCrc.size() - 2] = ackBadCrc.at(ackBadCrc.size() - 2) == 'A' ? 'B' : 'A';
+        QTest::newRow("acknowledged") << ack << int(GoodReply);
+        QTest::newRow("acknowledged, wrong crc") << ackBadCrc << int(GoodReply);
+        QTest::newRow("refused") << LinkFixture::Reply(Output, 0x1E, {}) << int(BadReply);
+        QTest::newRow("too short for an access byte") << QByteArray("#80010\r") << int(BadReply);
+    }
+
+    void writeReplyIsJudgedByItsAccessByte()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(int, result);
+        LinkFixture f;
+        QVERIFY(f.opened);
+        f.supply->queueRawReply({reply});
+        QCOMPARE(int(f.link.SetOutput(1, OutputOnValue)), result);
+        QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#018007119A1B1864\r"});
+    }
+
+    // A reply that comes after its transaction gave up must not be taken as
+    // the reply to the next request.
+    void lateReplyIsNotTakenByTheNextRequest()
+    {
+        VirtualSupply::Options options;
+        options.late = 1.0;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QTRY_VERIFY(f.port.bytesAvailable() > 0 || f.port.waitForReadyRead(5));
+
+        options.late = 0;
+        options.silent = true;
+        f.supply->setOptions(options);
+        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QCOMPARE(record.Voltage, 0);
+        QCOMPARE(record.CvFlag, 0);
+    }
+
+    void endlessInputIsBounded()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        const QByteArray junk = "#" + QByteArray(3000, '7');
+        const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
+        f.supply->queueRawReply({junk, reply}, 30);
+        QByteArray line;
+        f.link.SendFrame(1, Status, AccessRead, nullptr, 0);
+        bool complete = false;
+        CaptureTrace([&] { complete = f.link.GetLine(line, 200); });
+        QVERIFY(complete);
+        QCOMPARE(line.left(reply.size()), reply);
+        QVERIFY(line.size() <= MaxLineChars + DeviceLink::ReadChunk);
+
+        f.supply->queueRawReply({junk + "\r"});
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+    }
+
+    void shortReplyLeavesRecordUnchanged()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        // Passes the minimum of 11 bytes but lacks the flags of the full 14.
+        f.supply->queueRawReply({LinkFixture::Reply(Status, AccessRead, StatusData.left(5))});
+        StatusRecord record;
+        record.OutputOn = 1;
+        record.Voltage = 9;
+        QCOMPARE(f.link.GetStatus(1, record), BadReply);
+        QCOMPARE(record.OutputOn, 1);
+        QCOMPARE(record.Voltage, 9);
+    }
+};
+
+PANEL_TEST_MAIN(LinkTransactionsTest)
+#include "tst_linktransactions.moc"
