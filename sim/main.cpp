@@ -1,0 +1,146 @@
+// virtual-supply: a power supply on a pseudo-terminal, for working with the
+// control panel without hardware. Prints the terminal's path as the first line
+// of the standard output and serves until SIGINT or SIGTERM.
+
+#include "terminationsignals.h"
+#include "virtualsupply.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+#include <cstdio>
+
+namespace {
+
+struct ParsedOptions {
+    VirtualSupply::Options supply;
+    QString linkPath;
+    QString error;
+};
+
+bool parseProbability(const QCommandLineParser &parser, const QString &name, double *out,
+                      QString *error)
+{
+    if (!parser.isSet(name))
+        return true;
+    bool ok = false;
+    const double value = parser.value(name).toDouble(&ok);
+    if (!ok || value < 0.0 || value > 1.0) {
+        *error = QStringLiteral("--%1 wants a probability from 0 to 1, not \"%2\"")
+                     .arg(name, parser.value(name));
+        return false;
+    }
+    *out = value;
+    return true;
+}
+
+ParsedOptions parse(QCommandLineParser &parser, const QCoreApplication &app)
+{
+    parser.setApplicationDescription(QStringLiteral(
+        "A programmable power supply on a pseudo-terminal. The terminal's path (/dev/pts/N) is the "
+        "first line of the standard output; open it as the serial port at 9600 baud, 8N1. "
+        "Serves until SIGINT or SIGTERM."));
+    parser.addHelpOption();
+    parser.addOptions({
+        {QStringLiteral("address"), QStringLiteral("Slave address to answer, 0 to 255 (default 0)."),
+         QStringLiteral("N"), QStringLiteral("0")},
+        {QStringLiteral("link"), QStringLiteral("Also reach the terminal through a symbolic link at PATH, "
+                                                "removed on exit."),
+         QStringLiteral("PATH")},
+        {QStringLiteral("load"), QStringLiteral("Resistive load in ohms; 0 or less is an open circuit "
+                                                "(default 10)."),
+         QStringLiteral("OHMS"), QStringLiteral("10")},
+        {QStringLiteral("pace"), QStringLiteral("Send replies at the speed of a 9600-baud line.")},
+        {QStringLiteral("seed"), QStringLiteral("Seed for the faults and the measurement noise (default 1)."),
+         QStringLiteral("N"), QStringLiteral("1")},
+        {QStringLiteral("drop"), QStringLiteral("Probability that a reply is not sent."), QStringLiteral("P")},
+        {QStringLiteral("corrupt"), QStringLiteral("Probability that a reply's CRC is damaged."),
+         QStringLiteral("P")},
+        {QStringLiteral("split"), QStringLiteral("Probability that a reply comes in 2 to 4 pieces."),
+         QStringLiteral("P")},
+        {QStringLiteral("noise"), QStringLiteral("Probability of junk characters before a reply."),
+         QStringLiteral("P")},
+        {QStringLiteral("late"), QStringLiteral("Probability that a reply comes 210 to 240 ms late."),
+         QStringLiteral("P")},
+        {QStringLiteral("silent"), QStringLiteral("Receive requests but never answer.")},
+        {QStringLiteral("traceable"), QStringLiteral("Fill read replies with serial-numbered, checkable data "
+                                                     "instead of the model's values.")},
+    });
+    parser.process(app);
+
+    ParsedOptions parsed;
+    VirtualSupply::Options &o = parsed.supply;
+    bool ok = false;
+    const uint address = parser.value(QStringLiteral("address")).toUInt(&ok);
+    if (!ok || address > 255) {
+        parsed.error = QStringLiteral("--address wants 0 to 255");
+        return parsed;
+    }
+    o.address = quint8(address);
+    o.loadOhms = parser.value(QStringLiteral("load")).toDouble(&ok);
+    if (!ok) {
+        parsed.error = QStringLiteral("--load wants a number of ohms");
+        return parsed;
+    }
+    o.seed = parser.value(QStringLiteral("seed")).toUInt(&ok);
+    if (!ok) {
+        parsed.error = QStringLiteral("--seed wants a non-negative 32-bit number");
+        return parsed;
+    }
+    o.pace9600 = parser.isSet(QStringLiteral("pace"));
+    o.silent = parser.isSet(QStringLiteral("silent"));
+    o.traceable = parser.isSet(QStringLiteral("traceable"));
+    const bool probabilitiesOk =
+        parseProbability(parser, QStringLiteral("drop"), &o.drop, &parsed.error)
+        && parseProbability(parser, QStringLiteral("corrupt"), &o.corrupt, &parsed.error)
+        && parseProbability(parser, QStringLiteral("split"), &o.split, &parsed.error)
+        && parseProbability(parser, QStringLiteral("noise"), &o.noise, &parsed.error)
+        && parseProbability(parser, QStringLiteral("late"), &o.late, &parsed.error);
+    if (!probabilitiesOk)
+        return parsed;
+    parsed.linkPath = parser.value(QStringLiteral("link"));
+    return parsed;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    // Before anything can start a thread, so that every thread leaves the
+    // two signals to the signalfd.
+    TerminationSignals::block();
+
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("virtual-supply"));
+
+    QCommandLineParser parser;
+    const ParsedOptions parsed = parse(parser, app);
+    if (!parsed.error.isEmpty()) {
+        std::fprintf(stderr, "virtual-supply: %s\n", qPrintable(parsed.error));
+        return 2;
+    }
+
+    TerminationSignals termination;
+    if (!termination.isValid()) {
+        std::fprintf(stderr, "virtual-supply: cannot watch for termination signals\n");
+        return 1;
+    }
+    QObject::connect(&termination, &TerminationSignals::received, &app, &QCoreApplication::quit);
+
+    VirtualSupply supply(parsed.supply);
+    QString error;
+    if (!supply.open(&error)) {
+        std::fprintf(stderr, "virtual-supply: %s\n", qPrintable(error));
+        return 1;
+    }
+    if (!parsed.linkPath.isEmpty() && !supply.makeLink(parsed.linkPath, &error)) {
+        std::fprintf(stderr, "virtual-supply: %s\n", qPrintable(error));
+        return 1;
+    }
+
+    std::printf("%s\n", qPrintable(supply.portPath()));
+    std::fflush(stdout);
+    std::fprintf(stderr, "virtual-supply: serving at address %d\n", int(parsed.supply.address));
+
+    return app.exec();
+}
