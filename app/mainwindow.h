@@ -1,5 +1,6 @@
 #pragma once
 
+#include "linkresult.h"
 #include "logsettings.h"
 #include "records.h"
 
@@ -62,14 +63,13 @@ private:
     void SetConnectedLook(bool connected);
     void RequestOperation(PollState state);
     void PortErrorOccurred(QSerialPort::SerialPortError error);
-    void PortLost();
+    void ShowPortLost();
 
     void LoadSetpoints();
     bool ShowStatus();
     bool ShowMeasurements();
     LinkResult SendSetpoints();
     LinkResult SendOutputSwitch();
-    void ApplyWriteRule(LinkResult result);
     void ShowWriteFailure();
     void ShowReadFailure();
 
@@ -115,9 +115,13 @@ private:
     // Counts request clicks, so that a tick's operation that finishes after a
     // new click does not drop it by returning to Monitor.
     quint32 requestSerial = 0;
-    // Whether the port was lost while a wait was running; the loss is handled
-    // once, outside the serial port's own signal.
-    bool portLossPending = false;
+    // Set when the port's device went away and until the next connect: the
+    // operation that was in flight then fails for that reason, and the operator
+    // is told once, by the loss message.
+    bool portLost = false;
+    // Counts connects and disconnects, so that a connect interrupted by a
+    // disconnect (during its set-point reads) stops where it is.
+    quint32 connectionSerial = 0;
     QElapsedTimer tickClock;  // time since the latest tick began
     QElapsedTimer logClock;   // monotonic time since recording started
 };

@@ -11,7 +11,7 @@ namespace {
 // Longest a wait pass blocks on the port: short enough that the window's
 // events are still handled every few milliseconds, long enough that a silent
 // supply costs almost no processor time.
-constexpr int PassBlockMs = 2;
+constexpr int PassBlockMs = 1;
 
 }  // namespace
 

@@ -260,7 +260,8 @@ void TestMainWindowLayout::integerSpinBoxes_data()
         {"spinBoxNVPstatus", 0, 1, 1, false, true},
         {"spinBoxLifeCounter", 0, 10000, 0, true, true},
         {"spinBoxCurrTrigStat", 0, 1, 0, false, true},
-        {"spinBoxCurrTrigTime", 0, 2000, 20, false, true},
+        // The trigger time travels as one byte, so the box stops at 255.
+        {"spinBoxCurrTrigTime", 0, 255, 20, false, true},
         {"spinBoxAdjStatus", 0, 1, 1, false, true},
         {"spinBoxCurrAdgStatus", 3, 4, 3, false, true},
         {"spinBoxVoltmetrStatus", 0, 1, 0, false, true},

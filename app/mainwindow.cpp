@@ -1,0 +1,157 @@
+#include "mainwindow.h"
+
+#include "devicelink.h"
+#include "dialogsettingslog.h"
+#include "mainwindowform.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QSerialPortInfo>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolBar>
+
+namespace {
+
+const char LedOnRed[] = ":/new/prefix1/rec/LED_ON_RED.png";
+const char LedOnGreen[] = ":/new/prefix1/rec/LED_ON_GREEN.png";
+
+void MakeToolBarLabel(QLabel *label, int minimumWidth)
+{
+    label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    QFont font = label->font();
+    font.setWeight(75);
+    label->setFont(font);
+    label->setMinimumWidth(minimumWidth);
+}
+
+}  // namespace
+
+MainWindow::MainWindow(QWidget *parent)
+    : QMainWindow(parent)
+{
+    form = new MainWindowForm;
+    form->setup(this);
+    port = new QSerialPort(this);
+    portLabel = new QLabel(tr("  Номер\n  порта"));
+    portBox = new QComboBox;
+    link = std::make_unique<DeviceLink>();
+    link->SetPort(port);
+    settingsDialog = new DialogSettingsLog(this);
+    pollTimer = std::make_unique<QTimer>();
+    pollTimer->setInterval(250);
+    pollTimer->setSingleShot(false);
+
+    periodElapsed = std::make_unique<QTime>();
+    logElapsed = std::make_unique<QTime>();
+    tickTime = std::make_unique<QTime>(QTime::currentTime());
+    logStartTime = std::make_unique<QTime>();
+    tickClock.start();
+
+    // Typing is allowed too, for ports the system does not list (a virtual
+    // port, a stable /dev/serial/by-id name); connecting uses the text.
+    portBox->setEditable(true);
+    const auto ports = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : ports)
+        portBox->addItem(info.portName());
+
+    slaveLabel = new QLabel(tr("Id slave"));
+    slaveBox = new QSpinBox;
+    slaveBox->setMaximum(255);
+    slaveBox->setMinimum(0);
+
+    MakeToolBarLabel(portLabel, 60);
+    MakeToolBarLabel(slaveLabel, 50);
+    portBox->setFixedHeight(25);
+    portBox->setFixedWidth(60);
+    slaveBox->setFixedHeight(25);
+    slaveBox->setFixedWidth(45);
+
+    BuildToolBar();
+
+    form->tabWidget->setTabText(0, tr("Панель"));
+    form->tabWidget->setTabText(1, tr("Лог"));
+    form->tabWidget->setTabText(2, tr("АЦП"));
+    form->tabWidget->setTabText(3, tr("Калибр."));
+    form->tabWidget->setTabText(4, tr("UserMenu"));
+
+    form->label_cc->setPixmap(QPixmap(LedOnRed));
+    form->label_cv->setPixmap(QPixmap(LedOnGreen));
+    form->lcdNumberA->display(0);
+    form->lcdNumberV->display(0);
+    form->tab->setEnabled(false);
+
+    ConnectSignals();
+
+    pollState = Monitor;
+    readToggle = false;
+    logActive = false;
+
+    form->pushButtoLogStop->setEnabled(false);
+    form->pushButtonLogStart->setEnabled(true);
+    form->pushButtonReadCalibr->setEnabled(false);
+    form->pushButtonApplyCalibr->setEnabled(false);
+
+    form->pushButtoLogStop->setIcon(QIcon(":/new/prefix1/rec/stop.png"));
+    form->pushButtonLogStart->setIcon(QIcon(":/new/prefix1/rec/start.png"));
+    form->pushButtonLogClear->setIcon(QIcon(":/new/prefix1/rec/Clear2.png"));
+    form->pushButtonLogParam->setIcon(QIcon(":/new/prefix1/rec/executable-script-icon.png"));
+    form->pushButtonLogSave->setIcon(QIcon(":/new/prefix1/rec/SaveAs2.png"));
+
+    form->labelAmA->setText(QStringLiteral("   A"));
+}
+
+MainWindow::~MainWindow()
+{
+    delete form;
+}
+
+void MainWindow::BuildToolBar()
+{
+    connectAction = new QAction(QIcon(":/new/prefix1/rec/connect.png"), tr("Подключить"), this);
+    connectAction->setStatusTip(tr("Подключить прибор"));
+    disconnectAction = new QAction(QIcon(":/new/prefix1/rec/disconnect.png"), tr("Отключить"), this);
+    disconnectAction->setStatusTip(tr("Отключить прибор"));
+    disconnectAction->setEnabled(false);
+    aboutAction = new QAction(QIcon(":/new/prefix1/rec/about.png"), tr("О программе"), this);
+    aboutAction->setStatusTip(tr("О программе"));
+
+    QToolBar *bar = form->mainToolBar;
+    bar->setIconSize(QSize(30, 30));
+    bar->addAction(connectAction);
+    bar->addAction(disconnectAction);
+    bar->addSeparator();
+    bar->addWidget(portLabel);
+    bar->addWidget(portBox);
+    bar->addSeparator();
+    bar->addWidget(slaveLabel);
+    bar->addWidget(slaveBox);
+    bar->addSeparator();
+    bar->addSeparator();
+    bar->addAction(aboutAction);
+}
+
+void MainWindow::ConnectSignals()
+{
+    connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
+    connect(disconnectAction, &QAction::triggered, this, &MainWindow::ClosePort);
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
+    connect(pollTimer.get(), &QTimer::timeout, this, &MainWindow::TimeOut);
+    connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
+    connect(form->pushButtonOnOff, &QPushButton::clicked, this, &MainWindow::OnOff);
+    connect(form->pushButtonReadCalibr, &QPushButton::clicked, this, &MainWindow::ReadParam);
+    connect(form->pushButtonApplyCalibr, &QPushButton::clicked, this, &MainWindow::WriteParam);
+    connect(form->pushButtonReadUserParam, &QPushButton::clicked, this, &MainWindow::ReadUserParam);
+    connect(form->pushButtonApplyUserParam, &QPushButton::clicked, this, &MainWindow::WriteUserParam);
+    connect(form->pushButtonLogParam, &QPushButton::clicked, settingsDialog, &QDialog::show);
+    connect(form->pushButtoLogStop, &QPushButton::clicked, this, &MainWindow::StopLog);
+    connect(form->pushButtonLogStart, &QPushButton::clicked, this, &MainWindow::StartLog);
+    connect(form->pushButtonLogClear, &QPushButton::clicked, this, &MainWindow::ClearLog);
+    connect(form->pushButtonLogSave, &QPushButton::clicked, this, &MainWindow::SaveAsFile);
+
+    // Not one of the operator's connections: how the window learns that the
+    // port's device went away.
+    connect(port, &QSerialPort::errorOccurred, this, &MainWindow::PortErrorOccurred);
+}

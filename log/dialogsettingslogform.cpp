@@ -1,0 +1,6 @@
+#include "dialogsettingslogform.h"
+
+void DialogSettingsLogForm::setup(QDialog *dialog)
+{
+    setupUi(dialog);
+}

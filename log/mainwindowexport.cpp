@@ -1,0 +1,35 @@
+// Log export: saves the log pane as a text file.
+
+#include "mainwindow.h"
+
+#include "dialogsettingslog.h"
+#include "logexport.h"
+#include "mainwindowform.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QSettings>
+#include <QTextEdit>
+
+void MainWindow::SaveAsFile()
+{
+    QSettings *settings = settingsDialog->Settings();
+    const QString lastDir = settings->value(QStringLiteral("dirLogFile")).toString();
+    const QString startDir = lastDir.isEmpty() ? QDir::currentPath() : lastDir;
+    const QString fileName = QFileDialog::getSaveFileName(
+        this, tr("Save File"), startDir, tr("Текстовый файл (*.txt)"));
+    if (fileName.isEmpty())
+        return;
+
+    // Remembered before the attempt, so the next dialog opens here even when
+    // this save fails.
+    settings->setValue(QStringLiteral("dirLogFile"), QFileInfo(fileName).path());
+
+    // Plain text keeps the pane's line feeds; the file is written in binary
+    // mode so that they stay single line feeds.
+    const QByteArray bytes = form->textEditLog->toPlainText().toLocal8Bit();
+    if (!SaveLogFile(fileName, bytes))
+        QMessageBox::warning(this, tr("Ошибка"), tr("Не удается сохранить файл"));
+}

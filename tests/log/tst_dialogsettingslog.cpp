@@ -1,0 +1,175 @@
+#include "dialogsettingslog.h"
+#include "testmain.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QRadioButton>
+#include <QSettings>
+#include <QTimeEdit>
+
+namespace {
+QSettings store()
+{
+    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
+}
+}
+
+class TestDialogSettingsLog : public QObject
+{
+    Q_OBJECT
+
+    template <typename T>
+    static T *child(DialogSettingsLog &dialog, const char *name)
+    {
+        T *widget = dialog.findChild<T *>(QLatin1String(name));
+        if (!widget)
+            qFatal("missing widget %s", name);
+        return widget;
+    }
+
+    // Sets every option away from its default.
+    static void changeAll(DialogSettingsLog &dialog)
+    {
+        child<QRadioButton>(dialog, "radioButtonComme")->click();
+        child<QTimeEdit>(dialog, "timeEdit")->setTime(QTime(0, 2, 30));
+        child<QComboBox>(dialog, "comboBoxLogValue")->setCurrentIndex(1);
+        child<QComboBox>(dialog, "comboBoxTimeForm")->setCurrentIndex(3);
+        child<QCheckBox>(dialog, "checkBoxAddTime")->setChecked(true);
+    }
+
+private slots:
+    void init()
+    {
+        QSettings settings = store();
+        settings.clear();
+    }
+
+    void firstRunShowsDefaults()
+    {
+        DialogSettingsLog dialog;
+        LogSettings options;
+        options.LogValue = 9;
+        options.commeDotLog = true;
+        options.LogPeriod = QTime(1, 0);
+        options.TimeForm = 9;
+        options.AddTime = true;
+        dialog.GetSettings(options);
+        QCOMPARE(options.LogValue, 0);
+        QCOMPARE(options.commeDotLog, false);
+        QCOMPARE(options.LogPeriod, QTime(0, 0, 1));
+        QCOMPARE(options.TimeForm, 0);
+        QCOMPARE(options.AddTime, false);
+        QVERIFY(child<QRadioButton>(dialog, "radioButtonDot")->isChecked());
+
+        auto *values = child<QComboBox>(dialog, "comboBoxLogValue");
+        QCOMPARE(values->count(), 2);
+        QCOMPARE(values->itemText(0), QStringLiteral("Дисплей"));
+        QCOMPARE(values->itemText(1), QStringLiteral("АЦП"));
+        QCOMPARE(values->itemData(1).toInt(), 1);
+        auto *forms = child<QComboBox>(dialog, "comboBoxTimeForm");
+        const QStringList formTexts{QStringLiteral("чч:мм:сс"), QStringLiteral("мм:сс"),
+                                    QStringLiteral("cc\u0441\u0441"), QStringLiteral("чч:мм:сс OS")};
+        QCOMPARE(forms->count(), formTexts.size());
+        for (int i = 0; i < formTexts.size(); ++i) {
+            QCOMPARE(forms->itemText(i), formTexts.at(i));
+            QCOMPARE(forms->itemData(i).toInt(), i);
+        }
+
+        QCOMPARE(dialog.windowTitle(), QStringLiteral("Настройка лога"));
+        QCOMPARE(dialog.windowModality(), Qt::WindowModal);
+        QCOMPARE(dialog.minimumWidth(), 330);
+        QCOMPARE(dialog.maximumSize(), QSize(330, 470));
+        QCOMPARE(child<QTimeEdit>(dialog, "timeEdit")->displayFormat(), QStringLiteral("mm:ss"));
+        // Building the dialog only reads the store.
+        QVERIFY(store().allKeys().isEmpty());
+    }
+
+    void closeStoresEverythingAndNextRunReadsIt()
+    {
+        {
+            DialogSettingsLog dialog;
+            dialog.show();
+            changeAll(dialog);
+            QVERIFY(dialog.close());
+            QVERIFY(!dialog.isVisible());
+        }
+        QSettings settings = store();
+        QCOMPARE(settings.value("commeDotLog").toBool(), true);
+        QCOMPARE(settings.value("LogPeriod").type(), QVariant::Time);
+        QCOMPARE(settings.value("LogPeriod").toTime(), QTime(0, 2, 30));
+        QCOMPARE(settings.value("LogValue").toInt(), 1);
+        QCOMPARE(settings.value("TimeForm").toInt(), 3);
+        QCOMPARE(settings.value("AddTime").toBool(), true);
+
+        DialogSettingsLog next;
+        LogSettings options;
+        next.GetSettings(options);
+        QCOMPARE(options.LogValue, 1);
+        QCOMPARE(options.commeDotLog, true);
+        QCOMPARE(options.LogPeriod, QTime(0, 2, 30));
+        QCOMPARE(options.TimeForm, 3);
+        QCOMPARE(options.AddTime, true);
+        QVERIFY(!child<QRadioButton>(next, "radioButtonDot")->isChecked());
+    }
+
+    void escapeStoresNothingButWidgetsAct()
+    {
+        DialogSettingsLog dialog;
+        dialog.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+        changeAll(dialog);
+        LogSettings options;
+        dialog.GetSettings(options);  // acts while the dialog is still open
+        QCOMPARE(options.TimeForm, 3);
+        QCOMPARE(options.LogPeriod, QTime(0, 2, 30));
+
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+        QVERIFY(!dialog.isVisible());
+        QCOMPARE(dialog.result(), int(QDialog::Rejected));
+        QVERIFY(store().allKeys().isEmpty());
+        dialog.GetSettings(options);
+        QCOMPARE(options.commeDotLog, true);
+        QCOMPARE(options.AddTime, true);
+    }
+
+    void storedIndexOutsideListReportsMinusOne()
+    {
+        {
+            QSettings settings = store();
+            settings.setValue("LogValue", 5);
+            settings.setValue("TimeForm", 7);
+        }
+        DialogSettingsLog dialog;
+        LogSettings options;
+        dialog.GetSettings(options);
+        QCOMPARE(options.LogValue, -1);
+        QCOMPARE(options.TimeForm, -1);
+        dialog.show();
+        dialog.close();
+        QCOMPARE(store().value("LogValue").toInt(), -1);
+        QCOMPARE(store().value("TimeForm").toInt(), -1);
+    }
+
+    void storedPeriodIsBroughtIntoRange_data()
+    {
+        QTest::addColumn<QVariant>("stored");
+        QTest::addColumn<QTime>("shown");
+        QTest::newRow("too long") << QVariant(QTime(0, 30, 0)) << QTime(0, 10, 0);
+        QTest::newRow("in range") << QVariant(QTime(0, 4, 5)) << QTime(0, 4, 5);
+        QTest::newRow("unreadable") << QVariant(QStringLiteral("soon")) << QTime(0, 0, 1);
+    }
+
+    void storedPeriodIsBroughtIntoRange()
+    {
+        QFETCH(QVariant, stored);
+        QFETCH(QTime, shown);
+        store().setValue("LogPeriod", stored);
+        DialogSettingsLog dialog;
+        LogSettings options;
+        dialog.GetSettings(options);
+        QCOMPARE(options.LogPeriod, shown);
+    }
+};
+
+PANEL_TEST_MAIN(TestDialogSettingsLog)
+#include "tst_dialogsettingslog.moc"

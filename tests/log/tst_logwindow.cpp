@@ -1,0 +1,326 @@
+// The log as the operator meets it: the main window polling a virtual supply,
+// the log buttons, the options dialog and the save dialog.
+
+#include "dialogsettingslog.h"
+#include "mainwindow.h"
+#include "testmain.h"
+#include "virtualsupply.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTextEdit>
+#include <QTimer>
+#include <QToolBar>
+
+#include <csignal>
+#include <functional>
+#include <sys/resource.h>
+
+namespace {
+
+QSettings store()
+{
+    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
+}
+
+QStringList paneLines(QTextEdit *pane)
+{
+    return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+QByteArray readAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+// Runs action on the next modal window of type T once it is up; a modal
+// dialog runs its own event loop, so the test cannot act after the call.
+template <typename T>
+void whenModal(std::function<void(T *)> action)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!window || !window->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(window);
+    });
+    poll->start();
+}
+
+void confirmReplace()
+{
+    whenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+}
+
+// Caps the size of files this process may write; as root, permissions cannot.
+class FileSizeCap
+{
+public:
+    explicit FileSizeCap(rlim_t bytes)
+    {
+        getrlimit(RLIMIT_FSIZE, &saved);
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit capped = saved;
+        capped.rlim_cur = bytes;
+        setrlimit(RLIMIT_FSIZE, &capped);
+    }
+    ~FileSizeCap()
+    {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+    FileSizeCap(const FileSizeCap &) = delete;
+    FileSizeCap &operator=(const FileSizeCap &) = delete;
+
+private:
+    rlimit saved{};
+    void (*oldHandler)(int) = nullptr;
+};
+
+}
+
+class TestLogWindow : public QObject
+{
+    Q_OBJECT
+
+    std::unique_ptr<VirtualSupply> supply;
+    std::unique_ptr<MainWindow> window;
+    QTextEdit *pane = nullptr;
+    DialogSettingsLog *options = nullptr;
+
+    template <typename T>
+    T *widget(const char *name) const
+    {
+        T *found = window->findChild<T *>(QLatin1String(name));
+        if (!found)
+            qFatal("missing %s", name);
+        return found;
+    }
+
+    template <typename T>
+    T *option(const char *name) const
+    {
+        return options->findChild<T *>(QLatin1String(name));
+    }
+
+    // Waits until the window has run at least ticks more device requests.
+    bool waitTicks(int ticks)
+    {
+        const int target = supply->receivedLines().size() + ticks;
+        return QTest::qWaitFor([&] { return supply->receivedLines().size() >= target; },
+                               300 * ticks + 2000);
+    }
+
+    bool connectWindow()
+    {
+        auto *portBox = window->findChild<QToolBar *>()->findChild<QComboBox *>();
+        portBox->setEditText(supply->portPath());
+        for (QAction *action : window->findChildren<QAction *>()) {
+            if (action->text() == QStringLiteral("Подключить")) {
+                action->trigger();
+                return action->isEnabled() == false;
+            }
+        }
+        return false;
+    }
+
+private slots:
+    void init()
+    {
+        store().clear();
+        VirtualSupply::Options settings;
+        supply = std::make_unique<VirtualSupply>(settings);
+        QString error;
+        QVERIFY2(supply->open(&error), qPrintable(error));
+        // 10 ohms at 5 V: 500 mA, reported in the fine current range.
+        supply->model().setSetpoints(5000, 1000);
+        supply->model().setOutputOn(true);
+        supply->model().setLoadOhms(10.0);
+        supply->model().setNoiseEnabled(false);
+        window = std::make_unique<MainWindow>();
+        window->show();
+        pane = widget<QTextEdit>("textEditLog");
+        options = window->findChild<DialogSettingsLog *>();
+        QVERIFY(options);
+    }
+
+    void cleanup()
+    {
+        window.reset();
+        supply.reset();
+    }
+
+    void recordsOnlyWhileStarted()
+    {
+        auto *start = widget<QPushButton>("pushButtonLogStart");
+        auto *stop = widget<QPushButton>("pushButtoLogStop");
+        QVERIFY(start->isEnabled());
+        QVERIFY(!stop->isEnabled());
+        QVERIFY(connectWindow());
+        QVERIFY(waitTicks(6));
+        QVERIFY(pane->toPlainText().isEmpty());
+
+        start->click();
+        QVERIFY(!start->isEnabled());
+        QVERIFY(stop->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 2, 4000);
+        QCOMPARE(paneLines(pane), (QStringList{"5.000 0.5000", "5.000 0.5000"}));
+        QVERIFY(pane->toPlainText().endsWith(QLatin1Char('\n')));
+
+        stop->click();
+        QVERIFY(start->isEnabled());
+        QVERIFY(!stop->isEnabled());
+        const QString stopped = pane->toPlainText();
+        QVERIFY(waitTicks(8));
+        QCOMPARE(pane->toPlainText(), stopped);
+
+        // Starting again keeps the old lines and adds to them.
+        start->click();
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 3, 3000);
+        widget<QPushButton>("pushButtonLogClear")->click();
+        QVERIFY(pane->toPlainText().isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().isEmpty(), 3000);  // still recording
+    }
+
+    void failedReadsWriteNothing()
+    {
+        QVERIFY(connectWindow());
+        widget<QPushButton>("pushButtonLogStart")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().isEmpty(), 3000);
+        VirtualSupply::Options silent = supply->options();
+        silent.silent = true;
+        supply->setOptions(silent);
+        // A line may still come from a reading taken before the silence.
+        QVERIFY(waitTicks(2));
+        const QString before = pane->toPlainText();
+        QVERIFY(waitTicks(8));
+        QCOMPARE(pane->toPlainText(), before);
+    }
+
+    void optionsActWhileTheDialogIsOpen()
+    {
+        widget<QPushButton>("pushButtonLogParam")->click();
+        QVERIFY(options->isVisible());
+        option<QRadioButton>("radioButtonComme")->click();
+        option<QCheckBox>("checkBoxAddTime")->setChecked(true);
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(2);
+        option<QComboBox>("comboBoxLogValue")->setCurrentIndex(1);
+        QVERIFY(connectWindow());
+        widget<QPushButton>("pushButtonLogStart")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 2, 4000);
+
+        // Whole seconds since the start, then the converter readings.
+        const QRegularExpression seconds("^(\\d+) \\d+,\\d{3} \\d+,\\d{4}$");
+        const auto first = seconds.match(paneLines(pane).at(0));
+        const auto second = seconds.match(paneLines(pane).at(1));
+        QVERIFY2(first.hasMatch(), qPrintable(paneLines(pane).at(0)));
+        QVERIFY2(second.hasMatch(), qPrintable(paneLines(pane).at(1)));
+        QVERIFY(first.captured(1).toInt() <= 1);
+        // Lines are at least a period apart.
+        QVERIFY(second.captured(1).toInt() > first.captured(1).toInt());
+
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(0);
+        option<QRadioButton>("radioButtonDot")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 3, 3000);
+        QVERIFY2(QRegularExpression("^00:00:0\\d \\d+\\.\\d{3} \\d+\\.\\d{4}$")
+                     .match(paneLines(pane).at(2)).hasMatch(),
+                 qPrintable(paneLines(pane).at(2)));
+        QVERIFY(options->isVisible());
+        QVERIFY(store().allKeys().isEmpty());  // stored only when closed
+    }
+
+    void saveWritesThePaneAndRemembersTheFolder()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.txt");
+        pane->setPlainText("5.000 0.5000\n00:00:01 5,000 0,5000\n");
+
+        QString firstDir;
+        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+            firstDir = dialog->directory().absolutePath();
+            dialog->selectFile(path);
+            static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+        });
+        widget<QPushButton>("pushButtonLogSave")->click();
+        QCOMPARE(firstDir, QDir(QDir::currentPath()).absolutePath());
+        QCOMPARE(readAll(path), QByteArray("5.000 0.5000\n00:00:01 5,000 0,5000\n"));
+        QCOMPARE(store().value("dirLogFile").toString(), dir.path());
+
+        pane->setPlainText("0.750 0.1200\n");
+        QString secondDir;
+        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+            secondDir = dialog->directory().absolutePath();
+            dialog->selectFile(path);
+            confirmReplace();
+            static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+        });
+        widget<QPushButton>("pushButtonLogSave")->click();
+        QCOMPARE(secondDir, dir.path());
+        QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
+    }
+
+    void cancelledSaveChangesNothing()
+    {
+        pane->setPlainText("5.000 0.5000\n");
+        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+        widget<QPushButton>("pushButtonLogSave")->click();
+        QVERIFY(!store().contains("dirLogFile"));
+    }
+
+    void failedSaveWarnsAndKeepsTheOldFile()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("run.txt");
+        {
+            QFile old(path);
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old run\n");
+        }
+        QString lines;
+        for (int i = 0; i < 100; ++i)
+            lines += QStringLiteral("5.000 0.5000\n");
+        pane->setPlainText(lines);
+
+        QString title;
+        QString text;
+        QMessageBox::StandardButtons buttons;
+        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+            dialog->selectFile(path);
+            confirmReplace();
+            static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+            whenModal<QMessageBox>([&](QMessageBox *box) {
+                title = box->windowTitle();
+                text = box->text();
+                buttons = box->standardButtons();
+                box->button(QMessageBox::Ok)->click();
+            });
+        });
+        {
+            // Room for the settings store, not for the log.
+            FileSizeCap cap(512);
+            widget<QPushButton>("pushButtonLogSave")->click();
+        }
+        QCOMPARE(title, QStringLiteral("Ошибка"));
+        QCOMPARE(text, QStringLiteral("Не удается сохранить файл"));
+        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(readAll(path), QByteArray("old run\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
+        QCOMPARE(store().value("dirLogFile").toString(), dir.path());
+    }
+};
+
+PANEL_TEST_MAIN(TestLogWindow)
+#include "tst_logwindow.moc"

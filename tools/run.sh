@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds the program and starts it. With no serial adapter plugged in, it also
+# starts the virtual supply and says which port to type into the port box.
+set -euo pipefail
+top=$(cd "$(dirname "$0")/.." && pwd)
+source "$top/tools/ensure-packages.sh"
+ensure_packages "${BUILD_PACKAGES[@]}"
+
+build="$top/build"
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target velkaro virtual-supply -j"$(nproc)"
+
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display found: the window runs on the offscreen platform (nothing is shown)."
+    export QT_QPA_PLATFORM=offscreen
+fi
+
+supply_pid=
+cleanup() { [ -n "$supply_pid" ] && kill "$supply_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+
+if ! compgen -G "/dev/ttyUSB*" >/dev/null && ! compgen -G "/dev/ttyACM*" >/dev/null; then
+    link="${XDG_RUNTIME_DIR:-/tmp}/velkaro-virtual-supply"
+    out=$(mktemp)
+    "$build/sim/virtual-supply" --link "$link" --pace >"$out" &
+    supply_pid=$!
+    pty=
+    for _ in $(seq 50); do
+        pty=$(head -n 1 "$out")
+        [ -n "$pty" ] && break
+        sleep 0.1
+    done
+    rm -f "$out"
+    echo
+    echo "No supply adapter found: the virtual supply is serving at address 0 on $pty."
+    echo "Type $link into the port box on the tool bar, then press Подключить (connect)."
+    echo
+fi
+
+"$build/app/velkaro"
