@@ -1,40 +1,12 @@
 #include "logexport.h"
+#include "filesizecap.h"
 #include "testmain.h"
 
 #include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
-#include <csignal>
-#include <sys/resource.h>
-
 namespace {
-// Caps the size of files this process may write, for as long as it lives.
-// Running as root, permissions cannot make a write fail; the cap can.
-class FileSizeCap
-{
-public:
-    explicit FileSizeCap(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit capped = saved;
-        capped.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &capped);
-    }
-    ~FileSizeCap()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-    FileSizeCap(const FileSizeCap &) = delete;
-    FileSizeCap &operator=(const FileSizeCap &) = delete;
-
-private:
-    rlimit saved{};
-    void (*oldHandler)(int) = nullptr;
-};
-
 QByteArray readAll(const QString &path)
 {
     QFile file(path);

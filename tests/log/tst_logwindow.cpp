@@ -3,6 +3,7 @@
 
 #include "dialogsettingslog.h"
 #include "mainwindow.h"
+#include "filesizecap.h"
 #include "testmain.h"
 #include "virtualsupply.h"
 
@@ -10,6 +11,7 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
@@ -19,9 +21,7 @@
 #include <QTimer>
 #include <QToolBar>
 
-#include <csignal>
 #include <functional>
-#include <sys/resource.h>
 
 namespace {
 
@@ -59,35 +59,24 @@ void whenModal(std::function<void(T *)> action)
     poll->start();
 }
 
+// Names the file as the operator types it: selectFile() leaves the name field
+// alone while it has the focus, which it may or may not have yet.
+void chooseFile(QFileDialog *dialog, const QString &path)
+{
+    auto *nameField = dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"));
+    if (nameField)
+        nameField->setText(path);
+    else
+        dialog->selectFile(path);
+    // Should the dialog stay open, end it rather than hang the test.
+    QTimer::singleShot(5000, dialog, [dialog] { dialog->reject(); });
+    static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+}
+
 void confirmReplace()
 {
     whenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
 }
-
-// Caps the size of files this process may write; as root, permissions cannot.
-class FileSizeCap
-{
-public:
-    explicit FileSizeCap(rlim_t bytes)
-    {
-        getrlimit(RLIMIT_FSIZE, &saved);
-        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-        rlimit capped = saved;
-        capped.rlim_cur = bytes;
-        setrlimit(RLIMIT_FSIZE, &capped);
-    }
-    ~FileSizeCap()
-    {
-        setrlimit(RLIMIT_FSIZE, &saved);
-        std::signal(SIGXFSZ, oldHandler);
-    }
-    FileSizeCap(const FileSizeCap &) = delete;
-    FileSizeCap &operator=(const FileSizeCap &) = delete;
-
-private:
-    rlimit saved{};
-    void (*oldHandler)(int) = nullptr;
-};
 
 }
 
@@ -250,8 +239,7 @@ private slots:
         QString firstDir;
         whenModal<QFileDialog>([&](QFileDialog *dialog) {
             firstDir = dialog->directory().absolutePath();
-            dialog->selectFile(path);
-            static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+            chooseFile(dialog, path);
         });
         widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(firstDir, QDir(QDir::currentPath()).absolutePath());
@@ -262,9 +250,8 @@ private slots:
         QString secondDir;
         whenModal<QFileDialog>([&](QFileDialog *dialog) {
             secondDir = dialog->directory().absolutePath();
-            dialog->selectFile(path);
             confirmReplace();
-            static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+            chooseFile(dialog, path);
         });
         widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(secondDir, dir.path());
@@ -298,9 +285,8 @@ private slots:
         QString text;
         QMessageBox::StandardButtons buttons;
         whenModal<QFileDialog>([&](QFileDialog *dialog) {
-            dialog->selectFile(path);
             confirmReplace();
-            static_cast<QDialog *>(dialog)->accept();  // protected in QFileDialog
+            chooseFile(dialog, path);
             whenModal<QMessageBox>([&](QMessageBox *box) {
                 title = box->windowTitle();
                 text = box->text();
