@@ -37,7 +37,7 @@ struct Figures {
     int good = 0;
 };
 
-Figures Run(const QStringList &supplyArgs, int transactions)
+Figures Run(const QStringList &supplyArgs, int transactions, bool probe)
 {
     QProcess supply;
     supply.start(QStringLiteral(VIRTUAL_SUPPLY_PATH), supplyArgs);
@@ -64,7 +64,8 @@ Figures Run(const QStringList &supplyArgs, int transactions)
     Figures figures;
     StatusRecord status;
     link.GetStatus(0, status);  // warm-up
-    events.start(1);
+    if (probe)
+        events.start(1);
     sinceEvent.start();
     const double cpuStart = CpuSeconds();
     QElapsedTimer wall;
@@ -97,7 +98,10 @@ int main(int argc, char **argv)
     const double replyLineMs = (2 + 2 * CommandSet::StatusReply.full) * 10 * 1000.0 / 9600;
     const int count = argc > 1 ? std::atoi(argv[1]) : 100;
 
-    const Figures paced = Run({"--pace"}, count);
+    // The processor time is measured without the 1 ms probe timer, whose own
+    // events would dominate it; the event gaps in a second run with it.
+    Figures paced = Run({"--pace"}, count, false);
+    paced.worstEventGapMs = Run({"--pace"}, count, true).worstEventGapMs;
     std::fprintf(out, "paced supply, %d status reads (%d good):\n", count, paced.good);
     std::fprintf(out, "  wall per transaction      %7.2f ms (reply line time %.2f ms)\n", paced.wallMs,
                  replyLineMs);
@@ -108,7 +112,8 @@ int main(int argc, char **argv)
     std::fprintf(out, "  worst gap between events  %7.2f ms  (target <= 5 ms)\n", paced.worstEventGapMs);
 
     const int silentCount = std::max(5, count / 10);
-    const Figures silent = Run({"--silent"}, silentCount);
+    Figures silent = Run({"--silent"}, silentCount, false);
+    silent.worstEventGapMs = Run({"--silent"}, silentCount, true).worstEventGapMs;
     std::fprintf(out, "silent supply, %d status reads (%d good):\n", silentCount, silent.good);
     std::fprintf(out, "  wall per transaction      %7.2f ms (time-out 200 ms)\n", silent.wallMs);
     std::fprintf(out, "  processor per transaction %7.2f ms  (%.1f%% of one core, target < 3%%)\n",

@@ -5,20 +5,6 @@ namespace {
 
 using namespace CommandSet;
 
-// Readers of reply data; offsets count from the first data byte.
-class ReplyData
-{
-public:
-    explicit ReplyData(const QByteArray &reply) : bytes(reply) {}
-    int32_t u8(int offset) const { return byte(offset); }
-    int32_t u16(int offset) const { return byte(offset) | (byte(offset + 1) << 8); }
-    int32_t s16(int offset) const { return int16_t(uint16_t(u16(offset))); }
-
-private:
-    int32_t byte(int offset) const { return quint8(bytes.at(HeaderBytes + offset)); }
-    const QByteArray &bytes;
-};
-
 // Builder of a little-endian request payload.
 class Payload
 {
@@ -63,15 +49,8 @@ LinkResult DeviceLink::GetStatus(quint8 address, StatusRecord &record)
     QByteArray reply;
     const LinkResult result = ReadRecord(reply, address, Status, StatusReply.min,
                                          StatusReply.full, AccessRead);
-    if (result == GoodReply) {
-        const ReplyData d(reply);
-        record.Voltage = d.u16(0);
-        record.Current = d.s16(2);
-        record.CcFlag = d.u8(5);
-        record.CvFlag = d.u8(6);
-        record.CurrentFine = d.u8(4);
-        record.OutputOn = d.u8(7);
-    }
+    if (result == GoodReply)
+        FillStatus(reply, record);
     return result;
 }
 
@@ -80,15 +59,8 @@ LinkResult DeviceLink::GetMeasurements(quint8 address, MeasurementRecord &record
     QByteArray reply;
     const LinkResult result = ReadRecord(reply, address, Measurements, MeasurementsReply.min,
                                          MeasurementsReply.full, AccessRead);
-    if (result == GoodReply) {
-        const ReplyData d(reply);
-        record.Vsdadc = d.u16(0);
-        record.Csdadc = d.u16(2);
-        record.Temp = d.u16(4);
-        record.Vin = d.u16(6);
-        record.Vpwm = d.u16(10);
-        record.Vref = d.u16(8);
-    }
+    if (result == GoodReply)
+        FillMeasurements(reply, record);
     return result;
 }
 
@@ -97,11 +69,8 @@ LinkResult DeviceLink::GetSetpoints(quint8 address, SetpointRecord &record)
     QByteArray reply;
     const LinkResult result = ReadRecord(reply, address, Setpoints, SetpointsReply.min,
                                          SetpointsReply.full, AccessRead);
-    if (result == GoodReply) {
-        const ReplyData d(reply);
-        record.VoltageSet = d.u16(0);
-        record.CurrentSet = d.s16(2);
-    }
+    if (result == GoodReply)
+        FillSetpoints(reply, record);
     return result;
 }
 
@@ -125,20 +94,8 @@ LinkResult DeviceLink::GetCalibration(quint8 address, CalibrationRecord &record,
     QByteArray reply;
     const LinkResult result = ReadRecord(reply, address, Calibration, CalibrationReply.min,
                                          CalibrationReply.full, access);
-    if (result == GoodReply) {
-        const ReplyData d(reply);
-        record.KuDacVolt = d.u16(0);
-        record.KuAdcVolt = d.u16(8);
-        record.KuDacCurr = d.u16(4);
-        record.KuAdcCurr = d.u16(12);
-        record.KuAdcCurrFine = d.u16(16);
-        record.OffDacVolt = d.s16(2);
-        record.OffAdcVolt = d.s16(10);
-        record.OffDacCurr = d.s16(6);
-        record.OffAdcCurr = d.s16(14);
-        record.OffAdcCurrFine = d.s16(18);
-        record.Rout = d.u16(20);
-    }
+    if (result == GoodReply)
+        FillCalibration(reply, record);
     return result;
 }
 
@@ -165,18 +122,8 @@ LinkResult DeviceLink::GetUserParams(quint8 address, UserParamRecord &record, qu
     QByteArray reply;
     const LinkResult result = ReadRecord(reply, address, UserParams, UserParamsReply.min,
                                          UserParamsReply.full, access);
-    if (result == GoodReply) {
-        const ReplyData d(reply);
-        record.NVPstatus = d.u8(0);
-        record.LifeCounter = d.u16(1);
-        record.CurrTrigStat = d.u8(3);
-        record.CurrTrigTime = d.u8(4);
-        record.VoltmetrStatus = d.u8(5);
-        record.VoltmetrTime = d.u8(6);
-        record.AdjStatus = d.u8(7);
-        record.CurrAdgStatus = d.u8(8);
-        record.CurrentTrigger = d.u8(9);
-    }
+    if (result == GoodReply)
+        FillUserParams(reply, record);
     return result;
 }
 
@@ -201,11 +148,7 @@ LinkResult DeviceLink::GetUserParamsShort(quint8 address, UserParamShortRecord &
     QByteArray reply;
     const LinkResult result = ReadRecord(reply, address, UserParams, UserParamsShortReply.min,
                                          UserParamsShortReply.full, access);
-    if (result == GoodReply) {
-        const ReplyData d(reply);
-        record.Word0 = d.u16(0);
-        record.Byte2 = d.u8(2);
-        record.Word3 = d.u16(3);
-    }
+    if (result == GoodReply)
+        FillUserParamsShort(reply, record);
     return result;
 }

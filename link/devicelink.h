@@ -38,6 +38,13 @@ public:
                                quint8 minLength, quint8 timeoutMs, quint8 access);
     bool GetLine(QByteArray &line, quint8 timeoutMs);
     bool ReadLinePart(QByteArray &line);
+    // One pass of ReadLinePart over the bytes of one read: true once the held
+    // line is complete.
+    bool TakeLinePart(QByteArray &line, const QByteArray &bytes);
+    // Judges a complete line as the reply to a read: decodes it into out (count
+    // bytes) and checks its length, CRC and destination.
+    LinkResult JudgeReadReply(const QByteArray &line, QByteArray &out, quint8 &count,
+                              quint8 minLength);
 
     // Commands.
     LinkResult GetStatus(quint8 address, StatusRecord &record);
@@ -51,6 +58,16 @@ public:
     LinkResult SetUserParams(quint8 address, const UserParamRecord &values, quint8 access);
     LinkResult GetUserParamsShort(quint8 address, UserParamShortRecord &record, quint8 access);
 
+    // Record layouts: each fills its record from a judged reply and returns
+    // true, or leaves the record as it was and returns false when the reply is
+    // too short for the layout.
+    static bool FillStatus(const QByteArray &reply, StatusRecord &record);
+    static bool FillMeasurements(const QByteArray &reply, MeasurementRecord &record);
+    static bool FillSetpoints(const QByteArray &reply, SetpointRecord &record);
+    static bool FillCalibration(const QByteArray &reply, CalibrationRecord &record);
+    static bool FillUserParams(const QByteArray &reply, UserParamRecord &record);
+    static bool FillUserParamsShort(const QByteArray &reply, UserParamShortRecord &record);
+
     static constexpr char HexAlphabet[] = "0123456789ABCDEF";
     static constexpr char StartChar = '#';
     static constexpr char Terminator = '\r';
@@ -63,8 +80,10 @@ private:
     LinkResult ReadRecord(QByteArray &reply, quint8 address, quint8 command, quint8 minLength,
                           quint8 fullLength, quint8 access);
     void DiscardInput();
+    // Waits briefly for input; true when the next pass should sleep in the
+    // event loop instead.
+    bool WaitForInput(const QByteArray &line);
     void DrainOutput(int timeoutMs);
-    void WaitForInput();
     void Trace(const QByteArray &bytes);
     void TraceLineEnd();
 

@@ -4,16 +4,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QSerialPort>
-#include <QThread>
-
-namespace {
-
-// Longest a wait pass blocks on the port: short enough that the window's
-// events are still handled every few milliseconds, long enough that a silent
-// supply costs almost no processor time.
-constexpr int PassBlockMs = 1;
-
-}  // namespace
+#include <QTimer>
 
 void DeviceLink::Trace(const QByteArray &bytes)
 {
@@ -31,7 +22,11 @@ bool DeviceLink::ReadLinePart(QByteArray &line)
 {
     if (!port || !port->isOpen())
         return false;
-    const QByteArray bytes = port->read(ReadChunk);
+    return TakeLinePart(line, port->read(ReadChunk));
+}
+
+bool DeviceLink::TakeLinePart(QByteArray &line, const QByteArray &bytes)
+{
     Trace(bytes);
 
     if (line.isEmpty()) {
@@ -69,14 +64,23 @@ bool DeviceLink::ReadLinePart(QByteArray &line)
     return true;
 }
 
-void DeviceLink::WaitForInput()
+bool DeviceLink::WaitForInput(const QByteArray &line)
 {
-    if (port && port->isOpen()) {
-        if (port->bytesAvailable() == 0)
-            port->waitForReadyRead(PassBlockMs);
-    } else {
-        QThread::msleep(PassBlockMs);
+    if (!port || !port->isOpen())
+        return true;
+    if (port->bytesAvailable() > 0)
+        return false;
+    // While a reply streams in, a character comes every millisecond at 9600
+    // baud: waiting on the port alone is the cheapest way to meet each one,
+    // and the window's events are still handled every pass.
+    if (!line.isEmpty()) {
+        port->waitForReadyRead(1);
+        return false;
     }
+    // Before a reply starts, the next pass sleeps in the event loop until
+    // something happens: bytes at the port, an event of the window, or the
+    // deadline. A silent supply then costs no processor time.
+    return true;
 }
 
 bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
@@ -86,14 +90,23 @@ bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
     trace << "Call GetLine";
     TraceLineEnd();
     line.clear();
+    // Wakes the last pass once the time is up, should nothing else arrive.
+    QTimer deadline;
+    deadline.setTimerType(Qt::PreciseTimer);
+    deadline.setSingleShot(true);
+    deadline.start(timeoutMs + 1);
+    bool idle = false;  // the first pass reads at once
     for (;;) {
-        QCoreApplication::processEvents();
+        QCoreApplication::processEvents(idle ? QEventLoop::WaitForMoreEvents
+                                             : QEventLoop::AllEvents);
         if (stopwatch.elapsed() > timeoutMs)
-            return false;
+            break;
         if (ReadLinePart(line))
             return true;
-        WaitForInput();
+        idle = WaitForInput(line);
     }
+    trace.flush();
+    return false;
 }
 
 LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const quint8 *payload,
@@ -118,7 +131,23 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
     QByteArray line;
     if (!GetLine(line, timeoutMs))
         return NoReply;
+    LinkResult result = JudgeReadReply(line, out, count, minLength);
+    // A reply that came late, after its own request had given up, must not be
+    // read as the reply to another command: a measurement reply is long
+    // enough to pass as a status.
+    if (result == GoodReply && out.size() > 2 && quint8(out.at(2)) != command) {
+        trace << "Error command";
+        TraceLineEnd();
+        trace << int(quint8(out.at(2)));
+        trace.flush();
+        result = BadReply;
+    }
+    return result;
+}
 
+LinkResult DeviceLink::JudgeReadReply(const QByteArray &line, QByteArray &out, quint8 &count,
+                                      quint8 minLength)
+{
     const int n = DecodeLine(line, out);
     count = quint8(n < 0 ? 0 : n);
     LinkResult result = GoodReply;

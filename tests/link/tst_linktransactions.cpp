@@ -117,6 +117,9 @@ private slots:
         QTest::newRow("addressed to 0xFF") << LinkFixture::Reply(Status, AccessRead, StatusData, 0xFF)
                                            << QByteArray("Error Id\n-1");
         QTest::newRow("empty frame") << QByteArray("#\r") << QByteArray("Error linesize\n0 11");
+        // Long enough to pass as a status, but the reply to another command.
+        QTest::newRow("measurement reply") << LinkFixture::Reply(Measurements, AccessRead, QByteArray(12, '\x01'))
+                                           << QByteArray("Error command\n16");
     }
 
     void rejectedReadReplies()
