@@ -1,5 +1,8 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test.
+# Builds the project and runs every test; fuzzes the receive path for a
+# minute; then builds it again with AddressSanitizer and
+# UndefinedBehaviorSanitizer in build-asan/ and runs every test there (any
+# report fails the run).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 source "$top/tools/ensure-packages.sh"
@@ -8,5 +11,16 @@ ensure_packages "${BUILD_PACKAGES[@]}"
 build="$top/build"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
-cd "$build"
-QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2
+(cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
+
+"$top/tools/fuzz.sh" 60
+
+asan="$top/build-asan"
+cmake -S "$top" -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_SANITIZE=ON >/dev/null
+cmake --build "$asan" -j"$(nproc)"
+(cd "$asan" &&
+    QT_QPA_PLATFORM=offscreen \
+    ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 \
+    UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+    LSAN_OPTIONS=suppressions="$top/tools/lsan.supp" \
+    ctest --output-on-failure -j2)
