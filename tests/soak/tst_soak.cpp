@@ -26,6 +26,13 @@ constexpr int Windows = 6;
 constexpr int TransactionsWanted = 1600;
 constexpr qint64 RunLimitMs = 100000;
 constexpr double RssSlackKb = 10 * 1024;
+// AddressSanitizer keeps freed blocks resident in its quarantine, so resident
+// memory grows there without a leak; LeakSanitizer judges that build instead.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool ResidentMemoryIsMeaningful = false;
+#else
+constexpr bool ResidentMemoryIsMeaningful = true;
+#endif
 
 // Resident memory of this process in kB, or -1.
 qint64 residentKb()
@@ -151,7 +158,8 @@ void SoakTest::faultySuppliesNeverShowForeignValues()
     QVERIFY(failed > 0);
     QVERIFY(logLines > 0);
     QVERIFY(rssBefore > 0 && rssAfter > 0);
-    QVERIFY2(rssAfter - rssBefore < RssSlackKb, "resident memory grew by 10 MB or more");
+    if (ResidentMemoryIsMeaningful)
+        QVERIFY2(rssAfter - rssBefore < RssSlackKb, "resident memory grew by 10 MB or more");
 }
 
 PANEL_TEST_MAIN(SoakTest)
