@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandset.h"
 #include "devicelink.h"
 #include "stdoutcapture.h"
 #include "virtualsupply.h"
@@ -45,6 +46,15 @@ public:
         return DeviceLink::EncodeFrame(bytes);
     }
 
+    // A status read as the transaction sees it, with the trace it writes.
+    struct TracedRead {
+        LinkResult result = NoReply;
+        QByteArray out;
+        quint8 count = 0;
+        QByteArray trace;
+    };
+    TracedRead TracedStatusRead();
+
     static constexpr quint8 Address = 1;
     bool opened = false;
     std::unique_ptr<VirtualSupply> supply;
@@ -59,4 +69,15 @@ QByteArray CaptureTrace(F f)
     StdoutCapture capture;
     f();
     return capture.text();
+}
+
+inline LinkFixture::TracedRead LinkFixture::TracedStatusRead()
+{
+    TracedRead read;
+    read.trace = CaptureTrace([&] {
+        read.result = link.ReadTransaction(read.out, read.count, Address, CommandSet::Status,
+                                           CommandSet::StatusReply.min, 200,
+                                           CommandSet::AccessRead);
+    });
+    return read;
 }

@@ -23,16 +23,11 @@ private slots:
         QVERIFY(f.opened);
         const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
         f.supply->queueRawReply({reply});
-        QByteArray out;
-        quint8 count = 0;
-        LinkResult result = NoReply;
-        const QByteArray trace = CaptureTrace([&] {
-            result = f.link.ReadTransaction(out, count, 1, Status, StatusReply.min, 200, AccessRead);
-        });
-        QCOMPARE(result, GoodReply);
-        QCOMPARE(int(count), 14);
-        QCOMPARE(out, QByteArray::fromHex("80010101") + StatusData + out.right(2));
-        QCOMPARE(trace, "Call GetLine\n" + reply + "line=" + reply + "\n\nLineCode = " + reply + "\n");
+        const LinkFixture::TracedRead read = f.TracedStatusRead();
+        QCOMPARE(read.result, GoodReply);
+        QCOMPARE(int(read.count), 14);
+        QCOMPARE(read.out, QByteArray::fromHex("80010101") + StatusData + read.out.right(2));
+        QCOMPARE(read.trace, "Call GetLine\n" + reply + "line=" + reply + "\n\nLineCode = " + reply + "\n");
         QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#01800101EA3E\r"});
     }
 
@@ -88,17 +83,12 @@ private slots:
         LinkFixture f;
         QVERIFY(f.opened);
         f.port.close();
-        QByteArray out;
-        quint8 count = 0;
-        LinkResult result = GoodReply;
         QElapsedTimer timer;
         timer.start();
-        const QByteArray trace = CaptureTrace([&] {
-            result = f.link.ReadTransaction(out, count, 1, Status, StatusReply.min, 200, AccessRead);
-        });
-        QCOMPARE(result, NoReply);
+        const LinkFixture::TracedRead read = f.TracedStatusRead();
+        QCOMPARE(read.result, NoReply);
         QVERIFY(timer.elapsed() >= 200);
-        QCOMPARE(trace, QByteArray("Call GetLine\n"));
+        QCOMPARE(read.trace, QByteArray("Call GetLine\n"));
     }
 
     void rejectedReadReplies_data()
@@ -129,14 +119,9 @@ private slots:
         LinkFixture f;
         QVERIFY(f.opened);
         f.supply->queueRawReply({reply});
-        QByteArray out;
-        quint8 count = 0;
-        LinkResult result = NoReply;
-        const QByteArray trace = CaptureTrace([&] {
-            result = f.link.ReadTransaction(out, count, 1, Status, StatusReply.min, 200, AccessRead);
-        });
-        QCOMPARE(result, BadReply);
-        QVERIFY2(trace.endsWith("LineCode = " + reply + "\n" + traceEnd), trace.constData());
+        const LinkFixture::TracedRead read = f.TracedStatusRead();
+        QCOMPARE(read.result, BadReply);
+        QVERIFY2(read.trace.endsWith("LineCode = " + reply + "\n" + traceEnd), read.trace.constData());
     }
 
     void writeReplyIsJudgedByItsAccessByte_data()

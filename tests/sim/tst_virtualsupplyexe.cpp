@@ -2,6 +2,7 @@
 // serving a serial port, clean exit on SIGTERM and SIGINT.
 
 #include "devicelink.h"
+#include "supplyprogram.h"
 #include "testmain.h"
 
 #include <QProcess>
@@ -39,14 +40,7 @@ private:
 
 QString TestVirtualSupplyExe::start(QProcess &process, const QStringList &arguments)
 {
-    process.start(QStringLiteral(VIRTUAL_SUPPLY_EXE), arguments);
-    if (!process.waitForStarted(5000))
-        return {};
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(5000))
-            return {};
-    }
-    return QString::fromLocal8Bit(process.readLine()).trimmed();
+    return StartSupplyProgram(process, QStringLiteral(VIRTUAL_SUPPLY_EXE), arguments);
 }
 
 QByteArray TestVirtualSupplyExe::exchange(QSerialPort &port, const QByteArray &request)

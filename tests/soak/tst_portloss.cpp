@@ -4,6 +4,7 @@
 
 #include "boxwatcher.h"
 #include "mainwindow.h"
+#include "supplyprogram.h"
 #include "testmain.h"
 
 #include <QAction>
@@ -46,14 +47,8 @@ private:
 
 QString PortLossTest::startSupply(QProcess &process)
 {
-    process.start(QStringLiteral(VIRTUAL_SUPPLY_PATH), {QStringLiteral("--traceable")});
-    if (!process.waitForStarted(5000))
-        return {};
-    while (!process.canReadLine()) {
-        if (!process.waitForReadyRead(5000))
-            return {};
-    }
-    return QString::fromLocal8Bit(process.readLine()).trimmed();
+    return StartSupplyProgram(process, QStringLiteral(VIRTUAL_SUPPLY_PATH),
+                              {QStringLiteral("--traceable")});
 }
 
 QAction *PortLossTest::action(MainWindow &window, const QString &text)
