@@ -1,17 +1,14 @@
 // The receive path without a port: the bytes of each read go through
 // TakeLinePart, complete lines through JudgeReadReply and the record layouts,
-// as the fuzzer drives them. Inputs the fuzzer turns up are kept here.
+// as the fuzzer drives them. Edge lines of the decoder and the judge are in
+// tst_framecodec and tst_linktransactions.
 
 #include "commandset.h"
 #include "devicelink.h"
 #include "stdoutcapture.h"
 #include "testmain.h"
 
-#include <functional>
-
 using namespace CommandSet;
-
-Q_DECLARE_METATYPE(LinkResult)
 
 namespace {
 
@@ -64,6 +61,19 @@ Judged judge(DeviceLink &link, const QByteArray &line, quint8 minLength)
 }
 
 const QByteArray StatusData = QByteArray::fromHex("D204370200000101");
+
+// Fills nothing from a reply one byte short of the layout, and the first field
+// from the whole one.
+template <typename Record>
+bool needsWholeLayout(bool (*fill)(const QByteArray &, Record &), int32_t Record::*first, ReplyLength length)
+{
+    const QByteArray full(length.full, '\0');
+    Record record;
+    record.*first = -1;
+    if (fill(full.chopped(1), record) || record.*first != -1)
+        return false;
+    return fill(full, record) && record.*first == 0;
+}
 
 }  // namespace
 
@@ -121,128 +131,16 @@ private slots:
         QVERIFY(r.longestHeld <= MaxLineChars + DeviceLink::ReadChunk);
     }
 
-    // Lines at the edges of what the decoder and the judge accept, whole or
-    // cut into reads; kept from the fuzzer's exploration of the receive path.
-    void edgeLines_data()
-    {
-        QTest::addColumn<QList<QByteArray>>("reads");
-        QTest::addColumn<quint8>("minLength");
-        QTest::addColumn<bool>("complete");
-        QTest::addColumn<LinkResult>("result");
-
-        const QByteArray longest = replyFrame(Calibration, AccessRead, QByteArray(22, '\xFF'));
-        QByteArray oneOver = longest;
-        oneOver.insert(1, "00");
-        QTest::newRow("longest frame, terminator alone in the next read")
-            << QList<QByteArray>{longest.chopped(1), "\r"} << CalibrationReply.min << true << GoodReply;
-        QTest::newRow("one byte past the longest frame")
-            << QList<QByteArray>{oneOver} << quint8(0) << false << NoReply;
-        QTest::newRow("start character ending a full read")
-            << QList<QByteArray>{QByteArray(DeviceLink::ReadChunk - 1, 'x') + "#", "800101"} << quint8(0)
-            << false << NoReply;
-        QTest::newRow("empty body") << QList<QByteArray>{"#\r"} << quint8(0) << true << BadReply;
-        QTest::newRow("odd body takes the terminator")
-            << QList<QByteArray>{"#800\r"} << quint8(0) << true << BadReply;
-        QTest::newRow("NUL inside the body")
-            << QList<QByteArray>{QByteArray("#80\0" "1\r", 6)} << quint8(0) << true << BadReply;
-        QTest::newRow("lower-case digits")
-            << QList<QByteArray>{replyFrame(Setpoints, AccessRead, {}).toLower()} << quint8(0) << true
-            << BadReply;
-        QTest::newRow("good CRC, zero minimum, header only")
-            << QList<QByteArray>{replyFrame(Output, AccessAccepted, {})} << quint8(0) << true << GoodReply;
-        QTest::newRow("good CRC, other destination")
-            << QList<QByteArray>{replyFrame(Status, AccessRead, StatusData, 0x81)} << StatusReply.min
-            << true << BadReply;
-        QTest::newRow("high bytes around the frame")
-            << QList<QByteArray>{"\xFF\x80#", replyFrame(Setpoints, AccessRead, "\x01\x02").mid(1) + "\xFE"}
-            << SetpointsReply.min << true << GoodReply;
-    }
-
-    void edgeLines()
-    {
-        QFETCH(QList<QByteArray>, reads);
-        QFETCH(quint8, minLength);
-        QFETCH(bool, complete);
-        QFETCH(LinkResult, result);
-
-        DeviceLink link;
-        const Received r = receive(link, reads);
-        QCOMPARE(r.complete, complete);
-        QVERIFY(r.longestHeld <= MaxLineChars + DeviceLink::ReadChunk);
-        if (!complete)
-            return;
-        const Judged j = judge(link, r.line, minLength);
-        QCOMPARE(j.result, result);
-        QVERIFY(j.reply.size() <= MaxFrameBytes);
-        if (result == GoodReply)
-            QCOMPARE(j.count, j.reply.size());
-    }
-
+    // Each layout refuses a reply one byte short and leaves the record as it was.
     void recordFillNeedsItsWholeLayout()
     {
-        struct Layout {
-            const char *name;
-            ReplyLength length;
-            std::function<bool(const QByteArray &, int32_t &)> fill;  // first field
-        };
-        const QList<Layout> layouts{
-            {"status", StatusReply,
-             [](const QByteArray &b, int32_t &v) {
-                 StatusRecord r;
-                 r.Voltage = -1;
-                 const bool ok = DeviceLink::FillStatus(b, r);
-                 v = r.Voltage;
-                 return ok;
-             }},
-            {"measurements", MeasurementsReply,
-             [](const QByteArray &b, int32_t &v) {
-                 MeasurementRecord r;
-                 r.Vsdadc = -1;
-                 const bool ok = DeviceLink::FillMeasurements(b, r);
-                 v = r.Vsdadc;
-                 return ok;
-             }},
-            {"set-points", SetpointsReply,
-             [](const QByteArray &b, int32_t &v) {
-                 SetpointRecord r;
-                 r.VoltageSet = -1;
-                 const bool ok = DeviceLink::FillSetpoints(b, r);
-                 v = r.VoltageSet;
-                 return ok;
-             }},
-            {"calibration", CalibrationReply,
-             [](const QByteArray &b, int32_t &v) {
-                 CalibrationRecord r;
-                 r.KuDacVolt = -1;
-                 const bool ok = DeviceLink::FillCalibration(b, r);
-                 v = r.KuDacVolt;
-                 return ok;
-             }},
-            {"user parameters", UserParamsReply,
-             [](const QByteArray &b, int32_t &v) {
-                 UserParamRecord r;
-                 r.NVPstatus = -1;
-                 const bool ok = DeviceLink::FillUserParams(b, r);
-                 v = r.NVPstatus;
-                 return ok;
-             }},
-            {"short user parameters", UserParamsShortReply,
-             [](const QByteArray &b, int32_t &v) {
-                 UserParamShortRecord r;
-                 r.Word0 = -1;
-                 const bool ok = DeviceLink::FillUserParamsShort(b, r);
-                 v = r.Word0;
-                 return ok;
-             }},
-        };
-        for (const Layout &layout : layouts) {
-            const QByteArray full(layout.length.full, '\0');
-            int32_t first = 0;
-            QVERIFY2(!layout.fill(full.chopped(1), first), layout.name);
-            QCOMPARE(first, -1);
-            QVERIFY2(layout.fill(full, first), layout.name);
-            QCOMPARE(first, 0);
-        }
+        QVERIFY(needsWholeLayout(&DeviceLink::FillStatus, &StatusRecord::Voltage, StatusReply));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillMeasurements, &MeasurementRecord::Vsdadc, MeasurementsReply));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillSetpoints, &SetpointRecord::VoltageSet, SetpointsReply));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillCalibration, &CalibrationRecord::KuDacVolt, CalibrationReply));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillUserParams, &UserParamRecord::NVPstatus, UserParamsReply));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillUserParamsShort, &UserParamShortRecord::Word0,
+                                 UserParamsShortReply));
     }
 };
 

@@ -1,5 +1,7 @@
 // The virtual supply on its pseudo-terminal, driven through a real serial port
-// in the same process, as the control panel and its tests drive it.
+// in the same process: its exact replies, its silences and its timing. Writes,
+// queued raw replies and a closed master are driven through the link and the
+// window in their own tests.
 
 #include "devicelink.h"
 #include "virtualsupply.h"
@@ -15,6 +17,8 @@ namespace {
 class Client
 {
 public:
+    bool attach(VirtualSupply &supply) { return supply.open(nullptr) && open(supply.portPath()); }
+
     bool open(const QString &path)
     {
         port.setPortName(path);
@@ -30,15 +34,14 @@ public:
         port.flush();
     }
 
-    // Everything received until it holds `count` carriage returns, or the
-    // time runs out.
-    QByteArray collect(int count = 1, int timeoutMs = 1000)
+    // Everything received until a carriage return, or the time runs out.
+    QByteArray collect()
     {
         // On a time-out the caller sees what did arrive and judges that.
         static_cast<void>(QTest::qWaitFor([&] {
             received += port.readAll();
-            return received.count('\r') >= count;
-        }, timeoutMs));
+            return received.contains('\r');
+        }, 1000));
         received += port.readAll();
         const QByteArray all = received;
         received.clear();
@@ -71,11 +74,6 @@ quint16 crcOver(const QByteArray &bytes)
     return crc;
 }
 
-QByteArray readRequest(quint8 address, quint8 command)
-{
-    return DeviceLink::EncodeFrame(QByteArray() + char(address) + char(0x80) + char(command) + char(0x01));
-}
-
 VirtualSupply::Options atAddress(quint8 address)
 {
     VirtualSupply::Options options;
@@ -90,22 +88,12 @@ class TestVirtualSupply : public QObject
     Q_OBJECT
 
 private slots:
-    void initTestCase();
     void statusReplyIsExact();
     void silentForWhatIsNotForIt();
-    void writesAreAcknowledgedAndTaken();
-    void loadFlipsCvAndCc();
-    void rawRepliesArriveAsQueued();
     void faultsAreReproducible();
     void lateReplyMissesTheTimeOut();
     void pacedReplyTakesTheLineTime();
-    void closedMasterFailsTheClient();
 };
-
-void TestVirtualSupply::initTestCase()
-{
-    qRegisterMetaType<QSerialPort::SerialPortError>();
-}
 
 void TestVirtualSupply::statusReplyIsExact()
 {
@@ -121,22 +109,17 @@ void TestVirtualSupply::statusReplyIsExact()
 
     const QByteArray reply = client.exchange("#01800101EA3E\r");
     QCOMPARE(reply, QByteArray("#80010101F401881301000101EEB8\r"));
-    const QByteArray bytes = decoded(reply);
-    QCOMPARE(bytes.size(), 14);
-    QCOMPARE(crcOver(bytes), quint16(0));
+    QCOMPARE(crcOver(decoded(reply)), quint16(0));
     QCOMPARE(lines.count(), 1);
     QCOMPARE(supply.receivedLines(), QList<QByteArray>{"#01800101EA3E\r"});
     QCOMPARE(supply.repliesSent(), 1);
-    supply.clearReceived();
-    QVERIFY(supply.receivedLines().isEmpty());
 }
 
 void TestVirtualSupply::silentForWhatIsNotForIt()
 {
     VirtualSupply supply(atAddress(1));
-    QVERIFY(supply.open(nullptr));
     Client client;
-    QVERIFY(client.open(supply.portPath()));
+    QVERIFY(client.attach(supply));
     QSignalSpy lines(&supply, &VirtualSupply::lineReceived);
 
     const QList<QByteArray> ignored = {
@@ -157,77 +140,6 @@ void TestVirtualSupply::silentForWhatIsNotForIt()
     QCOMPARE(reply.count('#'), 1);
     QCOMPARE(decoded(reply).size(), 14);
     QCOMPARE(supply.receivedLines(), ignored + QList<QByteArray>{"#01800101EA3E\r"});
-
-    // Silence as an option: lines are still received and listed.
-    VirtualSupply::Options silent = supply.options();
-    silent.silent = true;
-    supply.setOptions(silent);
-    client.send("#01800101EA3E\r");
-    QTRY_COMPARE(lines.count(), ignored.size() + 2);
-    QCOMPARE(supply.repliesSent(), 1);
-}
-
-void TestVirtualSupply::writesAreAcknowledgedAndTaken()
-{
-    VirtualSupply supply(atAddress(1));
-    QVERIFY(supply.open(nullptr));
-    Client client;
-    QVERIFY(client.open(supply.portPath()));
-
-    // 12.34 V, 1.5 A.
-    QByteArray ack = client.exchange("#018003113430DC059EAD\r");
-    QCOMPARE(ack, QByteArray("#8001031FD845\r"));
-    QCOMPARE(supply.model().voltageSetMv(), 12340);
-    QCOMPARE(supply.model().currentSetMa(), 1500);
-    const QByteArray setpoints = decoded(client.exchange(readRequest(1, 0x03)));
-    QCOMPARE(setpoints.mid(4, 4), QByteArray::fromHex("3430DC05"));
-
-    ack = client.exchange("#018007119A1B1864\r");
-    QCOMPARE(ack, QByteArray("#8001071F1481\r"));
-    QVERIFY(supply.model().outputOn());
-    QCOMPARE(supply.receivedLines().first(), QByteArray("#018003113430DC059EAD\r"));
-    QCOMPARE(supply.receivedLines().last(), QByteArray("#018007119A1B1864\r"));
-}
-
-void TestVirtualSupply::loadFlipsCvAndCc()
-{
-    VirtualSupply supply(atAddress(0));
-    QVERIFY(supply.open(nullptr));
-    supply.model().setOutputOn(true);
-    Client client;
-    QVERIFY(client.open(supply.portPath()));
-    auto flags = [&client] {
-        const QByteArray bytes = decoded(client.exchange(readRequest(0, 0x01)));
-        return bytes.size() == 14 ? QPair<int, int>(bytes.at(9), bytes.at(10)) : QPair<int, int>(-1, -1);
-    };
-    QCOMPARE(flags(), qMakePair(0, 1));  // 10 ohm: CV
-    supply.model().setLoadOhms(1.0);
-    QCOMPARE(flags(), qMakePair(1, 0));  // 1 ohm would draw 5 A: CC
-    supply.model().setLoadOhms(0);
-    QCOMPARE(flags(), qMakePair(0, 1));
-}
-
-void TestVirtualSupply::rawRepliesArriveAsQueued()
-{
-    VirtualSupply supply(atAddress(1));
-    QVERIFY(supply.open(nullptr));
-    Client client;
-    QVERIFY(client.open(supply.portPath()));
-
-    supply.queueRawReply({"#80", "0101", "F4\r"}, 30);
-    supply.queueRawReply({"#8001031F0000\r", "#8001031FD845\r"});  // two frames in one write
-    QCOMPARE(supply.queuedRawReplies(), 2);
-
-    QElapsedTimer clock;
-    clock.start();
-    client.send("#FF not even a frame\r");  // any line takes a queued reply
-    QCOMPARE(client.collect(), QByteArray("#800101F4\r"));
-    QVERIFY2(clock.elapsed() >= 55, qPrintable(QString::number(clock.elapsed())));
-
-    QCOMPARE(client.exchange("#01800101EA3E\r"), QByteArray("#8001031F0000\r#8001031FD845\r"));
-    QCOMPARE(supply.queuedRawReplies(), 0);
-    QCOMPARE(decoded(client.exchange("#01800101EA3E\r")).size(), 14);  // the model again
-    QCOMPARE(supply.repliesSent(), 3);
 }
 
 void TestVirtualSupply::faultsAreReproducible()
@@ -241,10 +153,8 @@ void TestVirtualSupply::faultsAreReproducible()
         VirtualSupply supply(options);
         supply.model().setNoiseEnabled(false);
         QList<QByteArray> seen;
-        if (!supply.open(nullptr))
-            return seen;
         Client client;
-        if (!client.open(supply.portPath()))
+        if (!client.attach(supply))
             return seen;
         QSignalSpy lines(&supply, &VirtualSupply::lineReceived);
         for (int i = 0; i < 16; ++i) {
@@ -262,17 +172,10 @@ void TestVirtualSupply::faultsAreReproducible()
     QVERIFY(run(6) != first);
 
     const QByteArray clean = "#80010101000000000100000004C3\r";
-    int dropped = 0, damaged = 0, intact = 0;
-    for (const QByteArray &text : first) {
-        if (text.isEmpty())
-            ++dropped;
-        else if (text == clean)
-            ++intact;
-        else
-            ++damaged;
-    }
-    QVERIFY2(dropped > 0 && damaged > 0 && intact > 0,
-             qPrintable(QStringLiteral("%1 %2 %3").arg(dropped).arg(damaged).arg(intact)));
+    // Some dropped, some intact and some damaged.
+    const int dropped = first.count(QByteArray()), intact = first.count(clean);
+    QVERIFY2(dropped > 0 && intact > 0 && dropped + intact < first.size(),
+             qPrintable(QStringLiteral("%1 dropped, %2 intact").arg(dropped).arg(intact)));
 }
 
 void TestVirtualSupply::lateReplyMissesTheTimeOut()
@@ -280,14 +183,14 @@ void TestVirtualSupply::lateReplyMissesTheTimeOut()
     VirtualSupply::Options options = atAddress(1);
     options.late = 1.0;
     VirtualSupply supply(options);
-    QVERIFY(supply.open(nullptr));
     Client client;
-    QVERIFY(client.open(supply.portPath()));
+    QVERIFY(client.attach(supply));
     QElapsedTimer clock;
     clock.start();
     const QByteArray reply = client.exchange("#01800101EA3E\r");
     const qint64 elapsed = clock.elapsed();
     QCOMPARE(decoded(reply).size(), 14);
+    // Past the panel's 200 ms time-out.
     QVERIFY2(elapsed >= 205 && elapsed < 400, qPrintable(QString::number(elapsed)));
 }
 
@@ -296,33 +199,16 @@ void TestVirtualSupply::pacedReplyTakesTheLineTime()
     VirtualSupply::Options options = atAddress(1);
     options.pace9600 = true;
     VirtualSupply supply(options);
-    QVERIFY(supply.open(nullptr));
     Client client;
-    QVERIFY(client.open(supply.portPath()));
+    QVERIFY(client.attach(supply));
     QElapsedTimer clock;
     clock.start();
-    const QByteArray reply = client.exchange(readRequest(1, 0xA8));  // 58 characters
+    const QByteArray reply = client.exchange(DeviceLink::EncodeFrame(QByteArray::fromHex("0180A801")));
     const qint64 elapsed = clock.elapsed();
-    QCOMPARE(reply.size(), 58);
+    QCOMPARE(reply.size(), 58);  // calibration, the longest reply
     QCOMPARE(crcOver(decoded(reply)), quint16(0));
     // 57 character times after the first: 59.4 ms.
     QVERIFY2(elapsed >= 58 && elapsed < 250, qPrintable(QString::number(elapsed)));
-}
-
-void TestVirtualSupply::closedMasterFailsTheClient()
-{
-    VirtualSupply supply(atAddress(1));
-    QVERIFY(supply.open(nullptr));
-    Client client;
-    QVERIFY(client.open(supply.portPath()));
-    QCOMPARE(decoded(client.exchange("#01800101EA3E\r")).size(), 14);
-
-    QSignalSpy errors(&client.port, &QSerialPort::errorOccurred);
-    supply.closeMaster();
-    client.send("#01800101EA3E\r");
-    QTRY_VERIFY(!errors.isEmpty());
-    QCOMPARE(errors.first().first().value<QSerialPort::SerialPortError>(), QSerialPort::ResourceError);
-    QCOMPARE(supply.repliesSent(), 1);
 }
 
 PANEL_TEST_MAIN(TestVirtualSupply)

@@ -92,23 +92,14 @@ QString shownCaption(const QMainWindow &window, const MainWindowForm &form, cons
         return window.windowTitle();
     QWidget *w = window.findChild<QWidget *>(QLatin1String(c.object));
     if (!w)
-        return QStringLiteral("<missing %1>").arg(QLatin1String(c.object));
-    switch (c.kind) {
-    case Caption::Title:
-        return qobject_cast<QGroupBox *>(w)->title();
-    case Caption::Text:
-        if (auto *label = qobject_cast<QLabel *>(w))
-            return label->text();
-        return qobject_cast<QAbstractButton *>(w)->text();
-    case Caption::Suffix:
-        return qobject_cast<QDoubleSpinBox *>(w)->suffix();
-    case Caption::Tab:
-        return form.tabWidget->indexOf(w) < 0 ? QStringLiteral("<not a page>")
-                                               : form.tabWidget->tabText(form.tabWidget->indexOf(w));
-    case Caption::WindowTitle:
-        break;
+        return QStringLiteral("<missing>");
+    if (c.kind == Caption::Tab) {
+        const int index = form.tabWidget->indexOf(w);
+        return index < 0 ? QStringLiteral("<not a page>") : form.tabWidget->tabText(index);
     }
-    return QString();
+    // A widget of the wrong class lacks the property and shows nothing.
+    static const char *const property[] = {nullptr, "title", "text", "suffix"};
+    return w->property(property[int(c.kind)]).toString();
 }
 
 void verifyAllCaptions(const QMainWindow &window, const MainWindowForm &form)
@@ -127,19 +118,9 @@ class TestMainWindowTexts : public QObject
     Q_OBJECT
 
 private slots:
-    void everyCaptionIsItsSourceText();
     void blanksAndLettersAreExact();
-    void retranslateRestoresReplacedTexts();
-    void tabCaptionsFollowTheirPages();
+    void captionsAreSourceTextsAndRetranslateRestoresThem();
 };
-
-void TestMainWindowTexts::everyCaptionIsItsSourceText()
-{
-    QMainWindow window;
-    MainWindowForm form;
-    form.setup(&window);
-    verifyAllCaptions(window, form);
-}
 
 void TestMainWindowTexts::blanksAndLettersAreExact()
 {
@@ -151,23 +132,22 @@ void TestMainWindowTexts::blanksAndLettersAreExact()
     QCOMPARE(form.doubleSpinBoxTemp->suffix(), QString(blank) + QChar(0x0421));
     QCOMPARE(form.labelAmA->text(), QChar('A') + QString(2, blank));
     QCOMPARE(form.label->text(), QString(3, blank) + QChar('V'));
-    QCOMPARE(form.label_4->text().toUtf8(), QByteArray("\xd0\x9d\xd0\xb0\xd0\xbf\xd1\x80\xd1\x8f\xd0\xb6"
-                                                       "\xd0\xb5\xd0\xbd\xd0\xb8\xd0\xb5 Uin"));
     QCOMPARE(form.pushButtonApply->text().toUtf8(),
              QByteArray("\xd0\x9f\xd1\x80\xd0\xb8\xd0\xbc\xd0\xb5\xd0\xbd\xd0\xb8\xd1\x82\xd1\x8c"));
-    // The log buttons show nothing, not their object names.
-    QVERIFY(form.pushButtoLogStop->text().isEmpty());
 }
 
-void TestMainWindowTexts::retranslateRestoresReplacedTexts()
+void TestMainWindowTexts::captionsAreSourceTextsAndRetranslateRestoresThem()
 {
     QMainWindow window;
     MainWindowForm form;
     form.setup(&window);
-    const QStringList runtimeTabs = {QStringLiteral("Панель"), QStringLiteral("Лог"), QStringLiteral("АЦП"),
-                                     QStringLiteral("Калибр."), QStringLiteral("UserMenu")};
-    for (int i = 0; i < runtimeTabs.size(); ++i)
-        form.tabWidget->setTabText(i, runtimeTabs.at(i));
+    verifyAllCaptions(window, form);
+    // The window renames the tabs and some captions at run time; move the
+    // first page to the end so that tab captions must be found by page.
+    form.tabWidget->tabBar()->moveTab(0, 4);
+    QCOMPARE(form.tabWidget->widget(4), form.tab);
+    for (int i = 0; i < form.tabWidget->count(); ++i)
+        form.tabWidget->setTabText(i, QStringLiteral("Панель"));
     form.labelAmA->setText(QStringLiteral("   A"));
     form.pushButtonOnOff->setText(QStringLiteral("Выключить"));
     form.doubleSpinBoxTemp->setSuffix(QStringLiteral(" C"));
@@ -175,26 +155,7 @@ void TestMainWindowTexts::retranslateRestoresReplacedTexts()
 
     form.retranslate(&window);
     verifyAllCaptions(window, form);
-    form.retranslate(&window);
-    verifyAllCaptions(window, form);
-    QCOMPARE(form.tabWidget->currentIndex(), 0);
-}
-
-void TestMainWindowTexts::tabCaptionsFollowTheirPages()
-{
-    QMainWindow window;
-    MainWindowForm form;
-    form.setup(&window);
-    // Move the first page to the end, then let the text pass run again.
-    form.tabWidget->tabBar()->moveTab(0, 4);
-    QCOMPARE(form.tabWidget->widget(1), form.tab_2);
-    QCOMPARE(form.tabWidget->widget(4), form.tab);
-    for (int i = 0; i < form.tabWidget->count(); ++i)
-        form.tabWidget->setTabText(i, QString());
-
-    form.retranslate(&window);
-    QCOMPARE(form.tabWidget->tabText(4), QStringLiteral("Tab 1"));
-    QCOMPARE(form.tabWidget->tabText(1), QStringLiteral("Tab 2"));
+    form.retranslate(&window);  // safe to repeat
     verifyAllCaptions(window, form);
 }
 
