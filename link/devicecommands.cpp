@@ -24,54 +24,42 @@ private:
 
 }  // namespace
 
-LinkResult DeviceLink::ReadRecord(QByteArray &reply, quint8 address, quint8 command,
-                                  quint8 minLength, quint8 fullLength, quint8 access)
+template <typename Record>
+LinkResult DeviceLink::ReadRecord(quint8 address, quint8 command, CommandSet::ReplyLength length,
+                                  quint8 access, Record &record,
+                                  bool (*fill)(const QByteArray &, Record &))
 {
+    QByteArray reply;
     quint8 count = 0;
     const LinkResult result =
-        ReadTransaction(reply, count, address, command, minLength, TimeoutMs, access);
+        ReadTransaction(reply, count, address, command, length.min, TimeoutMs, access);
     if (result != GoodReply)
         return result;
     // The transaction accepts replies from the minimum length on, but a record
     // is only filled from a reply that carries its whole layout.
-    if (reply.size() < fullLength) {
-        trace << "Error linesize";
-        TraceLineEnd();
-        trace << reply.size() << ' ' << fullLength;
-        trace.flush();
-        return BadReply;
-    }
-    return GoodReply;
+    if (fill(reply, record))
+        return GoodReply;
+    trace << "Error linesize";
+    TraceLineEnd();
+    trace << reply.size() << ' ' << length.full;
+    trace.flush();
+    return BadReply;
 }
 
 LinkResult DeviceLink::GetStatus(quint8 address, StatusRecord &record)
 {
-    QByteArray reply;
-    const LinkResult result = ReadRecord(reply, address, Status, StatusReply.min,
-                                         StatusReply.full, AccessRead);
-    if (result == GoodReply)
-        FillStatus(reply, record);
-    return result;
+    return ReadRecord(address, Status, StatusReply, AccessRead, record, &FillStatus);
 }
 
 LinkResult DeviceLink::GetMeasurements(quint8 address, MeasurementRecord &record)
 {
-    QByteArray reply;
-    const LinkResult result = ReadRecord(reply, address, Measurements, MeasurementsReply.min,
-                                         MeasurementsReply.full, AccessRead);
-    if (result == GoodReply)
-        FillMeasurements(reply, record);
-    return result;
+    return ReadRecord(address, Measurements, MeasurementsReply, AccessRead, record,
+                      &FillMeasurements);
 }
 
 LinkResult DeviceLink::GetSetpoints(quint8 address, SetpointRecord &record)
 {
-    QByteArray reply;
-    const LinkResult result = ReadRecord(reply, address, Setpoints, SetpointsReply.min,
-                                         SetpointsReply.full, AccessRead);
-    if (result == GoodReply)
-        FillSetpoints(reply, record);
-    return result;
+    return ReadRecord(address, Setpoints, SetpointsReply, AccessRead, record, &FillSetpoints);
 }
 
 LinkResult DeviceLink::SetSetpoints(quint8 address, int millivolts, int milliamperes)
@@ -91,12 +79,7 @@ LinkResult DeviceLink::SetOutput(quint8 address, int value)
 
 LinkResult DeviceLink::GetCalibration(quint8 address, CalibrationRecord &record, quint8 access)
 {
-    QByteArray reply;
-    const LinkResult result = ReadRecord(reply, address, Calibration, CalibrationReply.min,
-                                         CalibrationReply.full, access);
-    if (result == GoodReply)
-        FillCalibration(reply, record);
-    return result;
+    return ReadRecord(address, Calibration, CalibrationReply, access, record, &FillCalibration);
 }
 
 LinkResult DeviceLink::SetCalibration(quint8 address, const CalibrationRecord &values,
@@ -119,12 +102,7 @@ LinkResult DeviceLink::SetCalibration(quint8 address, const CalibrationRecord &v
 
 LinkResult DeviceLink::GetUserParams(quint8 address, UserParamRecord &record, quint8 access)
 {
-    QByteArray reply;
-    const LinkResult result = ReadRecord(reply, address, UserParams, UserParamsReply.min,
-                                         UserParamsReply.full, access);
-    if (result == GoodReply)
-        FillUserParams(reply, record);
-    return result;
+    return ReadRecord(address, UserParams, UserParamsReply, access, record, &FillUserParams);
 }
 
 LinkResult DeviceLink::SetUserParams(quint8 address, const UserParamRecord &values, quint8 access)
@@ -145,10 +123,6 @@ LinkResult DeviceLink::SetUserParams(quint8 address, const UserParamRecord &valu
 LinkResult DeviceLink::GetUserParamsShort(quint8 address, UserParamShortRecord &record,
                                           quint8 access)
 {
-    QByteArray reply;
-    const LinkResult result = ReadRecord(reply, address, UserParams, UserParamsShortReply.min,
-                                         UserParamsShortReply.full, access);
-    if (result == GoodReply)
-        FillUserParamsShort(reply, record);
-    return result;
+    return ReadRecord(address, UserParams, UserParamsShortReply, access, record,
+                      &FillUserParamsShort);
 }

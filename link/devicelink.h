@@ -1,5 +1,6 @@
 #pragma once
 
+#include "commandset.h"
 #include "linkresult.h"
 #include "records.h"
 
@@ -77,8 +78,10 @@ public:
 
 private:
     // Reads a reply and checks it is long enough for its record's layout.
-    LinkResult ReadRecord(QByteArray &reply, quint8 address, quint8 command, quint8 minLength,
-                          quint8 fullLength, quint8 access);
+    template <typename Record>
+    LinkResult ReadRecord(quint8 address, quint8 command, CommandSet::ReplyLength length,
+                          quint8 access, Record &record,
+                          bool (*fill)(const QByteArray &, Record &));
     void DiscardInput();
     // Waits briefly for input; true when the next pass should sleep in the
     // event loop instead.
