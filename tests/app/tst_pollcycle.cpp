@@ -1,5 +1,6 @@
 #include "commandset.h"
 #include "devicelink.h"
+#include "replyframe.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
@@ -14,7 +15,7 @@ namespace {
 
 QByteArray Reply(quint8 command, quint8 access, const QByteArray &data)
 {
-    return DeviceLink::EncodeFrame(QByteArray::fromHex("8000") + char(command) + char(access) + data);
+    return ReplyFrame(0, command, access, data);
 }
 
 }  // namespace

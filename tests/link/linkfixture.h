@@ -2,6 +2,7 @@
 
 #include "commandset.h"
 #include "devicelink.h"
+#include "replyframe.h"
 #include "stdoutcapture.h"
 #include "virtualsupply.h"
 
@@ -37,13 +38,7 @@ public:
     static QByteArray Reply(quint8 command, quint8 access, const QByteArray &data,
                             quint8 destination = DeviceLink::MasterAddress)
     {
-        QByteArray bytes;
-        bytes.append(char(destination));
-        bytes.append(char(Address));
-        bytes.append(char(command));
-        bytes.append(char(access));
-        bytes.append(data);
-        return DeviceLink::EncodeFrame(bytes);
+        return ReplyFrame(Address, command, access, data, destination);
     }
 
     // A status read as the transaction sees it, with the trace it writes.

@@ -6,22 +6,16 @@
 #include "commandset.h"
 #include "devicelink.h"
 #include "stdoutcapture.h"
+#include "replyframe.h"
 #include "testmain.h"
 
 using namespace CommandSet;
 
 namespace {
 
-QByteArray replyFrame(quint8 command, quint8 access, const QByteArray &data,
-                      quint8 destination = MasterAddress)
+QByteArray replyFrame(quint8 command, quint8 access, const QByteArray &data)
 {
-    QByteArray bytes;
-    bytes.append(char(destination));
-    bytes.append(char(1));
-    bytes.append(char(command));
-    bytes.append(char(access));
-    bytes.append(data);
-    return DeviceLink::EncodeFrame(bytes);
+    return ReplyFrame(1, command, access, data);
 }
 
 // Outcome of feeding reads as GetLine does: the first complete line, if any.
