@@ -2,6 +2,7 @@
 
 #include "devicelink.h"
 #include "mainwindowform.h"
+#include "units.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -68,8 +69,8 @@ void MainWindow::LoadSetpoints()
     SetpointRecord setpoints;
     if (link->GetSetpoints(slaveAddress, setpoints) != GoodReply)
         return;
-    form->doubleSpinBoxV->setValue(setpoints.VoltageSet / 1000.0);
-    form->doubleSpinBoxA->setValue(setpoints.CurrentSet / 1000.0);
+    form->doubleSpinBoxV->setValue(SetpointVolts(setpoints));
+    form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
 }
 
 void MainWindow::PortErrorOccurred(QSerialPort::SerialPortError error)

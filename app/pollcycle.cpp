@@ -3,6 +3,8 @@
 #include "commandset.h"
 #include "devicelink.h"
 #include "mainwindowform.h"
+#include "units.h"
+#include "writeattempts.h"
 
 #include <QDoubleSpinBox>
 #include <QLCDNumber>
@@ -42,7 +44,7 @@ void MainWindow::TimeOut()
             pollState == ApplySetpoints ? SendSetpoints() : SendOutputSwitch();
         if (result == GoodReply) {
             completed();
-        } else if (retryCount > 2) {
+        } else if (retryCount >= WriteTries - 1) {
             ShowWriteFailure();
             completed();
         } else if (requestSerial == request) {
@@ -127,12 +129,12 @@ bool MainWindow::ShowMeasurements()
 {
     if (link->GetMeasurements(slaveAddress, measurement) != GoodReply)
         return false;
-    form->doubleSpinBoxVsdadc->setValue(measurement.Vsdadc / 1000.0);
-    form->doubleSpinBoxCsdadc->setValue(measurement.Csdadc / 1000.0);
-    form->doubleSpinBoxTemp->setValue(measurement.Temp / 10.0);
-    form->doubleSpinBoxVin->setValue(measurement.Vin / 1000.0);
-    form->doubleSpinBoxVref->setValue(measurement.Vref / 1000.0);
-    form->doubleSpinBoxVpwm->setValue(measurement.Vpwm / 1000.0);
+    form->doubleSpinBoxVsdadc->setValue(MeasuredVolts(measurement));
+    form->doubleSpinBoxCsdadc->setValue(MeasuredAmperes(measurement));
+    form->doubleSpinBoxTemp->setValue(MeasuredCelsius(measurement));
+    form->doubleSpinBoxVin->setValue(InputVolts(measurement));
+    form->doubleSpinBoxVref->setValue(ReferenceVolts(measurement));
+    form->doubleSpinBoxVpwm->setValue(PwmVolts(measurement));
     return true;
 }
 
@@ -155,12 +157,8 @@ QString MainWindow::FormatDigits(qint32 value, qint32 pointIndex)
 
 LinkResult MainWindow::SendSetpoints()
 {
-    const double volts = form->doubleSpinBoxV->value();
-    const double amperes = form->doubleSpinBoxA->value();
-    // The bias keeps a value such as 1.005 from truncating to 1004.
-    const int millivolts = int((volts + 0.0002) * 1000);
-    const int milliamperes = int((amperes + 0.0002) * 1000);
-    return link->SetSetpoints(slaveAddress, millivolts, milliamperes);
+    return link->SetSetpoints(slaveAddress, ToThousandths(form->doubleSpinBoxV->value()),
+                              ToThousandths(form->doubleSpinBoxA->value()));
 }
 
 LinkResult MainWindow::SendOutputSwitch()

@@ -42,7 +42,7 @@ LinkResult DeviceLink::ReadRecord(quint8 address, quint8 command, CommandSet::Re
     trace << "Error linesize";
     TraceLineEnd();
     trace << reply.size() << ' ' << length.full;
-    trace.flush();
+    FlushTrace();
     return BadReply;
 }
 

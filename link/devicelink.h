@@ -5,7 +5,11 @@
 #include "records.h"
 
 #include <QByteArray>
+#include <QFile>
 #include <QTextStream>
+
+#include <cstdio>
+#include <memory>
 #include <QtGlobal>
 
 class QSerialPort;
@@ -19,6 +23,10 @@ public:
     DeviceLink();
 
     void SetPort(QSerialPort *port);
+    // Where the trace goes: the standard output at first; nullptr turns it
+    // off. A trace write that fails (a closed pipe, a full disk) turns it off
+    // too, so that tracing can never stop the link.
+    void SetTraceStream(FILE *stream);
 
     // Codec.
     void PortWrite(const char *chars, int count);
@@ -89,7 +97,10 @@ private:
     void DrainOutput(int timeoutMs);
     void Trace(const QByteArray &bytes);
     void TraceLineEnd();
+    void FlushTrace();
 
     QSerialPort *port = nullptr;
+    QFile traceFile;
+    std::unique_ptr<QIODevice> traceDiscard;
     QTextStream trace;
 };

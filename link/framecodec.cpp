@@ -8,9 +8,8 @@
 #include <cstring>
 
 DeviceLink::DeviceLink()
-    : trace(stdout, QIODevice::WriteOnly)
 {
-    trace.setCodec("ISO-8859-1");
+    SetTraceStream(stdout);
 }
 
 void DeviceLink::SetPort(QSerialPort *serialPort)

@@ -6,18 +6,6 @@
 #include <QSerialPort>
 #include <QTimer>
 
-void DeviceLink::Trace(const QByteArray &bytes)
-{
-    // Latin-1 both ways keeps every received byte exactly as it came.
-    trace << QString::fromLatin1(bytes);
-}
-
-void DeviceLink::TraceLineEnd()
-{
-    trace << '\n';
-    trace.flush();
-}
-
 bool DeviceLink::ReadLinePart(QByteArray &line)
 {
     if (!port || !port->isOpen())
@@ -105,7 +93,7 @@ bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
             return true;
         idle = WaitForInput(line);
     }
-    trace.flush();
+    FlushTrace();
     return false;
 }
 
@@ -139,7 +127,7 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
         trace << "Error command";
         TraceLineEnd();
         trace << int(quint8(out.at(2)));
-        trace.flush();
+        FlushTrace();
         result = BadReply;
     }
     return result;
@@ -175,6 +163,6 @@ LinkResult DeviceLink::JudgeReadReply(const QByteArray &line, QByteArray &out, q
             result = BadReply;
         }
     }
-    trace.flush();
+    FlushTrace();
     return result;
 }
