@@ -1,4 +1,5 @@
-// Log recording: the three log buttons and the log step that ends every tick.
+// The window's log slots: the three log buttons and the log step that ends
+// every tick.
 
 #include "mainwindow.h"
 

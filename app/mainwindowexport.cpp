@@ -1,4 +1,4 @@
-// Log export: saves the log pane as a text file.
+// The window's export slot: saves the log pane as a text file.
 
 #include "mainwindow.h"
 
