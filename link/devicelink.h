@@ -6,8 +6,8 @@
 
 #include <QByteArray>
 #include <QElapsedTimer>
-#include <QHash>
 #include <QFile>
+#include <QHash>
 #include <QTextStream>
 
 #include <cstdio>
