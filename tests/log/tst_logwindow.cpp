@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTextEdit>
+#include <QTimeEdit>
 #include <QTimer>
 #include <QToolBar>
 
@@ -228,6 +229,31 @@ private slots:
                  qPrintable(paneLines(pane).at(2)));
         QVERIFY(options->isVisible());
         QVERIFY(store().allKeys().isEmpty());  // stored only when closed
+    }
+
+    void longerPeriodAndStampFormsOneAndThree()
+    {
+        option<QTimeEdit>("timeEdit")->setTime(QTime(0, 0, 2));
+        option<QCheckBox>("checkBoxAddTime")->setChecked(true);
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(1);
+        QVERIFY(connectWindow());
+        QVERIFY(waitTicks(4));  // a status has been read
+        widget<QPushButton>("pushButtonLogStart")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 2, 5000);
+        // Running minutes and seconds: the first line at once, the next a
+        // period later (a tick late at most).
+        QCOMPARE(paneLines(pane).at(0), QStringLiteral("00:00 5.000 0.5000"));
+        QVERIFY2(QRegularExpression("^00:0[23] 5\\.000 0\\.5000$").match(paneLines(pane).at(1)).hasMatch(),
+                 qPrintable(paneLines(pane).at(1)));
+        QVERIFY(!QRegularExpression("^00:01").match(paneLines(pane).at(1)).hasMatch());
+
+        // Clock time of the tick.
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(3);
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 3, 5000);
+        const QString line = paneLines(pane).at(2);
+        const QTime stamp = QTime::fromString(line.left(8), QStringLiteral("hh:mm:ss"));
+        QVERIFY2(stamp.isValid() && qAbs(stamp.secsTo(QTime::currentTime())) <= 1, qPrintable(line));
+        QCOMPARE(line.mid(8), QStringLiteral(" 5.000 0.5000"));
     }
 
     void saveWritesThePaneAndRemembersTheFolder()

@@ -1,9 +1,10 @@
-// The virtual supply on its pseudo-terminal, driven through a real serial port
-// in the same process: its exact replies, its silences and its timing. Writes,
-// queued raw replies and a closed master are driven through the link and the
-// window in their own tests.
+// The virtual supply: its model, and on its pseudo-terminal through a real
+// serial port in the same process, its exact replies, silences, faults and
+// timing. Writes and layouts are driven through the link in its own tests.
 
 #include "devicelink.h"
+#include "faultplan.h"
+#include "traceablepattern.h"
 #include "virtualsupply.h"
 #include "testmain.h"
 
@@ -18,14 +19,10 @@ class Client
 {
 public:
     bool attach(VirtualSupply &supply) { return supply.open(nullptr) && open(supply.portPath()); }
-
     bool open(const QString &path)
     {
         port.setPortName(path);
-        if (!port.open(QIODevice::ReadWrite))
-            return false;
-        return port.setBaudRate(QSerialPort::Baud9600) && port.setDataBits(QSerialPort::Data8)
-            && port.setParity(QSerialPort::NoParity) && port.setStopBits(QSerialPort::OneStop);
+        return port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600);
     }
 
     void send(const QByteArray &text)
@@ -48,11 +45,7 @@ public:
         return all;
     }
 
-    QByteArray exchange(const QByteArray &text)
-    {
-        send(text);
-        return collect();
-    }
+    QByteArray exchange(const QByteArray &text) { send(text); return collect(); }
 
     QSerialPort port;
     QByteArray received;
@@ -88,12 +81,59 @@ class TestVirtualSupply : public QObject
     Q_OBJECT
 
 private slots:
+    void modelRegulatesAndMeasures();
     void statusReplyIsExact();
     void silentForWhatIsNotForIt();
     void faultsAreReproducible();
-    void lateReplyMissesTheTimeOut();
-    void pacedReplyTakesTheLineTime();
+    void lateAndPacedReplies();
 };
+
+void TestVirtualSupply::modelRegulatesAndMeasures()
+{
+    // 5 V with a 1 A limit: on, ohms; then 10 mV, current, fine, CC, CV.
+    const struct { bool on; double ohms; int row[5]; } cases[] = {
+        {true, 10.0, {500, 5000, 1, 0, 1}},  // CV, 500 mA counted in 0.1 mA
+        {true, 2.0, {200, 1000, 0, 1, 0}},   // CC at 1 A, 2 V
+        {true, 0.0, {500, 0, 1, 0, 1}},      // open circuit
+        {false, 10.0, {0, 0, 1, 0, 0}}};     // off: nothing, no lamp
+    for (const auto &c : cases) {
+        SupplyModel model;
+        model.setOutputOn(c.on);
+        model.setLoadOhms(c.ohms);
+        const StatusRecord s = model.status();
+        QCOMPARE((QList<int>{s.Voltage, s.Current, s.CurrentFine, s.CcFlag, s.CvFlag}),
+                 (QList<int>{c.row[0], c.row[1], c.row[2], c.row[3], c.row[4]}));
+    }
+
+    SupplyModel a(42), b(42), exact;
+    for (SupplyModel *m : {&a, &b, &exact}) {
+        m->setOutputOn(true);
+        m->setSetpoints(12000, 3000);
+        m->setLoadOhms(6.0);  // 2 A, CV
+    }
+    exact.setNoiseEnabled(false);
+    const MeasurementRecord truth = exact.measurements();
+    QCOMPARE((QList<int>{truth.Vsdadc, truth.Csdadc, truth.Temp, truth.Vref}), (QList<int>{12000, 2000, 250, 2500}));
+    bool varied = false;
+    for (int i = 0; i < 20; ++i) {
+        const MeasurementRecord ra = a.measurements(), rb = b.measurements();
+        QCOMPARE(ra.Vsdadc, rb.Vsdadc);
+        QVERIFY(qAbs(ra.Vsdadc - truth.Vsdadc) <= 2);
+        varied = varied || ra.Vsdadc != truth.Vsdadc;
+    }
+    QVERIFY(varied);
+
+    // The soak tells a reply's origin by this pattern: any altered byte, or
+    // another command, breaks it.
+    const QByteArray status = TraceablePattern::data(0x01, 8, 0x1234);
+    QCOMPARE(status.toHex(), QByteArray("341291b6db00254a"));
+    QVERIFY(TraceablePattern::matches(0x01, status) && !TraceablePattern::matches(0x10, status));
+    for (int k = 0; k < status.size(); ++k) {
+        QByteArray altered = status;
+        altered[k] = char(altered.at(k) ^ 0x04);
+        QVERIFY(!TraceablePattern::matches(0x01, altered));
+    }
+}
 
 void TestVirtualSupply::statusReplyIsExact()
 {
@@ -176,39 +216,30 @@ void TestVirtualSupply::faultsAreReproducible()
     const int dropped = first.count(QByteArray()), intact = first.count(clean);
     QVERIFY2(dropped > 0 && intact > 0 && dropped + intact < first.size(),
              qPrintable(QStringLiteral("%1 dropped, %2 intact").arg(dropped).arg(intact)));
+    // Noise never holds the start character: a frame is found from its '#'.
+    for (const QByteArray &reply : first)
+        QVERIFY(reply.count('#') <= 1);
 }
 
-void TestVirtualSupply::lateReplyMissesTheTimeOut()
+void TestVirtualSupply::lateAndPacedReplies()
 {
-    VirtualSupply::Options options = atAddress(1);
-    options.late = 1.0;
-    VirtualSupply supply(options);
-    Client client;
-    QVERIFY(client.attach(supply));
-    QElapsedTimer clock;
-    clock.start();
-    const QByteArray reply = client.exchange("#01800101EA3E\r");
-    const qint64 elapsed = clock.elapsed();
-    QCOMPARE(decoded(reply).size(), 14);
-    // Past the panel's 200 ms time-out.
-    QVERIFY2(elapsed >= 205 && elapsed < 400, qPrintable(QString::number(elapsed)));
-}
-
-void TestVirtualSupply::pacedReplyTakesTheLineTime()
-{
-    VirtualSupply::Options options = atAddress(1);
-    options.pace9600 = true;
-    VirtualSupply supply(options);
-    Client client;
-    QVERIFY(client.attach(supply));
-    QElapsedTimer clock;
-    clock.start();
-    const QByteArray reply = client.exchange(DeviceLink::EncodeFrame(QByteArray::fromHex("0180A801")));
-    const qint64 elapsed = clock.elapsed();
-    QCOMPARE(reply.size(), 58);  // calibration, the longest reply
-    QCOMPARE(crcOver(decoded(reply)), quint16(0));
-    // 57 character times after the first: 59.4 ms.
-    QVERIFY2(elapsed >= 58 && elapsed < 250, qPrintable(QString::number(elapsed)));
+    for (const bool late : {true, false}) {
+        VirtualSupply::Options options = atAddress(1);
+        options.late = late ? 1.0 : 0.0;
+        options.pace9600 = !late;
+        VirtualSupply supply(options);
+        Client client;
+        QVERIFY(client.attach(supply));
+        QElapsedTimer clock;
+        clock.start();
+        const QByteArray reply = client.exchange(late ? "#01800101EA3E\r" : "#0180A8014DD8\r");
+        const qint64 elapsed = clock.elapsed();
+        QCOMPARE(crcOver(decoded(reply)), quint16(0));
+        // Late: past the panel's 200 ms time-out. Paced: the calibration
+        // reply, the longest, takes 57 character times after the first.
+        QCOMPARE(reply.size(), late ? 30 : 58);
+        QVERIFY2(elapsed >= (late ? 205 : 58) && elapsed < 400, qPrintable(QString::number(elapsed)));
+    }
 }
 
 PANEL_TEST_MAIN(TestVirtualSupply)
