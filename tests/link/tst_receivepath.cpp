@@ -1,7 +1,6 @@
 // The receive path without a port: the bytes of each read go through
 // TakeLinePart, complete lines through JudgeReadReply and the record layouts,
-// as the fuzzer drives them. Edge lines of the decoder and the judge are in
-// tst_framecodec and tst_linktransactions.
+// as the fuzzer drives them. Lengths are the command set's, written out.
 
 #include "commandset.h"
 #include "devicelink.h"
@@ -59,9 +58,9 @@ const QByteArray StatusData = QByteArray::fromHex("D204370200000101");
 // Fills nothing from a reply one byte short of the layout, and the first field
 // from the whole one.
 template <typename Record>
-bool needsWholeLayout(bool (*fill)(const QByteArray &, Record &), int32_t Record::*first, ReplyLength length)
+bool needsWholeLayout(bool (*fill)(const QByteArray &, Record &), int32_t Record::*first, int fullLength)
 {
-    const QByteArray full(length.full, '\0');
+    const QByteArray full(fullLength, '\0');
     Record record;
     record.*first = -1;
     if (fill(full.chopped(1), record) || record.*first != -1)
@@ -85,9 +84,9 @@ private slots:
             QVERIFY2(r.complete, qPrintable(QString::number(cut)));
             QCOMPARE(r.line, frame);
 
-            const Judged j = judge(link, r.line, StatusReply.min);
+            const Judged j = judge(link, r.line, 11);
             QCOMPARE(j.result, GoodReply);
-            QCOMPARE(j.count, int(StatusReply.full));
+            QCOMPARE(j.count, 14);
             StatusRecord record;
             QVERIFY(DeviceLink::FillStatus(j.reply, record));
             QCOMPARE(record.Voltage, 1234);
@@ -100,7 +99,7 @@ private slots:
     void frameByteByByteCompletesOnTheTerminator()
     {
         const QByteArray frame = replyFrame(Calibration, AccessRead, QByteArray(22, '\x5A'));
-        QCOMPARE(frame.size(), MaxLineChars);
+        QCOMPARE(frame.size(), 58);
         DeviceLink link;
         StdoutCapture quiet;
         QByteArray line;
@@ -114,27 +113,28 @@ private slots:
         // A start character and then hex digits without end, in full reads,
         // followed by a good frame: the junk is dropped and the frame taken.
         const QByteArray frame = replyFrame(Setpoints, AccessRead, QByteArray::fromHex("88130A00"));
-        QList<QByteArray> reads{"#" + QByteArray(DeviceLink::ReadChunk - 1, '0')};
+        QList<QByteArray> reads{"#" + QByteArray(99, '0')};
         for (int i = 0; i < 20; ++i)
-            reads.append(QByteArray(DeviceLink::ReadChunk, 'F'));
+            reads.append(QByteArray(100, 'F'));
         reads.append(frame);
         DeviceLink link;
         const Received r = receive(link, reads);
         QVERIFY(r.complete);
         QCOMPARE(r.line, frame);
-        QVERIFY(r.longestHeld <= MaxLineChars + DeviceLink::ReadChunk);
+        // The longest line, 58 characters, and one read of 100.
+        QVERIFY(r.longestHeld <= 158);
     }
 
     // Each layout refuses a reply one byte short and leaves the record as it was.
     void recordFillNeedsItsWholeLayout()
     {
-        QVERIFY(needsWholeLayout(&DeviceLink::FillStatus, &StatusRecord::Voltage, StatusReply));
-        QVERIFY(needsWholeLayout(&DeviceLink::FillMeasurements, &MeasurementRecord::Vsdadc, MeasurementsReply));
-        QVERIFY(needsWholeLayout(&DeviceLink::FillSetpoints, &SetpointRecord::VoltageSet, SetpointsReply));
-        QVERIFY(needsWholeLayout(&DeviceLink::FillCalibration, &CalibrationRecord::KuDacVolt, CalibrationReply));
-        QVERIFY(needsWholeLayout(&DeviceLink::FillUserParams, &UserParamRecord::NVPstatus, UserParamsReply));
-        QVERIFY(needsWholeLayout(&DeviceLink::FillUserParamsShort, &UserParamShortRecord::Word0,
-                                 UserParamsShortReply));
+        // Header 4, data, CRC 2.
+        QVERIFY(needsWholeLayout(&DeviceLink::FillStatus, &StatusRecord::Voltage, 14));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillMeasurements, &MeasurementRecord::Vsdadc, 18));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillSetpoints, &SetpointRecord::VoltageSet, 10));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillCalibration, &CalibrationRecord::KuDacVolt, 28));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillUserParams, &UserParamRecord::NVPstatus, 16));
+        QVERIFY(needsWholeLayout(&DeviceLink::FillUserParamsShort, &UserParamShortRecord::Word0, 11));
     }
 };
 
