@@ -2,12 +2,10 @@
 // the log buttons, the options dialog and the save dialog.
 
 #include "dialogsettingslog.h"
-#include "mainwindow.h"
 #include "filesizecap.h"
 #include "testmain.h"
-#include "virtualsupply.h"
+#include "windowdriver.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -20,7 +18,6 @@
 #include <QTextEdit>
 #include <QTimeEdit>
 #include <QTimer>
-#include <QToolBar>
 
 #include <functional>
 
@@ -85,72 +82,46 @@ class TestLogWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<VirtualSupply> supply;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowDriver> d;
     QTextEdit *pane = nullptr;
     DialogSettingsLog *options = nullptr;
 
     template <typename T>
-    T *widget(const char *name) const
-    {
-        T *found = window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("missing %s", name);
-        return found;
-    }
-
+    T *widget(const char *name) const { return d->widget<T>(name); }
     template <typename T>
-    T *option(const char *name) const
-    {
-        return options->findChild<T *>(QLatin1String(name));
-    }
+    T *option(const char *name) const { return options->findChild<T *>(QLatin1String(name)); }
 
     // Waits until the window has run at least ticks more device requests.
     bool waitTicks(int ticks)
     {
-        const int target = supply->receivedLines().size() + ticks;
-        return QTest::qWaitFor([&] { return supply->receivedLines().size() >= target; },
+        const int target = d->supply->receivedLines().size() + ticks;
+        return QTest::qWaitFor([&] { return d->supply->receivedLines().size() >= target; },
                                300 * ticks + 2000);
     }
 
     bool connectWindow()
     {
-        auto *portBox = window->findChild<QToolBar *>()->findChild<QComboBox *>();
-        portBox->setEditText(supply->portPath());
-        for (QAction *action : window->findChildren<QAction *>()) {
-            if (action->text() == QStringLiteral("Подключить")) {
-                action->trigger();
-                return action->isEnabled() == false;
-            }
-        }
-        return false;
+        d->connectToSupply();
+        return d->disconnectAction()->isEnabled();
     }
 
 private slots:
     void init()
     {
         store().clear();
-        VirtualSupply::Options settings;
-        supply = std::make_unique<VirtualSupply>(settings);
-        QString error;
-        QVERIFY2(supply->open(&error), qPrintable(error));
+        d = std::make_unique<WindowDriver>();
+        QVERIFY(d->supplyOpen);
         // 10 ohms at 5 V: 500 mA, reported in the fine current range.
-        supply->model().setSetpoints(5000, 1000);
-        supply->model().setOutputOn(true);
-        supply->model().setLoadOhms(10.0);
-        supply->model().setNoiseEnabled(false);
-        window = std::make_unique<MainWindow>();
-        window->show();
+        d->supply->model().setSetpoints(5000, 1000);
+        d->supply->model().setOutputOn(true);
+        d->supply->model().setLoadOhms(10.0);
+        d->supply->model().setNoiseEnabled(false);
         pane = widget<QTextEdit>("textEditLog");
-        options = window->findChild<DialogSettingsLog *>();
+        options = d->window->findChild<DialogSettingsLog *>();
         QVERIFY(options);
     }
 
-    void cleanup()
-    {
-        window.reset();
-        supply.reset();
-    }
+    void cleanup() { d.reset(); }
 
     void recordsOnlyWhileStarted()
     {
@@ -182,17 +153,12 @@ private slots:
         widget<QPushButton>("pushButtonLogClear")->click();
         QVERIFY(pane->toPlainText().isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().isEmpty(), 3000);  // still recording
-    }
 
-    void failedReadsWriteNothing()
-    {
-        QVERIFY(connectWindow());
-        widget<QPushButton>("pushButtonLogStart")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().isEmpty(), 3000);
-        VirtualSupply::Options silent = supply->options();
+        // Failed reads write nothing; a line may still come from a reading
+        // taken before the silence.
+        VirtualSupply::Options silent = d->supply->options();
         silent.silent = true;
-        supply->setOptions(silent);
-        // A line may still come from a reading taken before the silence.
+        d->supply->setOptions(silent);
         QVERIFY(waitTicks(2));
         const QString before = pane->toPlainText();
         QVERIFY(waitTicks(8));
@@ -261,6 +227,10 @@ private slots:
         QTemporaryDir dir;
         const QString path = dir.filePath("run.txt");
         pane->setPlainText("5.000 0.5000\n00:00:01 5,000 0,5000\n");
+        // A cancelled dialog stores nothing.
+        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+        widget<QPushButton>("pushButtonLogSave")->click();
+        QVERIFY(!store().contains("dirLogFile"));
 
         QString firstDir;
         whenModal<QFileDialog>([&](QFileDialog *dialog) {
@@ -283,14 +253,6 @@ private slots:
         QCOMPARE(secondDir, dir.path());
         QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
-    }
-
-    void cancelledSaveChangesNothing()
-    {
-        pane->setPlainText("5.000 0.5000\n");
-        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
-        widget<QPushButton>("pushButtonLogSave")->click();
-        QVERIFY(!store().contains("dirLogFile"));
     }
 
     void failedSaveWarnsAndKeepsTheOldFile()

@@ -2,7 +2,7 @@
 // supply is a separate program, killed outright, so that the terminal's
 // master closes under the window as when an adapter is pulled.
 
-#include "boxwatcher.h"
+#include "windowdriver.h"
 #include "mainwindow.h"
 #include "supplyprogram.h"
 #include "testmain.h"
@@ -68,7 +68,7 @@ void PortLossTest::connectTo(MainWindow &window, const QString &path)
 
 void PortLossTest::killedSupplyDisconnectsOnceAndGoesQuiet()
 {
-    BoxWatcher boxes;
+    MessageBoxCloser boxes;
     MainWindow window;
     window.show();
     auto *vin = window.findChild<QDoubleSpinBox *>(QStringLiteral("doubleSpinBoxVin"));

@@ -5,14 +5,11 @@
 // reply holds without the window's code, and judges every page, display and
 // log line against it.
 
-#include "boxwatcher.h"
+#include "windowdriver.h"
 #include "dialogsettingslog.h"
-#include "mainwindow.h"
 #include "testmain.h"
 #include "traceablepattern.h"
-#include "virtualsupply.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QElapsedTimer>
@@ -20,7 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
-#include <QSpinBox>
 #include <QTextEdit>
 
 #include <cmath>
@@ -184,52 +180,49 @@ qint64 residentKb()
 class Rig : public QObject
 {
 public:
-    Rig(const VirtualSupply::Options &options, bool logsAdc, const BoxWatcher *boxes)
-        : supply(options), logsAdc(logsAdc), boxes(boxes), rng(options.seed)
+    Rig(const VirtualSupply::Options &options, bool logsAdc, const MessageBoxCloser *boxes)
+        : d(options), logsAdc(logsAdc), boxes(boxes), rng(options.seed)
     {
-        auto *dialog = window.findChild<DialogSettingsLog *>();
+        auto *dialog = d.window->findChild<DialogSettingsLog *>();
         dialog->findChild<QComboBox *>(QStringLiteral("comboBoxLogValue"))->setCurrentIndex(logsAdc);
         dialog->findChild<QCheckBox *>(QStringLiteral("checkBoxAddTime"))->setChecked(logsAdc);
         dialog->findChild<QRadioButton *>(QStringLiteral("radioButtonComme"))->setChecked(!logsAdc);
-        window.show();
         for (const Page &page : Pages) {
-            initial.append(shown(page));
-            typed.append(shown(page));
+            boxesOf.append(QList<QObject *>());
+            for (const Field &f : page.fields)
+                boxesOf.last().append(d.widget<QObject>(f.box));
+            initial.append(shown(int(boxesOf.size()) - 1));
         }
+        typed = initial;
         initialDisplays = displays();
-        connect(&supply, &VirtualSupply::replyWritten, this, &Rig::takeReply);
-        connect(&supply, &VirtualSupply::lineReceived, this, &Rig::takeLine);
+        connect(d.supply.get(), &VirtualSupply::replyWritten, this, &Rig::takeReply);
+        connect(d.supply.get(), &VirtualSupply::lineReceived, this, &Rig::takeLine);
         connect(&sampler, &QTimer::timeout, this, &Rig::sample);
     }
 
-    bool open(QString *error) { return supply.open(error); }
     void connectWindow()
     {
-        window.findChild<QComboBox *>()->setEditText(supply.portPath());
-        action(QStringLiteral("Подключить"))->trigger();
+        d.connectToSupply();
         // Often enough that a wrong value cannot slip between two looks.
         sampler.start(20);
     }
-    bool connected() { return action(QStringLiteral("Отключить"))->isEnabled(); }
-    int transactions() const { return supply.receivedLines().size(); }
+    bool connected() const { return d.disconnectAction()->isEnabled(); }
+    int transactions() const { return d.supply->receivedLines().size(); }
 
     QStringList foreignLogLines() const
     {
         QStringList foreign;
-        const QString text = window.findChild<QTextEdit *>(QStringLiteral("textEditLog"))->toPlainText();
+        const QString text = d.widget<QTextEdit>("textEditLog")->toPlainText();
         for (const QString &line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
-            const QStringList fields = line.split(QLatin1Char(' '), Qt::SkipEmptyParts);
-            const QString values = fields.mid(fields.size() - 2).join(QLatin1Char(' ')).replace(QLatin1Char(','), QLatin1Char('.'));
+            // A stamp, when there is one, comes first.
+            QString values = line.section(QLatin1Char(' '), -2).replace(QLatin1Char(','), QLatin1Char('.'));
             if (!(logsAdc ? adcLog : displayLog).contains(values))
                 foreign.append(values);
         }
         return foreign;
     }
-    template <typename T>
-    T *widget(const char *name) const { return window.findChild<T *>(QLatin1String(name)); }
 
-    VirtualSupply supply;
-    MainWindow window;
+    WindowDriver d;
     bool running = false;
     int acknowledged = 0, failed = 0, logToggles = 0, untraceable = 0, samples = 0;
     QStringList violations;  // foreign values shown, and requests that ended wrongly
@@ -237,40 +230,23 @@ public:
 
 private:
     enum Kind { Apply, Switch, CalRead, CalWrite, UserRead, UserWrite, LogToggle };
-    struct Request {
-        quint8 command = 0;
-        bool write = true;
-        int maxTries = 1;
-        int tries = 0;
-        int boxesBefore = 0;
-        int answeredBefore = 0;
-        QElapsedTimer age;
-    };
 
-    QAction *action(const QString &text)
-    {
-        for (QAction *a : window.findChildren<QAction *>()) {
-            if (a->text() == text)
-                return a;
-        }
-        return nullptr;
-    }
-    QList<double> shown(const Page &page) const
+    QList<double> shown(int page) const
     {
         QList<double> values;
-        for (const Field &f : page.fields)
-            values.append(widget<QObject>(f.box)->property("value").toDouble());
+        for (const QObject *box : boxesOf.at(page))
+            values.append(box->property("value").toDouble());
         return values;
     }
     QString displays() const
     {
-        return QString::number(widget<QLCDNumber>("lcdNumberV")->value()) + QLatin1Char('|')
-               + QString::number(widget<QLCDNumber>("lcdNumberA")->value()) + QLatin1Char('|')
-               + widget<QPushButton>("pushButtonOnOff")->text();
+        return QString::number(d.widget<QLCDNumber>("lcdNumberV")->value()) + QLatin1Char('|')
+               + QString::number(d.widget<QLCDNumber>("lcdNumberA")->value()) + QLatin1Char('|')
+               + d.widget<QPushButton>("pushButtonOnOff")->text();
     }
-    int answered(const Request &r) const
+    int answered() const
     {
-        return r.write ? acks.value(r.command) : replies.value(r.command).size();
+        return write ? acks.value(command) : replies.value(command).size();
     }
     void foreign(const QString &what)
     {
@@ -283,23 +259,23 @@ private:
         const QByteArray bytes = frameBytes(text);
         if (bytes.size() < 4)
             return;
-        const quint8 command = quint8(bytes.at(2));
+        const quint8 from = quint8(bytes.at(2));
         // The window judges a write's reply by its access byte alone.
         if (quint8(bytes.at(3)) == 0x1F) {
-            ++acks[command];
+            ++acks[from];
             return;
         }
         if (bytes.size() < 6 || crc16(bytes) != 0 || quint8(bytes.at(0)) != 0x80)
             return;
         const QByteArray data = bytes.mid(4, bytes.size() - 6);
-        if (!TraceablePattern::matches(command, data)) {
+        if (!TraceablePattern::matches(from, data)) {
             ++untraceable;
             return;
         }
-        replies[command].append(data);
-        if (command == Status && data.size() == 8)
+        replies[from].append(data);
+        if (from == Status && data.size() == 8)
             displayLog.insert(logValues(number(data, 0, 2, false) / 100.0, exactAmperes(data)));
-        if (command == MeasurementPage.command && data.size() == MeasurementPage.dataBytes)
+        if (from == MeasurementPage.command && data.size() == MeasurementPage.dataBytes)
             adcLog.insert(logValues(fieldValue(data, MeasurementPage.fields[0]),
                                     fieldValue(data, MeasurementPage.fields[1])));
     }
@@ -307,9 +283,9 @@ private:
     void sample()
     {
         ++samples;
-        const double volts = widget<QLCDNumber>("lcdNumberV")->value();
-        const double amperes = widget<QLCDNumber>("lcdNumberA")->value();
-        const QString button = widget<QPushButton>("pushButtonOnOff")->text();
+        const double volts = d.widget<QLCDNumber>("lcdNumberV")->value();
+        const double amperes = d.widget<QLCDNumber>("lcdNumberA")->value();
+        const QString button = d.widget<QPushButton>("pushButtonOnOff")->text();
         bool good = displays() == initialDisplays;
         for (const QByteArray &data : replies.value(Status))
             good = good || (data.size() == 8 && displaysShow(volts, amperes, button, data));
@@ -317,36 +293,31 @@ private:
             foreign(QStringLiteral("displays show %1").arg(displays()));
 
         for (int p = 0; p < int(std::size(Pages)); ++p) {
-            const Page &page = Pages[p];
-            const QList<double> now = shown(page);
-            if (now == initial.at(p) || now == typed.at(p) || matchesLast(p))
+            const QList<double> now = shown(p);
+            const QList<QByteArray> sent = replies.value(Pages[p].command);
+            if (now == initial.at(p) || now == typed.at(p)
+                || (lastMatch[p] >= 0 && pageShows(p, sent.at(lastMatch[p]))))
                 continue;
-            const QList<QByteArray> &sent = replies[page.command];
-            lastMatch[p] = -1;
-            for (int i = sent.size() - 1; i >= 0 && lastMatch[p] < 0; --i) {
-                if (sent.at(i).size() == page.dataBytes && pageShows(page, sent.at(i)))
-                    lastMatch[p] = i;
-            }
+            lastMatch[p] = int(sent.size()) - 1;
+            while (lastMatch[p] >= 0 && !pageShows(p, sent.at(lastMatch[p])))
+                --lastMatch[p];
             if (lastMatch[p] < 0)
-                foreign(QStringLiteral("%1 show %2").arg(QLatin1String(page.name), QString::number(now.first())));
+                foreign(QStringLiteral("%1 show %2").arg(QLatin1String(Pages[p].name), QString::number(now.first())));
         }
-        if (pending && request.age.elapsed() > StuckMs) {
-            violations.append(QStringLiteral("command %1 did not end (%2 tries)").arg(request.command).arg(request.tries));
+        if (pending && age.elapsed() > StuckMs) {
+            violations.append(QStringLiteral("command %1 did not end (%2 tries)").arg(command).arg(tries));
             pending = false;
         }
     }
-    bool pageShows(const Page &page, const QByteArray &data) const
+    bool pageShows(int p, const QByteArray &data) const
     {
-        for (const Field &f : page.fields) {
-            if (!boxShows(widget<QObject>(f.box), fieldValue(data, f)))
+        if (data.size() != Pages[p].dataBytes)
+            return false;
+        for (int i = 0; i < boxesOf.at(p).size(); ++i) {
+            if (!boxShows(boxesOf.at(p).at(i), fieldValue(data, Pages[p].fields[size_t(i)])))
                 return false;
         }
         return true;
-    }
-    bool matchesLast(int p) const
-    {
-        const QList<QByteArray> sent = replies.value(Pages[p].command);
-        return lastMatch[p] >= 0 && lastMatch[p] < sent.size() && pageShows(Pages[p], sent.at(lastMatch[p]));
     }
 
     void takeLine(const QByteArray &line)
@@ -356,12 +327,11 @@ private:
             violations.append(QStringLiteral("the window sent ") + QString::fromLatin1(line));
             return;
         }
-        const bool write = quint8(bytes.at(3)) == 0x11;
         if (pending) {
-            if (quint8(bytes.at(2)) == request.command && write == request.write) {
-                if (++request.tries > request.maxTries)
-                    violations.append(QStringLiteral("command %1 tried %2 times").arg(request.command).arg(request.tries));
-            } else if (request.tries > 0) {
+            if (quint8(bytes.at(2)) == command && (quint8(bytes.at(3)) == 0x11) == write) {
+                if (++tries > maxTries)
+                    violations.append(QStringLiteral("command %1 tried %2 times").arg(command).arg(tries));
+            } else if (tries > 0) {
                 judge();
             }
             return;
@@ -378,8 +348,8 @@ private:
         const Kind kind = Order[rng() % std::size(Order)];
         idleLines = 0;
         if (kind == LogToggle) {
-            auto *start = widget<QPushButton>("pushButtonLogStart");
-            (start->isEnabled() ? start : widget<QPushButton>("pushButtoLogStop"))->click();
+            auto *start = d.widget<QPushButton>("pushButtonLogStart");
+            (start->isEnabled() ? start : d.widget<QPushButton>("pushButtoLogStop"))->click();
             ++logToggles;
             return;
         }
@@ -387,26 +357,25 @@ private:
                                               "pushButtonReadCalibr", "pushButtonApplyCalibr",
                                               "pushButtonReadUserParam", "pushButtonApplyUserParam"};
         static const quint8 Commands[] = {Setpoints, Output, Calibration, Calibration, UserParams, UserParams};
-        auto *button = widget<QPushButton>(Buttons[kind]);
+        auto *button = d.widget<QPushButton>(Buttons[kind]);
         if (!button->isEnabled())
             return;  // a write that waits for a good read of its page
-        request = Request{};
-        request.command = Commands[kind];
-        request.write = kind != CalRead && kind != UserRead;
-        request.maxTries = kind == Apply || kind == Switch ? 4 : 1;
+        command = Commands[kind];
+        write = kind != CalRead && kind != UserRead;
+        maxTries = kind == Apply || kind == Switch ? 4 : 1;
+        tries = 0;
         const int page = kind == Apply ? 1 : kind == CalWrite ? 2 : kind == UserWrite ? 3 : -1;
         if (page > 0) {
-            for (const Field &f : Pages[page].fields) {
-                auto *box = widget<QObject>(f.box);
+            for (QObject *box : boxesOf.at(page)) {
                 const double low = box->property("minimum").toDouble();
                 const double high = box->property("maximum").toDouble();
                 box->setProperty("value", std::uniform_real_distribution<double>(low, high)(rng));
             }
-            typed[page] = shown(Pages[page]);
+            typed[page] = shown(page);
         }
-        request.boxesBefore = boxes->seen.size();
-        request.answeredBefore = answered(request);
-        request.age.start();
+        boxesBefore = boxes->seen.size();
+        answeredBefore = answered();
+        age.start();
         pending = true;
         button->click();
     }
@@ -414,38 +383,41 @@ private:
     void judge()
     {
         pending = false;
-        const QString failureText = request.write ? WriteFailure : ReadFailure;
+        const QString failureText = write ? WriteFailure : ReadFailure;
         int failureBoxes = 0, otherBoxes = 0;
-        for (int i = request.boxesBefore; i < boxes->seen.size(); ++i) {
-            if (boxes->seen.at(i).window == &window)
+        for (int i = boxesBefore; i < boxes->seen.size(); ++i) {
+            if (boxes->seen.at(i).window == d.window.get())
                 ++(boxes->seen.at(i).text == failureText ? failureBoxes : otherBoxes);
         }
         const QString what = QStringLiteral("command %1, %2 tries, %3 failure boxes: ")
-                                 .arg(request.command).arg(request.tries).arg(failureBoxes);
+                                 .arg(command).arg(tries).arg(failureBoxes);
         if (otherBoxes > 0)
             violations.append(what + QStringLiteral("another box of this window opened"));
         else if (failureBoxes > 1)
             violations.append(what + QStringLiteral("more than one failure box"));
-        else if (failureBoxes == 1 && request.tries != request.maxTries)
+        else if (failureBoxes == 1 && tries != maxTries)
             violations.append(what + QStringLiteral("failure shown before the last try"));
-        else if (failureBoxes == 0 && answered(request) == request.answeredBefore)
+        else if (failureBoxes == 0 && answered() == answeredBefore)
             violations.append(what + QStringLiteral("ended silently: no intact reply was sent"));
         else
             ++(failureBoxes ? failed : acknowledged);
     }
 
     bool logsAdc;
-    const BoxWatcher *boxes;
+    const MessageBoxCloser *boxes;
     std::mt19937 rng;
     QTimer sampler;
+    QList<QList<QObject *>> boxesOf;
     QList<QList<double>> initial, typed;
     QString initialDisplays;
     int lastMatch[std::size(Pages)] = {-1, -1, -1, -1};
     QHash<quint8, int> acks;
     QSet<QString> displayLog, adcLog;
-    bool pending = false;
-    Request request;
-    int idleLines = 0;
+    // The request under way.
+    bool pending = false, write = false;
+    quint8 command = 0;
+    int maxTries = 1, tries = 0, boxesBefore = 0, answeredBefore = 0, idleLines = 0;
+    QElapsedTimer age;
 };
 
 class SoakTest : public QObject
@@ -461,12 +433,11 @@ private slots:
 // what is written here, and a value no reply gave is seen.
 void SoakTest::watchKnowsTheWindowsValues()
 {
-    BoxWatcher boxes;
+    MessageBoxCloser boxes;
     VirtualSupply::Options options;
     options.traceable = true;
     Rig rig(options, false, &boxes);
-    QString error;
-    QVERIFY2(rig.open(&error), qPrintable(error));
+    QVERIFY(rig.d.supplyOpen);
     rig.connectWindow();
     QTRY_VERIFY(rig.replies.value(Status).size() >= 1 && rig.replies.value(0x10).size() >= 1);
     QTest::qWait(100);
@@ -479,29 +450,29 @@ void SoakTest::watchKnowsTheWindowsValues()
         {"00.02", "2.926", "5.616", "24.378", "43.396"}, {"00.03", "2.952", "5.873", "24.635", "43.653"},
         {"00.04", "2.978", "6.130", "24.892", "43.910"}, {"00.05", "3.003", "6.387", "25.149", "44.167"},
         {"00.06", "3.029", "6.644", "25.406", "44.424"}, {"00.07", "3.055", "6.901", "25.663", "44.681"}};
-    const int statusSerial = qRound(rig.widget<QLCDNumber>("lcdNumberV")->value() * 100);
+    const int statusSerial = qRound(rig.d.widget<QLCDNumber>("lcdNumberV")->value() * 100);
     QVERIFY(statusSerial >= 0 && statusSerial < 8);
-    QCOMPARE(rig.widget<QLCDNumber>("lcdNumberV")->value(), table[statusSerial][0].toDouble());
-    const double amperes = rig.widget<QLCDNumber>("lcdNumberA")->value();
+    QCOMPARE(rig.d.widget<QLCDNumber>("lcdNumberV")->value(), table[statusSerial][0].toDouble());
+    const double amperes = rig.d.widget<QLCDNumber>("lcdNumberA")->value();
     QVERIFY2(amperes == table[statusSerial][1].toDouble() || amperes == 9.999, qPrintable(QString::number(amperes)));
-    QCOMPARE(rig.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
-    const int measurementSerial = qRound(rig.widget<QDoubleSpinBox>("doubleSpinBoxVsdadc")->value() * 1000);
+    QCOMPARE(rig.d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
+    const int measurementSerial = qRound(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVsdadc")->value() * 1000);
     QVERIFY(measurementSerial >= 0 && measurementSerial < 8);
-    QCOMPARE(rig.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value(), table[measurementSerial][2].toDouble());
-    QCOMPARE(rig.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), table[measurementSerial][3].toDouble());
-    QCOMPARE(rig.widget<QDoubleSpinBox>("doubleSpinBoxVpwm")->value(), table[measurementSerial][4].toDouble());
+    QCOMPARE(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value(), table[measurementSerial][2].toDouble());
+    QCOMPARE(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), table[measurementSerial][3].toDouble());
+    QCOMPARE(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVpwm")->value(), table[measurementSerial][4].toDouble());
 
-    rig.widget<QDoubleSpinBox>("doubleSpinBoxVin")->setValue(12.3);
+    rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->setValue(12.3);
     QTRY_VERIFY(!rig.violations.isEmpty());
     QVERIFY(rig.violations.first().startsWith(QStringLiteral("measurements")));
     QVERIFY(rig.foreignLogLines().isEmpty());
-    rig.widget<QTextEdit>("textEditLog")->append(QStringLiteral("12:00:00 1,234 0,5678"));
+    rig.d.widget<QTextEdit>("textEditLog")->append(QStringLiteral("12:00:00 1,234 0,5678"));
     QCOMPARE(rig.foreignLogLines(), QStringList{QStringLiteral("1.234 0.5678")});
 }
 
 void SoakTest::faultySuppliesNeverShowForeignValues()
 {
-    BoxWatcher boxes;
+    MessageBoxCloser boxes;
     std::vector<std::unique_ptr<Rig>> rigs;
     for (int i = 0; i < Windows; ++i) {
         VirtualSupply::Options options;
@@ -511,8 +482,7 @@ void SoakTest::faultySuppliesNeverShowForeignValues()
         options.split = 0.3;
         options.noise = 0.2;
         rigs.push_back(std::make_unique<Rig>(options, i % 2 == 1, &boxes));
-        QString error;
-        QVERIFY2(rigs.back()->open(&error), qPrintable(error));
+        QVERIFY(rigs.back()->d.supplyOpen);
     }
     for (auto &rig : rigs)
         rig->connectWindow();
@@ -551,9 +521,9 @@ void SoakTest::faultySuppliesNeverShowForeignValues()
         QVERIFY2(foreignLog.isEmpty(), qPrintable(foreignLog.join('\n')));
         QCOMPARE(rig->untraceable, 0);
         QVERIFY(rig->connected());
-        logLines += rig->widget<QTextEdit>("textEditLog")->toPlainText().count(QLatin1Char('\n'));
+        logLines += rig->d.widget<QTextEdit>("textEditLog")->toPlainText().count(QLatin1Char('\n'));
     }
-    for (const BoxWatcher::Box &box : boxes.seen)
+    for (const MessageBoxCloser::Seen &box : boxes.seen)
         QVERIFY2(box.text == WriteFailure || box.text == ReadFailure, qPrintable(box.text));
 
     qInfo("%d transactions in %.1f s over %d windows; %d requests acknowledged, %d failed "
