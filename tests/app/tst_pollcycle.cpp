@@ -209,34 +209,6 @@ private slots:
         const QList<QByteArray> lines = d.supply->receivedLines();
         QVERIFY(lines.contains("#0080A8013B6C\r"));
     }
-
-    void lostPortDisconnectsOnce()
-    {
-        WindowDriver d;
-        QVERIFY(d.supplyOpen);
-        MessageBoxCloser closer;
-        d.connectToSupply();
-        QTRY_COMPARE(d.commands().size(), 4);
-        d.supply->closeMaster();
-        QTRY_COMPARE(closer.seen.size(), 1);
-        QCOMPARE(closer.seen.at(0).icon, QMessageBox::Critical);
-        QCOMPARE(closer.seen.at(0).title, QStringLiteral("Error"));
-        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
-        QVERIFY(d.connectAction()->isEnabled());
-        QVERIFY(!d.disconnectAction()->isEnabled());
-        QVERIFY(!d.widget<QWidget>("tab")->isEnabled());
-        QTest::qWait(600);
-        QCOMPARE(closer.seen.size(), 1);
-
-        // A supply that is back can be connected again.
-        d.supply = std::make_unique<VirtualSupply>();
-        QString error;
-        QVERIFY(d.supply->open(&error));
-        d.connectToSupply();
-        QVERIFY(d.disconnectAction()->isEnabled());
-        QTRY_VERIFY(d.commands().size() >= 4);
-        QCOMPARE(closer.seen.size(), 1);
-    }
 };
 
 PANEL_TEST_MAIN(PollCycleTest)
