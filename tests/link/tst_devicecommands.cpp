@@ -114,35 +114,6 @@ private slots:
         QCOMPARE(lines.at(3), QByteArray("#0180AB11010000012C00640103013847\r"));
         QCOMPARE(lines.at(4), "#0180A811E803FFFF" + QByteArray(36, '0') + "DE75\r");
     }
-
-    void writesReachTheSupplyAndReadBack()
-    {
-        LinkFixture f;
-        QVERIFY(f.opened);
-        CalibrationRecord sent;
-        sent.KuDacVolt = 1100;
-        sent.KuAdcVolt = 900;
-        sent.KuDacCurr = 1200;
-        sent.KuAdcCurr = 800;
-        sent.KuAdcCurrFine = 1001;
-        sent.OffDacVolt = -200;
-        sent.OffAdcVolt = 200;
-        sent.OffDacCurr = -1;
-        sent.OffAdcCurr = 1;
-        sent.OffAdcCurrFine = -900;
-        sent.Rout = 10;
-        QCOMPARE(f.link.SetCalibration(1, sent, AccessWrite), GoodReply);
-        CalibrationRecord back;
-        QCOMPARE(f.link.GetCalibration(1, back, AccessRead), GoodReply);
-        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&back), sizeof back),
-                 QByteArray(reinterpret_cast<const char *>(&sent), sizeof sent));
-
-        QCOMPARE(f.link.SetSetpoints(1, 12340, 1005), GoodReply);
-        SetpointRecord setpoints;
-        QCOMPARE(f.link.GetSetpoints(1, setpoints), GoodReply);
-        QCOMPARE(setpoints.VoltageSet, 12340);
-        QCOMPARE(setpoints.CurrentSet, 1005);
-    }
 };
 
 PANEL_TEST_MAIN(DeviceCommandsTest)

@@ -40,13 +40,13 @@ constexpr bool ResidentMemoryIsMeaningful = true;
 const QString WriteFailure = QStringLiteral("Ошибка записи");
 const QString ReadFailure = QStringLiteral("Ошибка чтения");
 
-// Where each box's value sits in a read reply's data: byte offset, width,
-// signedness and the divisor that turns it into the box's unit.
+// Where each box's value sits in a read reply's data: byte offset, type (1
+// an unsigned byte, 2 an unsigned and -2 a signed little-endian 16-bit
+// number) and the divisor that turns it into the box's unit.
 struct Field {
     const char *box;
     int offset;
-    int width;
-    bool isSigned;
+    int type;
     double divisor;
 };
 struct Page {
@@ -57,40 +57,40 @@ struct Page {
 };
 const Page Pages[] = {
     {"measurements", 0x10, 12,
-     {{"doubleSpinBoxVsdadc", 0, 2, false, 1000}, {"doubleSpinBoxCsdadc", 2, 2, false, 1000},
-      {"doubleSpinBoxTemp", 4, 2, false, 10}, {"doubleSpinBoxVin", 6, 2, false, 1000},
-      {"doubleSpinBoxVref", 8, 2, false, 1000}, {"doubleSpinBoxVpwm", 10, 2, false, 1000}}},
+     {{"doubleSpinBoxVsdadc", 0, 2, 1000}, {"doubleSpinBoxCsdadc", 2, 2, 1000},
+      {"doubleSpinBoxTemp", 4, 2, 10}, {"doubleSpinBoxVin", 6, 2, 1000},
+      {"doubleSpinBoxVref", 8, 2, 1000}, {"doubleSpinBoxVpwm", 10, 2, 1000}}},
     {"set-points", 0x03, 4,
-     {{"doubleSpinBoxV", 0, 2, false, 1000}, {"doubleSpinBoxA", 2, 2, true, 1000}}},
+     {{"doubleSpinBoxV", 0, 2, 1000}, {"doubleSpinBoxA", 2, -2, 1000}}},
     {"calibration", 0xA8, 22,
-     {{"spinBoxKuDacVolt", 0, 2, false, 1}, {"spinBoxOffDacVolt", 2, 2, true, 1},
-      {"spinBoxKuDacCurr", 4, 2, false, 1}, {"spinBoxOffDacCurr", 6, 2, true, 1},
-      {"spinBoxKuAdcVolt", 8, 2, false, 1}, {"spinBoxOffAdcVolt", 10, 2, true, 1},
-      {"spinBoxKuAdcCurr", 12, 2, false, 1}, {"spinBoxOffAdcCurr", 14, 2, true, 1},
-      {"spinBoxKuAdcCurrFune", 16, 2, false, 1}, {"spinBoxOffAdcCurrFine", 18, 2, true, 1},
-      {"spinBoxRout", 20, 2, false, 1}}},
+     {{"spinBoxKuDacVolt", 0, 2, 1}, {"spinBoxOffDacVolt", 2, -2, 1},
+      {"spinBoxKuDacCurr", 4, 2, 1}, {"spinBoxOffDacCurr", 6, -2, 1},
+      {"spinBoxKuAdcVolt", 8, 2, 1}, {"spinBoxOffAdcVolt", 10, -2, 1},
+      {"spinBoxKuAdcCurr", 12, 2, 1}, {"spinBoxOffAdcCurr", 14, -2, 1},
+      {"spinBoxKuAdcCurrFune", 16, 2, 1}, {"spinBoxOffAdcCurrFine", 18, -2, 1},
+      {"spinBoxRout", 20, 2, 1}}},
     {"user parameters", 0xAB, 10,
-     {{"spinBoxNVPstatus", 0, 1, false, 1}, {"spinBoxLifeCounter", 1, 2, false, 1},
-      {"spinBoxCurrTrigStat", 3, 1, false, 1}, {"spinBoxCurrTrigTime", 4, 1, false, 1},
-      {"spinBoxVoltmetrStatus", 5, 1, false, 1}, {"spinBoxVoltmetrTime", 6, 1, false, 1},
-      {"spinBoxAdjStatus", 7, 1, false, 1}, {"spinBoxCurrAdgStatus", 8, 1, false, 1},
-      {"spinBoxCurrentTrigger", 9, 1, false, 1}}},
+     {{"spinBoxNVPstatus", 0, 1, 1}, {"spinBoxLifeCounter", 1, 2, 1},
+      {"spinBoxCurrTrigStat", 3, 1, 1}, {"spinBoxCurrTrigTime", 4, 1, 1},
+      {"spinBoxVoltmetrStatus", 5, 1, 1}, {"spinBoxVoltmetrTime", 6, 1, 1},
+      {"spinBoxAdjStatus", 7, 1, 1}, {"spinBoxCurrAdgStatus", 8, 1, 1},
+      {"spinBoxCurrentTrigger", 9, 1, 1}}},
 };
 const Page &MeasurementPage = Pages[0];
 constexpr quint8 Status = 0x01, Setpoints = 0x03, Output = 0x07;
 constexpr quint8 Calibration = 0xA8, UserParams = 0xAB;
 
-int number(const QByteArray &data, int offset, int width, bool isSigned)
+int number(const QByteArray &data, int offset, int type)
 {
     int value = quint8(data.at(offset));
-    if (width == 2)
+    if (type != 1)
         value |= quint8(data.at(offset + 1)) << 8;
-    return isSigned && width == 2 && value >= 0x8000 ? value - 0x10000 : value;
+    return type == -2 && value >= 0x8000 ? value - 0x10000 : value;
 }
 
 double fieldValue(const QByteArray &data, const Field &f)
 {
-    return number(data, f.offset, f.width, f.isSigned) / f.divisor;
+    return number(data, f.offset, f.type) / f.divisor;
 }
 
 // A box shows a value rounded to its decimals; one beyond its range at the
@@ -111,15 +111,15 @@ bool boxShows(const QObject *box, double value)
 // zero, one above 9.999 A as 9.999.
 double displayVolts(const QByteArray &status)
 {
-    return qBound(0, number(status, 0, 2, false), 9999) / 100.0;
+    return qBound(0, number(status, 0, 2), 9999) / 100.0;
 }
 double exactAmperes(const QByteArray &status)
 {
-    return number(status, 2, 2, true) / (status.at(4) ? 10000.0 : 1000.0);
+    return number(status, 2, -2) / (status.at(4) ? 10000.0 : 1000.0);
 }
 bool displaysShow(double volts, double amperes, const QString &button, const QByteArray &status)
 {
-    const double coarse = qBound(0, number(status, 2, 2, true), 9999) / 1000.0;
+    const double coarse = qBound(0, number(status, 2, -2), 9999) / 1000.0;
     const double fine = qBound(0.0, exactAmperes(status), 9.999);
     return std::abs(volts - displayVolts(status)) < 1e-9
            && (std::abs(amperes - coarse) < 1e-9 || std::abs(amperes - fine) <= 0.0005 + 1e-9)
@@ -144,20 +144,12 @@ quint16 crc16(const QByteArray &bytes)
     return crc;
 }
 
-// The bytes of the frame in a line's text, up to the first character that is
-// not part of a hex pair.
+// The bytes of the frame in a line's text: noise never holds '#', and a
+// damaged reply has another hex digit in its CRC.
 QByteArray frameBytes(const QByteArray &text)
 {
-    QByteArray bytes;
     const int start = text.indexOf('#');
-    static const QRegularExpression pair(QStringLiteral("^[0-9A-F]{2}$"));
-    for (int i = start + 1; start >= 0 && i + 1 < text.size(); i += 2) {
-        const QByteArray digits = text.mid(i, 2);
-        if (!pair.match(QString::fromLatin1(digits)).hasMatch())
-            break;
-        bytes.append(char(digits.toInt(nullptr, 16)));
-    }
-    return bytes;
+    return start < 0 ? QByteArray() : QByteArray::fromHex(text.mid(start + 1, text.indexOf('\r', start) - start - 1));
 }
 
 qint64 residentKb()
@@ -274,7 +266,7 @@ private:
         }
         replies[from].append(data);
         if (from == Status && data.size() == 8)
-            displayLog.insert(logValues(number(data, 0, 2, false) / 100.0, exactAmperes(data)));
+            displayLog.insert(logValues(number(data, 0, 2) / 100.0, exactAmperes(data)));
         if (from == MeasurementPage.command && data.size() == MeasurementPage.dataBytes)
             adcLog.insert(logValues(fieldValue(data, MeasurementPage.fields[0]),
                                     fieldValue(data, MeasurementPage.fields[1])));
@@ -389,8 +381,7 @@ private:
             if (boxes->seen.at(i).window == d.window.get())
                 ++(boxes->seen.at(i).text == failureText ? failureBoxes : otherBoxes);
         }
-        const QString what = QStringLiteral("command %1, %2 tries, %3 failure boxes: ")
-                                 .arg(command).arg(tries).arg(failureBoxes);
+        const QString what = QStringLiteral("command %1, %2 tries, %3 failure boxes: ").arg(command).arg(tries).arg(failureBoxes);
         if (otherBoxes > 0)
             violations.append(what + QStringLiteral("another box of this window opened"));
         else if (failureBoxes > 1)

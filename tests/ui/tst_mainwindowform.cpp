@@ -155,14 +155,12 @@ private slots:
         }
         QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), names);
 
+        // The icon file: an icon (type 1) of nine images.
         QFile ico(QStringLiteral(PANEL_UI_SOURCE_DIR "/velkaro.ico"));
         QVERIFY(ico.open(QIODevice::ReadOnly));
-        // Reserved 0, type 1 (icon), nine images.
         QCOMPARE(ico.read(6), QByteArray("\0\0\1\0\x09\0", 6));
-        QCOMPARE(QImage(QStringLiteral(PANEL_UI_SOURCE_DIR "/velkaro.png")).size(), QSize(256, 256));
         QFile rc(QStringLiteral(PANEL_UI_SOURCE_DIR "/velkaro.rc"));
-        QVERIFY(rc.open(QIODevice::ReadOnly));
-        QVERIFY(rc.readAll().contains("IDI_ICON1 ICON \"velkaro.ico\""));
+        QVERIFY(rc.open(QIODevice::ReadOnly) && rc.readAll().contains("IDI_ICON1 ICON \"velkaro.ico\""));
     }
 };
 
