@@ -66,23 +66,6 @@ private slots:
         QCOMPARE((QList<int>{s.Word0, s.Byte2, s.Word3}), (QList<int>{0x1234, 0xFF, 0x5678}));
     }
 
-    void failedReadsLeaveRecordsUnchanged()
-    {
-        VirtualSupply::Options options;
-        options.silent = true;
-        LinkFixture f(options);
-        QVERIFY(f.opened);
-        CalibrationRecord calibration;
-        calibration.Rout = 7;
-        QCOMPARE(f.link.GetCalibration(1, calibration, AccessRead), NoReply);
-        QCOMPARE(calibration.Rout, 7);
-        UserParamRecord user;
-        user.CurrTrigTime = 9;
-        f.supply->queueRawReply({LinkFixture::Reply(UserParams, AccessRead, Bytes("01"), 0x02)});
-        QCOMPARE(f.link.GetUserParams(1, user, AccessRead), BadReply);
-        QCOMPARE(user.CurrTrigTime, 9);
-    }
-
     void writeFramesOnTheWire()
     {
         LinkFixture f;
