@@ -186,6 +186,9 @@ public:
         connect(&sampler, &QTimer::timeout, this, &Rig::sample);
     }
 
+    // The supply outlives the members its signals reach.
+    ~Rig() override { d.supply->disconnect(this); }
+
     void connectWindow()
     {
         d.connectToSupply();
