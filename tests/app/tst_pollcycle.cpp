@@ -1,5 +1,4 @@
 #include "commandset.h"
-#include "devicelink.h"
 #include "replyframe.h"
 #include "testmain.h"
 #include "windowdriver.h"
@@ -42,7 +41,13 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(d.commands().size() >= 7, 3000);
         QCOMPARE(d.commands().mid(0, 7), (QList<int>{Setpoints, Setpoints, UserParams, Status,
                                                      Measurements, Status, Measurements}));
-        QCOMPARE(d.supply->receivedLines().at(0), QByteArray("#00800301") + d.supply->receivedLines().at(0).mid(9));
+        QCOMPARE(d.supply->receivedLines().at(0), QByteArray("#00800301FAE8\r"));
+
+        // A new address reaches the wire on the next tick.
+        d.supply->clearReceived();
+        d.slaveBox()->setValue(5);
+        QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
+        QVERIFY(d.supply->receivedLines().at(0).startsWith("#0580"));
 
         d.disconnectAction()->trigger();
         QVERIFY(d.connectAction()->isEnabled());
@@ -53,27 +58,42 @@ private slots:
         QCOMPARE(d.supply->receivedLines().size(), sent);
     }
 
-    void statusShowsOnDisplaysLampsAndButton()
+    void readingsShowOnDisplaysLampsAndPages()
     {
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         d.connectToSupply();
         QTRY_COMPARE(d.commands().size(), 3);  // set-points twice, user parameters
-        // Voltage 1234, Current 567, fine 0, CC 0, CV 1, output on.
-        d.supply->queueRawReply({Reply(Status, AccessRead, QByteArray::fromHex("D204370200000101"))});
+        // Voltage 1234, Current 567, fine 0, CC 1, CV 0, output off; then the
+        // measurements 12345 mV, 1500 mA, 25.3 degC, Vin 24000, Vref 2500 and
+        // Vpwm 13000 mV.
+        d.supply->queueRawReply({Reply(Status, AccessRead, QByteArray::fromHex("D204370200010000"))});
+        d.supply->queueRawReply({Reply(Measurements, AccessRead, QByteArray::fromHex("3930DC05FD00C05DC409C832"))});
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 12.34);
         QCOMPARE(d.widget<QLCDNumber>("lcdNumberA")->value(), 0.567);
         QCOMPARE(d.widget<QLabel>("label_cc")->pixmap(Qt::ReturnByValue).toImage(),
-                 QImage(":/new/prefix1/rec/LED_OFF.png"));
+                 QImage(":/new/prefix1/rec/LED_ON_RED.png"));
         QCOMPARE(d.widget<QLabel>("label_cv")->pixmap(Qt::ReturnByValue).toImage(),
-                 QImage(":/new/prefix1/rec/LED_ON_GREEN.png"));
-        QCOMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
+                 QImage(":/new/prefix1/rec/LED_OFF.png"));
+        QCOMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Включить"));
+        QTRY_COMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVsdadc")->value(), 12.345);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxCsdadc")->value(), 1.5);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxTemp")->value(), 25.3);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value(), 24.0);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), 2.5);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVpwm")->value(), 13.0);
 
-        // The output is on, so the switch sends 0.
+        // The output is off, so the switch sends 7066; once on, 0.
         d.supply->clearReceived();
         d.widget<QPushButton>("pushButtonOnOff")->click();
         QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
-        QCOMPARE(d.supply->receivedLines().at(0), DeviceLink::EncodeFrame(QByteArray::fromHex("008007110000")));
+        QCOMPARE(d.supply->receivedLines().at(0), QByteArray("#008007119A1B5DC4\r"));
+        QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
+        d.supply->clearReceived();
+        d.widget<QPushButton>("pushButtonOnOff")->click();
+        QTRY_VERIFY(d.commands().contains(Output));
+        QCOMPARE(d.supply->receivedLines().at(d.commands().indexOf(Output)),
+                 QByteArray("#00800711000009BE\r"));
     }
 
     void applySendsSetpointsOnTheNextTick()
@@ -88,8 +108,7 @@ private slots:
         d.widget<QPushButton>("pushButtonApply")->click();
         QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
         // 1.005 A must go out as 1005 mA, not 1004.
-        QCOMPARE(d.supply->receivedLines().at(0),
-                 DeviceLink::EncodeFrame(QByteArray::fromHex("008003113430ED03")));
+        QCOMPARE(d.supply->receivedLines().at(0), QByteArray("#008003113430ED038F1C\r"));
         QTRY_COMPARE(d.supply->model().currentSetMa(), 1005);
         QTRY_COMPARE(d.commands().size(), 2);
         QVERIFY(d.commands().at(1) == Status || d.commands().at(1) == Measurements);
@@ -107,6 +126,15 @@ private slots:
         QTRY_COMPARE(closer.seen.size(), 1);
         QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка чтения"));
 
+        // Clicks the named button while the window waits for the reply to
+        // the second set-point write.
+        auto clickOnSecondTry = [&d](const char *button) {
+            d.supply->clearReceived();
+            return QObject::connect(d.supply.get(), &VirtualSupply::lineReceived, d.window.get(), [&d, button] {
+                if (d.commands().count(Setpoints) == 2 && d.commands().last() == Setpoints)
+                    d.widget<QPushButton>(button)->click();
+            });
+        };
         d.supply->clearReceived();
         d.widget<QPushButton>("pushButtonApply")->click();
         QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 2, 3000);
@@ -117,6 +145,26 @@ private slots:
         QTRY_VERIFY(d.commands().contains(Status));
         QCOMPARE(d.commands().count(Setpoints), 4);
         QCOMPARE(closer.seen.size(), 2);
+
+        // A second Apply during the tries starts four new ones.
+        QMetaObject::Connection hook = clickOnSecondTry("pushButtonApply");
+        d.widget<QPushButton>("pushButtonApply")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 3, 4000);
+        QObject::disconnect(hook);
+        QCOMPARE(closer.seen.at(2).text, QStringLiteral("Ошибка записи"));
+        QCOMPARE(d.commands().count(Setpoints), 6);
+
+        // Another request replaces the retrying write: two tries, then the
+        // calibration read and its own failure only.
+        hook = clickOnSecondTry("pushButtonReadCalibr");
+        d.widget<QPushButton>("pushButtonApply")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 4, 3000);
+        QObject::disconnect(hook);
+        QCOMPARE(closer.seen.at(3).text, QStringLiteral("Ошибка чтения"));
+        QTest::qWait(1100);
+        QCOMPARE(d.commands().count(Setpoints), 2);
+        QCOMPARE(d.commands().count(Calibration), 1);
+        QCOMPARE(closer.seen.size(), 4);
     }
 
     void disconnectDuringConnectStopsThere()
@@ -153,35 +201,7 @@ private slots:
         d.widget<QPushButton>("pushButtonApplyUserParam")->click();
         QTRY_VERIFY_WITH_TIMEOUT(d.commands().contains(Calibration), 2000);
         const QList<QByteArray> lines = d.supply->receivedLines();
-        QVERIFY(lines.contains(DeviceLink::EncodeFrame(QByteArray::fromHex("0080A801"))));
-    }
-
-    void lostPortDisconnectsOnce()
-    {
-        WindowDriver d;
-        QVERIFY(d.supplyOpen);
-        MessageBoxCloser closer;
-        d.connectToSupply();
-        QTRY_COMPARE(d.commands().size(), 4);
-        d.supply->closeMaster();
-        QTRY_COMPARE(closer.seen.size(), 1);
-        QCOMPARE(closer.seen.at(0).icon, QMessageBox::Critical);
-        QCOMPARE(closer.seen.at(0).title, QStringLiteral("Error"));
-        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
-        QVERIFY(d.connectAction()->isEnabled());
-        QVERIFY(!d.disconnectAction()->isEnabled());
-        QVERIFY(!d.widget<QWidget>("tab")->isEnabled());
-        QTest::qWait(600);
-        QCOMPARE(closer.seen.size(), 1);
-
-        // A supply that is back can be connected again.
-        d.supply = std::make_unique<VirtualSupply>();
-        QString error;
-        QVERIFY(d.supply->open(&error));
-        d.connectToSupply();
-        QVERIFY(d.disconnectAction()->isEnabled());
-        QTRY_VERIFY(d.commands().size() >= 4);
-        QCOMPARE(closer.seen.size(), 1);
+        QVERIFY(lines.contains("#0080A8013B6C\r"));
     }
 };
 

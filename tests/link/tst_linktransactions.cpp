@@ -26,7 +26,7 @@ private slots:
         const LinkFixture::TracedRead read = f.TracedStatusRead();
         QCOMPARE(read.result, GoodReply);
         QCOMPARE(int(read.count), 14);
-        QCOMPARE(read.out, QByteArray::fromHex("80010101") + StatusData + read.out.right(2));
+        QCOMPARE(read.out, QByteArray::fromHex("80010101D2043702000001018AAC"));
         QCOMPARE(read.trace, "Call GetLine\n" + reply + "line=" + reply + "\n\nLineCode = " + reply + "\n");
         QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#01800101EA3E\r"});
     }

@@ -36,17 +36,6 @@ private slots:
         QCOMPARE(QFileInfo(path).size(), 0);
     }
 
-    void secondSaveReplacesTheFirst()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("log");
-        QVERIFY(SaveLogFile(path, lines(50)));
-        QCOMPARE(readAll(path), lines(50));
-        QVERIFY(SaveLogFile(path, "0.750 0.1200\n1.000 0.0010\n"));
-        QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n1.000 0.0010\n"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"log"});
-    }
-
     void failedSaveKeepsTheOldFile_data()
     {
         QTest::addColumn<int>("cap");

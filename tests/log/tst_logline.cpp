@@ -46,39 +46,15 @@ private slots:
         QLocale::setDefault(QLocale::c());
     }
 
-    void stamps_data()
+    // The window drives the stamp forms; a day of recording it cannot.
+    void secondsFormCountsOnPastADay()
     {
-        QTest::addColumn<bool>("addTime");
-        QTest::addColumn<int>("form");
-        QTest::addColumn<bool>("comma");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("no stamp") << false << 0 << false << "5.000 0.2500\n";
-        QTest::newRow("running") << true << 0 << false << "01:02:03 5.000 0.2500\n";
-        QTest::newRow("running, comma") << true << 0 << true << "01:02:03 5,000 0,2500\n";
-        QTest::newRow("minutes drop hours") << true << 1 << false << "02:03 5.000 0.2500\n";
-        QTest::newRow("seconds") << true << 2 << false << "3725 5.000 0.2500\n";
-        QTest::newRow("clock") << true << 3 << false << "00:00:07 5.000 0.2500\n";
-        QTest::newRow("no item") << true << -1 << false << " 5.000 0.2500\n";
-        QTest::newRow("unknown form") << true << 4 << true << " 5,000 0,2500\n";
-    }
-
-    void stamps()
-    {
-        QFETCH(bool, addTime);
-        QFETCH(int, form);
-        QFETCH(bool, comma);
-        QFETCH(QString, text);
-        LogSettings settings;
-        settings.AddTime = addTime;
-        settings.TimeForm = form;
-        settings.commeDotLog = comma;
-        // Started at 23:57:58 the day before: the clock has passed midnight,
-        // the seconds form must still count forward from the start.
+        // The running time has wrapped at 24 hours; the seconds go on.
         LogClocks clocks;
-        clocks.running = QTime(1, 2, 3, 999);
-        clocks.msSinceStart = 3725999;
-        clocks.tickTime = QTime(0, 0, 7);
-        QCOMPARE(LogText(settings, clocks, LogReading{5.0, 0.25}), text);
+        clocks.running = QTime(0, 0, 5, 999);
+        clocks.msSinceStart = 86405999;
+        QCOMPARE(LogStamp(2, clocks), QStringLiteral("86405"));
+        QCOMPARE(LogStamp(0, clocks), QStringLiteral("00:00:05"));
     }
 
     void elapsedTimeWrapsAndNullStaysNull()

@@ -2,12 +2,10 @@
 // the log buttons, the options dialog and the save dialog.
 
 #include "dialogsettingslog.h"
-#include "mainwindow.h"
 #include "filesizecap.h"
 #include "testmain.h"
-#include "virtualsupply.h"
+#include "windowdriver.h"
 
-#include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -18,8 +16,8 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QTextEdit>
+#include <QTimeEdit>
 #include <QTimer>
-#include <QToolBar>
 
 #include <functional>
 
@@ -84,72 +82,46 @@ class TestLogWindow : public QObject
 {
     Q_OBJECT
 
-    std::unique_ptr<VirtualSupply> supply;
-    std::unique_ptr<MainWindow> window;
+    std::unique_ptr<WindowDriver> d;
     QTextEdit *pane = nullptr;
     DialogSettingsLog *options = nullptr;
 
     template <typename T>
-    T *widget(const char *name) const
-    {
-        T *found = window->findChild<T *>(QLatin1String(name));
-        if (!found)
-            qFatal("missing %s", name);
-        return found;
-    }
-
+    T *widget(const char *name) const { return d->widget<T>(name); }
     template <typename T>
-    T *option(const char *name) const
-    {
-        return options->findChild<T *>(QLatin1String(name));
-    }
+    T *option(const char *name) const { return options->findChild<T *>(QLatin1String(name)); }
 
     // Waits until the window has run at least ticks more device requests.
     bool waitTicks(int ticks)
     {
-        const int target = supply->receivedLines().size() + ticks;
-        return QTest::qWaitFor([&] { return supply->receivedLines().size() >= target; },
+        const int target = d->supply->receivedLines().size() + ticks;
+        return QTest::qWaitFor([&] { return d->supply->receivedLines().size() >= target; },
                                300 * ticks + 2000);
     }
 
     bool connectWindow()
     {
-        auto *portBox = window->findChild<QToolBar *>()->findChild<QComboBox *>();
-        portBox->setEditText(supply->portPath());
-        for (QAction *action : window->findChildren<QAction *>()) {
-            if (action->text() == QStringLiteral("Подключить")) {
-                action->trigger();
-                return action->isEnabled() == false;
-            }
-        }
-        return false;
+        d->connectToSupply();
+        return d->disconnectAction()->isEnabled();
     }
 
 private slots:
     void init()
     {
         store().clear();
-        VirtualSupply::Options settings;
-        supply = std::make_unique<VirtualSupply>(settings);
-        QString error;
-        QVERIFY2(supply->open(&error), qPrintable(error));
+        d = std::make_unique<WindowDriver>();
+        QVERIFY(d->supplyOpen);
         // 10 ohms at 5 V: 500 mA, reported in the fine current range.
-        supply->model().setSetpoints(5000, 1000);
-        supply->model().setOutputOn(true);
-        supply->model().setLoadOhms(10.0);
-        supply->model().setNoiseEnabled(false);
-        window = std::make_unique<MainWindow>();
-        window->show();
+        d->supply->model().setSetpoints(5000, 1000);
+        d->supply->model().setOutputOn(true);
+        d->supply->model().setLoadOhms(10.0);
+        d->supply->model().setNoiseEnabled(false);
         pane = widget<QTextEdit>("textEditLog");
-        options = window->findChild<DialogSettingsLog *>();
+        options = d->window->findChild<DialogSettingsLog *>();
         QVERIFY(options);
     }
 
-    void cleanup()
-    {
-        window.reset();
-        supply.reset();
-    }
+    void cleanup() { d.reset(); }
 
     void recordsOnlyWhileStarted()
     {
@@ -181,17 +153,12 @@ private slots:
         widget<QPushButton>("pushButtonLogClear")->click();
         QVERIFY(pane->toPlainText().isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().isEmpty(), 3000);  // still recording
-    }
 
-    void failedReadsWriteNothing()
-    {
-        QVERIFY(connectWindow());
-        widget<QPushButton>("pushButtonLogStart")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!pane->toPlainText().isEmpty(), 3000);
-        VirtualSupply::Options silent = supply->options();
+        // Failed reads write nothing; a line may still come from a reading
+        // taken before the silence.
+        VirtualSupply::Options silent = d->supply->options();
         silent.silent = true;
-        supply->setOptions(silent);
-        // A line may still come from a reading taken before the silence.
+        d->supply->setOptions(silent);
         QVERIFY(waitTicks(2));
         const QString before = pane->toPlainText();
         QVERIFY(waitTicks(8));
@@ -202,39 +169,52 @@ private slots:
     {
         widget<QPushButton>("pushButtonLogParam")->click();
         QVERIFY(options->isVisible());
+        option<QTimeEdit>("timeEdit")->setTime(QTime(0, 0, 2));
         option<QRadioButton>("radioButtonComme")->click();
         option<QCheckBox>("checkBoxAddTime")->setChecked(true);
-        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(2);
         option<QComboBox>("comboBoxLogValue")->setCurrentIndex(1);
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(1);
         QVERIFY(connectWindow());
+        QVERIFY(waitTicks(4));  // a reading of each kind has been taken
         widget<QPushButton>("pushButtonLogStart")->click();
+        // Running minutes and seconds, then the converter readings with commas.
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 1, 2000);
+        QCOMPARE(paneLines(pane).at(0), QStringLiteral("00:00 5,000 0,5000"));
+
+        // Whole seconds since the start, a period later (a tick late at most).
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(2);
         QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 2, 4000);
+        QVERIFY2(QRegularExpression("^[23] 5,000 0,5000$").match(paneLines(pane).at(1)).hasMatch(),
+                 qPrintable(paneLines(pane).at(1)));
 
-        // Whole seconds since the start, then the converter readings.
-        const QRegularExpression seconds("^(\\d+) \\d+,\\d{3} \\d+,\\d{4}$");
-        const auto first = seconds.match(paneLines(pane).at(0));
-        const auto second = seconds.match(paneLines(pane).at(1));
-        QVERIFY2(first.hasMatch(), qPrintable(paneLines(pane).at(0)));
-        QVERIFY2(second.hasMatch(), qPrintable(paneLines(pane).at(1)));
-        QVERIFY(first.captured(1).toInt() <= 1);
-        // Lines are at least a period apart.
-        QVERIFY(second.captured(1).toInt() > first.captured(1).toInt());
-
+        // Running hours, minutes and seconds, with points.
         option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(0);
         option<QRadioButton>("radioButtonDot")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 3, 3000);
-        QVERIFY2(QRegularExpression("^00:00:0\\d \\d+\\.\\d{3} \\d+\\.\\d{4}$")
-                     .match(paneLines(pane).at(2)).hasMatch(),
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 3, 4000);
+        QVERIFY2(QRegularExpression("^00:00:0[456] 5\\.000 0\\.5000$").match(paneLines(pane).at(2)).hasMatch(),
                  qPrintable(paneLines(pane).at(2)));
+
+        // The clock time of the tick.
+        option<QComboBox>("comboBoxTimeForm")->setCurrentIndex(3);
+        QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 4, 4000);
+        const QString line = paneLines(pane).at(3);
+        const QTime stamp = QTime::fromString(line.left(8), QStringLiteral("hh:mm:ss"));
+        QVERIFY2(stamp.isValid() && qAbs(stamp.secsTo(QTime::currentTime())) <= 1, qPrintable(line));
+        QCOMPARE(line.mid(8), QStringLiteral(" 5.000 0.5000"));
+
         QVERIFY(options->isVisible());
         QVERIFY(store().allKeys().isEmpty());  // stored only when closed
     }
 
-    void saveWritesThePaneAndRemembersTheFolder()
+    void saveWritesThePaneRemembersTheFolderAndWarnsOnFailure()
     {
         QTemporaryDir dir;
         const QString path = dir.filePath("run.txt");
         pane->setPlainText("5.000 0.5000\n00:00:01 5,000 0,5000\n");
+        // A cancelled dialog stores nothing.
+        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+        widget<QPushButton>("pushButtonLogSave")->click();
+        QVERIFY(!store().contains("dirLogFile"));
 
         QString firstDir;
         whenModal<QFileDialog>([&](QFileDialog *dialog) {
@@ -256,33 +236,10 @@ private slots:
         widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(secondDir, dir.path());
         QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n"));
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
-    }
 
-    void cancelledSaveChangesNothing()
-    {
-        pane->setPlainText("5.000 0.5000\n");
-        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
-        widget<QPushButton>("pushButtonLogSave")->click();
-        QVERIFY(!store().contains("dirLogFile"));
-    }
-
-    void failedSaveWarnsAndKeepsTheOldFile()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("run.txt");
-        {
-            QFile old(path);
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("old run\n");
-        }
-        QString lines;
-        for (int i = 0; i < 100; ++i)
-            lines += QStringLiteral("5.000 0.5000\n");
-        pane->setPlainText(lines);
-
-        QString title;
-        QString text;
+        // A save that cannot be written warns and keeps the file as it was.
+        pane->setPlainText(QStringLiteral("5.000 0.5000\n").repeated(100));
+        QString title, text;
         QMessageBox::StandardButtons buttons;
         whenModal<QFileDialog>([&](QFileDialog *dialog) {
             confirmReplace();
@@ -302,7 +259,7 @@ private slots:
         QCOMPARE(title, QStringLiteral("Ошибка"));
         QCOMPARE(text, QStringLiteral("Не удается сохранить файл"));
         QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(readAll(path), QByteArray("old run\n"));
+        QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
         QCOMPARE(store().value("dirLogFile").toString(), dir.path());
     }

@@ -29,7 +29,6 @@ class TestVirtualSupplyExe : public QObject
 private slots:
     void servesUntilTerminated_data();
     void servesUntilTerminated();
-    void helpListsEveryOption();
     void rejectsABadProbability();
 
 private:
@@ -94,18 +93,6 @@ void TestVirtualSupplyExe::servesUntilTerminated()
     QCOMPARE(process.exitCode(), 0);
     QVERIFY(!QFileInfo(link).isSymLink());
     QVERIFY(process.readAllStandardError().contains("serving at address 3"));
-}
-
-void TestVirtualSupplyExe::helpListsEveryOption()
-{
-    QProcess process;
-    process.start(QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--help"});
-    QVERIFY(process.waitForFinished(5000));
-    QCOMPARE(process.exitCode(), 0);
-    const QByteArray help = process.readAllStandardOutput();
-    for (const char *option : {"--address", "--link", "--load", "--pace", "--seed", "--drop", "--corrupt",
-                               "--split", "--noise", "--late", "--silent", "--traceable"})
-        QVERIFY2(help.contains(option), option);
 }
 
 void TestVirtualSupplyExe::rejectsABadProbability()

@@ -2,23 +2,16 @@
 // supply is a separate program, killed outright, so that the terminal's
 // master closes under the window as when an adapter is pulled.
 
-#include "boxwatcher.h"
-#include "mainwindow.h"
 #include "supplyprogram.h"
 #include "testmain.h"
+#include "windowdriver.h"
 
-#include <QAction>
-#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QProcess>
 
 #include <sys/resource.h>
 
-#include <memory>
-
 namespace {
-
-const QString LostText = QStringLiteral("Потеряна связь с портом");
 
 // Processor time, user and system, this process has used so far.
 qint64 processorMs()
@@ -36,83 +29,54 @@ class PortLossTest : public QObject
     Q_OBJECT
 
 private slots:
-    void killedSupplyDisconnectsOnceAndGoesQuiet();
+    void killedSupplyDisconnectsOnceAndGoesQuiet()
+    {
+        MessageBoxCloser boxes;
+        WindowDriver d;
+        auto *vin = d.widget<QDoubleSpinBox>("doubleSpinBoxVin");
+        auto connectTo = [&d](QProcess &supply) {
+            const QString path = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_PATH),
+                                                    {QStringLiteral("--traceable")});
+            d.portBox()->setEditText(path);
+            d.connectAction()->trigger();
+            return !path.isEmpty() && d.disconnectAction()->isEnabled();
+        };
 
-private:
-    // Starts the supply program; its port path, or empty.
-    QString startSupply(QProcess &process);
-    QAction *action(MainWindow &window, const QString &text);
-    void connectTo(MainWindow &window, const QString &path);
-};
+        QProcess first;
+        QVERIFY(connectTo(first));
+        // Traceable readings are never all zero: a shown input voltage proves
+        // the window is polling.
+        QTRY_VERIFY(vin->value() != 0);
+        QVERIFY(boxes.seen.isEmpty());
 
-QString PortLossTest::startSupply(QProcess &process)
-{
-    return StartSupplyProgram(process, QStringLiteral(VIRTUAL_SUPPLY_PATH),
-                              {QStringLiteral("--traceable")});
-}
+        first.kill();
+        QVERIFY(first.waitForFinished(5000));
+        QTRY_COMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen.at(0).icon, QMessageBox::Critical);
+        QCOMPARE(boxes.seen.at(0).title, QStringLiteral("Error"));
+        QCOMPARE(boxes.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
+        QVERIFY(d.connectAction()->isEnabled());
+        QVERIFY(!d.disconnectAction()->isEnabled());
+        QVERIFY(!d.widget<QWidget>("tab")->isEnabled());
 
-QAction *PortLossTest::action(MainWindow &window, const QString &text)
-{
-    for (QAction *a : window.findChildren<QAction *>()) {
-        if (a->text() == text)
-            return a;
+        // A port that keeps reporting its error would spin the event loop flat out.
+        const qint64 before = processorMs();
+        QTest::qWait(1000);
+        const qint64 used = processorMs() - before;
+        qInfo("processor time in the second after the loss: %lld ms", used);
+        QVERIFY2(used < 100, qPrintable(QStringLiteral("%1 ms").arg(used)));
+        QCOMPARE(boxes.seen.size(), 1);
+
+        // A supply that is back can be connected to again.
+        QProcess second;
+        vin->setValue(0);
+        QVERIFY(connectTo(second));
+        QTRY_VERIFY(vin->value() != 0);
+        QCOMPARE(boxes.seen.size(), 1);
+        second.terminate();
+        QVERIFY(second.waitForFinished(5000));
     }
-    return nullptr;
-}
-
-void PortLossTest::connectTo(MainWindow &window, const QString &path)
-{
-    window.findChild<QComboBox *>()->setEditText(path);
-    action(window, QStringLiteral("Подключить"))->trigger();
-}
-
-void PortLossTest::killedSupplyDisconnectsOnceAndGoesQuiet()
-{
-    BoxWatcher boxes;
-    MainWindow window;
-    window.show();
-    auto *vin = window.findChild<QDoubleSpinBox *>(QStringLiteral("doubleSpinBoxVin"));
-    QAction *connectAction = action(window, QStringLiteral("Подключить"));
-    QAction *disconnectAction = action(window, QStringLiteral("Отключить"));
-
-    QProcess first;
-    const QString firstPath = startSupply(first);
-    QVERIFY(!firstPath.isEmpty());
-    connectTo(window, firstPath);
-    QVERIFY(disconnectAction->isEnabled());
-    // Traceable readings are never all zero: a shown input voltage proves the
-    // window is polling.
-    QTRY_VERIFY(vin->value() != 0);
-    QVERIFY(boxes.seen.isEmpty());
-
-    first.kill();
-    QVERIFY(first.waitForFinished(5000));
-    QTRY_COMPARE(boxes.seen.size(), 1);
-    QCOMPARE(boxes.seen.at(0).text, LostText);
-    QVERIFY(connectAction->isEnabled());
-    QVERIFY(!disconnectAction->isEnabled());
-
-    // A port that keeps reporting its error would spin the event loop flat out.
-    const qint64 before = processorMs();
-    QTest::qWait(1000);
-    const qint64 used = processorMs() - before;
-    qInfo("processor time in the second after the loss: %lld ms", used);
-    QVERIFY2(used < 100, qPrintable(QStringLiteral("%1 ms").arg(used)));
-    QCOMPARE(boxes.seen.size(), 1);
-
-    // A supply that is back can be connected to again.
-    QProcess second;
-    const QString secondPath = startSupply(second);
-    QVERIFY(!secondPath.isEmpty());
-    vin->setValue(0);
-    connectTo(window, secondPath);
-    QVERIFY(disconnectAction->isEnabled());
-    QTRY_VERIFY(vin->value() != 0);
-    QCOMPARE(boxes.seen.size(), 1);
-
-    second.terminate();
-    QVERIFY(second.waitForFinished(5000));
-}
+};
 
 PANEL_TEST_MAIN(PortLossTest)
 #include "tst_portloss.moc"

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "mainwindow.h"
+#include "virtualsupply.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QMessageBox>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolBar>
+#include <QtTest>
+
+#include <memory>
+
+// Closes every modal message box that opens while it lives, and remembers
+// which window it belonged to and what it said, so that several windows in one
+// process can each be held to their own boxes.
+class MessageBoxCloser : public QObject
+{
+public:
+    struct Seen {
+        QMessageBox::Icon icon;
+        QString title;
+        QString text;
+        const QWidget *window;
+    };
+
+    MessageBoxCloser()
+    {
+        connect(&poll, &QTimer::timeout, this, [this] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || !box->isVisible())
+                return;
+            seen.append({box->icon(), box->windowTitle(), box->text(), box->parentWidget()});
+            box->done(QMessageBox::Ok);
+        });
+        poll.start(5);
+    }
+
+    QList<Seen> seen;
+
+private:
+    QTimer poll;
+};
+
+// A main window driven as an operator would: through its tool bar, buttons
+// and boxes, against the virtual supply on a pseudo-terminal.
+class WindowDriver
+{
+public:
+    explicit WindowDriver(VirtualSupply::Options options = {})
+    {
+        supply = std::make_unique<VirtualSupply>(options);
+        QString error;
+        supplyOpen = supply->open(&error);
+        window = std::make_unique<MainWindow>();
+        window->show();
+    }
+
+    template <typename T>
+    T *widget(const char *name) const
+    {
+        return window->findChild<T *>(QLatin1String(name));
+    }
+    QToolBar *toolBar() const { return widget<QToolBar>("mainToolBar"); }
+    QComboBox *portBox() const { return toolBar()->findChild<QComboBox *>(); }
+    QSpinBox *slaveBox() const { return toolBar()->findChild<QSpinBox *>(); }
+    QAction *action(const QString &text) const
+    {
+        for (QAction *a : window->findChildren<QAction *>()) {
+            if (a->text() == text)
+                return a;
+        }
+        return nullptr;
+    }
+    QAction *connectAction() const { return action(QStringLiteral("Подключить")); }
+    QAction *disconnectAction() const { return action(QStringLiteral("Отключить")); }
+
+    void connectToSupply()
+    {
+        portBox()->setEditText(supply->portPath());
+        connectAction()->trigger();
+    }
+
+    // Commands (byte 2 of each frame) of the request lines the supply got.
+    QList<int> commands() const
+    {
+        QList<int> result;
+        for (const QByteArray &line : supply->receivedLines())
+            result.append(QByteArray::fromHex(line.mid(5, 2)).at(0) & 0xFF);
+        return result;
+    }
+
+    bool supplyOpen = false;
+    std::unique_ptr<VirtualSupply> supply;
+    std::unique_ptr<MainWindow> window;
+};
