@@ -1,5 +1,7 @@
 #include "scpimessage.h"
 
+#include <QVector>
+
 namespace {
 
 // Longest mnemonic a header may hold.
@@ -7,7 +9,7 @@ constexpr int MaxMnemonic = 12;
 
 bool isWhite(char c)
 {
-    return (c >= 0 && c <= ' ' && c != '\n');
+    return c >= 0 && c <= ' ';
 }
 
 bool isLetter(char c)
@@ -162,20 +164,22 @@ ScpiHeader::ScpiHeader(const char *text)
 
 bool ScpiHeader::Matches(const QList<QByteArray> &nodes) const
 {
-    return matchFrom(0, nodes, 0);
-}
-
-bool ScpiHeader::matchFrom(int at, const QList<QByteArray> &nodes, int node) const
-{
-    if (at == pattern.size())
-        return node == nodes.size();
-    const Node &wanted = pattern.at(at);
-    if (wanted.optional && matchFrom(at + 1, nodes, node))
-        return true;
-    if (node == nodes.size())
-        return false;
-    const QByteArray &written = nodes.at(node);
-    if (written != wanted.shortForm && written != wanted.longForm)
-        return false;
-    return matchFrom(at + 1, nodes, node + 1);
+    // reach[j]: the pattern so far can take exactly the first j nodes. One
+    // pass per pattern node keeps the work linear in both lengths however
+    // many nodes are optional.
+    QVector<bool> reach(nodes.size() + 1, false);
+    reach[0] = true;
+    for (const Node &wanted : pattern) {
+        QVector<bool> next(nodes.size() + 1, false);
+        for (int j = 0; j <= nodes.size(); ++j) {
+            if (!reach.at(j))
+                continue;
+            if (wanted.optional)
+                next[j] = true;
+            if (j < nodes.size() && (nodes.at(j) == wanted.shortForm || nodes.at(j) == wanted.longForm))
+                next[j + 1] = true;
+        }
+        reach.swap(next);
+    }
+    return reach.at(nodes.size());
 }

@@ -40,7 +40,5 @@ private:
         QByteArray longForm;
         bool optional = false;
     };
-    bool matchFrom(int pattern, const QList<QByteArray> &nodes, int node) const;
-
     QList<Node> pattern;
 };
