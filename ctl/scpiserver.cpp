@@ -161,14 +161,8 @@ void ScpiServer::runQueue()
     running = false;
 }
 
-void ScpiServer::portFailed(QSerialPort::SerialPortError error)
+void ScpiServer::Stop()
 {
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError || stopped)
-        return;
-    const QString reason = port->errorString();
-    // Closing at the first error stops a failed port from reporting it over
-    // and over.
-    port->close();
     stopped = true;
     server->close();
     for (auto &entry : clients) {
@@ -178,5 +172,27 @@ void ScpiServer::portFailed(QSerialPort::SerialPortError error)
     }
     clients.clear();
     queue.clear();
+}
+
+void ScpiServer::portFailed(QSerialPort::SerialPortError error)
+{
+    // A pseudo-terminal has no modem lines: that error is not a lost port.
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
+        || error == QSerialPort::UnsupportedOperationError || stopped)
+        return;
+    // The port's own error text tells the errno of the last call, which
+    // after a vanished line is often unrelated; the kind of error is surer.
+    QString reason;
+    switch (error) {
+    case QSerialPort::ReadError: reason = QStringLiteral("read error"); break;
+    case QSerialPort::WriteError: reason = QStringLiteral("write error"); break;
+    case QSerialPort::ResourceError: reason = QStringLiteral("the device went away"); break;
+    default: reason = QStringLiteral("error %1: %2").arg(int(error)).arg(port->errorString()); break;
+    }
+    // Closing at the first error stops a failed port from reporting it over
+    // and over.
+    if (port->isOpen())
+        port->close();
+    Stop();
     emit PortLost(reason);
 }

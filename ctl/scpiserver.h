@@ -22,8 +22,8 @@ class ScpiInstrument;
 // than MaxQueuedPerClient messages waiting, the queue holds fewer than
 // MaxQueued and the client has read its earlier responses.
 //
-// When the serial port fails, the server closes it and every connection,
-// stops listening and emits PortLost.
+// When the serial port fails, the server closes it, stops as Stop() does and
+// emits PortLost.
 class ScpiServer : public QObject
 {
     Q_OBJECT
@@ -39,6 +39,9 @@ public:
 
     bool Listen(const QHostAddress &address, quint16 port, QString *error);
     quint16 ServerPort() const;
+    // Stops listening, closes every connection and drops what waits; a
+    // message being carried out is finished.
+    void Stop();
 
 signals:
     void PortLost(const QString &reason);
