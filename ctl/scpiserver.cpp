@@ -94,8 +94,9 @@ void ScpiServer::takeLines(quint64 id)
     QTcpSocket *socket = client.socket;
     while (client.queued < MaxQueuedPerClient && queue.size() < MaxQueued
            && socket->bytesToWrite() < MaxUnsent && socket->bytesAvailable() > 0) {
-        // At most what still fits in a line, and its LF.
-        const QByteArray piece = socket->readLine(MaxLine + 1 - client.partial.size());
+        // At most what still fits in a line, and its LF; readLine(n) reads up
+        // to n - 1 bytes.
+        const QByteArray piece = socket->readLine(MaxLine + 2 - client.partial.size());
         if (piece.isEmpty())
             break;
         const bool complete = piece.endsWith('\n');
