@@ -56,7 +56,7 @@ void ScpiServer::acceptClients()
         connect(socket, &QTcpSocket::disconnected, this, &ScpiServer::dropClient);
         takeLines(id);
     }
-    runQueue();
+    scheduleRun();
 }
 
 quint64 ScpiServer::idOf(QObject *socket) const
@@ -67,7 +67,7 @@ quint64 ScpiServer::idOf(QObject *socket) const
 void ScpiServer::readClient()
 {
     takeLines(idOf(sender()));
-    runQueue();
+    scheduleRun();
 }
 
 void ScpiServer::dropClient()
@@ -82,7 +82,7 @@ void ScpiServer::dropClient()
     found->second.socket->deleteLater();
     clients.erase(found);
     takeAllLines();
-    runQueue();
+    scheduleRun();
 }
 
 void ScpiServer::takeLines(quint64 id)
@@ -137,8 +137,17 @@ void ScpiServer::enqueue(quint64 id, Client &client, const QByteArray &text, boo
     ++client.queued;
 }
 
+void ScpiServer::scheduleRun()
+{
+    if (runScheduled || running || queue.isEmpty())
+        return;
+    runScheduled = true;
+    QMetaObject::invokeMethod(this, &ScpiServer::runQueue, Qt::QueuedConnection);
+}
+
 void ScpiServer::runQueue()
 {
+    runScheduled = false;
     if (running)
         return;
     running = true;

@@ -70,9 +70,12 @@ private:
     void takeLines(quint64 id);
     void takeAllLines();
     void enqueue(quint64 id, Client &client, const QByteArray &text, bool overrun);
-    // Carries out queued messages until none is left; a call made while one
-    // is being carried out (the supply's wait runs the event loop) returns at
-    // once, and the running call picks up what it queued.
+    // Carries out queued messages until none is left. It runs from the event
+    // loop, never inside a socket's signal: the supply's wait runs the event
+    // loop, and a socket deleted there must not be one whose signal is still
+    // being emitted. Scheduling while it runs is not needed: the running call
+    // picks up what was queued meanwhile.
+    void scheduleRun();
     void runQueue();
     quint64 idOf(QObject *socket) const;
 
@@ -83,5 +86,6 @@ private:
     quint64 nextId = 1;
     QQueue<Message> queue;
     bool running = false;
+    bool runScheduled = false;
     bool stopped = false;
 };

@@ -134,13 +134,19 @@ private slots:
             ++answered;
         QCOMPARE(answered, 5000);
 
-        // Cut off mid-message: nothing of it is carried out.
-        auto cut = connectClient();
-        cut->write("OUTP ON;VOLT 8.5");
+        // Gone mid-message, closing or aborting: nothing of the cut message
+        // is carried out; the whole one before it is, and asks the supply.
+        auto aborting = connectClient();
+        aborting->write("OUTP ON;VOLT 8.5");
         QTest::qWait(100);
-        cut->abort();
+        aborting->abort();
         mute.abort();
         QCOMPARE(ask(overlong, "VOLT 7.25;*OPC?"), QByteArray("1"));
+        auto closing = connectClient();
+        closing->write("MEAS:VOLT?\nOUTP ON;VOLT 8.5");
+        closing->disconnectFromHost();
+        QTest::qWait(100);
+        QCOMPARE(ask(overlong, "*OPC?"), QByteArray("1"));
 
         QCOMPARE(server.state(), QProcess::Running);
         const qint64 grown = memoryKb(pid, "VmHWM:") - before;
