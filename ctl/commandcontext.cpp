@@ -59,11 +59,11 @@ CommandContext::CommandContext(const GlobalOptions &options)
 int CommandContext::Connect()
 {
     QString error;
-    const QString path = ChoosePortPath(options.port, &error);
-    if (path.isEmpty())
+    portPath = ChoosePortPath(options.port, &error);
+    if (portPath.isEmpty())
         return Fail(ExitStatus::Usage, error);
-    if (!OpenSupplyPort(port, path, &error))
-        return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(path, error));
+    if (!OpenSupplyPort(port, portPath, &error))
+        return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
         session->SetTrace(stderr);
@@ -97,10 +97,9 @@ int CommandContext::Fail(int status, const QString &message) const
 
 int CommandContext::FailSupply(const QString &what, SupplyOutcome outcome, const QString &detail) const
 {
-    QString message = QStringLiteral("%1: %2 (port %3, address %4)")
-                          .arg(what, OutcomeText(outcome, session->LastStep()), port.portName())
-                          .arg(options.address);
+    QString message = what + QStringLiteral(": ") + OutcomeText(outcome, session->LastStep());
     if (!detail.isEmpty())
-        message += QStringLiteral("; ") + detail;
+        message += QStringLiteral(": ") + detail;
+    message += QStringLiteral(" (port %1, address %2)").arg(portPath).arg(options.address);
     return Fail(ExitStatus::SupplyFailed, message);
 }

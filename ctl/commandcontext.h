@@ -49,6 +49,7 @@ public:
 
 private:
     GlobalOptions options;
+    QString portPath;
     QSerialPort port;
     std::unique_ptr<SupplySession> session;
 };

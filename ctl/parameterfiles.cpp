@@ -71,19 +71,24 @@ bool FromJson(const ParameterField<Record> (&fields)[Count], const QByteArray &t
     return true;
 }
 
-bool ReadWhole(const QString &path, QByteArray *text, QString *error)
+template <typename Record, int Count>
+bool FromFile(const ParameterField<Record> (&fields)[Count], const QString &path, Record *record,
+              QString *error)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    *text = file.readAll();
+    const QByteArray text = file.readAll();
     if (file.error() != QFileDevice::NoError) {
         *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
         return false;
     }
-    return true;
+    if (FromJson(fields, text, record, error))
+        return true;
+    *error = path + QStringLiteral(": ") + *error;
+    return false;
 }
 
 }  // namespace
@@ -98,34 +103,12 @@ QJsonObject UserParamsToJson(const UserParamRecord &params)
     return ToJson(UserParamFields, params);
 }
 
-bool CalibrationFromJson(const QByteArray &text, CalibrationRecord *calibration, QString *error)
-{
-    return FromJson(CalibrationFields, text, calibration, error);
-}
-
-bool UserParamsFromJson(const QByteArray &text, UserParamRecord *params, QString *error)
-{
-    return FromJson(UserParamFields, text, params, error);
-}
-
 bool CalibrationFromFile(const QString &path, CalibrationRecord *calibration, QString *error)
 {
-    QByteArray text;
-    if (!ReadWhole(path, &text, error))
-        return false;
-    if (CalibrationFromJson(text, calibration, error))
-        return true;
-    *error = path + QStringLiteral(": ") + *error;
-    return false;
+    return FromFile(CalibrationFields, path, calibration, error);
 }
 
 bool UserParamsFromFile(const QString &path, UserParamRecord *params, QString *error)
 {
-    QByteArray text;
-    if (!ReadWhole(path, &text, error))
-        return false;
-    if (UserParamsFromJson(text, params, error))
-        return true;
-    *error = path + QStringLiteral(": ") + *error;
-    return false;
+    return FromFile(UserParamFields, path, params, error);
 }

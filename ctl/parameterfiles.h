@@ -3,7 +3,6 @@
 #include "parameterfields.h"
 #include "records.h"
 
-#include <QByteArray>
 #include <QJsonObject>
 #include <QString>
 
@@ -19,5 +18,3 @@ QJsonObject UserParamsToJson(const UserParamRecord &params);
 // False, with the reason in error, for a file that is not as above.
 bool CalibrationFromFile(const QString &path, CalibrationRecord *calibration, QString *error);
 bool UserParamsFromFile(const QString &path, UserParamRecord *params, QString *error);
-bool CalibrationFromJson(const QByteArray &text, CalibrationRecord *calibration, QString *error);
-bool UserParamsFromJson(const QByteArray &text, UserParamRecord *params, QString *error);

@@ -91,6 +91,8 @@ int RunPorts(CommandContext &context, const QStringList &arguments)
                                                                               : info.description(),
                                                  info.serialNumber())});
     }
+    if (rows.isEmpty() && !context.Options().json)
+        WriteErr(QStringLiteral("velkaroctl: no serial ports found\n"));
     context.PrintResult({{QStringLiteral("ports"), list}}, rows);
     return ExitStatus::Success;
 }

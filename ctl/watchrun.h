@@ -35,8 +35,6 @@ public:
     // failures in a row. Returns the exit status.
     int Run();
 
-    int Lines() const { return lines; }
-
 public slots:
     // Ends the run after the sample in progress, if any.
     void Stop();
