@@ -163,8 +163,10 @@ void ScpiServer::runQueue()
         const auto found = clients.find(message.client);
         if (found != clients.end()) {
             --found->second.queued;
-            if (response)
-                found->second.socket->write(*response + '\n');
+            QTcpSocket *socket = found->second.socket;
+            // One that is closing and not yet told apart gets nothing either.
+            if (response && socket->state() == QAbstractSocket::ConnectedState)
+                socket->write(*response + '\n');
         }
         takeAllLines();
     }
