@@ -76,8 +76,8 @@ void ScpiServer::dropClient()
     const auto found = clients.find(id);
     if (found == clients.end())
         return;
-    // Whole messages that came before the close are still carried out; a
-    // line cut off by it is not.
+    // Whole messages that came before the close are still carried out, as
+    // far as the bounds let them in; a line cut off by it is not.
     takeLines(id);
     found->second.socket->deleteLater();
     clients.erase(found);
@@ -118,9 +118,7 @@ void ScpiServer::takeLines(quint64 id)
         line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (line.size() > MaxLine)
-            enqueue(id, client, {}, true);
-        else if (!line.isEmpty())
+        if (!line.isEmpty())
             enqueue(id, client, line, false);
     }
 }
