@@ -39,6 +39,27 @@ QString OutcomeText(SupplyOutcome outcome, SupplyStep step)
                                     "reply (see --trace)");
 }
 
+// Qt gives a read error on a vanished line no text of its own.
+QString PortFailure(QSerialPort::SerialPortError error, const QString &text)
+{
+    QString kind;
+    switch (error) {
+    case QSerialPort::ReadError:
+        kind = QStringLiteral("read error");
+        break;
+    case QSerialPort::WriteError:
+        kind = QStringLiteral("write error");
+        break;
+    case QSerialPort::ResourceError:
+        kind = QStringLiteral("the device is no longer available");
+        break;
+    default:
+        kind = QStringLiteral("error %1").arg(int(error));
+        break;
+    }
+    return text.isEmpty() || text == QLatin1String("Unknown error") ? kind : kind + QStringLiteral(": ") + text;
+}
+
 }  // namespace
 
 void WriteOut(const QString &text)
@@ -64,6 +85,15 @@ int CommandContext::Connect()
         return Fail(ExitStatus::Usage, error);
     if (!OpenSupplyPort(port, portPath, &error))
         return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
+    // A port whose line goes away keeps failing, and Qt reports it again and
+    // again at full speed: close it at the first error and keep the reason.
+    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [this](QSerialPort::SerialPortError e) {
+        if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError
+            || e == QSerialPort::UnsupportedOperationError || !port.isOpen())
+            return;
+        portLoss = PortFailure(e, port.errorString());
+        port.close();
+    });
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
         session->SetTrace(stderr);

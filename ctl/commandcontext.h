@@ -35,6 +35,8 @@ public:
     int Connect();
     SupplySession &Session() { return *session; }
     QSerialPort &Port() { return port; }
+    // Why the open port failed and was closed (the line went away), or empty.
+    QString PortLoss() const { return portLoss; }
 
     // A command's result on the standard output: the JSON object under
     // --json, otherwise the rows with their values aligned.
@@ -50,6 +52,7 @@ public:
 private:
     GlobalOptions options;
     QString portPath;
+    QString portLoss;
     QSerialPort port;
     std::unique_ptr<SupplySession> session;
 };

@@ -39,10 +39,5 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason)
         return false;
     }
     port.clear(QSerialPort::Input);
-    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [&port](QSerialPort::SerialPortError e) {
-        if (e != QSerialPort::NoError && e != QSerialPort::TimeoutError
-            && e != QSerialPort::UnsupportedOperationError && port.isOpen())
-            port.close();
-    });
     return true;
 }

@@ -11,6 +11,5 @@ QString ChoosePortPath(const QString &given, QString *error);
 
 // Opens path at 9600 baud, 8N1, without flow control, and drops whatever the
 // line held before. False with the system's reason when the port cannot be
-// opened or set up. Once open, a failing port closes itself, so that a line
-// that goes away ends in failed reads instead of a storm of errors.
+// opened or set up.
 bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason);

@@ -104,7 +104,7 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
     if (const int status = context.Connect())
         return status;
-    WatchRun run(context.Session(), context.Port(), output, options);
+    WatchRun run(context, output, options);
     QObject::connect(&termination, &TerminationSignals::received, &run, &WatchRun::Stop);
     return run.Run();
 }

@@ -8,7 +8,6 @@
 #include <QDateTime>
 #include <QFileDevice>
 #include <QJsonDocument>
-#include <QSerialPort>
 #include <QTimer>
 
 #include <algorithm>
@@ -32,11 +31,10 @@ QString OutcomeWord(SupplyOutcome outcome)
 
 }  // namespace
 
-WatchRun::WatchRun(SupplySession &session, QSerialPort &port, QFileDevice &output,
-                   const WatchOptions &options, QObject *parent)
+WatchRun::WatchRun(CommandContext &context, QFileDevice &output, const WatchOptions &options,
+                   QObject *parent)
     : QObject(parent)
-    , session(session)
-    , port(port)
+    , context(context)
     , output(output)
     , options(options)
 {
@@ -69,6 +67,7 @@ bool WatchRun::Sample(QString *line, QString *failure)
     const double elapsed = double(clock.nsecsElapsed() / 1000000) / 1000.0;
     StatusRecord status;
     MeasurementRecord measurement;
+    SupplySession &session = context.Session();
     SupplyOutcome outcome = session.ReadStatus(status);
     if (outcome == SupplyOutcome::Done && options.measure)
         outcome = session.ReadMeasurements(measurement);
@@ -129,8 +128,11 @@ int WatchRun::Run()
         } else {
             ++failed;
             ++failedInRow;
-            if (!port.isOpen()) {
-                WriteErr(QStringLiteral("velkaroctl: watch: the port was lost (%1)\n").arg(port.errorString()));
+            // A port that went away does not come back.
+            if (!context.PortLoss().isEmpty()) {
+                WriteErr(QStringLiteral("velkaroctl: watch: the port failed: %1 (%2 lines written)\n")
+                             .arg(context.PortLoss())
+                             .arg(lines));
                 return ExitStatus::SupplyFailed;
             }
             WriteErr(QStringLiteral("velkaroctl: watch: %1 (%2 in a row; stops at %3)\n")

@@ -5,9 +5,8 @@
 #include <QObject>
 #include <QString>
 
+class CommandContext;
 class QFileDevice;
-class QSerialPort;
-class SupplySession;
 
 struct WatchOptions {
     qint64 intervalNs = 500000000;  // 0: one sample after the other
@@ -28,8 +27,9 @@ class WatchRun : public QObject
     Q_OBJECT
 
 public:
-    WatchRun(SupplySession &session, QSerialPort &port, QFileDevice &output,
-             const WatchOptions &options, QObject *parent = nullptr);
+    // On the context's connected supply.
+    WatchRun(CommandContext &context, QFileDevice &output, const WatchOptions &options,
+             QObject *parent = nullptr);
 
     // Runs until the count or the duration is reached, Stop(), or too many
     // failures in a row. Returns the exit status.
@@ -45,8 +45,7 @@ private:
     bool Sample(QString *line, QString *failure);
     bool Put(const QString &line);
 
-    SupplySession &session;
-    QSerialPort &port;
+    CommandContext &context;
     QFileDevice &output;
     WatchOptions options;
     QElapsedTimer clock;
