@@ -190,19 +190,10 @@ void ScpiServer::portFailed(QSerialPort::SerialPortError error)
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
         || error == QSerialPort::UnsupportedOperationError || stopped)
         return;
-    // The port's own error text tells the errno of the last call, which
-    // after a vanished line is often unrelated; the kind of error is surer.
-    QString reason;
-    switch (error) {
-    case QSerialPort::ReadError: reason = QStringLiteral("read error"); break;
-    case QSerialPort::WriteError: reason = QStringLiteral("write error"); break;
-    case QSerialPort::ResourceError: reason = QStringLiteral("the device went away"); break;
-    default: reason = QStringLiteral("error %1: %2").arg(int(error)).arg(port->errorString()); break;
-    }
     // Closing at the first error stops a failed port from reporting it over
     // and over.
     if (port->isOpen())
         port->close();
     Stop();
-    emit PortLost(reason);
+    emit PortLost();
 }

@@ -44,7 +44,7 @@ public:
     void Stop();
 
 signals:
-    void PortLost(const QString &reason);
+    void PortLost();
 
 private slots:
     void acceptClients();

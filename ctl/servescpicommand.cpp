@@ -99,10 +99,12 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                         .arg(context.Options().address)}});
 
     int status = ExitStatus::Success;
-    QObject::connect(&server, &ScpiServer::PortLost, [&](const QString &reason) {
+    // The context's own handler, connected first at Connect(), has kept the
+    // reason by the time the server reports the loss.
+    QObject::connect(&server, &ScpiServer::PortLost, [&] {
         status = context.Fail(ExitStatus::SupplyFailed,
                               QStringLiteral("lost the serial port %1 (%2); the SCPI server stops")
-                                  .arg(context.Port().portName(), reason));
+                                  .arg(context.Port().portName(), context.PortLoss()));
         QCoreApplication::exit(status);
     });
     QObject::connect(&termination, &TerminationSignals::received, [&server] {
