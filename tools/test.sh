@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the project and runs every test; fuzzes the receive path and the
-# SCPI parser for 30 seconds each; then builds it again with AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/ and runs every test there (any
+# SCPI parser for 30 seconds each; then builds it again with AddressSanitizer
+# and UndefinedBehaviorSanitizer in build-asan/ and runs every test there (any
 # report fails the run).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
