@@ -145,7 +145,15 @@ private slots:
         auto closing = connectClient();
         closing->write("MEAS:VOLT?\nOUTP ON;VOLT 8.5");
         closing->disconnectFromHost();
-        QTest::qWait(100);
+        const auto lastCommand = [&] {
+            const QList<QByteArray> lines = supply.receivedLines();
+            QByteArray bytes;
+            if (!lines.isEmpty())
+                DeviceLink::DecodeLine(lines.last(), bytes);
+            return bytes.size() > 2 ? quint8(bytes.at(2)) : 0;
+        };
+        // Its MEAS:VOLT? reads the status after the write's read-back.
+        QVERIFY(QTest::qWaitFor([&] { return lastCommand() == CommandSet::Status; }, 5000));
         QCOMPARE(ask(overlong, "*OPC?"), QByteArray("1"));
 
         QCOMPARE(server.state(), QProcess::Running);
@@ -159,7 +167,7 @@ private slots:
         for (const QByteArray &line : supply.receivedLines()) {
             QByteArray bytes;
             DeviceLink::DecodeLine(line, bytes);
-            if (quint8(bytes.at(3)) == CommandSet::AccessWrite)
+            if (bytes.size() > 3 && quint8(bytes.at(3)) == CommandSet::AccessWrite)
                 writes.append(bytes.mid(2, bytes.size() - 4).toHex());
         }
         const QByteArray current = QByteArray::number(currentMa & 0xFF, 16).rightJustified(2, '0')
