@@ -121,9 +121,10 @@ void TestVelkaroctl::commandsAgainstTheSupplyProgram()
 {
     QProcess program;
     const QString path =
-        StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10", "--pace"});
+        StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE),
+                           {"--load", "10", "--pace", "--address", "3"});
     QVERIFY(path.startsWith("/dev/pts/"));
-    const QStringList at{"--port", path};
+    const QStringList at{"--port", path, "--address", "3"};
 
     // Decimal comma in, point out; the supply starts switched off.
     CtlRun run = Ctl(at + QStringList{"set", "--voltage", "12,34", "--current", "1.5"});
