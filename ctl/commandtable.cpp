@@ -22,6 +22,8 @@ const QList<Command> &Commands()
          "[--interval S] [--count N] [--duration S] [--measure] [--format csv|jsonl] "
          "[--output FILE] [--max-failures N]",
          "record status (and measurements) at a steady interval", RunWatch, true},
+        {"serve-scpi", "[--listen HOST:PORT]", "answer SCPI clients over TCP (default 127.0.0.1:5025)",
+         RunServeScpi, true},
     };
     return table;
 }

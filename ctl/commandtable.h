@@ -35,3 +35,4 @@ int RunOff(CommandContext &context, const QStringList &arguments);
 int RunCalibration(CommandContext &context, const QStringList &arguments);
 int RunParams(CommandContext &context, const QStringList &arguments);
 int RunWatch(CommandContext &context, const QStringList &arguments);
+int RunServeScpi(CommandContext &context, const QStringList &arguments);

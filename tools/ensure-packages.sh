@@ -22,5 +22,7 @@ ensure_packages() {
 }
 
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev)
-# The receive-path fuzzer needs clang and its libFuzzer and sanitizer runtimes.
+# The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# The SCPI server's proof drives it with PyVISA from Debian's Python.
+TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py)

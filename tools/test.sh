@@ -1,19 +1,19 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test; fuzzes the receive path for a
-# minute; then builds it again with AddressSanitizer and
-# UndefinedBehaviorSanitizer in build-asan/ and runs every test there (any
+# Builds the project and runs every test; fuzzes the receive path and the
+# SCPI parser for 30 seconds each; then builds it again with AddressSanitizer
+# and UndefinedBehaviorSanitizer in build-asan/ and runs every test there (any
 # report fails the run).
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 source "$top/tools/ensure-packages.sh"
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 build="$top/build"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
 (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
 
-"$top/tools/fuzz.sh" 60
+"$top/tools/fuzz.sh" 30
 
 asan="$top/build-asan"
 cmake -S "$top" -B "$asan" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DPANEL_SANITIZE=ON >/dev/null

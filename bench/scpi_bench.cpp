@@ -1,0 +1,132 @@
+// Measures serve-scpi against the virtual-supply program with paced replies,
+// each a separate process: the MEASure:VOLTage? round trip seen by a TCP
+// client next to the line time of the status transaction it makes at 9600
+// baud, 10 bits a character (14 request and 30 reply characters; the virtual
+// supply paces only the reply), the round trip of a query that needs no
+// supply, and the server's processor use per query and while a connected
+// client is idle.
+//   scpi_bench [ROUND_TRIPS] [IDLE_SECONDS]
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QProcess>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr double CharacterMs = 10 * 1000.0 / 9600;
+constexpr double StatusReplyMs = 30 * CharacterMs;
+constexpr double StatusLineMs = (14 + 30) * CharacterMs;
+
+// The process's processor time so far, in milliseconds.
+double CpuMs(qint64 pid)
+{
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray text = stat.readAll();
+    // Fields after the command name, which is in parentheses: utime is the
+    // 14th field of the line, stime the 15th.
+    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
+    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble();
+    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+}
+
+struct Times {
+    double median = 0;
+    double mean = 0;
+    double worst = 0;
+};
+
+Times RoundTrips(QTcpSocket &client, const QByteArray &query, int count, QByteArray *answer)
+{
+    std::vector<double> ms;
+    for (int i = 0; i < count; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        client.write(query + '\n');
+        client.flush();
+        while (!client.canReadLine() && client.waitForReadyRead(2000)) {
+        }
+        ms.push_back(timer.nsecsElapsed() / 1e6);
+        *answer = client.readLine().trimmed();
+    }
+    std::sort(ms.begin(), ms.end());
+    Times times;
+    times.median = ms[ms.size() / 2];
+    for (double value : ms)
+        times.mean += value / ms.size();
+    times.worst = ms.back();
+    return times;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int count = std::max(10, app.arguments().value(1, QStringLiteral("200")).toInt());
+    const int idleSeconds = std::max(1, app.arguments().value(2, QStringLiteral("10")).toInt());
+
+    QProcess supply;
+    supply.start(QStringLiteral(VIRTUAL_SUPPLY_PATH), {QStringLiteral("--pace")});
+    supply.waitForReadyRead(5000);
+    const QString path = QString::fromLocal8Bit(supply.readLine()).trimmed();
+
+    QProcess server;
+    server.start(QStringLiteral(VELKAROCTL_PATH),
+                 {QStringLiteral("--port"), path, QStringLiteral("serve-scpi"), QStringLiteral("--listen"),
+                  QStringLiteral("127.0.0.1:0")});
+    while (!server.canReadLine() && server.waitForReadyRead(5000)) {
+    }
+    const QByteArray listening = server.readLine().simplified();
+    const quint16 port = quint16(listening.mid(listening.lastIndexOf(':') + 1).toUInt());
+
+    QTcpSocket client;
+    client.connectToHost(QStringLiteral("127.0.0.1"), port);
+    if (!client.waitForConnected(5000)) {
+        std::fprintf(stderr, "scpi_bench: no server (%s)\n", listening.constData());
+        return 1;
+    }
+    QByteArray answer;
+    RoundTrips(client, "MEAS:VOLT?", 5, &answer);  // warm-up
+
+    const double cpuStart = CpuMs(server.processId());
+    const Times measure = RoundTrips(client, "MEAS:VOLT?", count, &answer);
+    const double cpuPerQuery = (CpuMs(server.processId()) - cpuStart) / count;
+    const QByteArray measured = answer;
+    const Times identity = RoundTrips(client, "*IDN?", count, &answer);
+
+    const double idleStart = CpuMs(server.processId());
+    QThread::sleep(ulong(idleSeconds));
+    const double idleMs = CpuMs(server.processId()) - idleStart;
+
+    std::printf("MEASure:VOLTage? round trip, %d queries (last answer %s):\n", count,
+                measured.constData());
+    std::printf("  median %.2f ms, mean %.2f ms, slowest %.2f ms\n", measure.median, measure.mean,
+                measure.worst);
+    std::printf("  status transaction line time %.2f ms (median %+.2f ms from it, target at most "
+                "+5 ms); paced reply alone %.2f ms (median %+.2f ms, slowest %+.2f ms from it)\n",
+                StatusLineMs, measure.median - StatusLineMs, StatusReplyMs,
+                measure.median - StatusReplyMs, measure.worst - StatusReplyMs);
+    std::printf("*IDN? round trip (no supply): median %.3f ms, slowest %.3f ms\n", identity.median,
+                identity.worst);
+    std::printf("server processor time per MEASure:VOLTage?: %.2f ms\n", cpuPerQuery);
+    std::printf("server processor time idle with a client connected: %.0f ms in %d s (%.3f%% of a "
+                "core)\n",
+                idleMs, idleSeconds, idleMs / (idleSeconds * 10.0));
+
+    server.terminate();
+    server.waitForFinished(5000);
+    supply.terminate();
+    supply.waitForFinished(5000);
+    return 0;
+}

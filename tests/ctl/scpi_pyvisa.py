@@ -1,0 +1,92 @@
+"""Drives `velkaroctl serve-scpi` on the virtual-supply program with PyVISA,
+as a test-automation script would.
+
+usage: scpi_pyvisa.py VELKAROCTL VIRTUAL_SUPPLY VERSION
+"""
+import re
+import signal
+import subprocess
+import sys
+
+import pyvisa
+
+ctl, supply_exe, version = sys.argv[1:4]
+
+# A 10-ohm load: 12 V draws 1.2 A (CV under a 2 A limit); a 0.5 A limit
+# binds (CC) and leaves 5 V across the load.
+supply = subprocess.Popen([supply_exe, "--load", "10"], stdout=subprocess.PIPE, text=True)
+server = None
+try:
+    pty = supply.stdout.readline().strip()
+    server = subprocess.Popen([ctl, "--port", pty, "serve-scpi", "--listen", "127.0.0.1:0"],
+                              stdout=subprocess.PIPE, text=True)
+    port = re.match(r"listening\s+127\.0\.0\.1:(\d+)$", server.stdout.readline().strip()).group(1)
+
+    rm = pyvisa.ResourceManager("@py")
+    inst = rm.open_resource(f"TCPIP::127.0.0.1::{port}::SOCKET",
+                            read_termination="\n", write_termination="\n", timeout=5000)
+
+    def check(query, expected):
+        answer = inst.query(query)
+        assert answer == expected, f"{query!r}: {answer!r}, expected {expected!r}"
+
+    def near(query, expected, tolerance):
+        answer = float(inst.query(query))
+        assert abs(answer - expected) <= tolerance, f"{query!r}: {answer}, expected {expected}"
+
+    check("*IDN?", f"norvel,TK4810M,0,{version}")
+    check("SYSTem:VERSion?", "1999.0")
+    check("OUTP?", "0")
+    check("OUTPut:MODE?", "OFF")
+
+    inst.write("SOURce:VOLTage:LEVel:IMMediate:AMPLitude 12;:CURR 2000 mA")
+    check("VOLT?;CURR?", "12.000;2.000")
+    inst.write("outp on")
+    check("OUTPut:STATe?;MODE?", "1;CV")
+    near("MEASure:SCALar:VOLTage:DC?", 12.0, 0.011)
+    near("MEAS:CURR?", 1.2, 0.0011)
+    near("MEAS:POW?", 14.4, 0.03)
+    temperature = float(inst.query("MEAS:TEMP?"))
+    assert 20.0 <= temperature <= 80.0, temperature
+
+    inst.write("CURR 5E-1")
+    check("*OPC?;OUTP:MODE?", "1;CC")
+    near("MEAS:CURR?", 0.5, 0.0011)
+    near("MEAS:VOLT?", 5.0, 0.011)
+    inst.write("OUTP OFF;VOLT 1500 MV")
+    check("OUTP:MODE?;:VOLT?", "OFF;1.500")
+    inst.write("VOLT MIN;CURR MAX")
+    check("VOLT?;CURR?", "0.010;9.999")
+    check("VOLT? MAX;CURR? MIN", "30.000;0.005")
+
+    check("SYST:ERR?", '0,"No error"')
+    inst.write("VOLT 30.5")   # out of range: nothing is sent
+    inst.write("CURR 2 V")    # wrong unit
+    inst.write("OUTP MAYBE")
+    inst.write("*RST")        # refused, not guessed at
+    inst.write("VOLT")
+    inst.write("VOLT 1,2")
+    inst.write("VOLT::LEV 3")
+    check("VOLT?", "0.010")
+    check("NOSUCH?", "9.91E+37")
+    for code in ["-222", "-224", "-224", "-113", "-109", "-108", "-102", "-113"]:
+        assert inst.query("SYST:ERR?").startswith(code + ","), code
+    check("SYSTem:ERRor:NEXT?", '0,"No error"')
+    for _ in range(20):
+        inst.write("BAD")
+    errors = [inst.query("SYST:ERR?") for _ in range(17)]
+    assert errors[:15] == ['-113,"Undefined header"'] * 15, errors
+    assert errors[15:] == ['-350,"Queue overflow"', '0,"No error"'], errors
+    inst.write("BAD")
+    inst.write("*CLS")
+    check("SYST:ERR?", '0,"No error"')
+    inst.close()
+
+    server.send_signal(signal.SIGTERM)
+    assert server.wait(5) == 0, "serve-scpi did not end cleanly on SIGTERM"
+finally:
+    for process in (server, supply):
+        if process and process.poll() is None:
+            process.kill()
+            process.wait()
+print("PyVISA drove the virtual supply through serve-scpi")

@@ -1,0 +1,162 @@
+#include "scpierrors.h"
+#include "scpimessage.h"
+#include "scpinumber.h"
+#include "testmain.h"
+
+#include <cmath>
+
+Q_DECLARE_METATYPE(ScpiUnit)
+
+namespace {
+
+// A message's commands in a compact form: NODE:NODE?(param|param), joined by
+// " / "; a malformed command is "!".
+QByteArray render(const QList<ScpiCommand> &commands)
+{
+    QList<QByteArray> parts;
+    for (const ScpiCommand &command : commands) {
+        if (command.syntaxError) {
+            parts.append("!");
+            continue;
+        }
+        QByteArray text = command.nodes.join(':');
+        if (command.query)
+            text += '?';
+        if (!command.parameters.isEmpty())
+            text += '(' + command.parameters.join('|') + ')';
+        parts.append(text);
+    }
+    return parts.join(" / ");
+}
+
+}  // namespace
+
+class ScpiLanguageTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void messages_data()
+    {
+        QTest::addColumn<QByteArray>("message");
+        QTest::addColumn<QByteArray>("commands");
+        QTest::newRow("short form") << QByteArray("VOLT 5") << QByteArray("VOLT(5)");
+        QTest::newRow("any case, long nodes, suffix with space")
+            << QByteArray("sour:Volt:lev 12.5 V") << QByteArray("SOUR:VOLT:LEV(12.5 V)");
+        QTest::newRow("path continues after ;")
+            << QByteArray("MEAS:VOLT?;CURR?") << QByteArray("MEAS:VOLT? / MEAS:CURR?");
+        QTest::newRow("leading colon returns to the root")
+            << QByteArray("SOUR:VOLT 5;CURR 1;:OUTP ON")
+            << QByteArray("SOUR:VOLT(5) / SOUR:CURR(1) / OUTP(ON)");
+        QTest::newRow("common command keeps the path")
+            << QByteArray("MEAS:VOLT?;*opc?;POW?") << QByteArray("MEAS:VOLT? / *OPC? / MEAS:POW?");
+        QTest::newRow("white space and empty commands")
+            << QByteArray(" \t*idn? ;; ") << QByteArray("*IDN?");
+        QTest::newRow("parameters, quoted separators")
+            << QByteArray("VOLT? MAX;SYST:X 1 , \"a;b\",'c,d'")
+            << QByteArray("VOLT?(MAX) / SYST:X(1|\"a;b\"|'c,d')");
+        QTest::newRow("empty parameter stops the message")
+            << QByteArray("OUTP ON;VOLT 5,;CURR 1") << QByteArray("OUTP(ON) / !");
+        QTest::newRow("empty node") << QByteArray("VOLT::LEV 5") << QByteArray("!");
+        QTest::newRow("trailing colon") << QByteArray("VOLT: 5") << QByteArray("!");
+        QTest::newRow("digit first") << QByteArray("1VOLT 5") << QByteArray("!");
+        QTest::newRow("mnemonic of 13") << QByteArray("ABCDEFGHIJKLM?") << QByteArray("!");
+        QTest::newRow("question mark inside") << QByteArray("VOLT?:LEV") << QByteArray("!");
+        QTest::newRow("bare star") << QByteArray("*") << QByteArray("!");
+        QTest::newRow("bare colon") << QByteArray(":") << QByteArray("!");
+        QTest::newRow("binary") << QByteArray("\x01\xff\x80?", 4) << QByteArray("!");
+        QTest::newRow("unclosed quote drops all") << QByteArray("OUTP ON;X 'a") << QByteArray("!");
+        QTest::newRow("empty") << QByteArray("") << QByteArray("");
+    }
+
+    void messages()
+    {
+        QFETCH(QByteArray, message);
+        QFETCH(QByteArray, commands);
+        QCOMPARE(render(ParseScpiMessage(message)), commands);
+    }
+
+    void headers()
+    {
+        const ScpiHeader voltage("[SOURce]:VOLTage[:LEVel][:IMMediate][:AMPLitude]");
+        for (const char *header : {"VOLT", "VOLTAGE", "SOUR:VOLT", "SOURCE:VOLTAGE:LEVEL:IMMEDIATE:AMPLITUDE",
+                                   "VOLT:AMPL", "SOUR:VOLT:IMM", "VOLT:LEV:AMPL"})
+            QVERIFY2(voltage.Matches(QByteArray(header).split(':')), header);
+        for (const char *header : {"VOL", "VOLTA", "VOLTAG", "SOUR", "VOLT:AMPL:LEV", "SOUR:SOUR:VOLT",
+                                   "VOLT:LEV:LEV", "CURR"})
+            QVERIFY2(!voltage.Matches(QByteArray(header).split(':')), header);
+        QVERIFY(ScpiHeader("*IDN").Matches({"*IDN"}));
+        QVERIFY(!ScpiHeader("MEASure:TEMPerature").Matches({"MEAS", "TEMP", "DC"}));
+    }
+
+    void numbers_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<ScpiUnit>("unit");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<double>("value");
+        const ScpiUnit v = ScpiUnit::Volt;
+        const ScpiUnit a = ScpiUnit::Ampere;
+        const int value = ScpiNumber::Value;
+        const int invalid = ScpiNumber::Invalid;
+        QTest::newRow("NR1") << QByteArray("5") << v << value << 5.0;
+        QTest::newRow("NR2 signed") << QByteArray("+12.5") << v << value << 12.5;
+        QTest::newRow("negative") << QByteArray("-0.25") << a << value << -0.25;
+        QTest::newRow("no integer part") << QByteArray(".5") << v << value << 0.5;
+        QTest::newRow("no fraction") << QByteArray("5.") << v << value << 5.0;
+        QTest::newRow("NR3") << QByteArray("1.25E+1") << v << value << 12.5;
+        QTest::newRow("NR3 lower case") << QByteArray("25e-3") << a << value << 0.025;
+        QTest::newRow("volt suffix") << QByteArray("1.5v") << v << value << 1.5;
+        QTest::newRow("millivolts spaced") << QByteArray("500 mV") << v << value << 0.5;
+        QTest::newRow("NR3 with suffix") << QByteArray("2.5E3MV") << v << value << 2.5;
+        QTest::newRow("milliamperes") << QByteArray("250MA") << a << value << 0.25;
+        QTest::newRow("amperes") << QByteArray("2 A") << a << value << 2.0;
+        QTest::newRow("beyond a double") << QByteArray("1e999") << v << value << qInf();
+        QTest::newRow("below a double") << QByteArray("1e-999") << a << value << 0.0;
+        QTest::newRow("MIN") << QByteArray("min") << v << int(ScpiNumber::Minimum) << 0.0;
+        QTest::newRow("MAXimum") << QByteArray("MAXimum") << a << int(ScpiNumber::Maximum) << 0.0;
+        for (const char *junk : {"", "abc", "+", ".", "-.", "1.2.3", "5E", "e5", "5 V V", "0x10", "1 2",
+                                 "MINI", "MA", "5 mv2", "- 5", "5;", "\xb5V"})
+            QTest::newRow(junk) << QByteArray(junk) << v << invalid << 0.0;
+        QTest::newRow("amperes for volts") << QByteArray("5 A") << v << invalid << 0.0;
+        QTest::newRow("volts for amperes") << QByteArray("5V") << a << invalid << 0.0;
+        QTest::newRow("millivolts for amperes") << QByteArray("5MV") << a << invalid << 0.0;
+    }
+
+    void numbers()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(ScpiUnit, unit);
+        QFETCH(int, kind);
+        QFETCH(double, value);
+        const ScpiNumber number = ReadScpiNumber(text, unit);
+        QCOMPARE(int(number.kind), kind);
+        if (kind == ScpiNumber::Value) {
+            if (std::isinf(value))
+                QVERIFY(std::isinf(number.value) && number.value > 0);
+            else
+                QVERIFY2(std::abs(number.value - value) < 1e-12, qPrintable(QString::number(number.value)));
+        }
+    }
+
+    void errorQueueKeepsOldestAndMarksOverflow()
+    {
+        ScpiErrorQueue queue;
+        QCOMPARE(queue.TakeNext(), QByteArray("0,\"No error\""));
+        queue.Push(ScpiError::UndefinedHeader);
+        for (int i = 0; i < 15; ++i)
+            queue.Push(ScpiError::DataOutOfRange);
+        QCOMPARE(queue.Count(), 16);
+        queue.Push(ScpiError::Syntax);  // one too many
+        queue.Push(ScpiError::Syntax);
+        QCOMPARE(queue.Count(), 16);
+        QCOMPARE(queue.TakeNext(), QByteArray("-113,\"Undefined header\""));
+        for (int i = 0; i < 14; ++i)
+            QCOMPARE(queue.TakeNext(), QByteArray("-222,\"Data out of range\""));
+        QCOMPARE(queue.TakeNext(), QByteArray("-350,\"Queue overflow\""));
+        QCOMPARE(queue.TakeNext(), QByteArray("0,\"No error\""));
+    }
+};
+
+PANEL_TEST_MAIN(ScpiLanguageTest)
+#include "tst_scpilanguage.moc"
