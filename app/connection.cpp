@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "devicelink.h"
+#include "livechart.h"
 #include "mainwindowform.h"
 #include "units.h"
 
@@ -28,6 +29,7 @@ void MainWindow::OpenPort()
     const quint32 connection = ++connectionSerial;
     portLost = false;
     SetConnectedLook(true);
+    chart->Connected();
     slaveAddress = quint8(slaveBox->value());
 
     // A disconnect while a set-point read waits ends this connect: no timer is

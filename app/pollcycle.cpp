@@ -2,6 +2,7 @@
 
 #include "commandset.h"
 #include "devicelink.h"
+#include "livechart.h"
 #include "mainwindowform.h"
 #include "units.h"
 #include "writeattempts.h"
@@ -112,8 +113,11 @@ void MainWindow::WriteUserParam()
 
 bool MainWindow::ShowStatus()
 {
-    if (link->GetStatus(slaveAddress, status) != GoodReply)
+    if (link->GetStatus(slaveAddress, status) != GoodReply) {
+        chart->AddReadFailure();
         return false;
+    }
+    chart->AddStatus(status);
     form->lcdNumberV->display(FormatDigits(status.Voltage, 1));
     form->lcdNumberA->display(FormatDigits(status.Current, 0));
     form->label_cc->setPixmap(QPixmap(status.CcFlag ? ":/new/prefix1/rec/LED_ON_RED.png"
@@ -164,7 +168,10 @@ LinkResult MainWindow::SendSetpoints()
 LinkResult MainWindow::SendOutputSwitch()
 {
     const int value = status.OutputOn ? CommandSet::OutputOffValue : CommandSet::OutputOnValue;
-    return link->SetOutput(slaveAddress, value);
+    const LinkResult result = link->SetOutput(slaveAddress, value);
+    if (result == GoodReply)
+        chart->AddSwitch(value == CommandSet::OutputOnValue);
+    return result;
 }
 
 void MainWindow::ShowWriteFailure()

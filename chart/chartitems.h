@@ -1,0 +1,49 @@
+#pragma once
+
+#include "columnthinning.h"
+
+#include <qwt_plot_item.h>
+
+#include <QColor>
+
+class SampleHistory;
+
+// One value of the history as lines, thinned to the canvas's pixel columns at
+// every drawing, broken where reads failed. Its bounding rectangle covers the
+// values within the shown time only, so that the axis scales itself to what
+// is on screen.
+class ChartCurveItem : public QwtPlotItem
+{
+public:
+    ChartCurveItem(const SampleHistory &history, ChartValue value, const QColor &color);
+
+    // The time shown, ms since the epoch.
+    void SetTimeWindow(double x0Ms, double x1Ms);
+
+    int rtti() const override { return QwtPlotItem::Rtti_PlotUserItem; }
+    QRectF boundingRect() const override;
+    void draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+              const QRectF &canvasRect) const override;
+
+private:
+    const SampleHistory &history;
+    ChartValue value;
+    QColor color;
+    double x0 = 0;
+    double x1 = 0;
+};
+
+// A vertical line at each output switch: green where it was switched on, red
+// where off.
+class ChartSwitchItem : public QwtPlotItem
+{
+public:
+    explicit ChartSwitchItem(const SampleHistory &history);
+
+    int rtti() const override { return QwtPlotItem::Rtti_PlotUserItem + 1; }
+    void draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+              const QRectF &canvasRect) const override;
+
+private:
+    const SampleHistory &history;
+};

@@ -1,0 +1,81 @@
+#include "columnthinning.h"
+
+#include "samplehistory.h"
+
+#include <cmath>
+
+namespace {
+
+double ValueOf(const ChartSample &sample, ChartValue value)
+{
+    return value == ChartValue::Volts ? sample.volts : sample.amperes;
+}
+
+// The lowest and highest sample of one column.
+struct Column {
+    bool used = false;
+    int index = 0;
+    int lowIndex = 0;
+    int highIndex = 0;
+    double low = 0;
+    double high = 0;
+};
+
+}  // namespace
+
+ThinnedLines ThinToColumns(const SampleHistory &history, ChartValue value,
+                           double x0Ms, double x1Ms, int columns)
+{
+    ThinnedLines lines;
+    if (history.Size() == 0 || columns <= 0 || !(x1Ms > x0Ms))
+        return lines;
+    const int first = std::max(0, history.FirstAtOrAfter(x0Ms) - 1);
+    const int last = std::min(history.Size() - 1, history.FirstAtOrAfter(x1Ms));
+    const double perMs = columns / (x1Ms - x0Ms);
+
+    Column column;
+    bool lineOpen = false;
+    auto flush = [&] {
+        if (!column.used)
+            return;
+        if (!lineOpen) {
+            lines.starts.append(lines.points.size());
+            lineOpen = true;
+        }
+        const int a = std::min(column.lowIndex, column.highIndex);
+        const int b = std::max(column.lowIndex, column.highIndex);
+        const ChartSample &first = history.At(a);
+        lines.points.append(QPointF(double(first.clockMs), ValueOf(first, value)));
+        if (b != a) {
+            const ChartSample &second = history.At(b);
+            lines.points.append(QPointF(double(second.clockMs), ValueOf(second, value)));
+        }
+        column.used = false;
+    };
+
+    for (int i = first; i <= last; ++i) {
+        const ChartSample &sample = history.At(i);
+        if (sample.gapBefore && i > first) {
+            flush();
+            lineOpen = false;
+        }
+        const int index = int(std::floor((double(sample.clockMs) - x0Ms) * perMs));
+        if (column.used && index != column.index)
+            flush();
+        const double y = ValueOf(sample, value);
+        if (!column.used) {
+            column = {true, index, i, i, y, y};
+            continue;
+        }
+        if (y < column.low) {
+            column.low = y;
+            column.lowIndex = i;
+        }
+        if (y > column.high) {
+            column.high = y;
+            column.highIndex = i;
+        }
+    }
+    flush();
+    return lines;
+}
