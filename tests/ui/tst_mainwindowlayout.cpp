@@ -100,12 +100,16 @@ void TestMainWindowLayout::membersAreNamedTypedAndDeclaredInBuildOrder()
         W(layoutWidget_11, QWidget), W(horizontalLayout_28, QHBoxLayout), W(label_29, QLabel), S(horizontalSpacer_34), W(spinBoxRoutUser, QSpinBox),
         W(layoutWidget1, QWidget), W(horizontalLayout_29, QHBoxLayout), S(horizontalSpacer_35),
         W(pushButtonReadUserParam, QPushButton), W(pushButtonApplyUserParam, QPushButton),
+        W(tab_6, QWidget), W(verticalLayoutChart, QVBoxLayout), W(qwtPlotChart, QwtPlot),
+        W(horizontalLayoutChart, QHBoxLayout), W(comboBoxChartSpan, QComboBox),
+        W(pushButtonChartPause, QPushButton), W(pushButtonChartSave, QPushButton),
+        W(pushButtonChartWindow, QPushButton),
         W(menuBar, QMenuBar), W(mainToolBar, QToolBar), W(statusBar, QStatusBar),
     };
 #undef W
 #undef S
     // The form holds nothing but these pointers.
-    QCOMPARE(int(std::size(members)), 179);
+    QCOMPARE(int(std::size(members)), 187);
     QCOMPARE(sizeof(MainWindowForm), std::size(members) * sizeof(void *));
 
     const char *previous = nullptr;
@@ -141,7 +145,7 @@ void TestMainWindowLayout::windowFrame()
     QCOMPARE(built.window.statusBar(), f.statusBar);
     QCOMPARE(built.window.toolBarArea(f.mainToolBar), Qt::TopToolBarArea);
     // The other parts of the program reach the pages by index.
-    const QList<QWidget *> pages = {f.tab, f.tab_4, f.tab_2, f.tab_3, f.tab_5};
+    const QList<QWidget *> pages = {f.tab, f.tab_4, f.tab_2, f.tab_3, f.tab_5, f.tab_6};
     QCOMPARE(f.tabWidget->count(), pages.size());
     for (int i = 0; i < pages.size(); ++i)
         QCOMPARE(f.tabWidget->widget(i), pages.at(i));

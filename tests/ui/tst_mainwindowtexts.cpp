@@ -83,6 +83,7 @@ QVector<ExpectedCaption> expectedCaptions()
         {C::Text, "pushButtonReadUserParam", QStringLiteral("Считать")},
         {C::Text, "pushButtonApplyUserParam", QStringLiteral("Применить")},
         {C::Tab, "tab_5", QStringLiteral("Страница")},
+        {C::Tab, "tab_6", QStringLiteral("График")},
     };
 }
 
