@@ -2,6 +2,7 @@
 
 #include "samplehistory.h"
 
+#include <qwt_plot.h>
 #include <qwt_scale_map.h>
 
 #include <QPainter>
@@ -14,7 +15,6 @@ ChartCurveItem::ChartCurveItem(const SampleHistory &history, ChartValue value, c
     : history(history), value(value), color(color)
 {
     setItemAttribute(QwtPlotItem::AutoScale, true);
-    setRenderHint(QwtPlotItem::RenderAntialiased, true);
 }
 
 void ChartCurveItem::SetTimeWindow(double x0Ms, double x1Ms)
@@ -23,22 +23,37 @@ void ChartCurveItem::SetTimeWindow(double x0Ms, double x1Ms)
     x1 = x1Ms;
 }
 
+const ThinnedLines &ChartCurveItem::Thinned(double from, double to, int columns) const
+{
+    if (from != thinnedFrom || to != thinnedTo || columns != thinnedColumns
+        || history.Revision() != thinnedRevision) {
+        thinned = ThinToColumns(history, value, from, to, columns);
+        thinnedFrom = from;
+        thinnedTo = to;
+        thinnedColumns = columns;
+        thinnedRevision = history.Revision();
+    }
+    return thinned;
+}
+
 QRectF ChartCurveItem::boundingRect() const
 {
-    const int first = history.FirstAtOrAfter(x0);
-    const int last = history.FirstAtOrAfter(std::nextafter(x1, x1 + 1)) - 1;
-    if (first > last)
-        return QRectF(1.0, 1.0, -2.0, -2.0);  // nothing: no say in the scales
+    // Every column keeps its lowest and highest sample, so the thinned points
+    // within the time shown span the same values as the samples.
+    const int columns = plot() ? std::max(1, plot()->canvas()->contentsRect().width()) : 1;
+    const ThinnedLines &lines = Thinned(x0, x1, columns);
     double low = 0;
     double high = 0;
-    for (int i = first; i <= last; ++i) {
-        const ChartSample &s = history.At(i);
-        const double y = value == ChartValue::Volts ? s.volts : s.amperes;
-        if (i == first || y < low)
-            low = y;
-        if (i == first || y > high)
-            high = y;
+    bool any = false;
+    for (const QPointF &p : lines.points) {
+        if (p.x() < x0 || p.x() > x1)
+            continue;
+        low = any ? std::min(low, p.y()) : p.y();
+        high = any ? std::max(high, p.y()) : p.y();
+        any = true;
     }
+    if (!any)
+        return QRectF(1.0, 1.0, -2.0, -2.0);  // nothing: no say in the scales
     return QRectF(x0, low, x1 - x0, high - low);
 }
 
@@ -46,8 +61,8 @@ void ChartCurveItem::draw(QPainter *painter, const QwtScaleMap &xMap, const QwtS
                           const QRectF &canvasRect) const
 {
     const int columns = std::max(1, int(std::ceil(canvasRect.width())));
-    const ThinnedLines lines = ThinToColumns(history, value, xMap.s1(), xMap.s2(), columns);
-    QPen pen(color, 1.5);
+    const ThinnedLines &lines = Thinned(xMap.s1(), xMap.s2(), columns);
+    QPen pen(color, 1);
     painter->setPen(pen);
     painter->setClipRect(canvasRect);
     for (int k = 0; k < lines.starts.size(); ++k) {

@@ -26,11 +26,21 @@ public:
               const QRectF &canvasRect) const override;
 
 private:
+    // The thinned lines for this time and width, made again only when the
+    // time, the width or the history changed: the scales and the drawing of
+    // one redraw share them.
+    const ThinnedLines &Thinned(double from, double to, int columns) const;
+
     const SampleHistory &history;
     ChartValue value;
     QColor color;
     double x0 = 0;
     double x1 = 0;
+    mutable ThinnedLines thinned;
+    mutable double thinnedFrom = 0;
+    mutable double thinnedTo = 0;
+    mutable int thinnedColumns = -1;
+    mutable quint64 thinnedRevision = 0;
 };
 
 // A vertical line at each output switch: green where it was switched on, red

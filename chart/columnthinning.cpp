@@ -2,7 +2,9 @@
 
 #include "samplehistory.h"
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 namespace {
 
@@ -11,10 +13,12 @@ double ValueOf(const ChartSample &sample, ChartValue value)
     return value == ChartValue::Volts ? sample.volts : sample.amperes;
 }
 
-// The lowest and highest sample of one column.
+// The first, lowest, highest and last sample of one column.
 struct Column {
     bool used = false;
     int index = 0;
+    int firstIndex = 0;
+    int lastIndex = 0;
     int lowIndex = 0;
     int highIndex = 0;
     double low = 0;
@@ -42,13 +46,12 @@ ThinnedLines ThinToColumns(const SampleHistory &history, ChartValue value,
             lines.starts.append(lines.points.size());
             lineOpen = true;
         }
-        const int a = std::min(column.lowIndex, column.highIndex);
-        const int b = std::max(column.lowIndex, column.highIndex);
-        const ChartSample &first = history.At(a);
-        lines.points.append(QPointF(double(first.clockMs), ValueOf(first, value)));
-        if (b != a) {
-            const ChartSample &second = history.At(b);
-            lines.points.append(QPointF(double(second.clockMs), ValueOf(second, value)));
+        int kept[] = {column.firstIndex, column.lowIndex, column.highIndex, column.lastIndex};
+        std::sort(std::begin(kept), std::end(kept));
+        const int *end = std::unique(std::begin(kept), std::end(kept));
+        for (const int *i = kept; i != end; ++i) {
+            const ChartSample &sample = history.At(*i);
+            lines.points.append(QPointF(double(sample.clockMs), ValueOf(sample, value)));
         }
         column.used = false;
     };
@@ -64,9 +67,10 @@ ThinnedLines ThinToColumns(const SampleHistory &history, ChartValue value,
             flush();
         const double y = ValueOf(sample, value);
         if (!column.used) {
-            column = {true, index, i, i, y, y};
+            column = {true, index, i, i, i, i, y, y};
             continue;
         }
+        column.lastIndex = i;
         if (y < column.low) {
             column.low = y;
             column.lowIndex = i;

@@ -15,9 +15,10 @@ struct ThinnedLines {
 };
 
 // The samples between x0Ms and x1Ms (and one either side, so that the lines
-// reach the edges) cut to at most two points per pixel column: the column's
-// lowest and highest, in their order in time. A one-sample spike is the
-// highest or lowest of its column, so it stays at any span. A line break
+// reach the edges) cut to at most four points per pixel column: the column's
+// first, lowest, highest and last, in their order in time, so that the lines
+// drawn cover the same pixels as all the samples would. A one-sample spike is
+// the highest or lowest of its column, so it stays at any span. A line break
 // between samples stays a break.
 ThinnedLines ThinToColumns(const SampleHistory &history, ChartValue value,
                            double x0Ms, double x1Ms, int columns);

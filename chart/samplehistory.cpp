@@ -11,9 +11,12 @@ void SampleHistory::Append(ChartSample sample)
 {
     if (!samples.empty())
         sample.clockMs = std::max(sample.clockMs, At(Size() - 1).clockMs);
+    ++revision;
     sample.gapBefore = lineBroken;
     lineBroken = false;
     if (Size() < capacity) {
+        if (samples.empty())
+            samples.reserve(size_t(capacity));  // one block, never moved
         samples.push_back(sample);
     } else {
         samples[size_t(head)] = sample;

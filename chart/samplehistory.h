@@ -44,7 +44,13 @@ public:
     int Size() const { return int(samples.size()); }
     int Capacity() const { return capacity; }
     // i from 0 (oldest) to Size() - 1 (newest).
-    const ChartSample &At(int i) const { return samples[size_t((head + i) % capacity)]; }
+    const ChartSample &At(int i) const
+    {
+        const int k = head + i;
+        return samples[size_t(k < capacity ? k : k - capacity)];
+    }
+    // Counts appends, so that a drawing can tell whether anything changed.
+    quint64 Revision() const { return revision; }
     // Index of the first sample at or after clockMs; Size() when none.
     int FirstAtOrAfter(double clockMs) const;
     // Index of the sample nearest in time to clockMs; -1 when empty.
@@ -57,4 +63,5 @@ private:
     std::vector<ChartSample> samples;
     std::deque<SwitchMark> switches;
     bool lineBroken = true;
+    quint64 revision = 0;
 };

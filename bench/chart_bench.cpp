@@ -1,0 +1,98 @@
+// Time to draw the chart page with a full history: the real form's chart page
+// on a shown window, each span of the span box, as while following the supply:
+// one sample added (the oldest dropped), the scales set, the plot redrawn and
+// the whole page rendered into an image of its size; median and slowest of
+// the repeats. The history holds its full capacity of samples, one
+// per 500 ms (the status read rate), with a failed read every ten minutes and
+// an output switch every hour; run with --rate 4 for one per 250 ms.
+
+#include "chartplotview.h"
+#include "mainwindowform.h"
+#include "samplehistory.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QMainWindow>
+#include <QTabWidget>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int Repeats = 41;
+
+void Add(SampleHistory &history, qint64 stepMs, int i)
+{
+    const qint64 start = 1767225600000;  // 2026-01-01 00:00 UTC
+    {
+        const qint64 t = start + i * stepMs;
+        if (i % int(600000 / stepMs) == 0)
+            history.BreakLine();
+        if (i % int(3600000 / stepMs) == 0)
+            history.AddSwitch({t, (i / int(3600000 / stepMs)) % 2 == 0});
+        ChartSample s;
+        s.clockMs = t;
+        s.volts = 12.0 + 2.0 * std::sin(i * 1e-4) + ((i * 7919) % 13) * 0.01;
+        s.amperes = 0.5 + 0.4 * std::cos(i * 3e-4) + ((i * 104729) % 17) * 0.0001;
+        s.output = true;
+        history.Append(s);
+    }
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const bool fast = app.arguments().contains(QStringLiteral("--rate"))
+                      && app.arguments().value(app.arguments().indexOf(QStringLiteral("--rate")) + 1)
+                             == QStringLiteral("4");
+    const qint64 stepMs = fast ? 250 : 500;
+
+    SampleHistory history(fast ? 2 * SampleHistory::DefaultCapacity : SampleHistory::DefaultCapacity);
+    int added = 0;
+    while (added < history.Capacity())
+        Add(history, stepMs, added++);
+    const double hours = (history.At(history.Size() - 1).clockMs - history.At(0).clockMs) / 3600000.0;
+
+    QMainWindow window;
+    MainWindowForm form;
+    form.setup(&window);
+    form.tabWidget->setCurrentIndex(5);
+    window.show();
+    QApplication::processEvents();
+    ChartPlotView view(form.qwtPlotChart, history);
+    QWidget *page = form.tab_6;
+    QImage image(page->size(), QImage::Format_ARGB32_Premultiplied);
+    std::printf("%d samples, one per %lld ms, %.1f hours; page %dx%d, plot %dx%d\n",
+                history.Size(), stepMs, hours, page->width(), page->height(),
+                form.qwtPlotChart->width(), form.qwtPlotChart->height());
+
+    const struct {
+        const char *name;
+        qint64 spanMs;
+    } spans[] = {{"1 min", 60000}, {"10 min", 600000}, {"1 h", 3600000}, {"all", 0}};
+    for (const auto &span : spans) {
+        std::vector<double> ms;
+        for (int r = 0; r < Repeats; ++r) {
+            QElapsedTimer timer;
+            timer.start();
+            Add(history, stepMs, added++);
+            const qint64 newest = history.At(history.Size() - 1).clockMs;
+            const qint64 left = span.spanMs > 0 ? newest - span.spanMs : history.At(0).clockMs;
+            view.Show(double(left), double(newest));
+            page->render(&image);
+            ms.push_back(timer.nsecsElapsed() / 1e6);
+        }
+        std::sort(ms.begin(), ms.end());
+        std::printf("span %-6s: median %.2f ms, slowest %.2f ms over %d draws\n", span.name,
+                    ms[ms.size() / 2], ms.back(), Repeats);
+    }
+    return 0;
+}
