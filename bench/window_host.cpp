@@ -16,6 +16,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QToolBar>
 #include <QDoubleSpinBox>
 #include <QMessageBox>
 #include <QTabWidget>
@@ -99,7 +100,8 @@ int RunConnected(QApplication &app, const QString &port, int seconds, bool chart
     QObject::connect(vin, qOverload<double>(&QDoubleSpinBox::valueChanged),
                      [&readings] { ++readings; });
 
-    window.findChild<QComboBox *>()->setEditText(port);
+    // The port box is the tool bar's; the chart page has a box of its own.
+    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(port);
     for (QAction *action : window.findChildren<QAction *>()) {
         if (action->text() == QStringLiteral("Подключить"))
             action->trigger();

@@ -9,6 +9,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QToolBar>
 #include <QRadioButton>
 
 namespace {
@@ -55,7 +56,8 @@ bool SoakRig::open(QString *error)
 
 void SoakRig::connectWindow()
 {
-    auto *portBox = windowPtr->findChild<QComboBox *>();
+    // The port box is the tool bar's; the chart page has a box of its own.
+    auto *portBox = windowPtr->findChild<QToolBar *>()->findChild<QComboBox *>();
     portBox->setEditText(supplyPtr->portPath());
     for (QAction *action : windowPtr->findChildren<QAction *>()) {
         if (action->text() == QStringLiteral("Подключить"))

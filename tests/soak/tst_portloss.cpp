@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QToolBar>
 #include <QDoubleSpinBox>
 #include <QProcess>
 
@@ -62,7 +63,7 @@ QAction *PortLossTest::action(MainWindow &window, const QString &text)
 
 void PortLossTest::connectTo(MainWindow &window, const QString &path)
 {
-    window.findChild<QComboBox *>()->setEditText(path);
+    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(path);
     action(window, QStringLiteral("Подключить"))->trigger();
 }
 
