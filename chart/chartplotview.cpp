@@ -72,9 +72,16 @@ ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObjec
     plot->enableAxis(QwtPlot::yRight);
     SetAxisTitle(plot, QwtPlot::yLeft, QStringLiteral("U, V"), VoltsColor);
     SetAxisTitle(plot, QwtPlot::yRight, QStringLiteral("I, A"), AmperesColor);
-    plot->setAxisScaleDraw(QwtPlot::xBottom, new QwtDateScaleDraw(Qt::LocalTime));
+    // Clock time only, one line per label: the page is narrow.
+    auto *timeDraw = new QwtDateScaleDraw(Qt::LocalTime);
+    timeDraw->setDateFormat(QwtDate::Millisecond, QStringLiteral("HH:mm:ss.zzz"));
+    timeDraw->setDateFormat(QwtDate::Second, QStringLiteral("HH:mm:ss"));
+    timeDraw->setDateFormat(QwtDate::Minute, QStringLiteral("HH:mm"));
+    timeDraw->setDateFormat(QwtDate::Hour, QStringLiteral("HH:mm"));
+    timeDraw->setDateFormat(QwtDate::Day, QStringLiteral("dd.MM HH:mm"));
+    plot->setAxisScaleDraw(QwtPlot::xBottom, timeDraw);
     plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
-    plot->setAxisMaxMajor(QwtPlot::xBottom, 4);
+    plot->setAxisMaxMajor(QwtPlot::xBottom, 3);
     plot->setAxisAutoScale(QwtPlot::yLeft, true);
     plot->setAxisAutoScale(QwtPlot::yRight, true);
 
