@@ -56,19 +56,23 @@ ThinnedLines ThinToColumns(const SampleHistory &history, ChartValue value,
         column.used = false;
     };
 
-    for (int i = first; i <= last; ++i) {
-        const ChartSample &sample = history.At(i);
+    const double ChartSample::*member = value == ChartValue::Volts ? &ChartSample::volts
+                                                                 : &ChartSample::amperes;
+    double columnEndMs = 0;  // the current column holds samples before this time
+    history.ForEach(first, last, [&](int i, const ChartSample &sample) {
         if (sample.gapBefore && i > first) {
             flush();
             lineOpen = false;
         }
-        const int index = int(std::floor((double(sample.clockMs) - x0Ms) * perMs));
-        if (column.used && index != column.index)
+        const double t = double(sample.clockMs);
+        if (column.used && t >= columnEndMs)
             flush();
-        const double y = ValueOf(sample, value);
+        const double y = sample.*member;
         if (!column.used) {
+            const int index = int(std::floor((t - x0Ms) * perMs));
+            columnEndMs = x0Ms + (index + 1) / perMs;
             column = {true, index, i, i, i, i, y, y};
-            continue;
+            return;
         }
         column.lastIndex = i;
         if (y < column.low) {
@@ -79,7 +83,7 @@ ThinnedLines ThinToColumns(const SampleHistory &history, ChartValue value,
             column.high = y;
             column.highIndex = i;
         }
-    }
+    });
     flush();
     return lines;
 }

@@ -2,6 +2,7 @@
 
 #include <QtGlobal>
 
+#include <algorithm>
 #include <deque>
 #include <vector>
 
@@ -48,6 +49,20 @@ public:
     {
         const int k = head + i;
         return samples[size_t(k < capacity ? k : k - capacity)];
+    }
+    // Calls f(i, sample) for i from first to last, oldest first, walking the
+    // ring's storage directly.
+    template <typename F>
+    void ForEach(int first, int last, F f) const
+    {
+        int i = first;
+        while (i <= last) {
+            const int k = head + i < capacity ? head + i : head + i - capacity;
+            const int run = std::min(last - i + 1, capacity - k);
+            const ChartSample *sample = samples.data() + k;
+            for (const int end = i + run; i < end; ++i, ++sample)
+                f(i, *sample);
+        }
     }
     // Counts appends, so that a drawing can tell whether anything changed.
     quint64 Revision() const { return revision; }
