@@ -7,15 +7,18 @@
 // per 500 ms (the status read rate), with a failed read every ten minutes and
 // an output switch every hour; run with --rate 4 for one per 250 ms.
 
+#include "chartfiles.h"
 #include "chartplotview.h"
 #include "mainwindowform.h"
 #include "samplehistory.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QImage>
 #include <QMainWindow>
 #include <QTabWidget>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cmath>
@@ -112,5 +115,18 @@ int main(int argc, char *argv[])
                     span.name, Median(ms), Median(cpu), *std::max_element(ms.begin(), ms.end()),
                     Repeats);
     }
+
+    // Saving the whole history, as the page's Save does.
+    QTemporaryDir dir;
+    QElapsedTimer timer;
+    timer.start();
+    const bool csv = SaveChartCsv(dir.filePath(QStringLiteral("chart.csv")), history);
+    const double csvMs = timer.nsecsElapsed() / 1e6;
+    timer.restart();
+    const bool png = SaveChartPng(dir.filePath(QStringLiteral("chart.png")), form.qwtPlotChart, 1200, 700);
+    const double pngMs = timer.nsecsElapsed() / 1e6;
+    std::printf("save: CSV %s in %.0f ms (%lld bytes), PNG %s in %.0f ms\n", csv ? "written" : "FAILED",
+                csvMs, QFileInfo(dir.filePath(QStringLiteral("chart.csv"))).size(),
+                png ? "written" : "FAILED", pngMs);
     return 0;
 }

@@ -13,7 +13,9 @@
 #include <QString>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
+#include <limits>
 
 namespace {
 
@@ -39,13 +41,45 @@ bool WriteThroughSaveFile(const QString &path, const std::function<bool(QByteArr
     return written && committed;
 }
 
-}  // namespace
-
-QByteArray ChartCsvLine(const ChartSample &sample)
+// Local clock times for a run of samples. Converting each through the time
+// zone costs seconds for a day's history, so the zone's offset is looked up
+// once per quarter hour of UTC (every zone changes its offset on a quarter
+// hour) and the fields are computed from it.
+class LocalStamp
 {
-    QByteArray line = QDateTime::fromMSecsSinceEpoch(sample.clockMs)
-                          .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz"))
-                          .toLatin1();
+public:
+    QByteArray Format(qint64 ms)
+    {
+        const qint64 quarter = FloorDiv(ms, QuarterMs);
+        if (quarter != lastQuarter) {
+            lastQuarter = quarter;
+            offsetMs = qint64(QDateTime::fromMSecsSinceEpoch(ms).offsetFromUtc()) * 1000;
+        }
+        const qint64 local = ms + offsetMs;
+        const qint64 day = FloorDiv(local, DayMs);
+        const qint64 inDay = local - day * DayMs;
+        const QDate date = QDate::fromJulianDay(UnixEpochJulianDay + day);
+        char text[32];
+        std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d.%03d", date.year(),
+                      date.month(), date.day(), int(inDay / 3600000), int(inDay / 60000 % 60),
+                      int(inDay / 1000 % 60), int(inDay % 1000));
+        return QByteArray(text);
+    }
+
+private:
+    static constexpr qint64 QuarterMs = 15 * 60 * 1000;
+    static constexpr qint64 DayMs = 24 * 3600 * 1000;
+    static constexpr qint64 UnixEpochJulianDay = 2440588;
+
+    static qint64 FloorDiv(qint64 a, qint64 b) { return a / b - (a % b < 0 ? 1 : 0); }
+
+    qint64 lastQuarter = std::numeric_limits<qint64>::min();
+    qint64 offsetMs = 0;
+};
+
+QByteArray CsvLine(const ChartSample &sample, LocalStamp &stamp)
+{
+    QByteArray line = stamp.Format(sample.clockMs);
     line += ',' + QByteArray::number(sample.sinceConnectMs / 1000.0, 'f', 3);
     line += ',' + QByteArray::number(sample.volts, 'f', 2);
     line += ',' + QByteArray::number(sample.amperes, 'f', 4);
@@ -55,9 +89,12 @@ QByteArray ChartCsvLine(const ChartSample &sample)
     return line;
 }
 
+}  // namespace
+
 bool SaveChartCsv(const QString &path, const SampleHistory &history)
 {
     int next = -1;  // -1: the header
+    LocalStamp stamp;
     return WriteThroughSaveFile(path, [&](QByteArray &piece) {
         if (next >= history.Size())
             return false;
@@ -68,7 +105,7 @@ bool SaveChartCsv(const QString &path, const SampleHistory &history)
         }
         const int end = std::min(history.Size(), next + LinesPerWrite);
         for (; next < end; ++next)
-            piece += ChartCsvLine(history.At(next)) + '\n';
+            piece += CsvLine(history.At(next), stamp) + '\n';
         return true;
     });
 }

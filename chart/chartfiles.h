@@ -4,7 +4,6 @@ class QByteArray;
 class QString;
 class QwtPlot;
 class SampleHistory;
-struct ChartSample;
 
 // Both save through a temporary file that replaces the old one only once
 // everything was written and flushed. They return false when the file cannot
@@ -14,8 +13,6 @@ struct ChartSample;
 // The samples as comma-separated lines under a header: clock time, seconds
 // since the connect, volts, amperes, and 1 or 0 for CV, CC and the output.
 bool SaveChartCsv(const QString &path, const SampleHistory &history);
-// One sample's line, without its line feed.
-QByteArray ChartCsvLine(const ChartSample &sample);
 
 // The plot as it stands, drawn at width x height, as a PNG image.
 bool SaveChartPng(const QString &path, QwtPlot *plot, int width, int height);

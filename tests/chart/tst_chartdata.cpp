@@ -10,6 +10,8 @@
 #include <QDateTime>
 #include <QTemporaryDir>
 
+#include <ctime>
+
 namespace {
 
 ChartSample At(qint64 clockMs, double volts = 0)
@@ -127,6 +129,26 @@ private slots:
                                           "2026-03-04 05:06:07.750,2.000,12.30,1.5000,0,1,1\n"));
         QVERIFY(SaveChartPng(png, &plot, 400, 300));
         QCOMPARE(QImage(png).size(), QSize(400, 300));
+    }
+
+    void csvTimesFollowTheLocalClockAcrossSummerTime()
+    {
+        const QByteArray savedZone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        SampleHistory history;
+        const qint64 change = QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        history.Append(At(change - 500));
+        history.Append(At(change));
+        QTemporaryDir dir;
+        const bool saved = SaveChartCsv(dir.filePath("run.csv"), history);
+        qputenv("TZ", savedZone);
+        tzset();
+        QVERIFY(saved);
+        // As date(1) shows them in that zone: the clock skips 02:00 to 03:00.
+        const QList<QByteArray> lines = ReadAll(dir.filePath("run.csv")).split('\n');
+        QVERIFY(lines.value(1).startsWith("2026-03-29 01:59:59.500,"));
+        QVERIFY(lines.value(2).startsWith("2026-03-29 03:00:00.000,"));
     }
 };
 
