@@ -28,6 +28,9 @@ void MainWindow::OpenPort()
 
     const quint32 connection = ++connectionSerial;
     portLost = false;
+    statusFailures = 0;
+    statusReadThisConnection = false;
+    SetWriteButtonsEnabled(false);
     SetConnectedLook(true);
     chart->Connected();
     slaveAddress = quint8(slaveBox->value());
@@ -44,7 +47,6 @@ void MainWindow::OpenPort()
     RequestOperation(UserParamsRead);
     pollTimer->start();
     form->pushButtonReadCalibr->setEnabled(true);
-    form->pushButtonApplyCalibr->setEnabled(true);
 }
 
 void MainWindow::ClosePort()
@@ -55,7 +57,15 @@ void MainWindow::ClosePort()
     SetConnectedLook(false);
     pollTimer->stop();
     form->pushButtonReadCalibr->setEnabled(false);
-    form->pushButtonApplyCalibr->setEnabled(false);
+    SetWriteButtonsEnabled(false);
+}
+
+void MainWindow::SetWriteButtonsEnabled(bool enabled)
+{
+    // A page is written only after it was read in this connection: a write
+    // before would send the form's initial values over the supply's own.
+    form->pushButtonApplyCalibr->setEnabled(enabled);
+    form->pushButtonApplyUserParam->setEnabled(enabled);
 }
 
 void MainWindow::SetConnectedLook(bool connected)

@@ -2,8 +2,49 @@
 
 #include <QApplication>
 
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The toolkit aborts with a hint to reinstall it when no display can be
+// reached; say plainly what is missing instead. A platform chosen by
+// environment or argument (offscreen, say) needs no display.
+bool DisplayChosen(int argc, char *argv[])
+{
+#ifdef Q_OS_LINUX
+    if (!qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY")
+        || !qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        return true;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "-platform") == 0 || std::strcmp(argv[i], "--platform") == 0)
+            return true;
+    }
+    return false;
+#else
+    Q_UNUSED(argc)
+    Q_UNUSED(argv)
+    return true;
+#endif
+}
+
+}  // namespace
+
 int main(int argc, char *argv[])
 {
+#ifdef SIGPIPE
+    // The trace goes to the standard output; when that is a pipe whose reader
+    // has gone, a write must fail (and the trace stop) rather than end the
+    // program while the supply may be switched on.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
+    if (!DisplayChosen(argc, argv)) {
+        std::fprintf(stderr, "velkaro: no display found; run it in a graphical session "
+                             "(DISPLAY or WAYLAND_DISPLAY set), or under xvfb-run\n");
+        return 1;
+    }
+
     QApplication app(argc, argv);
     int exitCode = 0;
     {

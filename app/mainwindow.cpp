@@ -57,6 +57,8 @@ MainWindow::MainWindow(QWidget *parent)
     // Typing is allowed too, for ports the system does not list (a virtual
     // port, a stable /dev/serial/by-id name); connecting uses the text.
     portBox->setEditable(true);
+    // The list stays the ports found here: a typed path is used, not kept.
+    portBox->setInsertPolicy(QComboBox::NoInsert);
     const auto ports = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : ports)
         portBox->addItem(info.portName());
@@ -98,6 +100,7 @@ MainWindow::MainWindow(QWidget *parent)
     form->pushButtonLogStart->setEnabled(true);
     form->pushButtonReadCalibr->setEnabled(false);
     form->pushButtonApplyCalibr->setEnabled(false);
+    form->pushButtonApplyUserParam->setEnabled(false);
 
     form->pushButtoLogStop->setIcon(QIcon(":/new/prefix1/rec/stop.png"));
     form->pushButtonLogStart->setIcon(QIcon(":/new/prefix1/rec/start.png"));

@@ -62,12 +62,14 @@ private:
     void BuildToolBar();
     void ConnectSignals();
     void SetConnectedLook(bool connected);
+    void SetWriteButtonsEnabled(bool enabled);
     void RequestOperation(PollState state);
     void PortErrorOccurred(QSerialPort::SerialPortError error);
     void ShowPortLost();
 
     void LoadSetpoints();
-    bool ShowStatus();
+    LinkResult ShowStatus();
+    void ShowReadingsStale();
     bool ShowMeasurements();
     LinkResult SendSetpoints();
     LinkResult SendOutputSwitch();
@@ -113,6 +115,11 @@ private:
     LogSettings logSettings;
 
     bool statusFresh = false;
+    // Status reads that failed in a row, and whether any status was read in
+    // the current connection.
+    int statusFailures = 0;
+    bool statusReadThisConnection = false;
+    static constexpr int StaleAfterFailures = 2;
     bool measureFresh = false;
     // Counts request clicks, so that a tick's operation that finishes after a
     // new click does not drop it by returning to Monitor.

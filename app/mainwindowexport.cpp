@@ -3,10 +3,10 @@
 #include "mainwindow.h"
 
 #include "dialogsettingslog.h"
+#include "exportfolder.h"
 #include "logexport.h"
 #include "mainwindowform.h"
 
-#include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -16,8 +16,8 @@
 void MainWindow::SaveAsFile()
 {
     QSettings *settings = settingsDialog->Settings();
-    const QString lastDir = settings->value(QStringLiteral("dirLogFile")).toString();
-    const QString startDir = lastDir.isEmpty() ? QDir::currentPath() : lastDir;
+    const QString startDir =
+        ExportStartFolder(settings->value(QStringLiteral("dirLogFile")).toString());
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save File"), startDir, tr("Текстовый файл (*.txt)"));
     if (fileName.isEmpty())

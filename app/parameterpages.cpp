@@ -6,6 +6,8 @@
 
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace {
 
 // Which spin box holds which record field, in both directions.
@@ -47,16 +49,35 @@ const UserParamBox UserParamBoxes[] = {
     {&MainWindowForm::spinBoxCurrentTrigger, &UserParamRecord::CurrentTrigger, true},
 };
 
+// Shows a value read from the supply as it is. The box's range is the form's,
+// widened just enough to hold the value, so that a write sends back exactly
+// what was read; the form's range is kept on the box for the next read.
+void ShowDeviceValue(QSpinBox *box, int value)
+{
+    const char *formMin = "formMinimum";
+    const char *formMax = "formMaximum";
+    if (!box->property(formMin).isValid()) {
+        box->setProperty(formMin, box->minimum());
+        box->setProperty(formMax, box->maximum());
+    }
+    box->setRange(std::min(box->property(formMin).toInt(), value),
+                  std::max(box->property(formMax).toInt(), value));
+    box->setValue(value);
+}
+
 }  // namespace
 
 void MainWindow::LoadCalibration()
 {
+    const quint32 connection = connectionSerial;
     if (link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead) != GoodReply) {
         ShowReadFailure();
         return;
     }
     for (const CalibrationBox &entry : CalibrationBoxes)
-        (form->*entry.box)->setValue(calibration.*entry.field);
+        ShowDeviceValue(form->*entry.box, calibration.*entry.field);
+    if (connection == connectionSerial)
+        form->pushButtonApplyCalibr->setEnabled(true);
 }
 
 void MainWindow::StoreCalibration()
@@ -69,12 +90,15 @@ void MainWindow::StoreCalibration()
 
 void MainWindow::LoadUserParams()
 {
+    const quint32 connection = connectionSerial;
     if (link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead) != GoodReply) {
         ShowReadFailure();
         return;
     }
     for (const UserParamBox &entry : UserParamBoxes)
-        (form->*entry.box)->setValue(userParams.*entry.field);
+        ShowDeviceValue(form->*entry.box, userParams.*entry.field);
+    if (connection == connectionSerial)
+        form->pushButtonApplyUserParam->setEnabled(true);
 }
 
 void MainWindow::StoreUserParams()

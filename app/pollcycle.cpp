@@ -30,7 +30,7 @@ void MainWindow::TimeOut()
     switch (pollState) {
     case Monitor:
         if (!readToggle) {
-            const bool good = ShowStatus();
+            const bool good = ShowStatus() == GoodReply;
             readToggle = true;
             statusFresh = good;
         } else {
@@ -111,22 +111,41 @@ void MainWindow::WriteUserParam()
     RequestOperation(UserParamsWrite);
 }
 
-bool MainWindow::ShowStatus()
+LinkResult MainWindow::ShowStatus()
 {
-    if (link->GetStatus(slaveAddress, status) != GoodReply) {
+    const LinkResult result = link->GetStatus(slaveAddress, status);
+    if (result != GoodReply) {
         chart->AddReadFailure();
-        return false;
+        // One lost reply happens on a noisy line; two in a row mean the supply
+        // has stopped answering and what the displays show is old.
+        if (++statusFailures >= StaleAfterFailures)
+            ShowReadingsStale();
+        return result;
     }
     chart->AddStatus(status);
+    statusFailures = 0;
+    statusReadThisConnection = true;
+    form->lcdNumberV->setEnabled(true);
+    form->lcdNumberA->setEnabled(true);
     form->lcdNumberV->display(FormatDigits(status.Voltage, 1));
-    form->lcdNumberA->display(FormatDigits(status.Current, 0));
+    form->lcdNumberA->display(FormatDigits(OutputMilliamperes(status), 0));
     form->label_cc->setPixmap(QPixmap(status.CcFlag ? ":/new/prefix1/rec/LED_ON_RED.png"
                                                     : ":/new/prefix1/rec/LED_OFF.png"));
     form->label_cv->setPixmap(QPixmap(status.CvFlag ? ":/new/prefix1/rec/LED_ON_GREEN.png"
                                                     : ":/new/prefix1/rec/LED_OFF.png"));
     form->pushButtonOnOff->setText(status.OutputOn ? QStringLiteral("Выключить")
                                                    : QStringLiteral("Включить"));
-    return true;
+    return GoodReply;
+}
+
+void MainWindow::ShowReadingsStale()
+{
+    // Dimmed digits and dark lamps: the last values stay readable but no
+    // longer look live. The next good status lights them again.
+    form->lcdNumberV->setEnabled(false);
+    form->lcdNumberA->setEnabled(false);
+    form->label_cc->setPixmap(QPixmap(":/new/prefix1/rec/LED_OFF.png"));
+    form->label_cv->setPixmap(QPixmap(":/new/prefix1/rec/LED_OFF.png"));
 }
 
 bool MainWindow::ShowMeasurements()
@@ -167,6 +186,13 @@ LinkResult MainWindow::SendSetpoints()
 
 LinkResult MainWindow::SendOutputSwitch()
 {
+    // The switch goes the other way from the output's state: right after
+    // connecting no status has told it yet, so it is read first.
+    if (!statusReadThisConnection) {
+        const LinkResult result = ShowStatus();
+        if (result != GoodReply)
+            return result;
+    }
     const int value = status.OutputOn ? CommandSet::OutputOffValue : CommandSet::OutputOnValue;
     const LinkResult result = link->SetOutput(slaveAddress, value);
     if (result == GoodReply)

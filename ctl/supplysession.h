@@ -15,11 +15,21 @@ enum class SupplyOutcome {
     NotConfirmed,  // a write was acknowledged, but reading back showed other values
 };
 
+// Which step of a call the outcome belongs to, so that a failure can be told
+// precisely: a read (also the read of the present set-points that a partial
+// set needs), the write itself, or the reading back after an acknowledged
+// write.
+enum class SupplyStep {
+    Read,
+    Write,
+    ReadBack,
+};
+
 // The supply as velkaroctl's commands and its SCPI server see it: one blocking
 // step per call on a port that is already open and set up, values as the
-// records hold them, every set-point and output write tried up to WriteTries
-// times and then confirmed by reading back, every parameter write confirmed by
-// reading the block back. Never opens or closes the port.
+// records hold them, every write tried up to WriteTries times until it is
+// acknowledged and then confirmed by reading back (set-points, the output
+// switch, the whole parameter block). Never opens or closes the port.
 class SupplySession
 {
 public:
@@ -41,7 +51,20 @@ public:
     // LifeCounter is the supply's own: it is not sent and not compared.
     SupplyOutcome WriteUserParams(const UserParamRecord &params);
 
+    // Of the last call: the step its outcome came from.
+    SupplyStep LastStep() const { return lastStep; }
+    // What the last confirming read returned (set-points after SetSetpoints,
+    // the status after SetOutput), to tell what the supply holds instead.
+    const SetpointRecord &ReadBackSetpoints() const { return readBackSetpoints; }
+    const StatusRecord &ReadBackStatus() const { return readBackStatus; }
+
 private:
+    template <typename Record, typename Read, typename Write, typename Same>
+    SupplyOutcome WriteConfirmed(Write write, Read read, Record &readBack, Same same);
+
     DeviceLink link;
     quint8 address;
+    SupplyStep lastStep = SupplyStep::Read;
+    SetpointRecord readBackSetpoints;
+    StatusRecord readBackStatus;
 };

@@ -5,7 +5,9 @@
 #include "records.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QHash>
 #include <QTextStream>
 
 #include <cstdio>
@@ -45,7 +47,9 @@ public:
                                 quint8 timeoutMs, quint8 access);
     LinkResult ReadTransaction(QByteArray &out, quint8 &count, quint8 address, quint8 command,
                                quint8 minLength, quint8 timeoutMs, quint8 access);
-    bool GetLine(QByteArray &line, quint8 timeoutMs);
+    // With a command, a line that carries the command byte of another request
+    // that went unanswered within LateReplyMs is dropped and the wait goes on.
+    bool GetLine(QByteArray &line, quint8 timeoutMs, int command = AnyCommand);
     bool ReadLinePart(QByteArray &line);
     // One pass of ReadLinePart over the bytes of one read: true once the held
     // line is complete.
@@ -83,6 +87,9 @@ public:
     static constexpr quint8 MasterAddress = 0x80;
     static constexpr quint8 TimeoutMs = 200;
     static constexpr int ReadChunk = 100;
+    static constexpr int AnyCommand = -1;
+    // How long the reply to a request that went unanswered may still come.
+    static constexpr qint64 LateReplyMs = 1000;
 
 private:
     // Reads a reply and checks it is long enough for its record's layout.
@@ -91,6 +98,10 @@ private:
                           quint8 access, Record &record,
                           bool (*fill)(const QByteArray &, Record &));
     void DiscardInput();
+    void NoteNoReply(quint8 command);
+    // True when the complete line is the late reply to another request than
+    // command's; traces it.
+    bool IsLateReply(const QByteArray &line, int command);
     // Waits briefly for input; true when the next pass should sleep in the
     // event loop instead.
     bool WaitForInput(const QByteArray &line);
@@ -100,6 +111,9 @@ private:
     void FlushTrace();
 
     QSerialPort *port = nullptr;
+    QElapsedTimer clock;
+    // When each command's last request went unanswered, by clock.
+    QHash<quint8, qint64> noReplyAt;
     QFile traceFile;
     std::unique_ptr<QIODevice> traceDiscard;
     QTextStream trace;

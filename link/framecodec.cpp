@@ -9,6 +9,7 @@
 
 DeviceLink::DeviceLink()
 {
+    clock.start();
     SetTraceStream(stdout);
 }
 

@@ -71,7 +71,7 @@ bool DeviceLink::WaitForInput(const QByteArray &line)
     return true;
 }
 
-bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
+bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs, int command)
 {
     QElapsedTimer stopwatch;
     stopwatch.start();
@@ -89,7 +89,14 @@ bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
                                              : QEventLoop::AllEvents);
         if (stopwatch.elapsed() > timeoutMs)
             break;
-        if (ReadLinePart(line))
+        bool complete = ReadLinePart(line);
+        while (complete && IsLateReply(line, command)) {
+            // What followed the late reply may be the start of the real one.
+            const QByteArray rest = line.mid(line.indexOf(Terminator) + 1);
+            line.clear();
+            complete = TakeLinePart(line, rest);
+        }
+        if (complete)
             return true;
         idle = WaitForInput(line);
     }
@@ -102,8 +109,10 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
 {
     SendFrame(address, command, access, payload, length);
     QByteArray line;
-    if (!GetLine(line, timeoutMs))
+    if (!GetLine(line, timeoutMs, command)) {
+        NoteNoReply(command);
         return NoReply;
+    }
     QByteArray reply;
     DecodeLine(line, reply);  // what decoded before a failure is judged all the same
     if (reply.size() >= 4 && quint8(reply.at(3)) == CommandSet::AccessAccepted)
@@ -117,20 +126,41 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
 {
     SendFrame(address, command, access, nullptr, 0);
     QByteArray line;
-    if (!GetLine(line, timeoutMs))
+    if (!GetLine(line, timeoutMs, command)) {
+        NoteNoReply(command);
         return NoReply;
-    LinkResult result = JudgeReadReply(line, out, count, minLength);
-    // A reply that came late, after its own request had given up, must not be
-    // read as the reply to another command: a measurement reply is long
-    // enough to pass as a status.
-    if (result == GoodReply && out.size() > 2 && quint8(out.at(2)) != command) {
-        trace << "Error command";
-        TraceLineEnd();
-        trace << int(quint8(out.at(2)));
-        FlushTrace();
-        result = BadReply;
     }
-    return result;
+    return JudgeReadReply(line, out, count, minLength);
+}
+
+void DeviceLink::NoteNoReply(quint8 command)
+{
+    noReplyAt.insert(command, clock.elapsed());
+}
+
+bool DeviceLink::IsLateReply(const QByteArray &line, int command)
+{
+    // Only the command byte of a recently unanswered request marks a line as
+    // late: a supply may fill that byte otherwise, and any other reply is
+    // judged as a reply. A measurement reply that came after its time-out is
+    // long enough to pass as a status.
+    if (command == AnyCommand)
+        return false;
+    QByteArray decoded;
+    DecodeLine(line, decoded);
+    if (decoded.size() < 3)
+        return false;
+    const quint8 replyCommand = quint8(decoded.at(2));
+    if (replyCommand == command)
+        return false;
+    const auto at = noReplyAt.constFind(replyCommand);
+    if (at == noReplyAt.constEnd() || clock.elapsed() - at.value() > LateReplyMs)
+        return false;
+    trace << "Error late reply";
+    TraceLineEnd();
+    trace << int(replyCommand);
+    TraceLineEnd();
+    return true;
 }
 
 LinkResult DeviceLink::JudgeReadReply(const QByteArray &line, QByteArray &out, quint8 &count,

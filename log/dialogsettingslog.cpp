@@ -48,18 +48,44 @@ void DialogSettingsLog::FillChoices()
     form->comboBoxTimeForm->addItem(tr("чч:мм:сс OS"), 3);
 }
 
+namespace {
+
+// A flag as the store writes it; anything else (say "maybe") is unreadable
+// and gives the default, rather than whatever a conversion makes of it.
+bool StoredFlag(const QVariant &value)
+{
+    if (value.type() == QVariant::Bool)
+        return value.toBool();
+    return value.toString() == QLatin1String("true");
+}
+
+// An index of a list of count items, or 0 when out of the list or unreadable.
+int StoredIndex(const QVariant &value, int count)
+{
+    bool ok = false;
+    const int index = value.toInt(&ok);
+    return ok && index >= 0 && index < count ? index : 0;
+}
+
+}  // namespace
+
 void DialogSettingsLog::LoadSettings()
 {
-    // Absent or unreadable values convert to false, 0 and an invalid time;
-    // setTime ignores an invalid time, so the layout's period then stays.
-    if (settings->value(QStringLiteral("commeDotLog")).toBool())
+    // Each option out of its range or unreadable loads as its default; the
+    // store itself is left alone until the dialog is closed.
+    if (StoredFlag(settings->value(QStringLiteral("commeDotLog"))))
         form->radioButtonComme->setChecked(true);
     else
         form->radioButtonDot->setChecked(true);
-    form->timeEdit->setTime(settings->value(QStringLiteral("LogPeriod")).toTime());
-    form->comboBoxLogValue->setCurrentIndex(settings->value(QStringLiteral("LogValue")).toInt());
-    form->comboBoxTimeForm->setCurrentIndex(settings->value(QStringLiteral("TimeForm")).toInt());
-    form->checkBoxAddTime->setChecked(settings->value(QStringLiteral("AddTime")).toBool());
+    const QTime period = settings->value(QStringLiteral("LogPeriod")).toTime();
+    if (period.isValid() && period >= form->timeEdit->minimumTime()
+        && period <= form->timeEdit->maximumTime())
+        form->timeEdit->setTime(period);
+    form->comboBoxLogValue->setCurrentIndex(
+        StoredIndex(settings->value(QStringLiteral("LogValue")), form->comboBoxLogValue->count()));
+    form->comboBoxTimeForm->setCurrentIndex(
+        StoredIndex(settings->value(QStringLiteral("TimeForm")), form->comboBoxTimeForm->count()));
+    form->checkBoxAddTime->setChecked(StoredFlag(settings->value(QStringLiteral("AddTime"))));
 }
 
 void DialogSettingsLog::StoreSettings()

@@ -3,7 +3,7 @@
 class QString;
 class QTextEdit;
 
-// Inserts text at the pane's cursor, then puts the cursor at the end of the
-// document so that the following lines accumulate there and the view
-// follows the newest one.
+// Appends text at the end of the document, wherever the operator clicked or
+// selected, and puts the cursor there so that the view follows the newest
+// line.
 void AppendToPane(QTextEdit *pane, const QString &text);

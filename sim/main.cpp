@@ -12,6 +12,8 @@
 
 namespace {
 
+constexpr int UsageError = 2;
+
 struct ParsedOptions {
     VirtualSupply::Options supply;
     QString linkPath;
@@ -39,8 +41,9 @@ ParsedOptions parse(QCommandLineParser &parser, const QCoreApplication &app)
     parser.setApplicationDescription(QStringLiteral(
         "A programmable power supply on a pseudo-terminal. The terminal's path (/dev/pts/N) is the "
         "first line of the standard output; open it as the serial port at 9600 baud, 8N1. "
-        "Serves until SIGINT or SIGTERM."));
-    parser.addHelpOption();
+        "Serves until SIGINT or SIGTERM. Exit status: 0 after either signal, 1 when the terminal or "
+        "its link cannot be made, 2 for a usage error."));
+    const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions({
         {QStringLiteral("address"), QStringLiteral("Slave address to answer, 0 to 255 (default 0)."),
          QStringLiteral("N"), QStringLiteral("0")},
@@ -66,9 +69,20 @@ ParsedOptions parse(QCommandLineParser &parser, const QCoreApplication &app)
         {QStringLiteral("traceable"), QStringLiteral("Fill read replies with serial-numbered, checkable data "
                                                      "instead of the model's values.")},
     });
-    parser.process(app);
-
     ParsedOptions parsed;
+    // parse() rather than process(): every usage error leaves with the same
+    // status, not the parser's own.
+    if (!parser.parse(app.arguments())) {
+        parsed.error = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet(help) || parser.isSet(QStringLiteral("help-all")))
+        parser.showHelp(0);
+    if (!parser.positionalArguments().isEmpty()) {
+        parsed.error = QStringLiteral("unexpected argument \"%1\"").arg(parser.positionalArguments().first());
+        return parsed;
+    }
+
     VirtualSupply::Options &o = parsed.supply;
     bool ok = false;
     const uint address = parser.value(QStringLiteral("address")).toUInt(&ok);
@@ -116,8 +130,9 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     const ParsedOptions parsed = parse(parser, app);
     if (!parsed.error.isEmpty()) {
-        std::fprintf(stderr, "virtual-supply: %s\n", qPrintable(parsed.error));
-        return 2;
+        std::fprintf(stderr, "virtual-supply: %s (--help lists the options)\n",
+                     qPrintable(parsed.error));
+        return UsageError;
     }
 
     TerminationSignals termination;

@@ -17,9 +17,9 @@ namespace {
 // beyond this much a real line would have overrun too.
 constexpr int MaxPendingBytes = 64 * 1024;
 
-QString errnoText(const char *what)
+QString errnoText(const QString &what, int error)
 {
-    return QStringLiteral("%1: %2").arg(QLatin1String(what), QString::fromLocal8Bit(std::strerror(errno)));
+    return QStringLiteral("%1: %2").arg(what, QString::fromLocal8Bit(std::strerror(error)));
 }
 
 bool setFlags(int fd)
@@ -57,12 +57,12 @@ bool PtyEndpoint::open(QString *error)
     int slave = -1;
     if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
         if (error)
-            *error = errnoText("openpty");
+            *error = errnoText(QStringLiteral("openpty"), errno);
         return false;
     }
     if (!setFlags(master) || ::fcntl(slave, F_SETFD, FD_CLOEXEC) != 0) {
         if (error)
-            *error = errnoText("fcntl");
+            *error = errnoText(QStringLiteral("fcntl"), errno);
         ::close(master);
         ::close(slave);
         return false;
@@ -89,14 +89,21 @@ bool PtyEndpoint::makeLink(const QString &path, QString *error)
     if (existing.exists() || existing.isSymLink()) {
         if (!existing.isSymLink()) {
             if (error)
-                *error = QStringLiteral("%1 exists and is not a symbolic link").arg(path);
+                *error = QStringLiteral("cannot make the link %1: it exists and is not a symbolic link")
+                             .arg(path);
             return false;
         }
-        QFile::remove(path);
+        if (::unlink(QFile::encodeName(path).constData()) != 0) {
+            const int reason = errno;
+            if (error)
+                *error = errnoText(QStringLiteral("cannot replace the link %1").arg(path), reason);
+            return false;
+        }
     }
-    if (!QFile::link(slaveName, path)) {
+    if (::symlink(QFile::encodeName(slaveName).constData(), QFile::encodeName(path).constData()) != 0) {
+        const int reason = errno;
         if (error)
-            *error = QStringLiteral("cannot create the link %1").arg(path);
+            *error = errnoText(QStringLiteral("cannot make the link %1").arg(path), reason);
         return false;
     }
     removeLink();

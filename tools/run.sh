@@ -34,13 +34,29 @@ if ! compgen -G "/dev/ttyUSB*" >/dev/null && ! compgen -G "/dev/ttyACM*" >/dev/n
     for _ in $(seq 50); do
         pty=$(head -n 1 "$out")
         [ -n "$pty" ] && break
+        # It has already said why on the standard error.
+        if ! kill -0 "$supply_pid" 2>/dev/null; then
+            status=0
+            wait "$supply_pid" || status=$?
+            supply_pid=
+            rm -f "$out"
+            echo "The virtual supply did not start (exit status $status); see its message above." >&2
+            exit 1
+        fi
         sleep 0.1
     done
     rm -f "$out"
+    if [ -z "$pty" ]; then
+        echo "The virtual supply did not report its port within 5 seconds." >&2
+        exit 1
+    fi
     echo
     echo "No supply adapter found: the virtual supply is serving at address 0 on $pty."
     echo "Type $link into the port box on the tool bar, then press Подключить (connect)."
     echo
 fi
 
-"$build/app/velkaro"
+# The link's trace of every exchange would flood the terminal.
+trace="$build/velkaro-trace.log"
+echo "The link's trace goes to $trace."
+"$build/app/velkaro" >"$trace"

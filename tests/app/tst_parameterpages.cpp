@@ -19,36 +19,50 @@ private slots:
         CalibrationRecord held;
         held.KuDacVolt = 1100;
         held.KuAdcVolt = 900;
-        held.KuDacCurr = 1300;  // outside its box: shown as 1200
+        held.KuDacCurr = 1300;  // outside its box's 800 to 1200
         held.KuAdcCurr = 1000;
         held.KuAdcCurrFine = 1010;
-        held.OffDacVolt = -5;
+        held.OffDacVolt = -250;  // below its box's -200
         held.OffAdcVolt = 7;
         held.OffDacCurr = -200;
         held.OffAdcCurr = 200;
         held.OffAdcCurrFine = -900;
-        held.Rout = 3;
+        held.Rout = 15;  // above its box's 10
         d.supply->model().setCalibration(held);
         d.connectToSupply();
         QTRY_COMPARE(d.commands().size(), 3);
+        // Nothing read from this page yet: writing would send the form's values.
+        QPushButton *write = d.widget<QPushButton>("pushButtonApplyCalibr");
+        QVERIFY(!write->isEnabled());
 
         d.widget<QPushButton>("pushButtonReadCalibr")->click();
         QTRY_COMPARE(d.widget<QSpinBox>("spinBoxKuDacVolt")->value(), 1100);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxKuDacCurr")->value(), 1200);
+        QVERIFY(write->isEnabled());
+        QCOMPARE(d.widget<QSpinBox>("spinBoxKuDacCurr")->value(), 1300);
         QCOMPARE(d.widget<QSpinBox>("spinBoxKuAdcCurrFune")->value(), 1010);
         QCOMPARE(d.widget<QSpinBox>("spinBoxOffAdcCurrFine")->value(), -900);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxOffDacVolt")->value(), -5);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 3);
+        QCOMPARE(d.widget<QSpinBox>("spinBoxOffDacVolt")->value(), -250);
+        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 15);
+        // The box holds the value read, and the operator no more than that.
+        d.widget<QSpinBox>("spinBoxRout")->setValue(40);
+        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 15);
 
         d.widget<QSpinBox>("spinBoxOffAdcVolt")->setValue(-17);
         d.widget<QPushButton>("pushButtonApplyCalibr")->click();
         QTRY_COMPARE(d.supply->model().calibration().OffAdcVolt, -17);
         const CalibrationRecord written = d.supply->model().calibration();
-        QCOMPARE(written.KuDacCurr, 1200);  // the clamped value goes back
+        QCOMPARE(written.KuDacCurr, 1300);  // exactly what was read goes back
+        QCOMPARE(written.OffDacVolt, -250);
         QCOMPARE(written.KuAdcCurrFine, 1010);
         QCOMPARE(written.OffAdcCurrFine, -900);
         QCOMPARE(written.OffDacCurr, -200);
-        QCOMPARE(written.Rout, 3);
+        QCOMPARE(written.Rout, 15);
+
+        // A new connection has read nothing of this page yet.
+        d.disconnectAction()->trigger();
+        QVERIFY(!write->isEnabled());
+        d.connectToSupply();
+        QVERIFY(!write->isEnabled());
     }
 
     void userParamsRoundTrip()
@@ -60,9 +74,12 @@ private slots:
         held.VoltmetrTime = 50;
         held.CurrAdgStatus = 4;
         d.supply->model().setUserParams(held);
+        QPushButton *write = d.widget<QPushButton>("pushButtonApplyUserParam");
+        QVERIFY(!write->isEnabled());
         d.connectToSupply();
-        // Connecting reads the page by itself.
+        // Connecting reads the page by itself, and then it may be written.
         QTRY_COMPARE(d.widget<QSpinBox>("spinBoxCurrTrigTime")->value(), 200);
+        QVERIFY(write->isEnabled());
         QCOMPARE(d.widget<QSpinBox>("spinBoxVoltmetrTime")->value(), 50);
         QCOMPARE(d.widget<QSpinBox>("spinBoxCurrAdgStatus")->value(), 4);
 
@@ -73,7 +90,7 @@ private slots:
         QCOMPARE(trigTime->value(), 255);
         d.widget<QSpinBox>("spinBoxCurrentTrigger")->setValue(1);
         d.supply->clearReceived();
-        d.widget<QPushButton>("pushButtonApplyUserParam")->click();
+        write->click();
         QTRY_COMPARE(d.supply->model().userParams().CurrTrigTime, 255);
         QCOMPARE(d.supply->model().userParams().CurrentTrigger, 1);
         const QByteArray line = d.supply->receivedLines().at(0);
@@ -96,6 +113,7 @@ private slots:
         QTRY_COMPARE(closer.seen.size(), 1);
         QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка чтения"));
         QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 4);
+        QVERIFY(!d.widget<QPushButton>("pushButtonApplyCalibr")->isEnabled());
         // Not retried: monitoring resumes.
         const int calibrationReads = d.commands().count(Calibration);
         QTest::qWait(600);

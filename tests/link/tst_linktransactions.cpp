@@ -107,9 +107,6 @@ private slots:
         QTest::newRow("addressed to 0xFF") << LinkFixture::Reply(Status, AccessRead, StatusData, 0xFF)
                                            << QByteArray("Error Id\n-1");
         QTest::newRow("empty frame") << QByteArray("#\r") << QByteArray("Error linesize\n0 11");
-        // Long enough to pass as a status, but the reply to another command.
-        QTest::newRow("measurement reply") << LinkFixture::Reply(Measurements, AccessRead, QByteArray(12, '\x01'))
-                                           << QByteArray("Error command\n16");
     }
 
     void rejectedReadReplies()
@@ -166,6 +163,49 @@ private slots:
         QCOMPARE(f.link.GetStatus(1, record), NoReply);
         QCOMPARE(record.Voltage, 0);
         QCOMPARE(record.CvFlag, 0);
+    }
+
+    // A supply may fill the reply's command byte as it likes.
+    void replyCommandByteIsNotExamined()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        f.supply->queueRawReply({LinkFixture::Reply(0x55, AccessRead, StatusData)});
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), GoodReply);
+        QCOMPARE(record.Voltage, 1234);
+        QCOMPARE(record.Current, 567);
+    }
+
+    // A measurement reply that comes after its request gave up, met by the
+    // next status read ahead of the status reply: dropped, and the status
+    // reply behind it taken, whether both come in one read or apart.
+    void lateReplyOfAnotherCommandIsDropped_data()
+    {
+        QTest::addColumn<int>("gapMs");
+        QTest::newRow("one read") << 0;
+        QTest::newRow("apart") << 30;
+    }
+
+    void lateReplyOfAnotherCommandIsDropped()
+    {
+        QFETCH(int, gapMs);
+        VirtualSupply::Options options;
+        options.silent = true;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        MeasurementRecord measurement;
+        QCOMPARE(f.link.GetMeasurements(1, measurement), NoReply);
+
+        const QByteArray late = LinkFixture::Reply(Measurements, AccessRead, QByteArray(12, '\x01'));
+        f.supply->queueRawReply({late, LinkFixture::Reply(Status, AccessRead, StatusData)}, gapMs);
+        StatusRecord status;
+        LinkResult result = NoReply;
+        const QByteArray trace = CaptureTrace([&] { result = f.link.GetStatus(1, status); });
+        QCOMPARE(result, GoodReply);
+        QVERIFY2(trace.contains("Error late reply\n16\n"), trace.constData());
+        QCOMPARE(status.Voltage, 1234);
+        QCOMPARE(status.Current, 567);
     }
 
     void endlessInputIsBounded()

@@ -3,6 +3,7 @@
 
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFile>
 #include <QRadioButton>
 #include <QSettings>
 #include <QTimeEdit>
@@ -132,42 +133,49 @@ private slots:
         QCOMPARE(options.AddTime, true);
     }
 
-    void storedIndexOutsideListReportsMinusOne()
+    // Out of range or unreadable: each loads as its default, and the store
+    // is not touched until the dialog is closed.
+    void badStoredValuesLoadAsDefaults()
     {
         {
             QSettings settings = store();
-            settings.setValue("LogValue", 5);
-            settings.setValue("TimeForm", 7);
+            settings.setValue("LogValue", 99);
+            settings.setValue("TimeForm", -5);
+            settings.setValue("LogPeriod", QTime(0, 30, 0));
+            settings.setValue("commeDotLog", "maybe");
+            settings.setValue("AddTime", "yes");
         }
+        QFile file(store().fileName());
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray before = file.readAll();
+        file.close();
+
         DialogSettingsLog dialog;
         LogSettings options;
         dialog.GetSettings(options);
-        QCOMPARE(options.LogValue, -1);
-        QCOMPARE(options.TimeForm, -1);
+        QCOMPARE(options.LogValue, 0);
+        QCOMPARE(options.TimeForm, 0);
+        QCOMPARE(options.LogPeriod, QTime(0, 0, 1));
+        QCOMPARE(options.commeDotLog, false);
+        QCOMPARE(options.AddTime, false);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), before);
+        file.close();
+
         dialog.show();
         dialog.close();
-        QCOMPARE(store().value("LogValue").toInt(), -1);
-        QCOMPARE(store().value("TimeForm").toInt(), -1);
+        QCOMPARE(store().value("LogValue").toInt(), 0);
+        QCOMPARE(store().value("LogPeriod").toTime(), QTime(0, 0, 1));
+        QCOMPARE(store().value("commeDotLog").toString(), QStringLiteral("false"));
     }
 
-    void storedPeriodIsBroughtIntoRange_data()
+    void longestPeriodIsKept()
     {
-        QTest::addColumn<QVariant>("stored");
-        QTest::addColumn<QTime>("shown");
-        QTest::newRow("too long") << QVariant(QTime(0, 30, 0)) << QTime(0, 10, 0);
-        QTest::newRow("in range") << QVariant(QTime(0, 4, 5)) << QTime(0, 4, 5);
-        QTest::newRow("unreadable") << QVariant(QStringLiteral("soon")) << QTime(0, 0, 1);
-    }
-
-    void storedPeriodIsBroughtIntoRange()
-    {
-        QFETCH(QVariant, stored);
-        QFETCH(QTime, shown);
-        store().setValue("LogPeriod", stored);
+        store().setValue("LogPeriod", QTime(0, 10, 0));
         DialogSettingsLog dialog;
         LogSettings options;
         dialog.GetSettings(options);
-        QCOMPARE(options.LogPeriod, shown);
+        QCOMPARE(options.LogPeriod, QTime(0, 10, 0));
     }
 };
 

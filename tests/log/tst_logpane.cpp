@@ -21,17 +21,29 @@ private slots:
         QVERIFY(!pane.textCursor().hasSelection());
     }
 
-    void insertsWhereTheOperatorPutTheCursor()
+    // A click or a selection while recording never splits a line.
+    void appendsAtTheEndWhateverTheOperatorSelected()
     {
         QTextEdit pane;
-        pane.setPlainText("a\nb\n");
-        QTextCursor cursor = pane.textCursor();
-        cursor.setPosition(2);  // start of "b"
-        cursor.setPosition(3, QTextCursor::KeepAnchor);
-        pane.setTextCursor(cursor);
-        AppendToPane(&pane, "x\n");  // replaces the selection, then goes to the end
-        AppendToPane(&pane, "y\n");
-        QCOMPARE(pane.toPlainText(), QStringLiteral("a\nx\n\ny\n"));
+        pane.setReadOnly(true);
+        pane.resize(300, 120);
+        pane.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        AppendToPane(&pane, "5.000 0.2500\n");
+        AppendToPane(&pane, "5.010 0.2510\n");
+        // A click in the middle of the first line.
+        const int firstLineY = pane.cursorRect(QTextCursor(pane.document())).center().y();
+        QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, QPoint(30, firstLineY));
+        QVERIFY(pane.textCursor().position() > 0);
+        QVERIFY(pane.textCursor().position() < 12);
+        AppendToPane(&pane, "5.020 0.2520\n");
+        QTextCursor selection = pane.textCursor();
+        selection.setPosition(2);
+        selection.setPosition(20, QTextCursor::KeepAnchor);
+        pane.setTextCursor(selection);
+        AppendToPane(&pane, "5.030 0.2530\n");
+        QCOMPARE(pane.toPlainText(),
+                 QStringLiteral("5.000 0.2500\n5.010 0.2510\n5.020 0.2520\n5.030 0.2530\n"));
     }
 
     void viewFollowsTheNewestLine()

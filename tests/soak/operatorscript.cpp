@@ -90,8 +90,13 @@ void OperatorScript::act()
 {
     static constexpr Kind Order[] = {Apply, Apply, Apply, Switch, Switch, CalibrationRead,
                                      CalibrationWrite, UserRead, UserWrite, LogToggle};
-    const Kind kind = Order[rng() % (sizeof Order / sizeof Order[0])];
+    Kind kind = Order[rng() % (sizeof Order / sizeof Order[0])];
     idleLines = 0;
+    // A page can be written only once it has been read in this connection.
+    if (kind == CalibrationWrite && !button("pushButtonApplyCalibr")->isEnabled())
+        kind = CalibrationRead;
+    if (kind == UserWrite && !button("pushButtonApplyUserParam")->isEnabled())
+        kind = UserRead;
 
     if (kind == LogToggle) {
         QPushButton *start = button("pushButtonLogStart");

@@ -118,8 +118,10 @@ QStringList WindowView::logValues() const
 QString WindowView::status(const StatusRecord &record) const
 {
     // The displays show the window's four-digit text; read back as a number.
+    // In the fine range the current counts 0.1 mA and shows rounded to 1 mA.
+    const int milliamperes = record.CurrentFine ? (record.Current + 5) / 10 : record.Current;
     return number(MainWindow::FormatDigits(record.Voltage, 1).toDouble()) + QLatin1Char('|')
-           + number(MainWindow::FormatDigits(record.Current, 0).toDouble()) + QLatin1Char('|')
+           + number(MainWindow::FormatDigits(milliamperes, 0).toDouble()) + QLatin1Char('|')
            + onOffText(record.OutputOn);
 }
 

@@ -15,6 +15,9 @@ public:
     // Blocks the two signals for the calling thread and the threads it
     // starts later; call it first thing in main.
     static bool block();
+    // Gives the two signals back their default effect, for a program that
+    // decides after start-up that it has nothing to shut down in order.
+    static bool unblock();
 
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;

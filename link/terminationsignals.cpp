@@ -29,6 +29,12 @@ bool TerminationSignals::block()
     return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
 }
 
+bool TerminationSignals::unblock()
+{
+    const sigset_t set = terminationSet();
+    return pthread_sigmask(SIG_UNBLOCK, &set, nullptr) == 0;
+}
+
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {

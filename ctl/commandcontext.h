@@ -1,0 +1,62 @@
+#pragma once
+
+#include "supplysession.h"
+
+#include <QJsonObject>
+#include <QList>
+#include <QPair>
+#include <QSerialPort>
+#include <QString>
+
+#include <memory>
+
+// The options given before the command.
+struct GlobalOptions {
+    QString port;  // empty: ChoosePortPath decides
+    quint8 address = 0;
+    bool json = false;
+    bool trace = false;
+};
+
+// Label and value of one line of human output.
+using OutputRows = QList<QPair<QString, QString>>;
+
+// What every command works with: the global options, the supply once
+// connected, and the one way results and failures reach the user.
+class CommandContext
+{
+public:
+    explicit CommandContext(const GlobalOptions &options);
+
+    const GlobalOptions &Options() const { return options; }
+
+    // Chooses and opens the port and starts a session on it. Returns
+    // ExitStatus::Success, or the status to end with after saying why.
+    int Connect();
+    SupplySession &Session() { return *session; }
+    QSerialPort &Port() { return port; }
+    // Why the open port failed and was closed (the line went away), or empty.
+    QString PortLoss() const { return portLoss; }
+
+    // A command's result on the standard output: the JSON object under
+    // --json, otherwise the rows with their values aligned.
+    void PrintResult(const QJsonObject &json, const OutputRows &rows) const;
+    // Says what went wrong on the standard error (and, under --json, as an
+    // object with "error" on the standard output) and returns status.
+    int Fail(int status, const QString &message) const;
+    // The same for a step with the supply that did not end Done: names the
+    // step and what became of it. detail, when given, follows the message.
+    int FailSupply(const QString &what, SupplyOutcome outcome,
+                   const QString &detail = QString()) const;
+
+private:
+    GlobalOptions options;
+    QString portPath;
+    QString portLoss;
+    QSerialPort port;
+    std::unique_ptr<SupplySession> session;
+};
+
+// Writes text to the standard output or error at once, in UTF-8.
+void WriteOut(const QString &text);
+void WriteErr(const QString &text);

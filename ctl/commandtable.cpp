@@ -1,0 +1,58 @@
+#include "commandtable.h"
+
+#include "commandcontext.h"
+#include "exitstatus.h"
+
+#include <QCommandLineParser>
+
+const QList<Command> &Commands()
+{
+    static const QList<Command> table = {
+        {"ports", "", "serial ports found (name, description, serial number)", RunPorts, false},
+        {"status", "", "output voltage and current, CV/CC, output on/off", RunStatus, false},
+        {"measure", "", "the internal measurements", RunMeasure, false},
+        {"set", "[--voltage V] [--current A]",
+         "set-points (a value not given keeps the supply's present one)", RunSet, false},
+        {"on", "", "switch the output on", RunOn, false},
+        {"off", "", "switch the output off", RunOff, false},
+        {"calibration", "read [FILE] | write FILE", "the calibration coefficients", RunCalibration,
+         false},
+        {"params", "read [FILE] | write FILE", "the user parameters", RunParams, false},
+        {"watch",
+         "[--interval S] [--count N] [--duration S] [--measure] [--format csv|jsonl] "
+         "[--output FILE] [--max-failures N]",
+         "record status (and measurements) at a steady interval", RunWatch, true},
+    };
+    return table;
+}
+
+const Command *FindCommand(const QString &name)
+{
+    for (const Command &command : Commands()) {
+        if (name == QLatin1String(command.name))
+            return &command;
+    }
+    return nullptr;
+}
+
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments)
+{
+    const QCommandLineOption help = parser.addHelpOption();
+    const Command *command = FindCommand(arguments.value(0));
+    if (!parser.parse(arguments)) {
+        WriteErr(QStringLiteral("velkaroctl %1: %2\nTry 'velkaroctl %1 --help'.\n")
+                     .arg(arguments.value(0), parser.errorText()));
+        return ExitStatus::Usage;
+    }
+    if (parser.isSet(help)) {
+        // The parser names the program by its path; name the command instead.
+        QString text = parser.helpText();
+        text.replace(0, text.indexOf('\n'),
+                     QStringLiteral("Usage: velkaroctl [global options] %1 %2")
+                         .arg(arguments.value(0), command ? QLatin1String(command->synopsis)
+                                                          : QLatin1String()));
+        WriteOut(text);
+        return ExitStatus::Success;
+    }
+    return -1;
+}

@@ -1,0 +1,37 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+class CommandContext;
+class QCommandLineParser;
+
+// One command of velkaroctl. arguments holds the command's name first, then
+// its own arguments, as a command line for QCommandLineParser.
+struct Command {
+    const char *name;
+    const char *synopsis;  // its arguments, for the help
+    const char *summary;
+    int (*run)(CommandContext &context, const QStringList &arguments);
+    // True for a command that runs until stopped and ends cleanly on SIGINT
+    // and SIGTERM (through TerminationSignals); the others die at once.
+    bool endsOnTermination;
+};
+
+const QList<Command> &Commands();
+const Command *FindCommand(const QString &name);
+
+// Parses a command's own arguments, answering --help. Returns -1 to go on,
+// or the exit status to end with (0 after the help, 2 after a usage error).
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments);
+
+// The handlers.
+int RunPorts(CommandContext &context, const QStringList &arguments);
+int RunStatus(CommandContext &context, const QStringList &arguments);
+int RunMeasure(CommandContext &context, const QStringList &arguments);
+int RunSet(CommandContext &context, const QStringList &arguments);
+int RunOn(CommandContext &context, const QStringList &arguments);
+int RunOff(CommandContext &context, const QStringList &arguments);
+int RunCalibration(CommandContext &context, const QStringList &arguments);
+int RunParams(CommandContext &context, const QStringList &arguments);
+int RunWatch(CommandContext &context, const QStringList &arguments);

@@ -1,0 +1,114 @@
+#include "parameterfiles.h"
+
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonValue>
+
+#include <cmath>
+
+namespace {
+
+template <typename Record, int Count>
+QJsonObject ToJson(const ParameterField<Record> (&fields)[Count], const Record &record)
+{
+    QJsonObject json;
+    for (const ParameterField<Record> &f : fields)
+        json.insert(QLatin1String(f.name), int(record.*f.field));
+    return json;
+}
+
+template <typename Record, int Count>
+const ParameterField<Record> *FindField(const ParameterField<Record> (&fields)[Count], const QString &name)
+{
+    for (const ParameterField<Record> &f : fields) {
+        if (name == QLatin1String(f.name))
+            return &f;
+    }
+    return nullptr;
+}
+
+template <typename Record, int Count>
+bool FromJson(const ParameterField<Record> (&fields)[Count], const QByteArray &text, Record *record,
+              QString *error)
+{
+    QJsonParseError parse{};
+    const QJsonDocument document = QJsonDocument::fromJson(text, &parse);
+    if (parse.error != QJsonParseError::NoError) {
+        *error = QStringLiteral("not JSON: %1 at character %2").arg(parse.errorString()).arg(parse.offset);
+        return false;
+    }
+    if (!document.isObject()) {
+        *error = QStringLiteral("not a JSON object of named fields");
+        return false;
+    }
+    const QJsonObject json = document.object();
+    for (auto it = json.begin(); it != json.end(); ++it) {
+        if (!FindField(fields, it.key())) {
+            *error = QStringLiteral("unknown field \"%1\"").arg(it.key());
+            return false;
+        }
+    }
+    Record read = *record;
+    for (const ParameterField<Record> &f : fields) {
+        const QJsonValue value = json.value(QLatin1String(f.name));
+        if (value.isUndefined()) {
+            if (!f.writable)
+                continue;
+            *error = QStringLiteral("missing field \"%1\"").arg(QLatin1String(f.name));
+            return false;
+        }
+        const double number = value.toDouble(std::nan(""));
+        if (!value.isDouble() || number != std::floor(number) || number < f.wireMin || number > f.wireMax) {
+            *error = QStringLiteral("\"%1\" wants a whole number from %2 to %3")
+                         .arg(QLatin1String(f.name))
+                         .arg(f.wireMin)
+                         .arg(f.wireMax);
+            return false;
+        }
+        read.*f.field = int32_t(number);
+    }
+    *record = read;
+    return true;
+}
+
+template <typename Record, int Count>
+bool FromFile(const ParameterField<Record> (&fields)[Count], const QString &path, Record *record,
+              QString *error)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    const QByteArray text = file.readAll();
+    if (file.error() != QFileDevice::NoError) {
+        *error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
+        return false;
+    }
+    if (FromJson(fields, text, record, error))
+        return true;
+    *error = path + QStringLiteral(": ") + *error;
+    return false;
+}
+
+}  // namespace
+
+QJsonObject CalibrationToJson(const CalibrationRecord &calibration)
+{
+    return ToJson(CalibrationFields, calibration);
+}
+
+QJsonObject UserParamsToJson(const UserParamRecord &params)
+{
+    return ToJson(UserParamFields, params);
+}
+
+bool CalibrationFromFile(const QString &path, CalibrationRecord *calibration, QString *error)
+{
+    return FromFile(CalibrationFields, path, calibration, error);
+}
+
+bool UserParamsFromFile(const QString &path, UserParamRecord *params, QString *error)
+{
+    return FromFile(UserParamFields, path, params, error);
+}

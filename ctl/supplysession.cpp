@@ -1,0 +1,146 @@
+#include "supplysession.h"
+
+#include "commandset.h"
+#include "parameterfields.h"
+#include "units.h"
+#include "writeattempts.h"
+
+namespace {
+
+SupplyOutcome FromLink(LinkResult result)
+{
+    switch (result) {
+    case GoodReply:
+        return SupplyOutcome::Done;
+    case NoReply:
+        return SupplyOutcome::NoReply;
+    case BadReply:
+        break;
+    }
+    return SupplyOutcome::Refused;
+}
+
+template <typename Record, int Count>
+bool WritableFieldsMatch(const ParameterField<Record> (&fields)[Count], const Record &written,
+                         const Record &read)
+{
+    for (const ParameterField<Record> &f : fields) {
+        if (f.writable && written.*f.field != read.*f.field)
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+SupplySession::SupplySession(QSerialPort *port, quint8 address)
+    : address(address)
+{
+    link.SetPort(port);
+    link.SetTraceStream(nullptr);
+}
+
+void SupplySession::SetTrace(FILE *stream)
+{
+    link.SetTraceStream(stream);
+}
+
+SupplyOutcome SupplySession::ReadStatus(StatusRecord &status)
+{
+    lastStep = SupplyStep::Read;
+    return FromLink(link.GetStatus(address, status));
+}
+
+SupplyOutcome SupplySession::ReadMeasurements(MeasurementRecord &measurement)
+{
+    lastStep = SupplyStep::Read;
+    return FromLink(link.GetMeasurements(address, measurement));
+}
+
+SupplyOutcome SupplySession::ReadSetpoints(SetpointRecord &setpoints)
+{
+    lastStep = SupplyStep::Read;
+    return FromLink(link.GetSetpoints(address, setpoints));
+}
+
+SupplyOutcome SupplySession::ReadCalibration(CalibrationRecord &calibration)
+{
+    lastStep = SupplyStep::Read;
+    return FromLink(link.GetCalibration(address, calibration, CommandSet::AccessRead));
+}
+
+SupplyOutcome SupplySession::ReadUserParams(UserParamRecord &params)
+{
+    lastStep = SupplyStep::Read;
+    return FromLink(link.GetUserParams(address, params, CommandSet::AccessRead));
+}
+
+// The write is repeated until acknowledged; only then is the supply read back,
+// and the call is done only when the read shows what was written.
+template <typename Record, typename Read, typename Write, typename Same>
+SupplyOutcome SupplySession::WriteConfirmed(Write write, Read read, Record &readBack, Same same)
+{
+    lastStep = SupplyStep::Write;
+    const SupplyOutcome written = FromLink(WriteWithTries(write));
+    if (written != SupplyOutcome::Done)
+        return written;
+    lastStep = SupplyStep::ReadBack;
+    const SupplyOutcome reading = FromLink(read(readBack));
+    if (reading != SupplyOutcome::Done)
+        return reading;
+    return same(readBack) ? SupplyOutcome::Done : SupplyOutcome::NotConfirmed;
+}
+
+SupplyOutcome SupplySession::SetSetpoints(std::optional<double> volts,
+                                          std::optional<double> amperes)
+{
+    SetpointRecord wanted;
+    if (!volts || !amperes) {
+        const SupplyOutcome present = ReadSetpoints(wanted);
+        if (present != SupplyOutcome::Done)
+            return present;
+    }
+    if (volts)
+        wanted.VoltageSet = ToThousandths(*volts);
+    if (amperes)
+        wanted.CurrentSet = ToThousandths(*amperes);
+    return WriteConfirmed(
+        [&] { return link.SetSetpoints(address, wanted.VoltageSet, wanted.CurrentSet); },
+        [&](SetpointRecord &r) { return link.GetSetpoints(address, r); }, readBackSetpoints,
+        [&](const SetpointRecord &r) {
+            return r.VoltageSet == wanted.VoltageSet && r.CurrentSet == wanted.CurrentSet;
+        });
+}
+
+SupplyOutcome SupplySession::SetOutput(bool on)
+{
+    const int value = on ? CommandSet::OutputOnValue : CommandSet::OutputOffValue;
+    return WriteConfirmed([&] { return link.SetOutput(address, value); },
+                          [&](StatusRecord &r) { return link.GetStatus(address, r); },
+                          readBackStatus,
+                          [&](const StatusRecord &r) { return (r.OutputOn != 0) == on; });
+}
+
+SupplyOutcome SupplySession::WriteCalibration(const CalibrationRecord &calibration)
+{
+    CalibrationRecord readBack;
+    return WriteConfirmed(
+        [&] { return link.SetCalibration(address, calibration, CommandSet::AccessWrite); },
+        [&](CalibrationRecord &r) {
+            return link.GetCalibration(address, r, CommandSet::AccessRead);
+        },
+        readBack,
+        [&](const CalibrationRecord &r) {
+            return WritableFieldsMatch(CalibrationFields, calibration, r);
+        });
+}
+
+SupplyOutcome SupplySession::WriteUserParams(const UserParamRecord &params)
+{
+    UserParamRecord readBack;
+    return WriteConfirmed(
+        [&] { return link.SetUserParams(address, params, CommandSet::AccessWrite); },
+        [&](UserParamRecord &r) { return link.GetUserParams(address, r, CommandSet::AccessRead); },
+        readBack,
+        [&](const UserParamRecord &r) { return WritableFieldsMatch(UserParamFields, params, r); });
+}

@@ -1,0 +1,85 @@
+// The real program, started as a user would start it.
+
+#include "testmain.h"
+#include "virtualsupply.h"
+
+#include <QProcess>
+
+#include <unistd.h>
+
+namespace {
+
+// Gives the child's standard output to a descriptor of the test's choosing.
+class ProcessWithOutput : public QProcess
+{
+public:
+    int outputFd = -1;
+
+protected:
+    void setupChildProcess() override
+    {
+        if (outputFd >= 0)
+            ::dup2(outputFd, STDOUT_FILENO);
+    }
+};
+
+}  // namespace
+
+class ProgramTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Its trace goes to a pipe whose reader has gone: the program goes on
+    // talking to the supply and ends normally when its window is closed.
+    void survivesAClosedPipe()
+    {
+        VirtualSupply supply;
+        QString error;
+        QVERIFY2(supply.open(&error), qPrintable(error));
+        int fds[2];
+        QCOMPARE(::pipe(fds), 0);
+        ::close(fds[0]);
+
+        ProcessWithOutput program;
+        program.outputFd = fds[1];
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LD_PRELOAD", OPERATOR_PRELOAD);
+        env.insert("PANEL_OPERATOR_PORT", supply.portPath());
+        env.insert("PANEL_OPERATOR_MS", "1000");
+        // A sanitized build: the operator library loads ahead of the runtime.
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        program.setProcessEnvironment(env);
+        program.start(VELKARO_EXE, QStringList());
+        QVERIFY(program.waitForStarted());
+        ::close(fds[1]);
+
+        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 15000);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        // Set-points twice, the user page, then status and measurements.
+        QVERIFY2(supply.receivedLines().size() >= 5,
+                 qPrintable(QString::number(supply.receivedLines().size())));
+    }
+
+    void noDisplayIsOneClearLine()
+    {
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(name);
+        program.setProcessEnvironment(env);
+        program.start(VELKARO_EXE, QStringList());
+        QVERIFY(program.waitForFinished(10000));
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 1);
+        const QByteArray text = program.readAllStandardError();
+        QVERIFY2(text.startsWith("velkaro: no display found;"), text.constData());
+        QCOMPARE(text.count('\n'), 1);
+        QVERIFY(text.endsWith('\n'));
+    }
+};
+
+PANEL_TEST_MAIN(ProgramTest)
+#include "tst_program.moc"

@@ -1,0 +1,449 @@
+// velkaroctl as a user runs it: the built program against the virtual supply
+// on a pseudo-terminal, judged by its output, its exit status and what the
+// supply holds afterwards.
+
+#include "commandset.h"
+#include "replyframe.h"
+#include "supplyprogram.h"
+#include "testmain.h"
+#include "virtualsupply.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <csignal>
+
+using namespace CommandSet;
+
+namespace {
+
+struct CtlRun {
+    int status = -1;  // -1: did not end normally
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+};
+
+QProcessEnvironment CtlEnvironment()
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.remove(QStringLiteral("VELKARO_PORT"));
+    return environment;
+}
+
+// Runs velkaroctl to its end while this process's event loop keeps serving an
+// in-process supply.
+CtlRun Ctl(const QStringList &arguments)
+{
+    QProcess process;
+    process.setProcessEnvironment(CtlEnvironment());
+    process.start(QStringLiteral(VELKAROCTL_EXE), arguments);
+    CtlRun run;
+    if (!process.waitForStarted(5000)
+        || !QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000))
+        return run;
+    if (process.exitStatus() == QProcess::NormalExit)
+        run.status = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+QJsonObject Json(const char *text)
+{
+    return QJsonDocument::fromJson(text).object();
+}
+
+QByteArray ReadFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+void WriteFile(const QString &path, const QByteArray &text)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(text), text.size());
+}
+
+const QByteArray CalibrationText =
+    R"({"KuDacVolt": 1234, "KuAdcVolt": 999, "KuDacCurr": 65535, "KuAdcCurr": 1001,
+        "KuAdcCurrFine": 0, "OffDacVolt": -1, "OffAdcVolt": 32767, "OffDacCurr": -32768,
+        "OffAdcCurr": 5, "OffAdcCurrFine": -7, "Rout": 42})";
+const QByteArray ParamsText =
+    R"({"NVPstatus": 0, "CurrTrigStat": 1, "CurrTrigTime": 255, "VoltmetrStatus": 1,
+        "VoltmetrTime": 7, "AdjStatus": 0, "CurrAdgStatus": 2, "CurrentTrigger": 1})";
+
+}  // namespace
+
+class TestVelkaroctl : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void commandsAgainstTheSupplyProgram();
+    void writesEndConfirmedOrFail();
+    void silentSupplyFailsEveryCommand_data();
+    void silentSupplyFailsEveryCommand();
+    void parameterFilesRoundTrip_data();
+    void parameterFilesRoundTrip();
+    void refusedInputSendsNothing_data();
+    void refusedInputSendsNothing();
+    void watchForCountDurationAndFormat();
+    void watchEndsCleanlyOnSignal_data();
+    void watchEndsCleanlyOnSignal();
+    void watchWritesNoLineForAFailedSample();
+    void watchEndsWhenThePortGoesAway();
+    void portThatCannotBeOpened_data();
+    void portThatCannotBeOpened();
+
+private:
+    // The in-process supply, for tests that look inside it.
+    std::unique_ptr<VirtualSupply> supply;
+    QString port;
+};
+
+void TestVelkaroctl::init()
+{
+    supply = std::make_unique<VirtualSupply>();
+    QString error;
+    QVERIFY2(supply->open(&error), qPrintable(error));
+    supply->model().setNoiseEnabled(false);
+    port = supply->portPath();
+}
+
+void TestVelkaroctl::commandsAgainstTheSupplyProgram()
+{
+    QProcess program;
+    const QString path =
+        StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE),
+                           {"--load", "10", "--pace", "--address", "3"});
+    QVERIFY(path.startsWith("/dev/pts/"));
+    const QStringList at{"--port", path, "--address", "3"};
+
+    // Decimal comma in, point out; the supply starts switched off.
+    CtlRun run = Ctl(at + QStringList{"set", "--voltage", "12,34", "--current", "1.5"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("voltage set  12.340 V\ncurrent set  1.500 A\n"));
+    QCOMPARE(Ctl(at + QStringList{"--json", "status"}).json(),
+             Json(R"({"voltage": 0, "current": 0, "mode": null, "output": false})"));
+    run = Ctl(at + QStringList{"on"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("output  on\n"));
+
+    // 12.34 V into 10 ohm draws 1.234 A, under the 1.5 A limit: CV.
+    run = Ctl(at + QStringList{"status"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("voltage  12.34 V\ncurrent  1.234 A\nmode     CV\noutput   on\n"));
+    QCOMPARE(run.err, QByteArray());
+    const CtlRun traced = Ctl(at + QStringList{"--trace", "status"});
+    QCOMPARE(traced.out, run.out);
+    QVERIFY(traced.err.contains("LineCode = #"));
+
+    // Only the current given: the voltage stays; 0.5 A into 10 ohm limits at 5 V: CC.
+    run = Ctl(at + QStringList{"--json", "set", "--current", "0.5"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.json(), Json(R"({"voltageSet": 12.34, "currentSet": 0.5, "confirmed": true})"));
+    QCOMPARE(Ctl(at + QStringList{"--json", "status"}).json(),
+             Json(R"({"voltage": 5, "current": 0.5, "mode": "CC", "output": true})"));
+
+    run = Ctl(at + QStringList{"--json", "measure"});
+    QCOMPARE(run.status, 0);
+    const QJsonObject measured = run.json();
+    QVERIFY(qAbs(measured["voltage"].toDouble() - 5.0) <= 0.003);
+    QVERIFY(qAbs(measured["current"].toDouble() - 0.5) <= 0.002);
+    QVERIFY(qAbs(measured["reference"].toDouble() - 2.5) <= 0.002);
+    QVERIFY(measured["temperature"].toDouble() >= 20);
+    QVERIFY(measured["input"].toDouble() > 30);
+    QVERIFY(measured.contains("pwm"));
+
+    QCOMPARE(Ctl(at + QStringList{"off"}).status, 0);
+    QCOMPARE(Ctl(at + QStringList{"--json", "status"}).json()["output"], QJsonValue(false));
+
+    run = Ctl({"--json", "ports"});
+    QCOMPARE(run.status, 0);
+    QVERIFY(run.json()["ports"].isArray());
+    run = Ctl({"set", "--help"});
+    QCOMPARE(run.status, 0);
+    QVERIFY(run.out.contains("--voltage"));
+    program.terminate();
+    QVERIFY(program.waitForFinished(5000));
+}
+
+void TestVelkaroctl::writesEndConfirmedOrFail()
+{
+    const QStringList at{"--port", port};
+    QCOMPARE(Ctl(at + QStringList{"set", "--voltage", "1.005", "--current", "2"}).status, 0);
+    QCOMPARE(supply->model().voltageSetMv(), 1005);
+    QCOMPARE(supply->model().currentSetMa(), 2000);
+    QCOMPARE(Ctl(at + QStringList{"on"}).status, 0);
+    QVERIFY(supply->model().outputOn());
+    QCOMPARE(Ctl(at + QStringList{"off"}).status, 0);
+    QVERIFY(!supply->model().outputOn());
+
+    // Acknowledged, but reading back shows 1 V and 0.5 A.
+    supply->queueRawReply({ReplyFrame(0, Setpoints, AccessAccepted, {})});
+    supply->queueRawReply({ReplyFrame(0, Setpoints, AccessRead, QByteArray::fromHex("E803F401"))});
+    CtlRun run = Ctl(at + QStringList{"set", "--voltage", "12", "--current", "1"});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.out, QByteArray());
+    QVERIFY2(run.err.contains("reads back other values: it holds 1.000 V and 0.500 A"), run.err);
+
+    // Acknowledged, but the output still reads off.
+    supply->queueRawReply({ReplyFrame(0, Output, AccessAccepted, {})});
+    supply->queueRawReply({ReplyFrame(0, Status, AccessRead, QByteArray::fromHex("0000000000000100"))});
+    run = Ctl(at + QStringList{"--json", "on"});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains("the output is still off"), run.err);
+    QCOMPARE(run.json()["exit"], QJsonValue(1));
+    QVERIFY(!run.json().contains("confirmed"));
+    QVERIFY(!supply->model().outputOn());
+
+    // A write the supply refuses is tried four times, then reported.
+    for (int i = 0; i < 4; ++i)
+        supply->queueRawReply({ReplyFrame(0, Output, 0x11, {})});
+    supply->clearReceived();
+    run = Ctl(at + QStringList{"on"});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(supply->receivedLines().size(), 4);
+    QVERIFY2(run.err.contains("did not acknowledge the write in 4 tries"), run.err);
+}
+
+void TestVelkaroctl::silentSupplyFailsEveryCommand_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("requests");
+    QTest::newRow("status") << QStringList{"status"} << 1;
+    QTest::newRow("measure") << QStringList{"measure"} << 1;
+    QTest::newRow("set both") << QStringList{"set", "--voltage", "5", "--current", "1"} << 4;
+    QTest::newRow("set one") << QStringList{"set", "--voltage", "5"} << 1;
+    QTest::newRow("on") << QStringList{"on"} << 4;
+    QTest::newRow("off") << QStringList{"--json", "off"} << 4;
+    QTest::newRow("calibration read") << QStringList{"calibration", "read"} << 1;
+}
+
+void TestVelkaroctl::silentSupplyFailsEveryCommand()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, requests);
+    VirtualSupply::Options silent;
+    silent.silent = true;
+    supply->setOptions(silent);
+    const CtlRun run = Ctl(QStringList{"--port", port} + arguments);
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains("did not answer"), run.err);
+    // Nothing is claimed: no reading, no confirmation.
+    if (arguments.first() == "--json")
+        QCOMPARE(run.json().keys(), QStringList({"error", "exit"}));
+    else
+        QCOMPARE(run.out, QByteArray());
+    QCOMPARE(supply->receivedLines().size(), requests);
+}
+
+void TestVelkaroctl::parameterFilesRoundTrip_data()
+{
+    QTest::addColumn<QString>("block");
+    QTest::addColumn<QByteArray>("text");
+    QTest::newRow("calibration") << "calibration" << CalibrationText;
+    QTest::newRow("params") << "params" << ParamsText;
+}
+
+void TestVelkaroctl::parameterFilesRoundTrip()
+{
+    QFETCH(QString, block);
+    QFETCH(QByteArray, text);
+    QTemporaryDir dir;
+    const QString written = dir.filePath("written.json");
+    const QString read = dir.filePath("read.json");
+    WriteFile(written, text);
+    const QStringList at{"--port", port};
+
+    CtlRun run = Ctl(at + QStringList{block, "write", written});
+    QCOMPARE(run.status, 0);
+    run = Ctl(at + QStringList{block, "read", read});
+    QCOMPARE(run.status, 0);
+    QJsonObject back = QJsonDocument::fromJson(ReadFile(read)).object();
+    QCOMPARE(run.json(), QJsonObject());  // human output without --json
+    // The life counter is the supply's own: read, never written.
+    if (block == "params")
+        QVERIFY(back.take("LifeCounter").isDouble());
+    QCOMPARE(back, QJsonDocument::fromJson(text).object());
+    if (block == "calibration") {
+        QCOMPARE(supply->model().calibration().OffDacCurr, -32768);
+        QCOMPARE(supply->model().calibration().KuDacCurr, 65535);
+    } else {
+        QCOMPARE(supply->model().userParams().CurrTrigTime, 255);
+    }
+    // A file as read, life counter included, goes back as it is.
+    QCOMPARE(Ctl(at + QStringList{block, "write", read}).status, 0);
+}
+
+void TestVelkaroctl::refusedInputSendsNothing_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("file");
+    QTest::addColumn<QByteArray>("reason");
+    const QStringList calibration{"calibration", "write", "FILE"};
+    const QStringList params{"params", "write", "FILE"};
+    QByteArray missing = CalibrationText;
+    missing.replace(R"(, "Rout": 42)", "");
+    QByteArray range = ParamsText;
+    range.replace("255", "256");
+    QByteArray fraction = CalibrationText;
+    fraction.replace("1234", "12.5");
+    QByteArray negative = CalibrationText;
+    negative.replace("65535", "-1");
+    QByteArray unknown = ParamsText;
+    unknown.replace("{", R"({"FanDuty": 3, )");
+    QTest::newRow("malformed") << calibration << QByteArray(R"({"KuDacVolt": 1,)") << QByteArray("not JSON");
+    QTest::newRow("an array") << params << QByteArray("[1, 2]") << QByteArray("not a JSON object");
+    QTest::newRow("missing field") << calibration << missing << QByteArray("missing field \"Rout\"");
+    QTest::newRow("unknown field") << params << unknown << QByteArray("unknown field \"FanDuty\"");
+    QTest::newRow("out of range") << params << range << QByteArray("\"CurrTrigTime\" wants a whole number from 0 to 255");
+    QTest::newRow("below range") << calibration << negative << QByteArray("\"KuDacCurr\" wants a whole number from 0 to 65535");
+    QTest::newRow("not whole") << calibration << fraction << QByteArray("\"KuDacVolt\" wants a whole number");
+    QTest::newRow("no file") << calibration << QByteArray() << QByteArray("cannot read");
+    QTest::newRow("voltage too high") << QStringList{"set", "--voltage", "30.01"} << QByteArray() << QByteArray("--voltage wants 0.01 to 30 V");
+    QTest::newRow("current not a number") << QStringList{"set", "--current", "1.2.3"} << QByteArray() << QByteArray("--current wants");
+    QTest::newRow("set without values") << QStringList{"set"} << QByteArray() << QByteArray("set wants --voltage, --current or both");
+    QTest::newRow("unknown command") << QStringList{"reboot"} << QByteArray() << QByteArray("unknown command");
+    QTest::newRow("option after command") << QStringList{"status", "--json"} << QByteArray() << QByteArray("Unknown option 'json'");
+}
+
+void TestVelkaroctl::refusedInputSendsNothing()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, file);
+    QFETCH(QByteArray, reason);
+    QTemporaryDir dir;
+    const QString path = dir.filePath("block.json");
+    if (!file.isEmpty())
+        WriteFile(path, file);
+    arguments.replaceInStrings("FILE", path);
+    const CalibrationRecord calibration = supply->model().calibration();
+
+    const CtlRun run = Ctl(QStringList{"--port", port} + arguments);
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains(reason), run.err);
+    QCOMPARE(supply->receivedLines(), QList<QByteArray>());
+    QCOMPARE(supply->model().calibration().KuDacVolt, calibration.KuDacVolt);
+}
+
+void TestVelkaroctl::watchForCountDurationAndFormat()
+{
+    const QStringList at{"--port", port};
+    const QRegularExpression csvLine(
+        R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,(\d+\.\d{3}),0\.00,0\.0000,-,off$)");
+    CtlRun run = Ctl(at + QStringList{"watch", "--count", "4", "--interval", "0,1"});
+    QCOMPARE(run.status, 0);
+    QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines.size(), 6);  // header, four samples, the empty rest after the last line end
+    QCOMPARE(lines[0], QByteArray("time,elapsed_s,voltage_V,current_A,mode,output"));
+    for (int k = 1; k <= 4; ++k) {
+        const QRegularExpressionMatch match = csvLine.match(QString::fromLatin1(lines[k]));
+        QVERIFY2(match.hasMatch(), lines[k]);
+        // On the 0.1 s grid of a monotonic clock: no drift from sample to sample.
+        QVERIFY2(qAbs(match.captured(1).toDouble() - 0.1 * (k - 1)) < 0.03, lines[k]);
+    }
+
+    // 0.5 s at 0.2 s: samples at 0, 0.2 and 0.4 s.
+    QTemporaryDir dir;
+    const QString output = dir.filePath("run.jsonl");
+    run = Ctl(at + QStringList{"watch", "--duration", "0.5", "--interval", "0.2", "--measure",
+                               "--format", "jsonl", "--output", output});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray());
+    lines = ReadFile(output).split('\n');
+    QCOMPARE(lines.size(), 4);
+    for (int k = 0; k < 3; ++k) {
+        const QJsonObject sample = QJsonDocument::fromJson(lines[k]).object();
+        QVERIFY2(qAbs(sample["elapsed"].toDouble() - 0.2 * k) < 0.03, lines[k]);
+        QCOMPARE(sample["status"].toObject()["output"], QJsonValue(false));
+        QCOMPARE(sample["measurements"].toObject()["reference"], QJsonValue(2.5));
+        QVERIFY(sample["time"].toString().endsWith('Z'));
+    }
+}
+
+void TestVelkaroctl::watchEndsCleanlyOnSignal_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::newRow("SIGTERM") << int(SIGTERM);
+    QTest::newRow("SIGINT") << int(SIGINT);
+}
+
+void TestVelkaroctl::watchEndsCleanlyOnSignal()
+{
+    QFETCH(int, signalNumber);
+    QProcess program;
+    const QString path = StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace"});
+    QVERIFY(path.startsWith("/dev/pts/"));
+    QTemporaryDir dir;
+    const QString output = dir.filePath("run.csv");
+    QProcess watch;
+    watch.setProcessEnvironment(CtlEnvironment());
+    watch.start(QStringLiteral(VELKAROCTL_EXE),
+                {"--port", path, "watch", "--interval", "0", "--measure", "--output", output});
+    QVERIFY(watch.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(ReadFile(output).count('\n') >= 5, 10000);
+    ::kill(pid_t(watch.processId()), signalNumber);
+    QVERIFY(watch.waitForFinished(5000));
+    QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(watch.exitCode(), 0);
+    const QByteArray text = ReadFile(output);
+    QVERIFY(text.endsWith('\n'));
+    for (const QByteArray &line : text.trimmed().split('\n'))
+        QCOMPARE(line.count(','), 11);
+    program.terminate();
+    QVERIFY(program.waitForFinished(5000));
+}
+
+void TestVelkaroctl::watchWritesNoLineForAFailedSample()
+{
+    VirtualSupply::Options dropping;
+    dropping.drop = 1;
+    supply->setOptions(dropping);
+    const CtlRun run = Ctl({"--port", port, "watch", "--interval", "0", "--max-failures", "3"});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(run.out, QByteArray("time,elapsed_s,voltage_V,current_A,mode,output\n"));
+    QCOMPARE(run.err.count("no answer"), 3);
+    QVERIFY2(run.err.contains("stopped after 3 failed samples in a row"), run.err);
+}
+
+void TestVelkaroctl::watchEndsWhenThePortGoesAway()
+{
+    QProcess watch;
+    watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "watch", "--interval", "0.05"});
+    QVERIFY(watch.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(watch.bytesAvailable() > 0 && supply->repliesSent() >= 3, 10000);
+    supply->closeMaster();
+    QVERIFY(QTest::qWaitFor([&] { return watch.state() == QProcess::NotRunning; }, 5000));
+    QCOMPARE(watch.exitCode(), 1);
+    QVERIFY(watch.readAllStandardError().contains("the port failed: read error"));
+}
+
+void TestVelkaroctl::portThatCannotBeOpened_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QByteArray>("reason");
+    QTest::newRow("missing") << "/dev/velkaro-no-such-port" << QByteArray("No such file or directory");
+    QTest::newRow("not a terminal") << "/dev/null" << QByteArray("cannot open /dev/null: ");
+}
+
+void TestVelkaroctl::portThatCannotBeOpened()
+{
+    QFETCH(QString, path);
+    QFETCH(QByteArray, reason);
+    const CtlRun run = Ctl({"--port", path, "status"});
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.err.contains(reason), run.err);
+    QCOMPARE(run.out, QByteArray());
+}
+
+PANEL_TEST_MAIN(TestVelkaroctl)
+
+#include "tst_velkaroctl.moc"
