@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "devicelink.h"
+#include "livechart.h"
 #include "mainwindowform.h"
 #include "units.h"
 
@@ -31,6 +32,7 @@ void MainWindow::OpenPort()
     statusReadThisConnection = false;
     SetWriteButtonsEnabled(false);
     SetConnectedLook(true);
+    chart->Connected();
     slaveAddress = quint8(slaveBox->value());
 
     // A disconnect while a set-point read waits ends this connect: no timer is

@@ -2,6 +2,7 @@
 
 #include "devicelink.h"
 #include "dialogsettingslog.h"
+#include "livechart.h"
 #include "mainwindowform.h"
 
 #include <QAction>
@@ -40,6 +41,9 @@ MainWindow::MainWindow(QWidget *parent)
     link = std::make_unique<DeviceLink>();
     link->SetPort(port);
     settingsDialog = new DialogSettingsLog(this);
+    chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
+                           form->pushButtonChartSave, form->pushButtonChartWindow},
+                          this);
     pollTimer = std::make_unique<QTimer>();
     pollTimer->setInterval(250);
     pollTimer->setSingleShot(false);
@@ -78,6 +82,7 @@ MainWindow::MainWindow(QWidget *parent)
     form->tabWidget->setTabText(2, tr("АЦП"));
     form->tabWidget->setTabText(3, tr("Калибр."));
     form->tabWidget->setTabText(4, tr("UserMenu"));
+    form->tabWidget->setTabText(5, tr("График"));
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));
     form->label_cv->setPixmap(QPixmap(LedOnGreen));

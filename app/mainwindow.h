@@ -18,6 +18,7 @@ class QSpinBox;
 class QTimer;
 class DeviceLink;
 class DialogSettingsLog;
+class LiveChart;
 class MainWindowForm;
 
 // Operation of the next poll tick.
@@ -99,6 +100,7 @@ private:
     UserParamRecord userParams;
     std::unique_ptr<QTimer> pollTimer;
     DialogSettingsLog *settingsDialog = nullptr;
+    LiveChart *chart = nullptr;  // the chart page, fed by the poll cycle
     PollState pollState = Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

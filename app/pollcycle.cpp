@@ -2,6 +2,7 @@
 
 #include "commandset.h"
 #include "devicelink.h"
+#include "livechart.h"
 #include "mainwindowform.h"
 #include "units.h"
 #include "writeattempts.h"
@@ -114,12 +115,14 @@ LinkResult MainWindow::ShowStatus()
 {
     const LinkResult result = link->GetStatus(slaveAddress, status);
     if (result != GoodReply) {
+        chart->AddReadFailure();
         // One lost reply happens on a noisy line; two in a row mean the supply
         // has stopped answering and what the displays show is old.
         if (++statusFailures >= StaleAfterFailures)
             ShowReadingsStale();
         return result;
     }
+    chart->AddStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
     form->lcdNumberV->setEnabled(true);
@@ -191,7 +194,10 @@ LinkResult MainWindow::SendOutputSwitch()
             return result;
     }
     const int value = status.OutputOn ? CommandSet::OutputOffValue : CommandSet::OutputOnValue;
-    return link->SetOutput(slaveAddress, value);
+    const LinkResult result = link->SetOutput(slaveAddress, value);
+    if (result == GoodReply)
+        chart->AddSwitch(value == CommandSet::OutputOnValue);
+    return result;
 }
 
 void MainWindow::ShowWriteFailure()

@@ -1,5 +1,6 @@
 // Processor use of the connected main window over 30 s of monitoring, with a
-// responsive (paced) supply and with a silent one, read from outside the
+// responsive (paced) supply, with the same and the chart page showing, and
+// with a silent supply, read from outside the
 // window's process (/proc/<pid>/stat); and the time from launch to the window
 // first painted, median of ten launches. The window runs in window_host, the
 // supply in the virtual-supply program, both on the offscreen platform unless
@@ -72,7 +73,8 @@ QString WaitForReport(QProcess &host, const QString &prefix, int timeoutMs)
     return {};
 }
 
-void MonitoringUse(const QTemporaryDir &home, const char *label, const QStringList &supplyArgs)
+void MonitoringUse(const QTemporaryDir &home, const char *label, const QStringList &supplyArgs,
+                   bool chartPage = false)
 {
     QProcess supply;
     supply.start(QStringLiteral(VIRTUAL_SUPPLY_PATH), supplyArgs);
@@ -83,8 +85,10 @@ void MonitoringUse(const QTemporaryDir &home, const char *label, const QStringLi
     host.setProcessEnvironment(HostEnvironment(home));
     host.setStandardOutputFile(QProcess::nullDevice());
     host.setReadChannel(QProcess::StandardError);
-    host.start(QStringLiteral(WINDOW_HOST_PATH),
-               {path, QString::number(WarmUpS + MeasureS + 2)});
+    QStringList hostArgs = {path, QString::number(WarmUpS + MeasureS + 2)};
+    if (chartPage)
+        hostArgs << QStringLiteral("--chart");
+    host.start(QStringLiteral(WINDOW_HOST_PATH), hostArgs);
     const QString state = WaitForReport(host, QStringLiteral("host: "), 10000);
     if (state != QStringLiteral("connected")) {
         std::printf("%s: the window did not connect (%s)\n", label, qPrintable(state));
@@ -139,6 +143,7 @@ int main(int argc, char *argv[])
     QTemporaryDir home;
     StartupTime(home);
     MonitoringUse(home, "paced supply", {QStringLiteral("--pace")});
+    MonitoringUse(home, "paced supply, chart page showing", {QStringLiteral("--pace")}, true);
     MonitoringUse(home, "silent supply", {QStringLiteral("--silent")});
     return 0;
 }

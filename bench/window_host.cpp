@@ -4,7 +4,9 @@
 //
 //   window_host --startup <t0>         reports when the window is first painted,
 //                                      t0 being CLOCK_MONOTONIC in ns at launch
-//   window_host <port> <seconds>       connects, then runs for that long
+//   window_host <port> <seconds> [--chart]
+//                                      connects, then runs for that long; with
+//                                      --chart the chart page is showing
 //
 // Reports go to the standard error; the standard output carries the link's
 // trace, as in the program.
@@ -14,8 +16,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QToolBar>
 #include <QDoubleSpinBox>
 #include <QMessageBox>
+#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -81,12 +85,14 @@ int Startup(QApplication &app, qint64 launchNs)
     return app.exec();
 }
 
-int RunConnected(QApplication &app, const QString &port, int seconds)
+int RunConnected(QApplication &app, const QString &port, int seconds, bool chartPage)
 {
     BoxCloser closer;
     app.installEventFilter(&closer);
     MainWindow window;
     window.show();
+    if (chartPage)
+        window.findChild<QTabWidget *>()->setCurrentIndex(5);
 
     // Every reading shown changes the input voltage box a little.
     int readings = 0;
@@ -94,7 +100,8 @@ int RunConnected(QApplication &app, const QString &port, int seconds)
     QObject::connect(vin, qOverload<double>(&QDoubleSpinBox::valueChanged),
                      [&readings] { ++readings; });
 
-    window.findChild<QComboBox *>()->setEditText(port);
+    // The port box is the tool bar's; the chart page has a box of its own.
+    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(port);
     for (QAction *action : window.findChildren<QAction *>()) {
         if (action->text() == QStringLiteral("Подключить"))
             action->trigger();
@@ -122,8 +129,10 @@ int main(int argc, char *argv[])
     const QStringList args = app.arguments();
     if (args.size() == 3 && args.at(1) == QStringLiteral("--startup"))
         return Startup(app, args.at(2).toLongLong());
-    if (args.size() == 3)
-        return RunConnected(app, args.at(1), args.at(2).toInt());
-    std::fprintf(stderr, "usage: window_host --startup <t0-ns> | window_host <port> <seconds>\n");
+    const bool chartPage = args.size() == 4 && args.at(3) == QStringLiteral("--chart");
+    if (args.size() == 3 || chartPage)
+        return RunConnected(app, args.at(1), args.at(2).toInt(), chartPage);
+    std::fprintf(stderr,
+                 "usage: window_host --startup <t0-ns> | window_host <port> <seconds> [--chart]\n");
     return 2;
 }

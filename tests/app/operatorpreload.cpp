@@ -7,6 +7,7 @@
 #include <QComboBox>
 #include <QMainWindow>
 #include <QTimer>
+#include <QToolBar>
 
 namespace {
 
@@ -21,7 +22,8 @@ void Operate()
             auto *window = qobject_cast<QMainWindow *>(top);
             if (!window)
                 continue;
-            window->findChild<QComboBox *>()->setEditText(port);
+            // The port box is the tool bar's; the chart page has a box of its own.
+            window->findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(port);
             for (QAction *action : window->findChildren<QAction *>()) {
                 if (action->text() == QStringLiteral("Подключить"))
                     action->trigger();

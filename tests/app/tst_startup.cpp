@@ -17,7 +17,8 @@ private slots:
         WindowDriver d;
         QTabWidget *tabs = d.widget<QTabWidget>("tabWidget");
         const QStringList captions = {QStringLiteral("Панель"), QStringLiteral("Лог"), QStringLiteral("АЦП"),
-                                      QStringLiteral("Калибр."), QStringLiteral("UserMenu")};
+                                      QStringLiteral("Калибр."), QStringLiteral("UserMenu"),
+                                      QStringLiteral("График")};
         for (int i = 0; i < captions.size(); ++i)
             QCOMPARE(tabs->tabText(i), captions.at(i));
         QCOMPARE(tabs->currentIndex(), 0);

@@ -1,0 +1,59 @@
+#pragma once
+
+#include "columnthinning.h"
+
+#include <qwt_plot_item.h>
+
+#include <QColor>
+
+class SampleHistory;
+
+// One value of the history as lines, thinned to the canvas's pixel columns at
+// every drawing, broken where reads failed. Its bounding rectangle covers the
+// values within the shown time only, so that the axis scales itself to what
+// is on screen.
+class ChartCurveItem : public QwtPlotItem
+{
+public:
+    ChartCurveItem(const SampleHistory &history, ChartValue value, const QColor &color);
+
+    // The time shown, ms since the epoch.
+    void SetTimeWindow(double x0Ms, double x1Ms);
+
+    int rtti() const override { return QwtPlotItem::Rtti_PlotUserItem; }
+    QRectF boundingRect() const override;
+    void draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+              const QRectF &canvasRect) const override;
+
+private:
+    // The thinned lines for this time and width, made again only when the
+    // time, the width or the history changed: the scales and the drawing of
+    // one redraw share them.
+    const ThinnedLines &Thinned(double from, double to, int columns) const;
+
+    const SampleHistory &history;
+    ChartValue value;
+    QColor color;
+    double x0 = 0;
+    double x1 = 0;
+    mutable ThinnedLines thinned;
+    mutable double thinnedFrom = 0;
+    mutable double thinnedTo = 0;
+    mutable int thinnedColumns = -1;
+    mutable quint64 thinnedRevision = 0;
+};
+
+// A vertical line at each output switch: green where it was switched on, red
+// where off.
+class ChartSwitchItem : public QwtPlotItem
+{
+public:
+    explicit ChartSwitchItem(const SampleHistory &history);
+
+    int rtti() const override { return QwtPlotItem::Rtti_PlotUserItem + 1; }
+    void draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
+              const QRectF &canvasRect) const override;
+
+private:
+    const SampleHistory &history;
+};

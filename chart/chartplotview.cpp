@@ -1,0 +1,120 @@
+#include "chartplotview.h"
+
+#include "chartitems.h"
+#include "samplehistory.h"
+
+#include <qwt_date_scale_draw.h>
+#include <qwt_date_scale_engine.h>
+#include <qwt_plot.h>
+#include <qwt_plot_canvas.h>
+#include <qwt_plot_picker.h>
+#include <qwt_picker_machine.h>
+#include <qwt_text.h>
+
+#include <QDateTime>
+
+namespace {
+
+const QColor VoltsColor(0, 70, 200);
+const QColor AmperesColor(210, 60, 0);
+
+// Shows the time and both values of the sample nearest the cursor.
+class NearestSamplePicker : public QwtPlotPicker
+{
+public:
+    NearestSamplePicker(QWidget *canvas, const SampleHistory &history)
+        : QwtPlotPicker(QwtPlot::xBottom, QwtPlot::yLeft, QwtPicker::NoRubberBand,
+                        QwtPicker::AlwaysOn, canvas),
+          history(history)
+    {
+        setStateMachine(new QwtPickerTrackerMachine);
+        setTrackerPen(QPen(Qt::black));
+    }
+
+protected:
+    QwtText trackerTextF(const QPointF &position) const override
+    {
+        const int i = history.Nearest(position.x());
+        if (i < 0)
+            return QwtText();
+        const ChartSample &s = history.At(i);
+        const QString time = QDateTime::fromMSecsSinceEpoch(s.clockMs).toString(QStringLiteral("HH:mm:ss"));
+        QwtText text(QStringLiteral("%1\n%2 V  %3 A")
+                         .arg(time, QString::number(s.volts, 'f', 2),
+                              QString::number(s.amperes, 'f', 4)));
+        text.setBackgroundBrush(QColor(255, 255, 255, 220));
+        return text;
+    }
+
+private:
+    const SampleHistory &history;
+};
+
+void SetAxisTitle(QwtPlot *plot, int axis, const QString &title, const QColor &color)
+{
+    QwtText text(title);
+    text.setColor(color);
+    QFont font = plot->axisFont(axis);
+    text.setFont(font);
+    plot->setAxisTitle(axis, text);
+}
+
+}  // namespace
+
+ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObject *parent)
+    : QObject(parent), plot(plot)
+{
+    plot->setAutoReplot(false);
+    plot->setCanvasBackground(Qt::white);
+    if (auto *canvas = qobject_cast<QwtPlotCanvas *>(plot->canvas()))
+        canvas->setFrameStyle(QFrame::Box | QFrame::Plain);
+
+    plot->enableAxis(QwtPlot::yRight);
+    SetAxisTitle(plot, QwtPlot::yLeft, QStringLiteral("U, V"), VoltsColor);
+    SetAxisTitle(plot, QwtPlot::yRight, QStringLiteral("I, A"), AmperesColor);
+    // Clock time only, one line per label: the page is narrow.
+    auto *timeDraw = new QwtDateScaleDraw(Qt::LocalTime);
+    timeDraw->setDateFormat(QwtDate::Millisecond, QStringLiteral("HH:mm:ss.zzz"));
+    timeDraw->setDateFormat(QwtDate::Second, QStringLiteral("HH:mm:ss"));
+    timeDraw->setDateFormat(QwtDate::Minute, QStringLiteral("HH:mm"));
+    timeDraw->setDateFormat(QwtDate::Hour, QStringLiteral("HH:mm"));
+    timeDraw->setDateFormat(QwtDate::Day, QStringLiteral("dd.MM HH:mm"));
+    plot->setAxisScaleDraw(QwtPlot::xBottom, timeDraw);
+    plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
+    plot->setAxisMaxMajor(QwtPlot::xBottom, 3);
+    plot->setAxisAutoScale(QwtPlot::yLeft, true);
+    plot->setAxisAutoScale(QwtPlot::yRight, true);
+
+    switches = new ChartSwitchItem(history);
+    switches->attach(plot);
+    volts = new ChartCurveItem(history, ChartValue::Volts, VoltsColor);
+    volts->setAxes(QwtPlot::xBottom, QwtPlot::yLeft);
+    volts->attach(plot);
+    amperes = new ChartCurveItem(history, ChartValue::Amperes, AmperesColor);
+    amperes->setAxes(QwtPlot::xBottom, QwtPlot::yRight);
+    amperes->attach(plot);
+
+    picker = new NearestSamplePicker(plot->canvas(), history);
+}
+
+ChartPlotView::~ChartPlotView()
+{
+    // Items and picker hold a reference to the history: they go with the view
+    // unless the plot has taken them with it already.
+    delete picker;
+    if (plot) {
+        delete volts;
+        delete amperes;
+        delete switches;
+    }
+}
+
+void ChartPlotView::Show(double x0Ms, double x1Ms)
+{
+    if (!plot)
+        return;
+    volts->SetTimeWindow(x0Ms, x1Ms);
+    amperes->SetTimeWindow(x0Ms, x1Ms);
+    plot->setAxisScale(QwtPlot::xBottom, x0Ms, x1Ms);
+    plot->replot();
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "records.h"
+#include "samplehistory.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QAbstractButton;
+class QComboBox;
+class QwtPlot;
+class ChartPlotView;
+
+// The widgets of the chart page.
+struct LiveChartControls {
+    QwtPlot *plot = nullptr;
+    QComboBox *span = nullptr;          // 1 min, 10 min, 1 h, everything
+    QAbstractButton *pause = nullptr;   // checkable: the view stands still
+    QAbstractButton *save = nullptr;
+    QAbstractButton *separate = nullptr;  // the chart in a window of its own
+};
+
+// The chart page: records what the window reads and shows it on the page's
+// plot and, on request, in a separate resizable window. Only shown plots are
+// redrawn; recording goes on while the view is paused or hidden.
+class LiveChart : public QObject
+{
+    Q_OBJECT
+
+public:
+    LiveChart(const LiveChartControls &controls, QWidget *window);
+    ~LiveChart() override;
+
+    // A connect: the line breaks and seconds count from here.
+    void Connected();
+    // A good status read: one sample, now.
+    void AddStatus(const StatusRecord &status);
+    // A status read that failed: the line breaks.
+    void AddReadFailure();
+    // An acknowledged output switch.
+    void AddSwitch(bool on);
+
+    const SampleHistory &History() const { return history; }
+    // Writes the page's chart as a PNG image and the samples as CSV; false
+    // when either file could not be written (an old file is then intact).
+    bool SaveFiles(const QString &pngPath, const QString &csvPath);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private slots:
+    void Redraw();
+    void SetPaused(bool paused);
+    void Save();
+    void ShowSeparateWindow();
+
+private:
+    qint64 Now();
+    void ShowOn(ChartPlotView *view);
+
+    QWidget *window;
+    LiveChartControls controls;
+    SampleHistory history;
+    ChartPlotView *pageView = nullptr;
+    ChartPlotView *separateView = nullptr;
+    QPointer<QWidget> separateWindow;
+    qint64 latestMs = 0;   // the clock never goes back within the history
+    qint64 connectMs = 0;
+    bool paused = false;
+    qint64 frozenRightMs = 0;  // right edge of the view while paused
+    QString lastDir;
+};

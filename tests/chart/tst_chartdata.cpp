@@ -1,0 +1,156 @@
+#include "chartfiles.h"
+#include "chartplotview.h"
+#include "columnthinning.h"
+#include "filesizecap.h"
+#include "samplehistory.h"
+#include "testmain.h"
+
+#include <qwt_plot.h>
+
+#include <QDateTime>
+#include <QTemporaryDir>
+
+#include <ctime>
+
+namespace {
+
+ChartSample At(qint64 clockMs, double volts = 0)
+{
+    ChartSample s;
+    s.clockMs = clockMs;
+    s.volts = volts;
+    return s;
+}
+
+QByteArray ReadAll(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+void Write(const QString &path, const QByteArray &bytes)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    QCOMPARE(file.write(bytes), bytes.size());
+}
+
+}  // namespace
+
+class ChartDataTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void ringStaysBoundedAndKeepsTheNewest()
+    {
+        SampleHistory history(4);
+        history.Append(At(1000));
+        history.AddSwitch({1500, true});
+        for (qint64 t = 2000; t <= 9000; t += 1000)
+            history.Append(At(t));
+        history.AddSwitch({9500, false});
+        QCOMPARE(history.Size(), 4);
+        QCOMPARE(history.At(0).clockMs, qint64(6000));
+        QCOMPARE(history.At(3).clockMs, qint64(9000));
+        // The switch before the oldest sample went with it.
+        QCOMPARE(int(history.Switches().size()), 1);
+        QCOMPARE(history.Switches().front().clockMs, qint64(9500));
+        // A clock set back does not reorder the samples.
+        history.Append(At(5000));
+        QCOMPARE(history.At(3).clockMs, qint64(9000));
+        QCOMPARE(history.At(0).clockMs, qint64(7000));
+        QCOMPARE(history.Nearest(7400), 0);
+        QCOMPARE(history.Nearest(7600), 1);
+    }
+
+    void thinningKeepsOneSampleSpikesAndBreaks()
+    {
+        SampleHistory history;
+        for (int t = 0; t < 20000; ++t) {
+            if (t == 12000)
+                history.BreakLine();
+            const double v = t == 10007 ? 17.5 : t == 15003 ? 0.5 : 5.0;
+            history.Append(At(t, v));
+        }
+        const ThinnedLines lines = ThinToColumns(history, ChartValue::Volts, 0, 20000, 300);
+        QVERIFY(lines.points.size() <= 4 * 300);
+        double low = 1e9;
+        double high = -1e9;
+        for (const QPointF &p : lines.points) {
+            low = std::min(low, p.y());
+            high = std::max(high, p.y());
+        }
+        QCOMPARE(high, 17.5);
+        QCOMPARE(low, 0.5);
+        // Two lines, split exactly at the break.
+        QCOMPARE(lines.starts.size(), 2);
+        QCOMPARE(lines.starts.at(0), 0);
+        QCOMPARE(lines.points.at(lines.starts.at(1) - 1).x(), 11999.0);
+        QCOMPARE(lines.points.at(lines.starts.at(1)).x(), 12000.0);
+    }
+
+    void savesPointsAndImageAndAFailureKeepsOldFiles()
+    {
+        const qint64 t0 = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 250)).toMSecsSinceEpoch();
+        SampleHistory history;
+        ChartSample a = At(t0, 12.34);
+        a.sinceConnectMs = 1500;
+        a.amperes = 0.1234;
+        a.cv = a.output = true;
+        history.Append(a);
+        ChartSample b = At(t0 + 500, 12.3);
+        b.sinceConnectMs = 2000;
+        b.amperes = 1.5;
+        b.cc = b.output = true;
+        history.Append(b);
+        QwtPlot plot;
+        ChartPlotView view(&plot, history);
+        view.Show(double(t0 - 1000), double(t0 + 1000));
+
+        QTemporaryDir dir;
+        const QString csv = dir.filePath("run.csv");
+        const QString png = dir.filePath("run.png");
+        Write(csv, "old table\n");
+        Write(png, "old image\n");
+        {
+            FileSizeCap cap(64);
+            QVERIFY(!SaveChartCsv(csv, history));
+            QVERIFY(!SaveChartPng(png, &plot, 400, 300));
+        }
+        QCOMPARE(ReadAll(csv), QByteArray("old table\n"));
+        QCOMPARE(ReadAll(png), QByteArray("old image\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
+                 (QStringList{"run.csv", "run.png"}));
+
+        QVERIFY(SaveChartCsv(csv, history));
+        QCOMPARE(ReadAll(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output\n"
+                                          "2026-03-04 05:06:07.250,1.500,12.34,0.1234,1,0,1\n"
+                                          "2026-03-04 05:06:07.750,2.000,12.30,1.5000,0,1,1\n"));
+        QVERIFY(SaveChartPng(png, &plot, 400, 300));
+        QCOMPARE(QImage(png).size(), QSize(400, 300));
+    }
+
+    void csvTimesFollowTheLocalClockAcrossSummerTime()
+    {
+        const QByteArray savedZone = qgetenv("TZ");
+        qputenv("TZ", "Europe/Berlin");
+        tzset();
+        SampleHistory history;
+        const qint64 change = QDateTime(QDate(2026, 3, 29), QTime(1, 0), Qt::UTC).toMSecsSinceEpoch();
+        history.Append(At(change - 500));
+        history.Append(At(change));
+        QTemporaryDir dir;
+        const bool saved = SaveChartCsv(dir.filePath("run.csv"), history);
+        qputenv("TZ", savedZone);
+        tzset();
+        QVERIFY(saved);
+        // As date(1) shows them in that zone: the clock skips 02:00 to 03:00.
+        const QList<QByteArray> lines = ReadAll(dir.filePath("run.csv")).split('\n');
+        QVERIFY(lines.value(1).startsWith("2026-03-29 01:59:59.500,"));
+        QVERIFY(lines.value(2).startsWith("2026-03-29 03:00:00.000,"));
+    }
+};
+
+PANEL_TEST_MAIN(ChartDataTest)
+#include "tst_chartdata.moc"

@@ -1,0 +1,127 @@
+#include "commandset.h"
+#include "filesizecap.h"
+#include "livechart.h"
+#include "testmain.h"
+#include "windowdriver.h"
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+
+#include <functional>
+
+namespace {
+
+int Count(const QList<int> &commands, int command)
+{
+    return int(std::count(commands.begin(), commands.end(), command));
+}
+
+int Breaks(const SampleHistory &history)
+{
+    int breaks = 0;
+    for (int i = 0; i < history.Size(); ++i)
+        breaks += history.At(i).gapBefore ? 1 : 0;
+    return breaks;
+}
+
+// Runs action on the next modal window of type T once it is up.
+template <typename T>
+void WhenModal(std::function<void(T *)> action)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!window || !window->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(window);
+    });
+    poll->start();
+}
+
+}  // namespace
+
+class ChartWindowTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void statusReadsFeedTheChart()
+    {
+        WindowDriver d;
+        // 1.234 V across 10 ohms: 123.4 mA, which the supply reports in its
+        // fine range as 1234 tenths of a milliampere.
+        d.supply->model().setSetpoints(1234, 500);
+        d.supply->model().setOutputOn(true);
+        d.window->findChild<QTabWidget *>()->setCurrentIndex(5);  // drawn as it grows
+        d.connectToSupply();
+        auto *chart = d.window->findChild<LiveChart *>();
+        const SampleHistory &history = chart->History();
+        QTRY_VERIFY(history.Size() >= 3);
+        QVERIFY(d.window->findChild<QWidget *>("qwtPlotChart")->isVisible());
+        QCOMPARE(history.At(0).amperes, 0.1234);
+        QCOMPARE(history.At(0).volts, 1.23);
+        QVERIFY(history.At(0).cv && !history.At(0).cc && history.At(0).output);
+
+        // Reads that fail break the line once; the curve goes on after them.
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        d.supply->setOptions(silent);
+        const int before = history.Size();
+        const int statusBefore = Count(d.commands(), CommandSet::Status);
+        QCOMPARE(before, statusBefore);
+        QTRY_VERIFY(Count(d.commands(), CommandSet::Status) >= statusBefore + 2);
+        d.supply->setOptions({});
+        const int unanswered = Count(d.commands(), CommandSet::Status) - statusBefore;
+        QTRY_VERIFY(history.Size() >= before + 2);
+        QCOMPARE(Breaks(history), 2);  // the connect, the failed reads
+
+        // The acknowledged switch is marked: the output was on, now off.
+        d.widget<QPushButton>("pushButtonOnOff")->click();
+        QTRY_COMPARE(int(history.Switches().size()), 1);
+        QVERIFY(!history.Switches().front().on);
+        QVERIFY(!d.supply->model().outputOn());
+
+        // One sample per answered status read, none from the other reads.
+        d.disconnectAction()->trigger();
+        const QList<int> commands = d.commands();
+        QVERIFY(Count(commands, CommandSet::Measurements) >= 2);
+        QCOMPARE(history.Size(), Count(commands, CommandSet::Status) - unanswered);
+
+        // A save that cannot be written says so and leaves the old table.
+        QTemporaryDir dir;
+        {
+            QFile old(dir.filePath("run.csv"));
+            QVERIFY(old.open(QIODevice::WriteOnly));
+            old.write("old table\n");
+        }
+        QString title;
+        QString text;
+        WhenModal<QFileDialog>([&](QFileDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(dir.filePath("run.png"));
+            WhenModal<QMessageBox>([&](QMessageBox *box) {
+                title = box->windowTitle();
+                text = box->text();
+                box->done(QMessageBox::Ok);
+            });
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        {
+            FileSizeCap cap(64);
+            d.widget<QPushButton>("pushButtonChartSave")->click();
+        }
+        QCOMPARE(title, QStringLiteral("Ошибка"));
+        QCOMPARE(text, QStringLiteral("Не удается сохранить файл"));
+        QFile old(dir.filePath("run.csv"));
+        QVERIFY(old.open(QIODevice::ReadOnly));
+        QCOMPARE(old.readAll(), QByteArray("old table\n"));
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.csv"});
+    }
+};
+
+PANEL_TEST_MAIN(ChartWindowTest)
+#include "tst_chartwindow.moc"
