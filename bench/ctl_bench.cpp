@@ -5,6 +5,8 @@
 
 #include "commandset.h"
 
+#include "processticks.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,19 +31,6 @@ constexpr int StatusRuns = 20;
 constexpr int RateSeconds = 10;
 constexpr int WarmUpS = 2;
 constexpr int CpuSeconds = 20;
-
-// utime + stime of a process in clock ticks, or -1.
-qint64 ProcessTicks(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = file.readAll();
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return fields.at(11).toLongLong() + fields.at(12).toLongLong();
-}
 
 void ReadRate(const QString &port)
 {

@@ -7,6 +7,8 @@
 // client is idle.
 //   scpi_bench [ROUND_TRIPS] [IDLE_SECONDS]
 
+#include "processticks.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -29,15 +31,8 @@ constexpr double StatusLineMs = (14 + 30) * CharacterMs;
 // The process's processor time so far, in milliseconds.
 double CpuMs(qint64 pid)
 {
-    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!stat.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = stat.readAll();
-    // Fields after the command name, which is in parentheses: utime is the
-    // 14th field of the line, stime the 15th.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    const double ticks = fields.value(11).toDouble() + fields.value(12).toDouble();
-    return ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
+    const qint64 ticks = ProcessTicks(pid);
+    return ticks < 0 ? -1 : ticks * 1000.0 / double(sysconf(_SC_CLK_TCK));
 }
 
 struct Times {

@@ -6,6 +6,8 @@
 // supply in the virtual-supply program, both on the offscreen platform unless
 // QT_QPA_PLATFORM says otherwise, with a throw-away settings store.
 
+#include "processticks.h"
+
 #include <QCoreApplication>
 #include <QFile>
 #include <QProcess>
@@ -30,21 +32,6 @@ qint64 MonotonicNs()
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return qint64(now.tv_sec) * 1000000000 + now.tv_nsec;
-}
-
-// utime + stime of a process in clock ticks, or -1.
-qint64 ProcessTicks(qint64 pid)
-{
-    QFile file(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray text = file.readAll();
-    // The command name is in parentheses and may hold blanks: count fields
-    // from the closing one. utime and stime are fields 14 and 15.
-    const QList<QByteArray> fields = text.mid(text.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return fields.at(11).toLongLong() + fields.at(12).toLongLong();
 }
 
 QProcessEnvironment HostEnvironment(const QTemporaryDir &home)

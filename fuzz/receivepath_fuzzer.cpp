@@ -10,6 +10,7 @@
 //    the bytes after them are a header and payload, which become a frame with
 //    a valid CRC, cut into reads of those lengths.
 
+#include "fuzzcheck.h"
 #include "commandset.h"
 #include "devicelink.h"
 
@@ -20,20 +21,9 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <vector>
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                \
-            std::abort();                                                            \
-        }                                                                            \
-    } while (0)
 
 constexpr int HeldLineBound = CommandSet::MaxLineChars + DeviceLink::ReadChunk;
 

@@ -6,6 +6,7 @@
 // finite one, printed with 17 significant digits (bare and with the MV suffix),
 // must read back as exactly that value (and a thousandth of it).
 
+#include "fuzzcheck.h"
 #include "scpimessage.h"
 #include "scpinumber.h"
 
@@ -14,19 +15,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
-
-#define FUZZ_CHECK(condition)                                                        \
-    do {                                                                             \
-        if (!(condition)) {                                                          \
-            std::fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, \
-                         #condition);                                                \
-            std::abort();                                                            \
-        }                                                                            \
-    } while (0)
 
 bool isMnemonic(const QByteArray &node, int from)
 {

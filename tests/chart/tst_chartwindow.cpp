@@ -26,22 +26,6 @@ int Breaks(const SampleHistory &history)
     return breaks;
 }
 
-// Runs action on the next modal window of type T once it is up.
-template <typename T>
-void WhenModal(std::function<void(T *)> action)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, action] {
-        auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
-        if (!window || !window->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action(window);
-    });
-    poll->start();
-}
 
 }  // namespace
 

@@ -39,24 +39,6 @@ QByteArray readAll(const QString &path)
     return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
-// Runs action on the next modal window of type T once it is up; a modal
-// dialog runs its own event loop, so the test cannot act after the call.
-template <typename T>
-void whenModal(std::function<void(T *)> action)
-{
-    auto *poll = new QTimer;
-    poll->setInterval(10);
-    QObject::connect(poll, &QTimer::timeout, [poll, action] {
-        auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
-        if (!window || !window->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        action(window);
-    });
-    poll->start();
-}
-
 // Names the file as the operator types it: selectFile() leaves the name field
 // alone while it has the focus, which it may or may not have yet.
 void chooseFile(QFileDialog *dialog, const QString &path)
@@ -73,7 +55,7 @@ void chooseFile(QFileDialog *dialog, const QString &path)
 
 void confirmReplace()
 {
-    whenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+    WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
 }
 
 }
@@ -212,12 +194,12 @@ private slots:
         const QString path = dir.filePath("run.txt");
         pane->setPlainText("5.000 0.5000\n00:00:01 5,000 0,5000\n");
         // A cancelled dialog stores nothing.
-        whenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+        WhenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
         widget<QPushButton>("pushButtonLogSave")->click();
         QVERIFY(!store().contains("dirLogFile"));
 
         QString firstDir;
-        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+        WhenModal<QFileDialog>([&](QFileDialog *dialog) {
             firstDir = dialog->directory().absolutePath();
             chooseFile(dialog, path);
         });
@@ -228,7 +210,7 @@ private slots:
 
         pane->setPlainText("0.750 0.1200\n");
         QString secondDir;
-        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+        WhenModal<QFileDialog>([&](QFileDialog *dialog) {
             secondDir = dialog->directory().absolutePath();
             confirmReplace();
             chooseFile(dialog, path);
@@ -241,10 +223,10 @@ private slots:
         pane->setPlainText(QStringLiteral("5.000 0.5000\n").repeated(100));
         QString title, text;
         QMessageBox::StandardButtons buttons;
-        whenModal<QFileDialog>([&](QFileDialog *dialog) {
+        WhenModal<QFileDialog>([&](QFileDialog *dialog) {
             confirmReplace();
             chooseFile(dialog, path);
-            whenModal<QMessageBox>([&](QMessageBox *box) {
+            WhenModal<QMessageBox>([&](QMessageBox *box) {
                 title = box->windowTitle();
                 text = box->text();
                 buttons = box->standardButtons();

@@ -12,7 +12,26 @@
 #include <QToolBar>
 #include <QtTest>
 
+#include <functional>
 #include <memory>
+
+// Runs action on the next modal window of type T once it is up; a modal
+// dialog runs its own event loop, so the test cannot act after the call.
+template <typename T>
+void WhenModal(std::function<void(T *)> action)
+{
+    auto *poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, action] {
+        auto *window = qobject_cast<T *>(QApplication::activeModalWidget());
+        if (!window || !window->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        action(window);
+    });
+    poll->start();
+}
 
 // Closes every modal message box that opens while it lives, and remembers
 // which window it belonged to and what it said, so that several windows in one
