@@ -1,5 +1,7 @@
 // The virtual-supply program as a user runs it: path on the first line,
-// serving a serial port, clean exit on SIGTERM and SIGINT.
+// serving a serial port, clean exit on SIGTERM and SIGINT; refusing to start
+// with one status for every usage error, another with the system's reason when
+// its link cannot be made.
 
 #include "devicelink.h"
 #include "supplyprogram.h"
@@ -7,6 +9,7 @@
 
 #include <QProcess>
 #include <QSerialPort>
+#include <QTemporaryDir>
 
 #include <csignal>
 
@@ -20,6 +23,26 @@ quint16 crcOver(const QByteArray &bytes)
     return crc;
 }
 
+
+struct Outcome {
+    int exitCode = -1;
+    QByteArray error;
+    QByteArray output;
+};
+
+Outcome Run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(QStringLiteral(VIRTUAL_SUPPLY_EXE), arguments);
+    Outcome outcome;
+    if (!process.waitForFinished(5000))
+        return outcome;
+    outcome.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    outcome.error = process.readAllStandardError();
+    outcome.output = process.readAllStandardOutput();
+    return outcome;
+}
+
 }  // namespace
 
 class TestVirtualSupplyExe : public QObject
@@ -29,7 +52,9 @@ class TestVirtualSupplyExe : public QObject
 private slots:
     void servesUntilTerminated_data();
     void servesUntilTerminated();
-    void rejectsABadProbability();
+    void usageErrorsShareOneStatus_data();
+    void usageErrorsShareOneStatus();
+    void linkThatCannotBeMadeSaysWhy();
 
 private:
     // Starts the program and returns the first line of its output.
@@ -95,14 +120,42 @@ void TestVirtualSupplyExe::servesUntilTerminated()
     QVERIFY(process.readAllStandardError().contains("serving at address 3"));
 }
 
-void TestVirtualSupplyExe::rejectsABadProbability()
+void TestVirtualSupplyExe::usageErrorsShareOneStatus_data()
 {
-    QProcess process;
-    process.start(QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--drop", "1.5"});
-    QVERIFY(process.waitForFinished(5000));
-    QVERIFY(process.exitCode() != 0);
-    QVERIFY(process.readAllStandardOutput().isEmpty());
-    QVERIFY(process.readAllStandardError().contains("--drop"));
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("named");
+    QTest::newRow("stray argument") << QStringList{"--pace", "extra"} << QByteArray("\"extra\"");
+    QTest::newRow("unknown option") << QStringList{"--fast"} << QByteArray("fast");
+    QTest::newRow("missing value") << QStringList{"--address"} << QByteArray("address");
+    QTest::newRow("bad probability") << QStringList{"--drop", "1.5"} << QByteArray("--drop");
+}
+
+void TestVirtualSupplyExe::usageErrorsShareOneStatus()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, named);
+    const Outcome outcome = Run(arguments);
+    QCOMPARE(outcome.exitCode, 2);
+    QVERIFY(outcome.output.isEmpty());
+    QVERIFY2(outcome.error.startsWith("virtual-supply: "), outcome.error.constData());
+    QVERIFY2(outcome.error.contains(named), outcome.error.constData());
+    QCOMPARE(outcome.error.count('\n'), 1);
+}
+
+void TestVirtualSupplyExe::linkThatCannotBeMadeSaysWhy()
+{
+    QTemporaryDir dir;
+    const Outcome missing = Run({"--link", dir.filePath("no/such/folder/psu")});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(missing.error.contains("No such file or directory"), missing.error.constData());
+
+    QFile regular(dir.filePath("taken"));
+    QVERIFY(regular.open(QIODevice::WriteOnly));
+    regular.close();
+    const Outcome taken = Run({"--link", regular.fileName()});
+    QCOMPARE(taken.exitCode, 1);
+    QVERIFY2(taken.error.contains("not a symbolic link"), taken.error.constData());
+    QVERIFY(QFileInfo(regular.fileName()).isFile());
 }
 
 PANEL_TEST_MAIN(TestVirtualSupplyExe)
