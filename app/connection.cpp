@@ -18,7 +18,7 @@ void MainWindow::OpenPort()
     port->setPortName(portBox->currentText());
     if (!port->open(QIODevice::ReadWrite)) {
         port->close();
-        QMessageBox::critical(this, tr("Error"), QStringLiteral("Не удается открыть порт"));
+        QMessageBox::critical(this, tr("Error"), tr("Не удается открыть порт"));
         return;
     }
     port->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
@@ -101,7 +101,7 @@ void MainWindow::PortErrorOccurred(QSerialPort::SerialPortError error)
 
 void MainWindow::ShowPortLost()
 {
-    QMessageBox::critical(this, tr("Error"), QStringLiteral("Потеряна связь с портом"));
+    QMessageBox::critical(this, tr("Error"), tr("Потеряна связь с портом"));
 }
 
 void MainWindow::About()

@@ -1,6 +1,8 @@
 #include "mainwindow.h"
+#include "uilanguage.h"
 
 #include <QApplication>
+#include <QLocale>
 
 #include <csignal>
 #include <cstdio>
@@ -46,6 +48,16 @@ int main(int argc, char *argv[])
     }
 
     QApplication app(argc, argv);
+    const UiLanguageChoice language = ChooseUiLanguage(
+        app.arguments(), qEnvironmentVariable("VELKARO_LANG"), QLocale::system());
+    if (!language.error.isEmpty()) {
+        std::fprintf(stderr, "velkaro: %s\n", qPrintable(language.error));
+        return 2;
+    }
+    if (!language.warning.isEmpty())
+        std::fprintf(stderr, "velkaro: %s\n", qPrintable(language.warning));
+    if (!InstallUiLanguage(&app, language.language))
+        std::fprintf(stderr, "velkaro: the English texts cannot be loaded; the window stays Russian\n");
     int exitCode = 0;
     {
         MainWindow window;

@@ -133,8 +133,8 @@ LinkResult MainWindow::ShowStatus()
                                                     : ":/new/prefix1/rec/LED_OFF.png"));
     form->label_cv->setPixmap(QPixmap(status.CvFlag ? ":/new/prefix1/rec/LED_ON_GREEN.png"
                                                     : ":/new/prefix1/rec/LED_OFF.png"));
-    form->pushButtonOnOff->setText(status.OutputOn ? QStringLiteral("Выключить")
-                                                   : QStringLiteral("Включить"));
+    form->pushButtonOnOff->setText(status.OutputOn ? tr("Выключить")
+                                                   : tr("Включить"));
     return GoodReply;
 }
 
@@ -204,12 +204,12 @@ void MainWindow::ShowWriteFailure()
 {
     if (portLost)
         return;
-    QMessageBox::critical(this, tr("Error"), QStringLiteral("Ошибка записи"));
+    QMessageBox::critical(this, tr("Error"), tr("Ошибка записи"));
 }
 
 void MainWindow::ShowReadFailure()
 {
     if (portLost)
         return;
-    QMessageBox::critical(this, tr("Error"), QStringLiteral("Ошибка чтения"));
+    QMessageBox::critical(this, tr("Error"), tr("Ошибка чтения"));
 }

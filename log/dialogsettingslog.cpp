@@ -39,9 +39,8 @@ void DialogSettingsLog::closeEvent(QCloseEvent *event)
 
 void DialogSettingsLog::FillChoices()
 {
-    // The reading names are fixed; the stamp forms go through translation.
-    form->comboBoxLogValue->addItem(QStringLiteral("Дисплей"), 0);
-    form->comboBoxLogValue->addItem(QStringLiteral("АЦП"), 1);
+    form->comboBoxLogValue->addItem(tr("Дисплей"), 0);
+    form->comboBoxLogValue->addItem(tr("АЦП"), 1);
     form->comboBoxTimeForm->addItem(tr("чч:мм:сс"), 0);
     form->comboBoxTimeForm->addItem(tr("мм:сс"), 1);
     form->comboBoxTimeForm->addItem(tr("ccсс"), 2);

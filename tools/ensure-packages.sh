@@ -21,7 +21,9 @@ ensure_packages() {
     exit 1
 }
 
-BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqwt-qt5-dev)
+# Qt Linguist tools compile the English translation of the window.
+BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqwt-qt5-dev
+    qttools5-dev qttools5-dev-tools)
 # The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The SCPI server's proof drives it with PyVISA from Debian's Python.

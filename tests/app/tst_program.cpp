@@ -48,6 +48,8 @@ private slots:
         env.insert("LD_PRELOAD", OPERATOR_PRELOAD);
         env.insert("PANEL_OPERATOR_PORT", supply.portPath());
         env.insert("PANEL_OPERATOR_MS", "1000");
+        // The operator looks for the Russian captions, whatever the locale.
+        env.insert("VELKARO_LANG", "ru");
         // A sanitized build: the operator library loads ahead of the runtime.
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         program.setProcessEnvironment(env);

@@ -1,15 +1,18 @@
 // The window connected to an in-process virtual supply, chart page showing,
 // while a script works the set-points, the output and the load for about a
-// minute; then it stays up for the given number of seconds in all.
-//   chartshot <seconds>
+// minute; then it stays up for the given number of seconds in all. Another
+// page can be shown instead, and the window's language chosen as velkaro does.
+//   chartshot <seconds> [--page <index>] [--lang en|ru]
 
 #include "mainwindow.h"
+#include "uilanguage.h"
 #include "virtualsupply.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QDoubleSpinBox>
+#include <QLocale>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTimer>
@@ -21,7 +24,16 @@
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    const int seconds = app.arguments().value(1, QStringLiteral("70")).toInt();
+    const QStringList arguments = app.arguments();
+    const int seconds = arguments.value(1, QStringLiteral("70")).toInt();
+    const int pageOption = arguments.indexOf(QStringLiteral("--page"));
+    const int page = pageOption > 0 ? arguments.value(pageOption + 1).toInt() : 5;
+    const UiLanguageChoice language =
+        ChooseUiLanguage(arguments, qEnvironmentVariable("VELKARO_LANG"), QLocale::system());
+    if (!language.error.isEmpty() || !InstallUiLanguage(&app, language.language)) {
+        std::fprintf(stderr, "chartshot: %s\n", qPrintable(language.error));
+        return 1;
+    }
     VirtualSupply supply;
     QString error;
     if (!supply.open(&error)) {
@@ -31,12 +43,10 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.move(0, 0);
     window.show();
-    window.findChild<QTabWidget *>()->setCurrentIndex(5);
+    window.findChild<QTabWidget *>()->setCurrentIndex(page);
     window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(supply.portPath());
-    for (QAction *action : window.findChildren<QAction *>()) {
-        if (action->text() == QStringLiteral("Подключить"))
-            action->trigger();
-    }
+    // The tool bar's first action connects, in either language.
+    window.findChild<QToolBar *>()->actions().constFirst()->trigger();
 
     auto button = [&window](const char *name) {
         return window.findChild<QPushButton *>(QLatin1String(name));

@@ -1,0 +1,199 @@
+// The window's language: how the program chooses it, the English window
+// itself, and the translation file kept complete.
+
+#include "testmain.h"
+#include "uilanguage.h"
+#include "windowdriver.h"
+
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTranslator>
+#include <QXmlStreamReader>
+
+namespace {
+
+bool HasCyrillic(const QString &text)
+{
+    static const QRegularExpression cyrillic(QStringLiteral("[\\x{0400}-\\x{04FF}]"));
+    return text.contains(cyrillic);
+}
+
+// Every text the window can show that has Russian in it, named by its object.
+QStringList RussianTexts(QWidget *window)
+{
+    QStringList found;
+    auto check = [&found](const QObject *object, const QString &text) {
+        if (HasCyrillic(text))
+            found << object->objectName() + QStringLiteral(": ") + text;
+    };
+    QObjectList objects{window};
+    for (QObject *o : window->findChildren<QObject *>())
+        objects << o;
+    for (const QObject *o : objects) {
+        for (const char *name : {"text", "title", "suffix", "windowTitle", "toolTip", "statusTip"})
+            check(o, o->property(name).toString());
+        if (auto *c = qobject_cast<const QComboBox *>(o)) {
+            for (int i = 0; i < c->count(); ++i)
+                check(o, c->itemText(i));
+        }
+        if (auto *t = qobject_cast<const QTabWidget *>(o)) {
+            for (int i = 0; i < t->count(); ++i)
+                check(o, t->tabText(i));
+        }
+    }
+    return found;
+}
+
+// The entries of a .ts file as "context / source", and those not finished.
+void ReadTs(const QString &path, QStringList *sources, QStringList *unfinished)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    QString context;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        if (xml.name() == QLatin1String("name")) {
+            context = xml.readElementText();
+        } else if (xml.name() == QLatin1String("source")) {
+            *sources << context + QStringLiteral(" / ") + xml.readElementText();
+        } else if (xml.name() == QLatin1String("translation")) {
+            const bool typed = xml.attributes().hasAttribute(QLatin1String("type"));
+            if (xml.readElementText().isEmpty() || typed)
+                *unfinished << sources->constLast();
+        }
+    }
+    QVERIFY2(!xml.hasError(), qPrintable(xml.errorString()));
+}
+
+}  // namespace
+
+class LanguageTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void programChoosesLanguage_data()
+    {
+        QTest::addColumn<QStringList>("environment");
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<QString>("firstTab");
+        const QString ru = QStringLiteral("Панель");
+        const QString en = QStringLiteral("Panel");
+        QTest::newRow("C locale") << QStringList{"LANG=C"} << QStringList() << ru;
+        QTest::newRow("C locale, LANGUAGE=en")
+            << QStringList{"LANG=C.UTF-8", "LANGUAGE=en"} << QStringList() << ru;
+        QTest::newRow("LC_ALL=C over an English LANG")
+            << QStringList{"LANG=en_US.UTF-8", "LC_ALL=C"} << QStringList() << ru;
+        QTest::newRow("English locale") << QStringList{"LANG=en_GB.UTF-8"} << QStringList() << en;
+        QTest::newRow("Russian before English")
+            << QStringList{"LANG=ru_RU.UTF-8", "LANGUAGE=ru:en"} << QStringList() << ru;
+        QTest::newRow("German, then English")
+            << QStringList{"LANG=de_DE.UTF-8", "LANGUAGE=de:en"} << QStringList() << en;
+        QTest::newRow("variable over locale")
+            << QStringList{"LANG=C", "VELKARO_LANG=en"} << QStringList() << en;
+        QTest::newRow("command line over variable")
+            << QStringList{"LANG=en_US.UTF-8", "VELKARO_LANG=en"} << QStringList{"--lang", "ru"} << ru;
+        QTest::newRow("--lang=en") << QStringList{"LANG=C", "VELKARO_LANG=ru"} << QStringList{"--lang=en"} << en;
+        QTest::newRow("unknown variable ignored")
+            << QStringList{"LANG=en_US.UTF-8", "VELKARO_LANG=fr"} << QStringList() << en;
+        QTest::newRow("unknown --lang refused")
+            << QStringList{"LANG=en_US.UTF-8"} << QStringList{"--lang", "fr"} << QString();
+    }
+
+    void programChoosesLanguage()
+    {
+        QFETCH(QStringList, environment);
+        QFETCH(QStringList, arguments);
+        QFETCH(QString, firstTab);
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "VELKARO_LANG"})
+            env.remove(name);
+        for (const QString &setting : environment)
+            env.insert(setting.section('=', 0, 0), setting.section('=', 1));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LD_PRELOAD", CAPTION_PROBE);
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        QProcess program;
+        program.setProcessEnvironment(env);
+        program.start(VELKARO_EXE, arguments);
+        QVERIFY(program.waitForFinished(15000));
+        const QString out = QString::fromUtf8(program.readAllStandardOutput());
+        const QString err = QString::fromUtf8(program.readAllStandardError());
+        if (firstTab.isEmpty()) {
+            // A language the window does not have: one line saying so, no window.
+            QCOMPARE(program.exitCode(), 2);
+            QVERIFY2(err.contains(QStringLiteral("velkaro: --lang takes en or ru")), qPrintable(err));
+            QVERIFY(out.isEmpty());
+            return;
+        }
+        QCOMPARE(program.exitCode(), 0);
+        QVERIFY2(out.split('\n').contains(firstTab), qPrintable(out + err));
+        QCOMPARE(err.contains(QStringLiteral("VELKARO_LANG=fr ignored")),
+                 environment.contains(QStringLiteral("VELKARO_LANG=fr")));
+    }
+
+    // Every text of the English window, its log dialog and chart window, and
+    // of the boxes it shows on the way, is free of Russian.
+    void englishWindowHasNoRussianLeft()
+    {
+        QVERIFY(InstallUiLanguage(qApp, UiLanguage::English));
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        WindowDriver d(silent);
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser closer;
+        d.widget<QPushButton>("pushButtonChartWindow")->click();
+
+        const QStringList russian = RussianTexts(d.window.get());
+        QVERIFY2(russian.isEmpty(), qPrintable(russian.join('\n')));
+        QCOMPARE(d.widget<QTabWidget>("tabWidget")->tabText(0), QStringLiteral("Panel"));
+
+        d.action(QStringLiteral("About"))->trigger();
+        QTRY_COMPARE(closer.seen.size(), 1);
+        d.portBox()->setEditText(QString());
+        d.action(QStringLiteral("Connect"))->trigger();
+        QTRY_COMPARE(closer.seen.size(), 2);
+        QCOMPARE(closer.seen.at(1).text, QStringLiteral("Cannot open the port"));
+        // No answer to the first read; then the supply answers the polls.
+        d.portBox()->setEditText(d.supply->portPath());
+        d.action(QStringLiteral("Connect"))->trigger();
+        QTRY_COMPARE(closer.seen.size(), 3);
+        QCOMPARE(closer.seen.at(2).text, QStringLiteral("Read error"));
+        d.supply->setOptions({});
+        QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Switch on"));
+        for (const MessageBoxCloser::Seen &box : closer.seen) {
+            QVERIFY2(!HasCyrillic(box.title) && !HasCyrillic(box.text),
+                     qPrintable(box.title + QStringLiteral(": ") + box.text));
+        }
+        QVERIFY(qApp->removeTranslator(qApp->findChild<QTranslator *>()));
+    }
+
+    // The translation file holds every text of the sources, each finished:
+    // after the update script, nothing is added, dropped or left unfinished.
+    void translationFileIsCompleteAndCurrent()
+    {
+        QTemporaryDir dir;
+        const QString copy = dir.filePath(QStringLiteral("velkaro_en.ts"));
+        QVERIFY(QFile::copy(TS_FILE, copy));
+        QProcess update;
+        update.start(QStringLiteral("sh"), {UPDATE_SCRIPT, copy});
+        QVERIFY(update.waitForFinished(60000));
+        QVERIFY2(update.exitCode() == 0, update.readAllStandardError().constData());
+
+        QStringList kept, current, unfinished;
+        ReadTs(TS_FILE, &kept, &unfinished);
+        ReadTs(copy, &current, &unfinished);
+        QVERIFY(kept.size() > 50);
+        QVERIFY2(unfinished.isEmpty(),
+                 qPrintable(QStringLiteral("run tools/update-translations.sh and translate:\n")
+                            + unfinished.join('\n')));
+        QCOMPARE(current, kept);
+    }
+};
+
+PANEL_TEST_MAIN(LanguageTest)
+#include "tst_language.moc"

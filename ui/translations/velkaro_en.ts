@@ -1,0 +1,415 @@
+<?xml version="1.0" encoding="utf-8"?>
+<!DOCTYPE TS>
+<TS version="2.1" language="en" sourcelanguage="ru">
+<context>
+    <name>DialogSettingsLog</name>
+    <message>
+        <source>Настройка лога</source>
+        <translation>Log Settings</translation>
+    </message>
+    <message>
+        <source>Значения лога</source>
+        <translation>Logged values</translation>
+    </message>
+    <message>
+        <source>Разделитель целой части</source>
+        <translation>Decimal separator</translation>
+    </message>
+    <message>
+        <source>Точка</source>
+        <translation>Point</translation>
+    </message>
+    <message>
+        <source>Запятая</source>
+        <translation>Comma</translation>
+    </message>
+    <message>
+        <source>Период,мм:сс</source>
+        <translation>Period, mm:ss</translation>
+    </message>
+    <message>
+        <source>mm:ss</source>
+        <translation>mm:ss</translation>
+    </message>
+    <message>
+        <source>Добавить в лог время</source>
+        <translation>Add time to the log</translation>
+    </message>
+    <message>
+        <source>Дисплей</source>
+        <translation>Display</translation>
+    </message>
+    <message>
+        <source>АЦП</source>
+        <translation>ADC</translation>
+    </message>
+    <message>
+        <source>чч:мм:сс</source>
+        <translation>hh:mm:ss</translation>
+    </message>
+    <message>
+        <source>мм:сс</source>
+        <translation>mm:ss</translation>
+    </message>
+    <message>
+        <source>ccсс</source>
+        <translation>ssss</translation>
+    </message>
+    <message>
+        <source>чч:мм:сс OS</source>
+        <translation>hh:mm:ss OS</translation>
+    </message>
+</context>
+<context>
+    <name>LiveChart</name>
+    <message>
+        <source>Сохранить график</source>
+        <translation>Save Chart</translation>
+    </message>
+    <message>
+        <source>Изображение PNG и таблица CSV (*.png)</source>
+        <translation>PNG image and CSV table (*.png)</translation>
+    </message>
+    <message>
+        <source>Ошибка</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Не удается сохранить файл</source>
+        <translation>Cannot save the file</translation>
+    </message>
+    <message>
+        <source>График</source>
+        <translation>Chart</translation>
+    </message>
+</context>
+<context>
+    <name>MainWindow</name>
+    <message>
+        <source>Velkaro</source>
+        <translation>Velkaro</translation>
+    </message>
+    <message>
+        <source>Tab 1</source>
+        <translation>Tab 1</translation>
+    </message>
+    <message>
+        <source>Дисплей</source>
+        <translation>Display</translation>
+    </message>
+    <message>
+        <source>CV</source>
+        <translation>CV</translation>
+    </message>
+    <message>
+        <source>CC</source>
+        <translation>CC</translation>
+    </message>
+    <message>
+        <source>A  </source>
+        <translation>A  </translation>
+    </message>
+    <message>
+        <source>   V</source>
+        <translation>   V</translation>
+    </message>
+    <message>
+        <source>Управление</source>
+        <translation>Control</translation>
+    </message>
+    <message>
+        <source> V</source>
+        <translation> V</translation>
+    </message>
+    <message>
+        <source>Применить</source>
+        <translation>Apply</translation>
+    </message>
+    <message>
+        <source> A</source>
+        <translation> A</translation>
+    </message>
+    <message>
+        <source>Off/On</source>
+        <translation>Off/On</translation>
+    </message>
+    <message>
+        <source>Страница</source>
+        <translation>Page</translation>
+    </message>
+    <message>
+        <source>Tab 2</source>
+        <translation>Tab 2</translation>
+    </message>
+    <message>
+        <source>Напряжение</source>
+        <translation>Voltage</translation>
+    </message>
+    <message>
+        <source>Ток</source>
+        <translation>Current</translation>
+    </message>
+    <message>
+        <source>Температура</source>
+        <translation>Temperature</translation>
+    </message>
+    <message>
+        <source> С</source>
+        <translation> °C</translation>
+    </message>
+    <message>
+        <source>Напряжение Uin</source>
+        <translation>Uin voltage</translation>
+    </message>
+    <message>
+        <source>Напряжение Upwm</source>
+        <translation>Upwm voltage</translation>
+    </message>
+    <message>
+        <source>Напряжение Uref</source>
+        <translation>Uref voltage</translation>
+    </message>
+    <message>
+        <source>Rezerv</source>
+        <translation>Reserved</translation>
+    </message>
+    <message>
+        <source>Ku ADC Voltage</source>
+        <translation>Ku ADC Voltage</translation>
+    </message>
+    <message>
+        <source>Off ADC Voltage</source>
+        <translation>Off ADC Voltage</translation>
+    </message>
+    <message>
+        <source>Ku ADC Current</source>
+        <translation>Ku ADC Current</translation>
+    </message>
+    <message>
+        <source>Off ADC Current</source>
+        <translation>Off ADC Current</translation>
+    </message>
+    <message>
+        <source>Ku ADC Current Fine</source>
+        <translation>Ku ADC Current Fine</translation>
+    </message>
+    <message>
+        <source>Off ADC Current Fine</source>
+        <translation>Off ADC Current Fine</translation>
+    </message>
+    <message>
+        <source>Ku DAC Voltage</source>
+        <translation>Ku DAC Voltage</translation>
+    </message>
+    <message>
+        <source>Off DAC Voltage</source>
+        <translation>Off DAC Voltage</translation>
+    </message>
+    <message>
+        <source>Ku DAC Current</source>
+        <translation>Ku DAC Current</translation>
+    </message>
+    <message>
+        <source>Off DAC Current</source>
+        <translation>Off DAC Current</translation>
+    </message>
+    <message>
+        <source>Rout</source>
+        <translation>Rout</translation>
+    </message>
+    <message>
+        <source>Read Ram</source>
+        <translation>Read RAM</translation>
+    </message>
+    <message>
+        <source>Write Ram</source>
+        <translation>Write RAM</translation>
+    </message>
+    <message>
+        <source>Read Eprom</source>
+        <translation>Read EPROM</translation>
+    </message>
+    <message>
+        <source>Write Eprom</source>
+        <translation>Write EPROM</translation>
+    </message>
+    <message>
+        <source>NVP status</source>
+        <translation>NVP status</translation>
+    </message>
+    <message>
+        <source>Life counter</source>
+        <translation>Life counter</translation>
+    </message>
+    <message>
+        <source>Current trigger status</source>
+        <translation>Current trigger status</translation>
+    </message>
+    <message>
+        <source>Current trigger time</source>
+        <translation>Current trigger time</translation>
+    </message>
+    <message>
+        <source>AdjStatus</source>
+        <translation>AdjStatus</translation>
+    </message>
+    <message>
+        <source>CurrentAdj34Status</source>
+        <translation>CurrentAdj34Status</translation>
+    </message>
+    <message>
+        <source>VoltmetrStatus</source>
+        <translation>VoltmetrStatus</translation>
+    </message>
+    <message>
+        <source>VoltmetrTime</source>
+        <translation>VoltmetrTime</translation>
+    </message>
+    <message>
+        <source>Current trigger flag</source>
+        <translation>Current trigger flag</translation>
+    </message>
+    <message>
+        <source>Reserv</source>
+        <translation>Reserved</translation>
+    </message>
+    <message>
+        <source>Считать</source>
+        <translation>Read</translation>
+    </message>
+    <message>
+        <source>График</source>
+        <translation>Chart</translation>
+    </message>
+    <message>
+        <source>1 мин</source>
+        <translation>1 min</translation>
+    </message>
+    <message>
+        <source>10 мин</source>
+        <translation>10 min</translation>
+    </message>
+    <message>
+        <source>1 ч</source>
+        <translation>1 h</translation>
+    </message>
+    <message>
+        <source>Всё</source>
+        <translation>All</translation>
+    </message>
+    <message>
+        <source>Пауза</source>
+        <translation>Pause</translation>
+    </message>
+    <message>
+        <source>Сохранить</source>
+        <translation>Save</translation>
+    </message>
+    <message>
+        <source>Окно</source>
+        <translation>Window</translation>
+    </message>
+    <message>
+        <source>Error</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Не удается открыть порт</source>
+        <translation>Cannot open the port</translation>
+    </message>
+    <message>
+        <source>Потеряна связь с портом</source>
+        <translation>Connection to the port lost</translation>
+    </message>
+    <message>
+        <source>О программе</source>
+        <translation>About</translation>
+    </message>
+    <message>
+        <source>&lt;h3&gt;Velkaro 1.1&lt;/h3&gt;&lt;p&gt;Панель управления лабораторным источником питания:
+установка напряжения и тока, включение выхода, контроль режимов CV и CC,
+внутренние измерения, калибровка, параметры пользователя и запись лога.&lt;/p&gt;&lt;p&gt;Связь с источником по последовательному порту, 9600 бод.&lt;/p&gt;&lt;p&gt;&amp;copy; norvel. Все права защищены.&lt;/p&gt;</source>
+        <translation>&lt;h3&gt;Velkaro 1.1&lt;/h3&gt;&lt;p&gt;Control panel for a laboratory power supply:
+voltage and current setting, output switching, CV and CC mode indication,
+internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&lt;p&gt;Connects to the supply over a serial port at 9600 baud.&lt;/p&gt;&lt;p&gt;&amp;copy; norvel. All rights reserved.&lt;/p&gt;</translation>
+    </message>
+    <message>
+        <source>  Номер
+  порта</source>
+        <translation>  Serial
+  port</translation>
+    </message>
+    <message>
+        <source>Id slave</source>
+        <translation>Slave ID</translation>
+    </message>
+    <message>
+        <source>Панель</source>
+        <translation>Panel</translation>
+    </message>
+    <message>
+        <source>Лог</source>
+        <translation>Log</translation>
+    </message>
+    <message>
+        <source>АЦП</source>
+        <translation>ADC</translation>
+    </message>
+    <message>
+        <source>Калибр.</source>
+        <translation>Calibr.</translation>
+    </message>
+    <message>
+        <source>UserMenu</source>
+        <translation>User Menu</translation>
+    </message>
+    <message>
+        <source>Подключить</source>
+        <translation>Connect</translation>
+    </message>
+    <message>
+        <source>Подключить прибор</source>
+        <translation>Connect the instrument</translation>
+    </message>
+    <message>
+        <source>Отключить</source>
+        <translation>Disconnect</translation>
+    </message>
+    <message>
+        <source>Отключить прибор</source>
+        <translation>Disconnect the instrument</translation>
+    </message>
+    <message>
+        <source>Save File</source>
+        <translation>Save File</translation>
+    </message>
+    <message>
+        <source>Текстовый файл (*.txt)</source>
+        <translation>Text file (*.txt)</translation>
+    </message>
+    <message>
+        <source>Ошибка</source>
+        <translation>Error</translation>
+    </message>
+    <message>
+        <source>Не удается сохранить файл</source>
+        <translation>Cannot save the file</translation>
+    </message>
+    <message>
+        <source>Выключить</source>
+        <translation>Switch off</translation>
+    </message>
+    <message>
+        <source>Включить</source>
+        <translation>Switch on</translation>
+    </message>
+    <message>
+        <source>Ошибка записи</source>
+        <translation>Write error</translation>
+    </message>
+    <message>
+        <source>Ошибка чтения</source>
+        <translation>Read error</translation>
+    </message>
+</context>
+</TS>
