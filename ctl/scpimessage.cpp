@@ -97,7 +97,10 @@ bool parseCommand(const QByteArray &text, const QList<QByteArray> &path, ScpiCom
         return false;
     for (const QByteArray &parameter : parameters) {
         const QByteArray value = trimmed(parameter);
-        if (value.isEmpty())
+        // A '?' belongs to a header; outside a string it marks a query whose
+        // header went wrong ("VOLT 5?").
+        const bool quoted = value.startsWith('"') || value.startsWith('\'');
+        if (value.isEmpty() || (!quoted && value.contains('?')))
             return false;
         command.parameters.append(value);
     }

@@ -130,6 +130,7 @@ void ScpiServer::CloseIdle(quint64 id)
         client.idle->start();
         return;
     }
+    client.idle->stop();
     ScpiClientSocket *socket = client.socket;
     socket->disconnect(this);
     connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
@@ -149,6 +150,8 @@ void ScpiServer::ReleaseIfDone(quint64 id)
             return;
         // The client has said all it will; it has its responses once they
         // are sent.
+        if (client.idle)
+            client.idle->stop();
         ScpiClientSocket *socket = client.socket;
         socket->disconnect(this);
         connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);

@@ -59,6 +59,7 @@ void checkCommands(const QByteArray &message)
         for (const QByteArray &parameter : command.parameters) {
             FUZZ_CHECK(!parameter.isEmpty());
             FUZZ_CHECK(!isWhite(parameter.front()) && !isWhite(parameter.back()));
+            FUZZ_CHECK(parameter.front() == '"' || parameter.front() == '\'' || !parameter.contains('?'));
             parameterBytes += parameter.size();
             for (ScpiUnit unit : {ScpiUnit::Volt, ScpiUnit::Ampere}) {
                 const ScpiNumber number = ReadScpiNumber(parameter, unit);

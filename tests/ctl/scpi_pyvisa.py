@@ -75,7 +75,7 @@ try:
     inst.write('DISP:TEXT "Ready?"')
     inst.write("VOLT 5?")
     check("*OPC?", "1")
-    for code in ["-222", "-224", "-224", "-109", "-108", "-102", "-113", "-113", "-224"]:
+    for code in ["-222", "-224", "-224", "-109", "-108", "-102", "-113", "-113", "-102"]:
         assert inst.query("SYST:ERR?").startswith(code + ","), code
     check("SYSTem:ERRor:NEXT?", '0,"No error"')
     for _ in range(20):

@@ -62,6 +62,9 @@ private slots:
         QTest::newRow("digit first") << QByteArray("1VOLT 5") << QByteArray("!");
         QTest::newRow("mnemonic of 13") << QByteArray("ABCDEFGHIJKLM?") << QByteArray("!");
         QTest::newRow("question mark inside") << QByteArray("VOLT?:LEV") << QByteArray("!");
+        QTest::newRow("question mark after the parameter") << QByteArray("VOLT 5?") << QByteArray("!");
+        QTest::newRow("question mark in a string")
+            << QByteArray("DISP:TEXT \"Ready?\"") << QByteArray("DISP:TEXT(\"Ready?\")");
         QTest::newRow("bare star") << QByteArray("*") << QByteArray("!");
         QTest::newRow("bare colon") << QByteArray(":") << QByteArray("!");
         QTest::newRow("binary") << QByteArray("\x01\xff\x80?", 4) << QByteArray("!");
