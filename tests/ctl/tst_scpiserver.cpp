@@ -276,15 +276,20 @@ private slots:
         QProcess nc;
         nc.start(QStringLiteral("nc"), {"-N", "127.0.0.1", QString::number(port)});
         QVERIFY(nc.waitForStarted());
-        nc.write("MEAS:VOLT?\n*IDN?\nOUTP?\n");
+        // More than a client may have waiting at once, and a cut-off line at
+        // the end, which is not carried out.
+        nc.write("MEAS:VOLT?\n*IDN?\nOUTP?\n" + QByteArray("*OPC?\n").repeated(12) + "*IDN?");
         nc.closeWriteChannel();
         // Waits with the event loop running: the supply answers in this process.
         QTRY_COMPARE_WITH_TIMEOUT(nc.state(), QProcess::NotRunning, 5000);
         const QList<QByteArray> lines = nc.readAllStandardOutput().split('\n');
-        QCOMPARE(lines.size(), 4);
+        QCOMPARE(lines.size(), 16);
         QCOMPARE(lines.at(0), QByteArray("0.000"));
         QVERIFY(lines.at(1).startsWith("norvel,TK4810M,"));
         QCOMPARE(lines.at(2), QByteArray("0"));
+        for (int i = 3; i < 15; ++i)
+            QCOMPARE(lines.at(i), QByteArray("1"));
+        QCOMPARE(lines.last(), QByteArray());
     }
 
     void clientsTakeTurns()
