@@ -18,6 +18,17 @@ QByteArray ScpiError::Text(int code)
     }
 }
 
+int ScpiError::EventBit(int code)
+{
+    switch (-code / 100) {
+    case 1: return CommandErrorBit;
+    case 2: return ExecutionErrorBit;
+    case 3: return DeviceErrorBit;
+    case 4: return QueryErrorBit;
+    default: return 0;
+    }
+}
+
 void ScpiErrorQueue::Push(int code)
 {
     if (codes.size() < Capacity)

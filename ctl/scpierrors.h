@@ -19,6 +19,17 @@ constexpr int InputBufferOverrun = -363;
 
 // "No error", "Syntax error", ...; empty for a code not listed above.
 QByteArray Text(int code);
+
+// Bits of the standard event status register.
+constexpr int OperationCompleteBit = 0x01;
+constexpr int QueryErrorBit = 0x04;
+constexpr int DeviceErrorBit = 0x08;
+constexpr int ExecutionErrorBit = 0x10;
+constexpr int CommandErrorBit = 0x20;
+
+// The event status bit an error sets by its class: -1xx command, -2xx
+// execution, -3xx device-dependent, -4xx query; 0 for any other code.
+int EventBit(int code);
 }  // namespace ScpiError
 
 // The instrument's one error queue, oldest first. When it is full the newest

@@ -97,7 +97,10 @@ bool parseCommand(const QByteArray &text, const QList<QByteArray> &path, ScpiCom
         return false;
     for (const QByteArray &parameter : parameters) {
         const QByteArray value = trimmed(parameter);
-        if (value.isEmpty())
+        // A '?' belongs to a header; outside a string it marks a query whose
+        // header went wrong ("VOLT 5?").
+        const bool quoted = value.startsWith('"') || value.startsWith('\'');
+        if (value.isEmpty() || (!quoted && value.contains('?')))
             return false;
         command.parameters.append(value);
     }
@@ -149,7 +152,10 @@ ScpiHeader::ScpiHeader(const char *text)
         int end = 0;
         while (end < rest.size() && !QByteArray("[]:").contains(rest.at(end)))
             ++end;
-        const QByteArray word = rest.left(end);
+        QByteArray word = rest.left(end);
+        node.suffix = word.endsWith('#');
+        if (node.suffix)
+            word.chop(1);
         for (char c : word) {
             if (!(c >= 'a' && c <= 'z'))
                 node.shortForm.append(c);
@@ -160,6 +166,16 @@ ScpiHeader::ScpiHeader(const char *text)
             rest.remove(0, 1);
         pattern.append(node);
     }
+}
+
+bool ScpiHeader::Node::Takes(const QByteArray &node) const
+{
+    if (node == shortForm || node == longForm)
+        return true;
+    if (!suffix || !node.endsWith('1'))
+        return false;
+    const QByteArray bare = node.left(node.size() - 1);
+    return bare == shortForm || bare == longForm;
 }
 
 bool ScpiHeader::Matches(const QList<QByteArray> &nodes) const
@@ -176,7 +192,7 @@ bool ScpiHeader::Matches(const QList<QByteArray> &nodes) const
                 continue;
             if (wanted.optional)
                 next[j] = true;
-            if (j < nodes.size() && (nodes.at(j) == wanted.shortForm || nodes.at(j) == wanted.longForm))
+            if (j < nodes.size() && wanted.Takes(nodes.at(j)))
                 next[j + 1] = true;
         }
         reach.swap(next);

@@ -27,7 +27,8 @@ QList<ScpiCommand> ParseScpiMessage(const QByteArray &message);
 // A header pattern in the usual notation, such as
 // "[SOURce]:VOLTage[:LEVel][:IMMediate][:AMPLitude]": each node matches its
 // short form (the capitals) or its long form, in any case; bracketed nodes may
-// be left out.
+// be left out. A node written with a trailing '#' ("OUTPut#") also takes the
+// numeric suffix 1 ("OUTP1"): this instrument has one channel.
 class ScpiHeader
 {
 public:
@@ -39,6 +40,8 @@ private:
         QByteArray shortForm;
         QByteArray longForm;
         bool optional = false;
+        bool suffix = false;
+        bool Takes(const QByteArray &node) const;
     };
     QList<Node> pattern;
 };

@@ -47,6 +47,10 @@ ScpiNumber ReadScpiNumber(const QByteArray &text, ScpiUnit unit)
         number.kind = ScpiNumber::Maximum;
         return number;
     }
+    if (upper == "DEF" || upper == "DEFAULT") {
+        number.kind = ScpiNumber::Default;
+        return number;
+    }
 
     int at = 0;
     if (at < text.size() && (text.at(at) == '+' || text.at(at) == '-'))

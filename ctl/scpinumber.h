@@ -13,6 +13,7 @@ struct ScpiNumber {
         Value,    // value holds the number in volts or amperes
         Minimum,  // MIN or MINimum
         Maximum,  // MAX or MAXimum
+        Default,  // DEF or DEFault
         Invalid,  // not a number of this unit
     };
     Kind kind = Invalid;

@@ -1,17 +1,15 @@
 #include "scpiserver.h"
 
+#include "scpiclientsocket.h"
 #include "scpierrors.h"
 #include "scpiinstrument.h"
+#include "scpilistener.h"
 
-#include <QTcpServer>
-#include <QTcpSocket>
+#include <QTimer>
 
 namespace {
 
 const char ClientId[] = "scpiClient";
-
-// What Qt may hold unread for one client before it stops reading its socket.
-constexpr qint64 SocketReadBuffer = 16 * 1024;
 
 }  // namespace
 
@@ -19,10 +17,15 @@ ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *p
     : QObject(parent)
     , instrument(instrument)
     , port(port)
-    , server(new QTcpServer(this))
+    , server(new ScpiListener(this))
 {
-    connect(server, &QTcpServer::newConnection, this, &ScpiServer::acceptClients);
-    connect(port, &QSerialPort::errorOccurred, this, &ScpiServer::portFailed);
+    connect(server, &ScpiListener::Accepted, this, &ScpiServer::AcceptClient);
+    connect(port, &QSerialPort::errorOccurred, this, &ScpiServer::PortFailed);
+}
+
+void ScpiServer::SetIdleTimeout(int seconds)
+{
+    idleSeconds = seconds;
 }
 
 bool ScpiServer::Listen(const QHostAddress &address, quint16 portNumber, QString *error)
@@ -38,135 +41,234 @@ quint16 ScpiServer::ServerPort() const
     return server->serverPort();
 }
 
-void ScpiServer::acceptClients()
+int ScpiServer::Connected() const
 {
-    while (QTcpSocket *socket = server->nextPendingConnection()) {
-        if (stopped || clients.size() >= size_t(MaxClients)) {
-            // Closed at once, so that the client learns it instead of waiting.
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        const quint64 id = nextId++;
-        socket->setProperty(ClientId, id);
-        socket->setReadBufferSize(SocketReadBuffer);
-        clients[id].socket = socket;
-        connect(socket, &QTcpSocket::readyRead, this, &ScpiServer::readClient);
-        connect(socket, &QTcpSocket::bytesWritten, this, &ScpiServer::readClient);
-        connect(socket, &QTcpSocket::disconnected, this, &ScpiServer::dropClient);
-        takeLines(id);
-    }
-    scheduleRun();
+    int count = 0;
+    for (const auto &entry : clients)
+        count += entry.second.socket != nullptr;
+    return count;
 }
 
-quint64 ScpiServer::idOf(QObject *socket) const
+void ScpiServer::AcceptClient(qintptr descriptor)
+{
+    auto *socket = new ScpiClientSocket(descriptor, this);
+    if (stopped || Connected() >= MaxClients) {
+        if (stopped || refusedOpen >= MaxClients) {
+            // Many at once: closed without a word, so that a flood of
+            // connections holds nothing.
+            socket->Abort();
+        } else {
+            ++refusedOpen;
+            connect(socket, &ScpiClientSocket::Closed, this, [this] { --refusedOpen; });
+            socket->Write(BusyLine);
+            socket->Finish();
+        }
+        connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
+        return;
+    }
+    const quint64 id = nextId++;
+    socket->setProperty(ClientId, id);
+    Client &client = clients[id];
+    client.socket = socket;
+    connect(socket, &ScpiClientSocket::ReadyRead, this, &ScpiServer::ReadClient);
+    connect(socket, &ScpiClientSocket::BytesWritten, this, &ScpiServer::ResumeClient);
+    connect(socket, &ScpiClientSocket::Closed, this, &ScpiServer::DropClient);
+    if (idleSeconds > 0) {
+        client.idle = new QTimer(socket);
+        client.idle->setSingleShot(true);
+        connect(client.idle, &QTimer::timeout, this, [this, id] { CloseIdle(id); });
+        client.idle->start(idleSeconds * 1000);
+    }
+}
+
+quint64 ScpiServer::IdOf(QObject *socket) const
 {
     return socket ? socket->property(ClientId).toULongLong() : 0;
 }
 
-void ScpiServer::readClient()
+void ScpiServer::ReadClient()
 {
-    takeLines(idOf(sender()));
-    scheduleRun();
+    const quint64 id = IdOf(sender());
+    const auto found = clients.find(id);
+    if (found != clients.end() && found->second.idle)
+        found->second.idle->start();
+    ResumeClient();
 }
 
-void ScpiServer::dropClient()
+void ScpiServer::ResumeClient()
 {
-    const quint64 id = idOf(sender());
+    const quint64 id = IdOf(sender());
+    TakeLines(id);
+    ReleaseIfDone(id);
+    ScheduleRun();
+}
+
+void ScpiServer::DropClient()
+{
+    const quint64 id = IdOf(sender());
     const auto found = clients.find(id);
-    if (found == clients.end())
+    if (found == clients.end() || found->second.socket != sender())
         return;
     // Whole messages that came before the close are still carried out, as
     // far as the bounds let them in; a line cut off by it is not.
-    takeLines(id);
+    TakeLines(id);
     found->second.socket->deleteLater();
-    clients.erase(found);
-    takeAllLines();
-    scheduleRun();
+    found->second.socket = nullptr;
+    found->second.idle = nullptr;  // the socket's child
+    ReleaseIfDone(id);
+    TakeAllLines();
+    ScheduleRun();
 }
 
-void ScpiServer::takeLines(quint64 id)
+void ScpiServer::CloseIdle(quint64 id)
 {
     const auto found = clients.find(id);
-    if (found == clients.end() || stopped)
+    if (found == clients.end() || !found->second.socket)
         return;
     Client &client = found->second;
-    QTcpSocket *socket = client.socket;
-    while (client.queued < MaxQueuedPerClient && queue.size() < MaxQueued
-           && socket->bytesToWrite() < MaxUnsent && socket->bytesAvailable() > 0) {
-        // At most what still fits in a line, and its LF; readLine(n) reads up
-        // to n - 1 bytes.
-        const QByteArray piece = socket->readLine(MaxLine + 2 - client.partial.size());
-        if (piece.isEmpty())
-            break;
-        const bool complete = piece.endsWith('\n');
+    if (!client.waiting.isEmpty() || serving == id) {
+        client.idle->start();
+        return;
+    }
+    client.idle->stop();
+    ScpiClientSocket *socket = client.socket;
+    socket->disconnect(this);
+    connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
+    socket->Finish();
+    clients.erase(found);
+    TakeAllLines();
+}
+
+void ScpiServer::ReleaseIfDone(quint64 id)
+{
+    const auto found = clients.find(id);
+    if (found == clients.end() || serving == id || !found->second.waiting.isEmpty())
+        return;
+    Client &client = found->second;
+    if (client.socket) {
+        if (!client.socket->InputEnded() || !client.socket->Inbox().isEmpty())
+            return;
+        // The client has said all it will; it has its responses once they
+        // are sent.
+        if (client.idle)
+            client.idle->stop();
+        ScpiClientSocket *socket = client.socket;
+        socket->disconnect(this);
+        connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
+        socket->Finish();
+    }
+    clients.erase(found);
+}
+
+void ScpiServer::TakeLines(quint64 id)
+{
+    const auto found = clients.find(id);
+    if (found == clients.end() || stopped || !found->second.socket)
+        return;
+    Client &client = found->second;
+    ScpiClientSocket *socket = client.socket;
+    QByteArray &inbox = socket->Inbox();
+    const auto mayTake = [&] {
+        return client.waiting.size() < MaxQueuedPerClient && queued < MaxQueued
+               && socket->BytesToWrite() < MaxUnsent;
+    };
+    int at = 0;
+    while (at < inbox.size() && mayTake()) {
+        const int lineFeed = inbox.indexOf('\n', at);
+        const int end = lineFeed < 0 ? inbox.size() : lineFeed;
+        const QByteArray piece = inbox.mid(at, end - at);
+        at = lineFeed < 0 ? inbox.size() : lineFeed + 1;
         if (client.skipping) {
-            client.skipping = !complete;
+            client.skipping = lineFeed < 0;
             continue;
         }
         client.partial += piece;
-        if (!complete) {
-            if (client.partial.size() > MaxLine) {
+        if (lineFeed < 0) {
+            // A CR at the end may be the start of the line end, which the
+            // limit does not count.
+            const int length = client.partial.size() - (client.partial.endsWith('\r') ? 1 : 0);
+            if (length > MaxLine) {
                 client.partial.clear();
                 client.skipping = true;
-                enqueue(id, client, {}, true);
+                Enqueue(client, {}, true);
             }
             continue;
         }
         QByteArray line;
         line.swap(client.partial);
-        line.chop(1);
         if (line.endsWith('\r'))
             line.chop(1);
-        if (!line.isEmpty())
-            enqueue(id, client, line, false);
+        if (line.size() > MaxLine)
+            Enqueue(client, {}, true);
+        else if (!line.isEmpty())
+            Enqueue(client, line, false);
     }
+    inbox.remove(0, at);
+    socket->SetReading(mayTake());
 }
 
-void ScpiServer::takeAllLines()
+void ScpiServer::TakeAllLines()
 {
     for (auto &entry : clients)
-        takeLines(entry.first);
+        TakeLines(entry.first);
 }
 
-void ScpiServer::enqueue(quint64 id, Client &client, const QByteArray &text, bool overrun)
+void ScpiServer::Enqueue(Client &client, const QByteArray &text, bool overrun)
 {
-    queue.enqueue({id, text, overrun});
-    ++client.queued;
+    client.waiting.enqueue({text, overrun});
+    ++queued;
 }
 
-void ScpiServer::scheduleRun()
+quint64 ScpiServer::NextTurn() const
 {
-    if (runScheduled || running || queue.isEmpty())
+    // The first client after the one served last that has a message
+    // waiting, wrapping around.
+    for (auto it = clients.upper_bound(lastServed); it != clients.end(); ++it) {
+        if (!it->second.waiting.isEmpty())
+            return it->first;
+    }
+    for (auto it = clients.begin(); it != clients.end() && it->first <= lastServed; ++it) {
+        if (!it->second.waiting.isEmpty())
+            return it->first;
+    }
+    return 0;
+}
+
+void ScpiServer::ScheduleRun()
+{
+    if (runScheduled || running || queued == 0)
         return;
     runScheduled = true;
-    QMetaObject::invokeMethod(this, &ScpiServer::runQueue, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(this, &ScpiServer::RunQueue, Qt::QueuedConnection);
 }
 
-void ScpiServer::runQueue()
+void ScpiServer::RunQueue()
 {
     runScheduled = false;
     if (running)
         return;
     running = true;
-    while (!stopped && !queue.isEmpty()) {
-        const Message message = queue.dequeue();
+    while (!stopped) {
+        const quint64 id = NextTurn();
+        if (id == 0)
+            break;
+        const Message message = clients[id].waiting.dequeue();
+        --queued;
+        serving = id;
         std::optional<QByteArray> response;
         if (message.overrun)
-            instrument.Errors().Push(ScpiError::InputBufferOverrun);
+            instrument.QueueError(ScpiError::InputBufferOverrun);
         else
             response = instrument.Execute(message.text);
+        serving = 0;
+        lastServed = id;
         // A client that has gone gets no response; its message was still
         // carried out, as it arrived whole.
-        const auto found = clients.find(message.client);
-        if (found != clients.end()) {
-            --found->second.queued;
-            QTcpSocket *socket = found->second.socket;
-            // One that is closing and not yet told apart gets nothing either.
-            if (response && socket->state() == QAbstractSocket::ConnectedState)
-                socket->write(*response + '\n');
-        }
-        takeAllLines();
+        const auto found = clients.find(id);
+        if (found != clients.end() && found->second.socket && response)
+            found->second.socket->Write(*response + '\n');
+        TakeAllLines();
+        ReleaseIfDone(id);
     }
     running = false;
 }
@@ -176,15 +278,18 @@ void ScpiServer::Stop()
     stopped = true;
     server->close();
     for (auto &entry : clients) {
-        entry.second.socket->disconnect(this);
-        entry.second.socket->abort();
-        entry.second.socket->deleteLater();
+        ScpiClientSocket *socket = entry.second.socket;
+        if (!socket)
+            continue;
+        socket->disconnect(this);
+        socket->Abort();
+        socket->deleteLater();
     }
     clients.clear();
-    queue.clear();
+    queued = 0;
 }
 
-void ScpiServer::portFailed(QSerialPort::SerialPortError error)
+void ScpiServer::PortFailed(QSerialPort::SerialPortError error)
 {
     // A pseudo-terminal has no modem lines: that error is not a lost port.
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError

@@ -8,19 +8,26 @@
 
 #include <map>
 
-class QTcpServer;
-class QTcpSocket;
+class ScpiClientSocket;
 class ScpiInstrument;
+class ScpiListener;
+class QTimer;
 
 // Serves one ScpiInstrument to up to MaxClients TCP clients. Lines end with
-// LF (a CR before it is dropped); every complete message goes into one queue
-// and is carried out whole, in the order of arrival, and its response goes
-// back to its client. Nothing runs while no client asks: no timers.
+// LF (a CR before it is dropped); every complete message is carried out whole
+// and its response goes back to its client. Clients take turns: one message
+// of each client that has one waiting, in the order they connected. Nothing
+// runs while no client asks: no timers but the optional idle ones.
 //
-// Memory stays bounded whatever clients send: a line longer than MaxLine is
-// dropped with -363, and a client's socket is read only while it has fewer
-// than MaxQueuedPerClient messages waiting, the queue holds fewer than
-// MaxQueued and the client has read its earlier responses.
+// A client that shuts down its sending side still gets the responses to all
+// it sent; then the server closes. A client refused because every slot is
+// taken is told so in one line before the close.
+//
+// Memory stays bounded whatever clients send: a line longer than MaxLine
+// (its line end not counted) is dropped with -363, and a client's socket is
+// read only while it has fewer than MaxQueuedPerClient messages waiting, all
+// clients together fewer than MaxQueued, and it has read its earlier
+// responses.
 //
 // When the serial port fails, the server closes it, stops as Stop() does and
 // emits PortLost.
@@ -34,9 +41,14 @@ public:
     static constexpr int MaxQueuedPerClient = 8;
     static constexpr int MaxQueued = 32;
     static constexpr qint64 MaxUnsent = 64 * 1024;
+    // The line a refused client reads before the close.
+    static constexpr char BusyLine[] = "busy: all 4 SCPI connections are in use, try again later\n";
 
     ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *parent = nullptr);
 
+    // Closes a client that sent nothing for this many seconds and has
+    // nothing waiting; 0 (the default) never does.
+    void SetIdleTimeout(int seconds);
     bool Listen(const QHostAddress &address, quint16 port, QString *error);
     quint16 ServerPort() const;
     // Stops listening, closes every connection and drops what waits; a
@@ -47,44 +59,60 @@ signals:
     void PortLost();
 
 private slots:
-    void acceptClients();
-    void readClient();
-    void dropClient();
-    void portFailed(QSerialPort::SerialPortError error);
+    void AcceptClient(qintptr descriptor);
+    // Input arrived: the client is not idle.
+    void ReadClient();
+    // Input arrived or output left: takes what the bounds now let in.
+    void ResumeClient();
+    void DropClient();
+    void PortFailed(QSerialPort::SerialPortError error);
 
 private:
-    struct Client {
-        QTcpSocket *socket = nullptr;
-        QByteArray partial;
-        bool skipping = false;  // the rest of an overlong line is dropped
-        int queued = 0;
-    };
     struct Message {
-        quint64 client = 0;
         QByteArray text;
         bool overrun = false;  // stands for a dropped overlong line
     };
+    struct Client {
+        // Null once the connection is gone; the client stays while messages
+        // that came whole before are still to be carried out.
+        ScpiClientSocket *socket = nullptr;
+        QTimer *idle = nullptr;
+        QByteArray partial;
+        bool skipping = false;  // the rest of an overlong line is dropped
+        QQueue<Message> waiting;
+    };
 
-    // Moves the client's complete lines into the queue as far as the bounds
+    // Moves the client's complete lines into its queue as far as the bounds
     // allow.
-    void takeLines(quint64 id);
-    void takeAllLines();
-    void enqueue(quint64 id, Client &client, const QByteArray &text, bool overrun);
+    void TakeLines(quint64 id);
+    void TakeAllLines();
+    void Enqueue(Client &client, const QByteArray &text, bool overrun);
+    // Lets a client go whose input has ended and whose every message is
+    // answered, or which is gone and has nothing left to carry out.
+    void ReleaseIfDone(quint64 id);
+    void CloseIdle(quint64 id);
+    int Connected() const;
+    // The client whose turn is next, 0 when no message waits.
+    quint64 NextTurn() const;
     // Carries out queued messages until none is left. It runs from the event
     // loop, never inside a socket's signal: the supply's wait runs the event
     // loop, and a socket deleted there must not be one whose signal is still
     // being emitted. Scheduling while it runs is not needed: the running call
     // picks up what was queued meanwhile.
-    void scheduleRun();
-    void runQueue();
-    quint64 idOf(QObject *socket) const;
+    void ScheduleRun();
+    void RunQueue();
+    quint64 IdOf(QObject *socket) const;
 
     ScpiInstrument &instrument;
     QSerialPort *port;
-    QTcpServer *server;
+    ScpiListener *server;
     std::map<quint64, Client> clients;
     quint64 nextId = 1;
-    QQueue<Message> queue;
+    quint64 lastServed = 0;
+    quint64 serving = 0;  // the client whose message is being carried out
+    int queued = 0;
+    int refusedOpen = 0;  // refused connections still being closed
+    int idleSeconds = 0;
     bool running = false;
     bool runScheduled = false;
     bool stopped = false;

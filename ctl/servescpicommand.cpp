@@ -56,11 +56,25 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                        "free one, printed at start)."),
         QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5025"));
     parser.addOption(listenOption);
+    const QCommandLineOption idleOption(
+        QStringLiteral("idle-timeout"),
+        QStringLiteral("Close a client that sent nothing for S seconds (default 0: never), so that "
+                       "forgotten sessions do not hold the connections."),
+        QStringLiteral("S"), QStringLiteral("0"));
+    parser.addOption(idleOption);
     const int parsed = ParseCommandLine(parser, arguments);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())
-        return context.Fail(ExitStatus::Usage, QStringLiteral("serve-scpi takes only --listen"));
+        return context.Fail(ExitStatus::Usage,
+                            QStringLiteral("serve-scpi takes only --listen and --idle-timeout"));
+    bool idleOk = false;
+    const int idleSeconds = parser.value(idleOption).toInt(&idleOk);
+    // At most a day: the timer counts milliseconds in an int.
+    if (!idleOk || idleSeconds < 0 || idleSeconds > 86400)
+        return context.Fail(ExitStatus::Usage,
+                            QStringLiteral("--idle-timeout wants whole seconds from 0 to 86400, not \"%1\"")
+                                .arg(parser.value(idleOption)));
     QHostAddress address;
     quint16 tcpPort = 0;
     if (!ParseListen(parser.value(listenOption), &address, &tcpPort))
@@ -78,6 +92,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         "norvel,TK4810M,0," + QCoreApplication::applicationVersion().toUtf8();
     ScpiInstrument instrument(context.Session(), identity);
     ScpiServer server(instrument, &context.Port());
+    server.SetIdleTimeout(idleSeconds);
     QString error;
     if (!server.Listen(address, tcpPort, &error))
         return context.Fail(ExitStatus::PortFailed, QStringLiteral("cannot listen on %1:%2: %3")

@@ -59,6 +59,7 @@ void checkCommands(const QByteArray &message)
         for (const QByteArray &parameter : command.parameters) {
             FUZZ_CHECK(!parameter.isEmpty());
             FUZZ_CHECK(!isWhite(parameter.front()) && !isWhite(parameter.back()));
+            FUZZ_CHECK(parameter.front() == '"' || parameter.front() == '\'' || !parameter.contains('?'));
             parameterBytes += parameter.size();
             for (ScpiUnit unit : {ScpiUnit::Volt, ScpiUnit::Ampere}) {
                 const ScpiNumber number = ReadScpiNumber(parameter, unit);
@@ -67,7 +68,13 @@ void checkCommands(const QByteArray &message)
         }
         // Matching never loops or recurses without end, whatever the pattern.
         ScpiHeader(message.left(64).constData()).Matches(command.nodes);
-        ScpiHeader("[SOURce]:VOLTage[:LEVel][:IMMediate][:AMPLitude]").Matches(command.nodes);
+        ScpiHeader("[SOURce#]:VOLTage[:LEVel][:IMMediate][:AMPLitude]").Matches(command.nodes);
+        // A node with the suffix 1 matches only where the pattern allows it.
+        if (ScpiHeader("MEASure#[:SCALar]:ALL[:DC]").Matches(command.nodes)) {
+            const QByteArray root = command.nodes.first();
+            FUZZ_CHECK(root == "MEAS" || root == "MEASURE" || root == "MEAS1" || root == "MEASURE1");
+            FUZZ_CHECK(command.nodes.contains("ALL"));
+        }
     }
     FUZZ_CHECK(parameterBytes <= message.size());
 }
@@ -82,6 +89,8 @@ void checkNumber(const QByteArray &text)
             FUZZ_CHECK(upper == "MIN" || upper == "MINIMUM");
         if (number.kind == ScpiNumber::Maximum)
             FUZZ_CHECK(upper == "MAX" || upper == "MAXIMUM");
+        if (number.kind == ScpiNumber::Default)
+            FUZZ_CHECK(upper == "DEF" || upper == "DEFAULT");
     }
 }
 

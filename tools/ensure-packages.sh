@@ -26,5 +26,6 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-d
     qttools5-dev qttools5-dev-tools)
 # The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# The SCPI server's proof drives it with PyVISA from Debian's Python.
-TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py)
+# The SCPI server's proof drives it with PyVISA and PyMeasure from Debian's
+# Python, and a half-closing client with OpenBSD netcat (nc -N).
+TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd)

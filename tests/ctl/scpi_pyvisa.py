@@ -9,6 +9,8 @@ import subprocess
 import sys
 
 import pyvisa
+from pymeasure.adapters import VISAAdapter
+from pymeasure.instruments import Instrument
 
 ctl, supply_exe, version = sys.argv[1:4]
 
@@ -63,13 +65,17 @@ try:
     inst.write("VOLT 30.5")   # out of range: nothing is sent
     inst.write("CURR 2 V")    # wrong unit
     inst.write("OUTP MAYBE")
-    inst.write("*RST")        # refused, not guessed at
     inst.write("VOLT")
     inst.write("VOLT 1,2")
     inst.write("VOLT::LEV 3")
     check("VOLT?", "0.010")
-    check("NOSUCH?", "9.91E+37")
-    for code in ["-222", "-224", "-224", "-113", "-109", "-108", "-102", "-113"]:
+    # Malformed or unknown queries answer nothing: the next query reads its
+    # own answer.
+    inst.write("NOSUCH?")
+    inst.write('DISP:TEXT "Ready?"')
+    inst.write("VOLT 5?")
+    check("*OPC?", "1")
+    for code in ["-222", "-224", "-224", "-109", "-108", "-102", "-113", "-113", "-102"]:
         assert inst.query("SYST:ERR?").startswith(code + ","), code
     check("SYSTem:ERRor:NEXT?", '0,"No error"')
     for _ in range(20):
@@ -80,7 +86,35 @@ try:
     inst.write("BAD")
     inst.write("*CLS")
     check("SYST:ERR?", '0,"No error"')
+
+    # The status registers as IEEE 488.2 has them.
+    inst.write("NOSUCH")
+    check("*ESR?", "32")
+    check("*ESR?", "0")
+    check("*STB?", "4")
+    check("SYST:ERR:COUN?", "1")
+    check("SYST:ERR:ALL?", '-113,"Undefined header"')
+    check("*OPC;*ESR?", "1")
+    check("*TST?;*OPT?", "0;0")
+
+    # APPLy and MEASure:ALL? with the suffix 1.
+    inst.write("APPLy 12,2;:OUTP1 ON")
+    check("APPL?", '"12.000,2.000"')
+    volts, amperes, watts = (float(x) for x in inst.query("MEAS1:ALL?").split(","))
+    assert abs(volts - 12.0) <= 0.011 and abs(amperes - 1.2) <= 0.0011, (volts, amperes)
+    assert abs(watts - volts * amperes) <= 0.001, watts
     inst.close()
+
+    # PyMeasure as a script uses it: reset() sends *RST, which must leave the
+    # output off and the set-points at their minimum.
+    adapter = VISAAdapter(f"TCPIP::127.0.0.1::{port}::SOCKET", visa_library="@py",
+                          read_termination="\n", write_termination="\n", timeout=5000)
+    psu = Instrument(adapter, "supply")
+    assert psu.ask("OUTP?").strip() == "1"
+    psu.reset()
+    psu.write("*CLS")
+    assert psu.ask("OUTP?;:APPL?;:SYST:ERR:COUN?").strip() == '0;"0.010,0.005";0'
+    adapter.connection.close()
 
     server.send_signal(signal.SIGTERM)
     assert server.wait(5) == 0, "serve-scpi did not end cleanly on SIGTERM"

@@ -62,6 +62,9 @@ private slots:
         QTest::newRow("digit first") << QByteArray("1VOLT 5") << QByteArray("!");
         QTest::newRow("mnemonic of 13") << QByteArray("ABCDEFGHIJKLM?") << QByteArray("!");
         QTest::newRow("question mark inside") << QByteArray("VOLT?:LEV") << QByteArray("!");
+        QTest::newRow("question mark after the parameter") << QByteArray("VOLT 5?") << QByteArray("!");
+        QTest::newRow("question mark in a string")
+            << QByteArray("DISP:TEXT \"Ready?\"") << QByteArray("DISP:TEXT(\"Ready?\")");
         QTest::newRow("bare star") << QByteArray("*") << QByteArray("!");
         QTest::newRow("bare colon") << QByteArray(":") << QByteArray("!");
         QTest::newRow("binary") << QByteArray("\x01\xff\x80?", 4) << QByteArray("!");
@@ -87,6 +90,12 @@ private slots:
             QVERIFY2(!voltage.Matches(QByteArray(header).split(':')), header);
         QVERIFY(ScpiHeader("*IDN").Matches({"*IDN"}));
         QVERIFY(!ScpiHeader("MEASure:TEMPerature").Matches({"MEAS", "TEMP", "DC"}));
+        // One channel: the suffix 1 on the nodes that take one, nothing else.
+        const ScpiHeader suffixed("[SOURce#]:VOLTage");
+        for (const char *header : {"SOUR1:VOLT", "SOURCE1:VOLT", "SOUR:VOLT", "VOLT"})
+            QVERIFY2(suffixed.Matches(QByteArray(header).split(':')), header);
+        for (const char *header : {"SOUR2:VOLT", "SOUR11:VOLT", "VOLT1", "SOU1:VOLT", "1:VOLT"})
+            QVERIFY2(!suffixed.Matches(QByteArray(header).split(':')), header);
     }
 
     void numbers_data()
@@ -115,8 +124,10 @@ private slots:
         QTest::newRow("below a double") << QByteArray("1e-999") << a << value << 0.0;
         QTest::newRow("MIN") << QByteArray("min") << v << int(ScpiNumber::Minimum) << 0.0;
         QTest::newRow("MAXimum") << QByteArray("MAXimum") << a << int(ScpiNumber::Maximum) << 0.0;
+        QTest::newRow("DEF") << QByteArray("def") << v << int(ScpiNumber::Default) << 0.0;
+        QTest::newRow("DEFault") << QByteArray("DEFault") << a << int(ScpiNumber::Default) << 0.0;
         for (const char *junk : {"", "abc", "+", ".", "-.", "1.2.3", "5E", "e5", "5 V V", "0x10", "1 2",
-                                 "MINI", "MA", "5 mv2", "- 5", "5;", "\xb5V"})
+                                 "MINI", "DEFA", "MA", "5 mv2", "- 5", "5;", "\xb5V"})
             QTest::newRow(junk) << QByteArray(junk) << v << invalid << 0.0;
         QTest::newRow("amperes for volts") << QByteArray("5 A") << v << invalid << 0.0;
         QTest::newRow("volts for amperes") << QByteArray("5V") << a << invalid << 0.0;
@@ -137,6 +148,17 @@ private slots:
             else
                 QVERIFY2(std::abs(number.value - value) < 1e-12, qPrintable(QString::number(number.value)));
         }
+    }
+
+    void errorsSetTheirClassBit()
+    {
+        QCOMPARE(ScpiError::EventBit(ScpiError::Syntax), 0x20);
+        QCOMPARE(ScpiError::EventBit(ScpiError::UndefinedHeader), 0x20);
+        QCOMPARE(ScpiError::EventBit(ScpiError::DataOutOfRange), 0x10);
+        QCOMPARE(ScpiError::EventBit(ScpiError::HardwareMissing), 0x10);
+        QCOMPARE(ScpiError::EventBit(ScpiError::InputBufferOverrun), 0x08);
+        QCOMPARE(ScpiError::EventBit(-410), 0x04);
+        QCOMPARE(ScpiError::EventBit(ScpiError::NoError), 0);
     }
 
     void errorQueueKeepsOldestAndMarksOverflow()

@@ -1,0 +1,40 @@
+#include "scpisocketio.h"
+
+#include <winsock2.h>
+
+bool ScpiSocketIo::Prepare(qintptr socket)
+{
+    u_long nonBlocking = 1;
+    if (ioctlsocket(SOCKET(socket), FIONBIO, &nonBlocking) != 0)
+        return false;
+    const BOOL on = TRUE;
+    return setsockopt(SOCKET(socket), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on),
+                      sizeof on)
+           == 0;
+}
+
+qint64 ScpiSocketIo::Receive(qintptr socket, char *buffer, qint64 size)
+{
+    const int got = recv(SOCKET(socket), buffer, int(qMin<qint64>(size, 1 << 30)), 0);
+    if (got >= 0)
+        return got;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? WouldBlock : Failed;
+}
+
+qint64 ScpiSocketIo::Send(qintptr socket, const char *data, qint64 size)
+{
+    const int sent = send(SOCKET(socket), data, int(qMin<qint64>(size, 1 << 30)), 0);
+    if (sent >= 0)
+        return sent;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? WouldBlock : Failed;
+}
+
+void ScpiSocketIo::ShutdownSend(qintptr socket)
+{
+    shutdown(SOCKET(socket), SD_SEND);
+}
+
+void ScpiSocketIo::Close(qintptr socket)
+{
+    closesocket(SOCKET(socket));
+}
