@@ -1,5 +1,6 @@
 #include "scpiserver.h"
 
+#include "lostportwatch.h"
 #include "scpierrors.h"
 #include "scpiinstrument.h"
 
@@ -22,7 +23,7 @@ ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *p
     , server(new QTcpServer(this))
 {
     connect(server, &QTcpServer::newConnection, this, &ScpiServer::acceptClients);
-    connect(port, &QSerialPort::errorOccurred, this, &ScpiServer::portFailed);
+    connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &ScpiServer::portFailed);
 }
 
 bool ScpiServer::Listen(const QHostAddress &address, quint16 portNumber, QString *error)
@@ -184,16 +185,11 @@ void ScpiServer::Stop()
     queue.clear();
 }
 
-void ScpiServer::portFailed(QSerialPort::SerialPortError error)
+void ScpiServer::portFailed()
 {
-    // A pseudo-terminal has no modem lines: that error is not a lost port.
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
-        || error == QSerialPort::UnsupportedOperationError || stopped)
+    // The watch has closed the port already.
+    if (stopped)
         return;
-    // Closing at the first error stops a failed port from reporting it over
-    // and over.
-    if (port->isOpen())
-        port->close();
     Stop();
     emit PortLost();
 }

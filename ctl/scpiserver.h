@@ -50,7 +50,7 @@ private slots:
     void acceptClients();
     void readClient();
     void dropClient();
-    void portFailed(QSerialPort::SerialPortError error);
+    void portFailed();
 
 private:
     struct Client {

@@ -1,0 +1,51 @@
+#include "lostportwatch.h"
+
+LostPortWatch *LostPortWatch::For(QSerialPort *port)
+{
+    if (auto *watch = port->findChild<LostPortWatch *>(QString(), Qt::FindDirectChildrenOnly))
+        return watch;
+    return new LostPortWatch(port);
+}
+
+LostPortWatch::LostPortWatch(QSerialPort *port)
+    : QObject(port)
+    , port(port)
+{
+    connect(port, &QSerialPort::errorOccurred, this, &LostPortWatch::PortError);
+}
+
+void LostPortWatch::PortError(QSerialPort::SerialPortError error)
+{
+    // A port opened again (Qt reports NoError then) is no longer lost.
+    if (error == QSerialPort::NoError && port->isOpen())
+        reason.clear();
+    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
+        || error == QSerialPort::UnsupportedOperationError || !port->isOpen())
+        return;
+    reason = Describe(error, port->errorString());
+    port->close();
+    emit PortLost(reason);
+}
+
+QString LostPortWatch::Describe(QSerialPort::SerialPortError error, const QString &systemText)
+{
+    // Qt gives a read error on a vanished line no text of its own.
+    QString kind;
+    switch (error) {
+    case QSerialPort::ReadError:
+        kind = QStringLiteral("read error");
+        break;
+    case QSerialPort::WriteError:
+        kind = QStringLiteral("write error");
+        break;
+    case QSerialPort::ResourceError:
+        kind = QStringLiteral("the device is no longer available");
+        break;
+    default:
+        kind = QStringLiteral("error %1").arg(int(error));
+        break;
+    }
+    if (systemText.isEmpty() || systemText == QLatin1String("Unknown error"))
+        return kind;
+    return kind + QStringLiteral(": ") + systemText;
+}
