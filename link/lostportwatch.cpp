@@ -16,8 +16,8 @@ LostPortWatch::LostPortWatch(QSerialPort *port)
 
 void LostPortWatch::PortError(QSerialPort::SerialPortError error)
 {
-    // A port opened again (Qt reports NoError then) is no longer lost.
-    if (error == QSerialPort::NoError && port->isOpen())
+    // Qt reports NoError as an open begins: a port opened again is no longer lost.
+    if (error == QSerialPort::NoError)
         reason.clear();
     if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
         || error == QSerialPort::UnsupportedOperationError || !port->isOpen())
@@ -29,12 +29,13 @@ void LostPortWatch::PortError(QSerialPort::SerialPortError error)
 
 QString LostPortWatch::Describe(QSerialPort::SerialPortError error, const QString &systemText)
 {
-    // Qt gives a read error on a vanished line no text of its own.
     QString kind;
     switch (error) {
     case QSerialPort::ReadError:
-        kind = QStringLiteral("read error");
-        break;
+        // A read that finds the line closed returns nothing and sets no error
+        // number: the system text Qt gives with it is whatever an earlier call
+        // left behind (as "Inappropriate ioctl for device"), so it is not told.
+        return QStringLiteral("read error");
     case QSerialPort::WriteError:
         kind = QStringLiteral("write error");
         break;

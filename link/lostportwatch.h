@@ -23,7 +23,8 @@ public:
     // Why the port was lost, or empty while it is not.
     QString Reason() const { return reason; }
 
-    // The reason's text for an error, with the system's own text when it has one.
+    // The reason's text for an error, with the system's own text when it has
+    // a meaningful one.
     static QString Describe(QSerialPort::SerialPortError error, const QString &systemText);
 
 signals:
