@@ -32,8 +32,15 @@ BOOL WINAPI onConsoleControl(DWORD event)
         return FALSE;
     }
     pendingSignal.storeRelease(signalNumber);
-    if (TerminationSignals *target = listener.loadAcquire())
+    TerminationSignals *target = listener.loadAcquire();
+    if (target)
         QMetaObject::invokeMethod(target, "readSignal", Qt::QueuedConnection);
+    // A closed console window ends the process as soon as this returns: wait
+    // a while for the program to shut down in order (its instance goes away).
+    if (target && event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
+        for (int waited = 0; waited < 4000 && listener.loadAcquire() == target; waited += 50)
+            Sleep(50);
+    }
     return TRUE;
 }
 
