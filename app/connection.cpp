@@ -85,15 +85,10 @@ void MainWindow::LoadSetpoints()
     form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
 }
 
-void MainWindow::PortErrorOccurred(QSerialPort::SerialPortError error)
+void MainWindow::PortLostOccurred()
 {
-    const bool deviceGone = error == QSerialPort::ResourceError
-                            || error == QSerialPort::ReadError
-                            || error == QSerialPort::WriteError;
-    if (!deviceGone || !port->isOpen())
-        return;
-    // Closing at once also stops the port from repeating the error without
-    // end; the message waits until the port's signal has returned.
+    // The watch has closed the port already; the message waits until the
+    // port's signal has returned.
     portLost = true;
     ClosePort();
     QTimer::singleShot(0, this, &MainWindow::ShowPortLost);

@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "dialogsettingslog.h"
 #include "livechart.h"
+#include "lostportwatch.h"
 #include "mainwindowform.h"
 
 #include <QAction>
@@ -51,7 +52,6 @@ MainWindow::MainWindow(QWidget *parent)
     periodElapsed = std::make_unique<QTime>();
     logElapsed = std::make_unique<QTime>();
     tickTime = std::make_unique<QTime>(QTime::currentTime());
-    logStartTime = std::make_unique<QTime>();
     tickClock.start();
 
     // Typing is allowed too, for ports the system does not list (a virtual
@@ -161,5 +161,5 @@ void MainWindow::ConnectSignals()
 
     // Not one of the operator's connections: how the window learns that the
     // port's device went away.
-    connect(port, &QSerialPort::errorOccurred, this, &MainWindow::PortErrorOccurred);
+    connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &MainWindow::PortLostOccurred);
 }

@@ -64,7 +64,7 @@ private:
     void SetConnectedLook(bool connected);
     void SetWriteButtonsEnabled(bool enabled);
     void RequestOperation(PollState state);
-    void PortErrorOccurred(QSerialPort::SerialPortError error);
+    void PortLostOccurred();
     void ShowPortLost();
 
     void LoadSetpoints();
@@ -111,7 +111,6 @@ private:
     std::unique_ptr<QTime> periodElapsed;
     std::unique_ptr<QTime> logElapsed;
     std::unique_ptr<QTime> tickTime;      // clock time at which the latest tick began
-    std::unique_ptr<QTime> logStartTime;  // clock time at which recording started
     LogSettings logSettings;
 
     bool statusFresh = false;

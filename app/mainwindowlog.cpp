@@ -22,7 +22,6 @@ void MainWindow::StartLog()
     *periodElapsed = QTime::currentTime();
     *tickTime = QTime::currentTime();
     tickClock.restart();
-    *logStartTime = QTime::currentTime();
     logElapsed->setHMS(0, 0, 0, 0);
     logClock.start();
 }

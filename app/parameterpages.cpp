@@ -3,6 +3,7 @@
 #include "commandset.h"
 #include "devicelink.h"
 #include "mainwindowform.h"
+#include "parameterfields.h"
 
 #include <QSpinBox>
 
@@ -10,43 +11,34 @@
 
 namespace {
 
-// Which spin box holds which record field, in both directions.
-struct CalibrationBox {
-    QSpinBox *MainWindowForm::*box;
-    int32_t CalibrationRecord::*field;
+// The spin box that shows each field, in the order of the shared field
+// tables, which also say which fields are sent back.
+using BoxMember = QSpinBox *MainWindowForm::*;
+
+const BoxMember CalibrationBoxes[CalibrationFieldCount] = {
+    &MainWindowForm::spinBoxKuDacVolt,
+    &MainWindowForm::spinBoxKuAdcVolt,
+    &MainWindowForm::spinBoxKuDacCurr,
+    &MainWindowForm::spinBoxKuAdcCurr,
+    &MainWindowForm::spinBoxKuAdcCurrFune,
+    &MainWindowForm::spinBoxOffDacVolt,
+    &MainWindowForm::spinBoxOffAdcVolt,
+    &MainWindowForm::spinBoxOffDacCurr,
+    &MainWindowForm::spinBoxOffAdcCurr,
+    &MainWindowForm::spinBoxOffAdcCurrFine,
+    &MainWindowForm::spinBoxRout,
 };
 
-const CalibrationBox CalibrationBoxes[] = {
-    {&MainWindowForm::spinBoxKuDacVolt, &CalibrationRecord::KuDacVolt},
-    {&MainWindowForm::spinBoxKuAdcVolt, &CalibrationRecord::KuAdcVolt},
-    {&MainWindowForm::spinBoxKuDacCurr, &CalibrationRecord::KuDacCurr},
-    {&MainWindowForm::spinBoxKuAdcCurr, &CalibrationRecord::KuAdcCurr},
-    {&MainWindowForm::spinBoxKuAdcCurrFune, &CalibrationRecord::KuAdcCurrFine},
-    {&MainWindowForm::spinBoxOffDacVolt, &CalibrationRecord::OffDacVolt},
-    {&MainWindowForm::spinBoxOffAdcVolt, &CalibrationRecord::OffAdcVolt},
-    {&MainWindowForm::spinBoxOffDacCurr, &CalibrationRecord::OffDacCurr},
-    {&MainWindowForm::spinBoxOffAdcCurr, &CalibrationRecord::OffAdcCurr},
-    {&MainWindowForm::spinBoxOffAdcCurrFine, &CalibrationRecord::OffAdcCurrFine},
-    {&MainWindowForm::spinBoxRout, &CalibrationRecord::Rout},
-};
-
-struct UserParamBox {
-    QSpinBox *MainWindowForm::*box;
-    int32_t UserParamRecord::*field;
-    bool writable;
-};
-
-const UserParamBox UserParamBoxes[] = {
-    {&MainWindowForm::spinBoxNVPstatus, &UserParamRecord::NVPstatus, true},
-    // The supply keeps its life counter itself: shown, never sent.
-    {&MainWindowForm::spinBoxLifeCounter, &UserParamRecord::LifeCounter, false},
-    {&MainWindowForm::spinBoxCurrTrigStat, &UserParamRecord::CurrTrigStat, true},
-    {&MainWindowForm::spinBoxCurrTrigTime, &UserParamRecord::CurrTrigTime, true},
-    {&MainWindowForm::spinBoxAdjStatus, &UserParamRecord::AdjStatus, true},
-    {&MainWindowForm::spinBoxCurrAdgStatus, &UserParamRecord::CurrAdgStatus, true},
-    {&MainWindowForm::spinBoxVoltmetrStatus, &UserParamRecord::VoltmetrStatus, true},
-    {&MainWindowForm::spinBoxVoltmetrTime, &UserParamRecord::VoltmetrTime, true},
-    {&MainWindowForm::spinBoxCurrentTrigger, &UserParamRecord::CurrentTrigger, true},
+const BoxMember UserParamBoxes[UserParamFieldCount] = {
+    &MainWindowForm::spinBoxNVPstatus,
+    &MainWindowForm::spinBoxLifeCounter,
+    &MainWindowForm::spinBoxCurrTrigStat,
+    &MainWindowForm::spinBoxCurrTrigTime,
+    &MainWindowForm::spinBoxVoltmetrStatus,
+    &MainWindowForm::spinBoxVoltmetrTime,
+    &MainWindowForm::spinBoxAdjStatus,
+    &MainWindowForm::spinBoxCurrAdgStatus,
+    &MainWindowForm::spinBoxCurrentTrigger,
 };
 
 // Shows a value read from the supply as it is. The box's range is the form's,
@@ -74,16 +66,18 @@ void MainWindow::LoadCalibration()
         ShowReadFailure();
         return;
     }
-    for (const CalibrationBox &entry : CalibrationBoxes)
-        ShowDeviceValue(form->*entry.box, calibration.*entry.field);
+    for (int i = 0; i < CalibrationFieldCount; ++i)
+        ShowDeviceValue(form->*CalibrationBoxes[i], calibration.*CalibrationFields[i].field);
     if (connection == connectionSerial)
         form->pushButtonApplyCalibr->setEnabled(true);
 }
 
 void MainWindow::StoreCalibration()
 {
-    for (const CalibrationBox &entry : CalibrationBoxes)
-        calibration.*entry.field = (form->*entry.box)->value();
+    for (int i = 0; i < CalibrationFieldCount; ++i) {
+        if (CalibrationFields[i].writable)
+            calibration.*CalibrationFields[i].field = (form->*CalibrationBoxes[i])->value();
+    }
     if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) != GoodReply)
         ShowWriteFailure();
 }
@@ -95,17 +89,17 @@ void MainWindow::LoadUserParams()
         ShowReadFailure();
         return;
     }
-    for (const UserParamBox &entry : UserParamBoxes)
-        ShowDeviceValue(form->*entry.box, userParams.*entry.field);
+    for (int i = 0; i < UserParamFieldCount; ++i)
+        ShowDeviceValue(form->*UserParamBoxes[i], userParams.*UserParamFields[i].field);
     if (connection == connectionSerial)
         form->pushButtonApplyUserParam->setEnabled(true);
 }
 
 void MainWindow::StoreUserParams()
 {
-    for (const UserParamBox &entry : UserParamBoxes) {
-        if (entry.writable)
-            userParams.*entry.field = (form->*entry.box)->value();
+    for (int i = 0; i < UserParamFieldCount; ++i) {
+        if (UserParamFields[i].writable)
+            userParams.*UserParamFields[i].field = (form->*UserParamBoxes[i])->value();
     }
     if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) != GoodReply)
         ShowWriteFailure();

@@ -1,6 +1,7 @@
 #include "commandcontext.h"
 
 #include "exitstatus.h"
+#include "lostportwatch.h"
 #include "supplyport.h"
 #include "writeattempts.h"
 
@@ -39,27 +40,6 @@ QString OutcomeText(SupplyOutcome outcome, SupplyStep step)
                                     "reply (see --trace)");
 }
 
-// Qt gives a read error on a vanished line no text of its own.
-QString PortFailure(QSerialPort::SerialPortError error, const QString &text)
-{
-    QString kind;
-    switch (error) {
-    case QSerialPort::ReadError:
-        kind = QStringLiteral("read error");
-        break;
-    case QSerialPort::WriteError:
-        kind = QStringLiteral("write error");
-        break;
-    case QSerialPort::ResourceError:
-        kind = QStringLiteral("the device is no longer available");
-        break;
-    default:
-        kind = QStringLiteral("error %1").arg(int(error));
-        break;
-    }
-    return text.isEmpty() || text == QLatin1String("Unknown error") ? kind : kind + QStringLiteral(": ") + text;
-}
-
 }  // namespace
 
 void WriteOut(const QString &text)
@@ -85,19 +65,18 @@ int CommandContext::Connect()
         return Fail(ExitStatus::Usage, error);
     if (!OpenSupplyPort(port, portPath, &error))
         return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
-    // A port whose line goes away keeps failing, and Qt reports it again and
-    // again at full speed: close it at the first error and keep the reason.
-    QObject::connect(&port, &QSerialPort::errorOccurred, &port, [this](QSerialPort::SerialPortError e) {
-        if (e == QSerialPort::NoError || e == QSerialPort::TimeoutError
-            || e == QSerialPort::UnsupportedOperationError || !port.isOpen())
-            return;
-        portLoss = PortFailure(e, port.errorString());
-        port.close();
-    });
+    // Closes the port at the first error of a lost line and keeps the reason.
+    LostPortWatch::For(&port);
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
         session->SetTrace(stderr);
     return ExitStatus::Success;
+}
+
+QString CommandContext::PortLoss() const
+{
+    const auto *watch = port.findChild<LostPortWatch *>(QString(), Qt::FindDirectChildrenOnly);
+    return watch ? watch->Reason() : QString();
 }
 
 void CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const

@@ -36,7 +36,7 @@ public:
     SupplySession &Session() { return *session; }
     QSerialPort &Port() { return port; }
     // Why the open port failed and was closed (the line went away), or empty.
-    QString PortLoss() const { return portLoss; }
+    QString PortLoss() const;
 
     // A command's result on the standard output: the JSON object under
     // --json, otherwise the rows with their values aligned.
@@ -52,7 +52,6 @@ public:
 private:
     GlobalOptions options;
     QString portPath;
-    QString portLoss;
     QSerialPort port;
     std::unique_ptr<SupplySession> session;
 };

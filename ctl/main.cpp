@@ -3,6 +3,7 @@
 
 #include "commandcontext.h"
 #include "commandtable.h"
+#include "consoleoutput.h"
 #include "exitstatus.h"
 #include "terminationsignals.h"
 
@@ -34,6 +35,7 @@ int main(int argc, char **argv)
     // Before anything can start a thread; commands that do not end in order
     // on a signal give it back at once.
     TerminationSignals::block();
+    PrepareConsoleOutput();
 
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("velkaroctl"));

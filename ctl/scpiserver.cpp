@@ -1,5 +1,6 @@
 #include "scpiserver.h"
 
+#include "lostportwatch.h"
 #include "scpiclientsocket.h"
 #include "scpierrors.h"
 #include "scpiinstrument.h"
@@ -20,7 +21,7 @@ ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *p
     , server(new ScpiListener(this))
 {
     connect(server, &ScpiListener::Accepted, this, &ScpiServer::AcceptClient);
-    connect(port, &QSerialPort::errorOccurred, this, &ScpiServer::PortFailed);
+    connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &ScpiServer::PortFailed);
 }
 
 void ScpiServer::SetIdleTimeout(int seconds)
@@ -289,16 +290,11 @@ void ScpiServer::Stop()
     queued = 0;
 }
 
-void ScpiServer::PortFailed(QSerialPort::SerialPortError error)
+void ScpiServer::PortFailed()
 {
-    // A pseudo-terminal has no modem lines: that error is not a lost port.
-    if (error == QSerialPort::NoError || error == QSerialPort::TimeoutError
-        || error == QSerialPort::UnsupportedOperationError || stopped)
+    // The watch has closed the port already.
+    if (stopped)
         return;
-    // Closing at the first error stops a failed port from reporting it over
-    // and over.
-    if (port->isOpen())
-        port->close();
     Stop();
     emit PortLost();
 }

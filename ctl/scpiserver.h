@@ -65,7 +65,7 @@ private slots:
     // Input arrived or output left: takes what the bounds now let in.
     void ResumeClient();
     void DropClient();
-    void PortFailed(QSerialPort::SerialPortError error);
+    void PortFailed();
 
 private:
     struct Message {

@@ -32,9 +32,10 @@ public:
 
     // Codec.
     void PortWrite(const char *chars, int count);
-    void PutHexByte(quint8 byte);
     void SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload, int length);
-    static quint16 CrcStep(quint16 crc, quint8 byte);
+    // CRC-16/CCITT-FALSE of the bytes; over a whole frame with its CRC, 0
+    // when the frame is intact.
+    static quint16 CrcOver(const QByteArray &bytes);
     static bool HexPairToByte(char first, char second, quint8 *byte);
     // Number of bytes decoded into out, or -1 when the line does not decode.
     static int DecodeLine(const QByteArray &line, QByteArray &out);
@@ -92,6 +93,7 @@ public:
     static constexpr qint64 LateReplyMs = 1000;
 
 private:
+    static quint16 CrcStep(quint16 crc, quint8 byte);
     // Reads a reply and checks it is long enough for its record's layout.
     template <typename Record>
     LinkResult ReadRecord(quint8 address, quint8 command, CommandSet::ReplyLength length,

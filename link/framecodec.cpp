@@ -44,12 +44,6 @@ void DeviceLink::DrainOutput(int timeoutMs)
     }
 }
 
-void DeviceLink::PutHexByte(quint8 byte)
-{
-    const char pair[2] = {HexAlphabet[byte >> 4], HexAlphabet[byte & 0x0F]};
-    PortWrite(pair, 2);
-}
-
 void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload,
                            int length)
 {
@@ -58,20 +52,20 @@ void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const 
     // request's reply.
     DiscardInput();
 
-    PortWrite(&StartChar, 1);
-    quint16 crc = 0xFFFF;
-    const quint8 header[4] = {address, MasterAddress, command, access};
-    for (quint8 byte : header) {
-        PutHexByte(byte);
-        crc = CrcStep(crc, byte);
-    }
-    for (int i = 0; i < length; ++i) {
-        PutHexByte(payload[i]);
-        crc = CrcStep(crc, payload[i]);
-    }
-    PutHexByte(quint8(crc >> 8));
-    PutHexByte(quint8(crc & 0xFF));
-    PortWrite(&Terminator, 1);
+    QByteArray bytes;
+    bytes.reserve(CommandSet::HeaderBytes + length);
+    bytes.append(char(address));
+    bytes.append(char(MasterAddress));
+    bytes.append(char(command));
+    bytes.append(char(access));
+    bytes.append(reinterpret_cast<const char *>(payload), length);
+    const QByteArray text = EncodeFrame(bytes);
+    // The frame goes out a character pair at a time, each drained before the
+    // next, as the supply has always been sent it.
+    PortWrite(text.constData(), 1);
+    for (int i = 1; i + 1 < text.size(); i += 2)
+        PortWrite(text.constData() + i, 2);
+    PortWrite(text.constData() + text.size() - 1, 1);
 }
 
 void DeviceLink::DiscardInput()
@@ -87,6 +81,14 @@ quint16 DeviceLink::CrcStep(quint16 crc, quint8 byte)
     crc ^= quint16(byte << 8);
     for (int bit = 0; bit < 8; ++bit)
         crc = (crc & 0x8000) ? quint16((crc << 1) ^ 0x1021) : quint16(crc << 1);
+    return crc;
+}
+
+quint16 DeviceLink::CrcOver(const QByteArray &bytes)
+{
+    quint16 crc = 0xFFFF;
+    for (char c : bytes)
+        crc = CrcStep(crc, quint8(c));
     return crc;
 }
 
@@ -131,15 +133,13 @@ QByteArray DeviceLink::EncodeFrame(const QByteArray &bytes)
     QByteArray text;
     text.reserve(2 + 2 * (bytes.size() + 2));
     text.append(StartChar);
-    quint16 crc = 0xFFFF;
+    const quint16 crc = CrcOver(bytes);
     auto put = [&text](quint8 byte) {
         text.append(HexAlphabet[byte >> 4]);
         text.append(HexAlphabet[byte & 0x0F]);
     };
-    for (char c : bytes) {
+    for (char c : bytes)
         put(quint8(c));
-        crc = CrcStep(crc, quint8(c));
-    }
     put(quint8(crc >> 8));
     put(quint8(crc & 0xFF));
     text.append(Terminator);

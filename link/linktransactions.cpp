@@ -179,10 +179,7 @@ LinkResult DeviceLink::JudgeReadReply(const QByteArray &line, QByteArray &out, q
         trace << n << ' ' << minLength;
         result = BadReply;
     } else {
-        quint16 crc = 0xFFFF;
-        for (int i = 0; i < n; ++i)
-            crc = CrcStep(crc, quint8(out.at(i)));
-        if (crc != 0) {
+        if (CrcOver(out) != 0) {
             trace << "Error crc";
             TraceLineEnd();
             result = BadReply;

@@ -4,9 +4,10 @@
 
 #include <cstdint>
 
-// The named fields of the two parameter blocks and the range each can take on
-// the wire. The window's pages and velkaroctl's parameter files both go by
-// these tables, so a field has one name and one range everywhere.
+// The named fields of the two parameter blocks, the range each can take on
+// the wire, and which are sent back. The window's pages and velkaroctl both
+// take the fields and their writability from here; velkaroctl's parameter
+// files also check the ranges (the window's boxes keep the form's own).
 template <typename Record>
 struct ParameterField {
     const char *name;  // the record's field name

@@ -144,10 +144,7 @@ QByteArray VirtualSupply::replyTo(const QByteArray &line)
     const int n = DeviceLink::DecodeLine(line, request);
     if (n < CommandSet::HeaderBytes + CommandSet::CrcBytes)
         return {};
-    quint16 crc = 0xFFFF;
-    for (char byte : request)
-        crc = DeviceLink::CrcStep(crc, quint8(byte));
-    if (crc != 0 || quint8(request.at(0)) != opts.address)
+    if (DeviceLink::CrcOver(request) != 0 || quint8(request.at(0)) != opts.address)
         return {};
 
     std::optional<CommandHandler::Answer> reply = CommandHandler::answer(supplyModel, request);

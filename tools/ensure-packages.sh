@@ -1,6 +1,8 @@
 # Sourced by the run and test scripts: makes sure the Debian packages named in
-# $PACKAGES are installed. As root it installs what is missing; otherwise it
-# prints the one apt-get line that is needed and stops.
+# $PACKAGES are installed. Only installing needs root: as root it installs
+# what is missing itself, as a user through sudo (which asks for the
+# password); with neither it prints the one apt-get line that is needed and
+# stops. So the scripts are started the same way by a user and by root.
 ensure_packages() {
     local missing=()
     local package
@@ -10,15 +12,19 @@ ensure_packages() {
         fi
     done
     [ ${#missing[@]} -eq 0 ] && return 0
-    if [ "$(id -u)" -eq 0 ]; then
-        echo "Installing ${missing[*]}"
-        export DEBIAN_FRONTEND=noninteractive
-        apt-get update -qq && apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
-        return $?
+    local as_root=()
+    if [ "$(id -u)" -ne 0 ]; then
+        if ! command -v sudo >/dev/null; then
+            echo "Missing packages. As root, install them with:"
+            echo "  apt-get install -y ${missing[*]}"
+            exit 1
+        fi
+        as_root=(sudo)
     fi
-    echo "Missing packages. Install them with:"
-    echo "  sudo apt-get install -y ${missing[*]}"
-    exit 1
+    echo "Installing ${missing[*]}"
+    "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get update -qq &&
+        "${as_root[@]}" env DEBIAN_FRONTEND=noninteractive \
+            apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
 # Qt Linguist tools compile the English translation of the window.
@@ -27,5 +33,7 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-d
 # The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The SCPI server's proof drives it with PyVISA and PyMeasure from Debian's
-# Python, and a half-closing client with OpenBSD netcat (nc -N).
-TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd)
+# Python, and a half-closing client with OpenBSD netcat (nc -N); the
+# portability check compiles the sources for Windows with MinGW-w64.
+TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd
+    g++-mingw-w64-x86-64)

@@ -6,14 +6,15 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 source "$top/tools/ensure-packages.sh"
 ensure_packages "${BUILD_PACKAGES[@]}"
 
-# Started with sudo only to install packages: build and run as the user, who
-# owns the display and the working tree.
+# Started with sudo (as before: it is no longer needed, see ensure-packages.sh):
+# build and run as the user, who owns the display and the working tree.
 if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
     exec sudo -u "$SUDO_USER" --preserve-env=DISPLAY,WAYLAND_DISPLAY,XDG_RUNTIME_DIR,XAUTHORITY "$0" "$@"
 fi
 
 build="$top/build"
-cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
+# The test script's build type: running after testing rebuilds nothing.
+cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target velkaro virtual-supply -j"$(nproc)"
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the project and runs every test; fuzzes the receive path and the
-# SCPI parser for 30 seconds each; then builds it again with AddressSanitizer
+# Builds the project, checks that every source of the programs compiles for
+# Windows (tools/portability-check.sh) and runs every test; fuzzes the receive
+# path and the SCPI parser for 30 seconds each; then builds it again with AddressSanitizer
 # and UndefinedBehaviorSanitizer in build-asan/ and runs every test there (any
 # report fails the run).
 set -euo pipefail
@@ -11,6 +12,7 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 build="$top/build"
 cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" -j"$(nproc)"
+"$top/tools/portability-check.sh" "$build" | grep -v '^ok '
 (cd "$build" && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2)
 
 "$top/tools/fuzz.sh" 30

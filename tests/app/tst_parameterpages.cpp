@@ -38,11 +38,14 @@ private slots:
         d.widget<QPushButton>("pushButtonReadCalibr")->click();
         QTRY_COMPARE(d.widget<QSpinBox>("spinBoxKuDacVolt")->value(), 1100);
         QVERIFY(write->isEnabled());
-        QCOMPARE(d.widget<QSpinBox>("spinBoxKuDacCurr")->value(), 1300);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxKuAdcCurrFune")->value(), 1010);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxOffAdcCurrFine")->value(), -900);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxOffDacVolt")->value(), -250);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 15);
+        // Every field in its own box.
+        const QList<QPair<const char *, int>> shown = {
+            {"spinBoxKuAdcVolt", 900}, {"spinBoxKuDacCurr", 1300}, {"spinBoxKuAdcCurr", 1000},
+            {"spinBoxKuAdcCurrFune", 1010}, {"spinBoxOffDacVolt", -250}, {"spinBoxOffAdcVolt", 7},
+            {"spinBoxOffDacCurr", -200}, {"spinBoxOffAdcCurr", 200}, {"spinBoxOffAdcCurrFine", -900},
+            {"spinBoxRout", 15}};
+        for (const auto &box : shown)
+            QCOMPARE(d.widget<QSpinBox>(box.first)->value(), box.second);
         // The box holds the value read, and the operator no more than that.
         d.widget<QSpinBox>("spinBoxRout")->setValue(40);
         QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 15);
@@ -70,9 +73,14 @@ private slots:
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         UserParamRecord held = d.supply->model().userParams();
+        held.NVPstatus = 1;
+        held.CurrTrigStat = 2;
         held.CurrTrigTime = 200;
+        held.VoltmetrStatus = 3;
         held.VoltmetrTime = 50;
+        held.AdjStatus = 5;
         held.CurrAdgStatus = 4;
+        held.CurrentTrigger = 6;
         d.supply->model().setUserParams(held);
         QPushButton *write = d.widget<QPushButton>("pushButtonApplyUserParam");
         QVERIFY(!write->isEnabled());
@@ -80,8 +88,12 @@ private slots:
         // Connecting reads the page by itself, and then it may be written.
         QTRY_COMPARE(d.widget<QSpinBox>("spinBoxCurrTrigTime")->value(), 200);
         QVERIFY(write->isEnabled());
-        QCOMPARE(d.widget<QSpinBox>("spinBoxVoltmetrTime")->value(), 50);
-        QCOMPARE(d.widget<QSpinBox>("spinBoxCurrAdgStatus")->value(), 4);
+        const QList<QPair<const char *, int>> shown = {
+            {"spinBoxNVPstatus", 1}, {"spinBoxCurrTrigStat", 2}, {"spinBoxVoltmetrStatus", 3},
+            {"spinBoxVoltmetrTime", 50}, {"spinBoxAdjStatus", 5}, {"spinBoxCurrAdgStatus", 4},
+            {"spinBoxCurrentTrigger", 6}};
+        for (const auto &box : shown)
+            QCOMPARE(d.widget<QSpinBox>(box.first)->value(), box.second);
 
         // The trigger time travels as one byte: the box cannot hold more.
         QSpinBox *trigTime = d.widget<QSpinBox>("spinBoxCurrTrigTime");

@@ -15,15 +15,6 @@
 
 namespace {
 
-quint16 crcOver(const QByteArray &bytes)
-{
-    quint16 crc = 0xFFFF;
-    for (char byte : bytes)
-        crc = DeviceLink::CrcStep(crc, quint8(byte));
-    return crc;
-}
-
-
 struct Outcome {
     int exitCode = -1;
     QByteArray error;
@@ -106,7 +97,7 @@ void TestVirtualSupplyExe::servesUntilTerminated()
     QCOMPARE(quint8(ack.at(3)), quint8(0x1F));
     const QByteArray status = exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex("03800101")));
     QCOMPARE(status.size(), 14);
-    QCOMPARE(crcOver(status), quint16(0));
+    QCOMPARE(DeviceLink::CrcOver(status), quint16(0));
     QCOMPARE(status.left(4), QByteArray::fromHex("80030101"));
     QCOMPARE(int(status.at(9)), 1);   // CC
     QCOMPARE(int(status.at(11)), 1);  // output on

@@ -1,13 +1,18 @@
 // The supply's side of the port vanishes while the window is connected: the
 // supply is a separate program, killed outright, so that the terminal's
-// master closes under the window as when an adapter is pulled.
+// master closes under the window as when an adapter is pulled. The one rule
+// that tells a lost port, and velkaroctl seeing the loss as the window does.
 
+#include "linkfixture.h"
+#include "lostportwatch.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
 #include <QDoubleSpinBox>
 #include <QProcess>
+#include <QSerialPort>
+#include <QSignalSpy>
 
 #include <sys/resource.h>
 
@@ -29,6 +34,83 @@ class PortLossTest : public QObject
     Q_OBJECT
 
 private slots:
+    void oneWatchPerPortTellsALossOnce()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        LostPortWatch *watch = LostPortWatch::For(&f.port);
+        QCOMPARE(LostPortWatch::For(&f.port), watch);
+        QSignalSpy lost(watch, &LostPortWatch::PortLost);
+
+        // A pseudo-terminal has no modem lines: refusing DTR is no loss.
+        qRegisterMetaType<QSerialPort::SerialPortError>();
+        QSignalSpy errors(&f.port, &QSerialPort::errorOccurred);
+        f.port.setDataTerminalReady(true);
+        QVERIFY(errors.contains({QVariant::fromValue(QSerialPort::UnsupportedOperationError)}));
+        QVERIFY(f.port.isOpen());
+        QVERIFY(watch->Reason().isEmpty());
+
+        f.supply->closeMaster();
+        QTRY_COMPARE(lost.size(), 1);
+        QVERIFY(!f.port.isOpen());
+        // Only the kind: the system's text after a read that found the line
+        // closed is left over from an earlier call.
+        QCOMPARE(watch->Reason(), QStringLiteral("read error"));
+        QCOMPARE(lost.at(0).at(0).toString(), watch->Reason());
+        QTest::qWait(200);
+        QCOMPARE(lost.size(), 1);
+
+        // The same port opened on a supply that is there again is not lost.
+        VirtualSupply again;
+        QString error;
+        QVERIFY2(again.open(&error), qPrintable(error));
+        f.port.setPortName(again.portPath());
+        QVERIFY(f.port.open(QIODevice::ReadWrite));
+        QVERIFY(watch->Reason().isEmpty());
+        again.closeMaster();
+        QTRY_COMPARE(lost.size(), 2);
+        QVERIFY(!watch->Reason().isEmpty());
+    }
+
+    void windowAndVelkaroctlSeeTheSameLoss()
+    {
+        MessageBoxCloser boxes;
+        WindowDriver d;
+        QProcess windowSupply;
+        const QString windowPort =
+            StartSupplyProgram(windowSupply, QStringLiteral(VIRTUAL_SUPPLY_PATH), {});
+        QVERIFY(!windowPort.isEmpty());
+        d.portBox()->setEditText(windowPort);
+        d.connectAction()->trigger();
+        QVERIFY(d.disconnectAction()->isEnabled());
+
+        QProcess ctlSupply;
+        const QString ctlPort = StartSupplyProgram(ctlSupply, QStringLiteral(VIRTUAL_SUPPLY_PATH), {});
+        QVERIFY(!ctlPort.isEmpty());
+        QProcess watch;
+        watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", ctlPort, "watch", "--interval", "0.05"});
+        QVERIFY(watch.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(watch.bytesAvailable() > 0, 10000);
+
+        windowSupply.kill();
+        ctlSupply.kill();
+        QVERIFY(windowSupply.waitForFinished(5000));
+        QVERIFY(ctlSupply.waitForFinished(5000));
+
+        QTRY_COMPARE(boxes.seen.size(), 1);
+        QCOMPARE(boxes.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
+        auto *windowSerial = d.window->findChild<QSerialPort *>();
+        QVERIFY(!windowSerial->isOpen());
+        const QString windowReason = LostPortWatch::For(windowSerial)->Reason();
+        QVERIFY(!windowReason.isEmpty());
+
+        QVERIFY(watch.waitForFinished(5000));
+        QCOMPARE(watch.exitCode(), 1);
+        const QString ctlError = QString::fromUtf8(watch.readAllStandardError());
+        const QString expected = QStringLiteral("the port failed: %1 (").arg(windowReason);
+        QVERIFY2(ctlError.contains(expected), qPrintable(ctlError + " / " + expected));
+    }
+
     void killedSupplyDisconnectsOnceAndGoesQuiet()
     {
         MessageBoxCloser boxes;

@@ -42,6 +42,7 @@ TerminationSignals::TerminationSignals(QObject *parent)
     fd = ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (fd < 0)
         return;
+    valid = true;
     notifier = new QSocketNotifier(fd, QSocketNotifier::Read, this);
     connect(notifier, &QSocketNotifier::activated, this, &TerminationSignals::readSignal);
 }
