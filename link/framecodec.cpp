@@ -56,6 +56,7 @@ void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const 
     // Whatever the port still holds belongs to an earlier transaction (a reply
     // that came after its time-out); left there it would be taken as this
     // request's reply.
+    DrainLateReply();
     DiscardInput();
 
     PortWrite(&StartChar, 1);
@@ -71,15 +72,27 @@ void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const 
     }
     PutHexByte(quint8(crc >> 8));
     PutHexByte(quint8(crc & 0xFF));
+    // The supply answers only once the terminator is in: what came before it
+    // cannot be this request's reply.
+    DiscardInput();
     PortWrite(&Terminator, 1);
+    if (frameTrace) {
+        QByteArray bytes;
+        for (quint8 byte : header)
+            bytes.append(char(byte));
+        bytes.append(reinterpret_cast<const char *>(payload), length);
+        TraceFrame('>', EncodeFrame(bytes));
+    }
 }
 
 void DeviceLink::DiscardInput()
 {
     if (!port || !port->isOpen())
         return;
+    const QByteArray dropped = port->readAll();
     port->clear(QSerialPort::Input);
-    port->readAll();
+    if (!dropped.isEmpty())
+        TraceFrame('<', dropped, "dropped");
 }
 
 quint16 DeviceLink::CrcStep(quint16 crc, quint8 byte)

@@ -1,6 +1,13 @@
 #include "commandset.h"
 #include "linkfixture.h"
 #include "testmain.h"
+#include "traceablepattern.h"
+
+#include <QRegularExpression>
+#include <QTemporaryFile>
+
+#include <cstdio>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 
@@ -226,6 +233,58 @@ private slots:
         f.supply->queueRawReply({junk + "\r"});
         StatusRecord record;
         QCOMPARE(f.link.GetStatus(1, record), NoReply);
+    }
+
+    // Against a supply whose replies often come after the time-out, at the
+    // line's own pace: every status taken is newer than the one before.
+    void lateRepliesNeverPassForNewOnes()
+    {
+        VirtualSupply::Options options;
+        options.late = 0.3;
+        options.pace9600 = true;
+        options.traceable = true;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        f.link.SetTraceStream(nullptr);
+        int taken = 0;
+        int lastSerial = -1;
+        for (int i = 0; i < 30; ++i) {
+            StatusRecord record;
+            if (f.link.GetStatus(1, record) != GoodReply)
+                continue;
+            QVERIFY(TraceablePattern::matches(record));
+            QVERIFY2(record.Voltage > lastSerial,
+                     qPrintable(QStringLiteral("serial %1 after %2").arg(record.Voltage).arg(lastSerial)));
+            lastSerial = record.Voltage;
+            ++taken;
+        }
+        QVERIFY2(taken >= 10 && taken < 30, qPrintable(QString::number(taken)));
+    }
+
+    // The frame trace: one line per frame with a monotonic time stamp, sent
+    // and received, and nothing of the receive parser.
+    void frameTraceShowsEachFrame()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
+        f.supply->queueRawReply({reply});
+        QTemporaryFile file;
+        QVERIFY(file.open());
+        FILE *stream = fdopen(dup(file.handle()), "w");
+        QVERIFY(stream);
+        f.link.SetFrameTrace(stream);
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), GoodReply);
+        std::fclose(stream);
+        QVERIFY(file.seek(0));
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 3);
+        const QRegularExpression stamp(QStringLiteral("^\\d+\\.\\d{3} $"));
+        QVERIFY2(stamp.match(QString::fromLatin1(lines[0].left(lines[0].indexOf('>')))).hasMatch(), lines[0]);
+        QVERIFY2(lines[0].endsWith("> #01800101EA3E"), lines[0]);
+        QVERIFY2(lines[1].endsWith("< " + reply.chopped(1)), lines[1]);
+        QVERIFY(lines[0].left(lines[0].indexOf(' ')).toDouble() <= lines[1].left(lines[1].indexOf(' ')).toDouble());
     }
 
     void shortReplyLeavesRecordUnchanged()
