@@ -7,15 +7,17 @@
 #include <QJsonDocument>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
 
-void Write(FILE *stream, const QString &text)
+bool Write(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
 }
 
 QString OutcomeText(SupplyOutcome outcome, SupplyStep step)
@@ -62,14 +64,21 @@ QString PortFailure(QSerialPort::SerialPortError error, const QString &text)
 
 }  // namespace
 
-void WriteOut(const QString &text)
+bool WriteOut(const QString &text)
 {
-    Write(stdout, text);
+    return Write(stdout, text);
 }
 
 void WriteErr(const QString &text)
 {
     Write(stderr, text);
+}
+
+QString OutputFailure()
+{
+    const int error = errno;
+    return QStringLiteral("cannot write the standard output: %1")
+        .arg(error ? qt_error_string(error) : QStringLiteral("write failed"));
 }
 
 CommandContext::CommandContext(const GlobalOptions &options)
@@ -96,15 +105,16 @@ int CommandContext::Connect()
     });
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
-        session->SetTrace(stderr);
+        session->SetFrameTrace(stderr);
     return ExitStatus::Success;
 }
 
-void CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const
+int CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const
 {
     if (options.json) {
-        WriteOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n');
-        return;
+        if (!WriteOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n'))
+            return Fail(ExitStatus::Usage, OutputFailure());
+        return ExitStatus::Success;
     }
     int width = 0;
     for (const auto &row : rows)
@@ -112,15 +122,31 @@ void CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows
     QString text;
     for (const auto &row : rows)
         text += row.first.leftJustified(width + 2) + row.second + '\n';
-    WriteOut(text);
+    if (!WriteOut(text))
+        return Fail(ExitStatus::Usage, OutputFailure());
+    return ExitStatus::Success;
+}
+
+int CommandContext::PrintLines(const QJsonObject &json, const QStringList &lines) const
+{
+    if (options.json)
+        return PrintResult(json, {});
+    if (!WriteOut(lines.join('\n') + '\n'))
+        return Fail(ExitStatus::Usage, OutputFailure());
+    return ExitStatus::Success;
 }
 
 int CommandContext::Fail(int status, const QString &message) const
 {
     WriteErr(QStringLiteral("velkaroctl: %1\n").arg(message));
-    if (options.json) {
-        const QJsonObject json{{QStringLiteral("error"), message}, {QStringLiteral("exit"), status}};
-        WriteOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n');
+    return FailJson(options.json, status, message);
+}
+
+int FailJson(bool json, int status, const QString &message)
+{
+    if (json) {
+        const QJsonObject object{{QStringLiteral("error"), message}, {QStringLiteral("exit"), status}};
+        WriteOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
     }
     return status;
 }

@@ -7,6 +7,7 @@
 #include <QPair>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -39,8 +40,12 @@ public:
     QString PortLoss() const { return portLoss; }
 
     // A command's result on the standard output: the JSON object under
-    // --json, otherwise the rows with their values aligned.
-    void PrintResult(const QJsonObject &json, const OutputRows &rows) const;
+    // --json, otherwise the rows with their values aligned. Returns
+    // ExitStatus::Success, or ExitStatus::Usage after saying why the output
+    // could not be written.
+    int PrintResult(const QJsonObject &json, const OutputRows &rows) const;
+    // The same with bare lines, one value each, instead of rows.
+    int PrintLines(const QJsonObject &json, const QStringList &lines) const;
     // Says what went wrong on the standard error (and, under --json, as an
     // object with "error" on the standard output) and returns status.
     int Fail(int status, const QString &message) const;
@@ -57,6 +62,12 @@ private:
     std::unique_ptr<SupplySession> session;
 };
 
-// Writes text to the standard output or error at once, in UTF-8.
-void WriteOut(const QString &text);
+// Writes text to the standard output or error at once, in UTF-8. WriteOut
+// is false when the text did not all reach the output (errno says why).
+bool WriteOut(const QString &text);
 void WriteErr(const QString &text);
+// "cannot write the standard output: " and the system's reason from errno.
+QString OutputFailure();
+// Under --json, the failure as an object on the standard output, for
+// failures told before a context exists. Returns status.
+int FailJson(bool json, int status, const QString &message);

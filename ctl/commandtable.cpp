@@ -37,14 +37,15 @@ const Command *FindCommand(const QString &name)
     return nullptr;
 }
 
-int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments)
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments, bool json)
 {
     const QCommandLineOption help = parser.addHelpOption();
     const Command *command = FindCommand(arguments.value(0));
     if (!parser.parse(arguments)) {
         WriteErr(QStringLiteral("velkaroctl %1: %2\nTry 'velkaroctl %1 --help'.\n")
                      .arg(arguments.value(0), parser.errorText()));
-        return ExitStatus::Usage;
+        return FailJson(json, ExitStatus::Usage,
+                        QStringLiteral("%1: %2").arg(arguments.value(0), parser.errorText()));
     }
     if (parser.isSet(help)) {
         // The parser names the program by its path; name the command instead.
@@ -53,7 +54,10 @@ int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments)
                      QStringLiteral("Usage: velkaroctl [global options] %1 %2")
                          .arg(arguments.value(0), command ? QLatin1String(command->synopsis)
                                                           : QLatin1String()));
-        WriteOut(text);
+        if (!WriteOut(text)) {
+            WriteErr(QStringLiteral("velkaroctl: %1\n").arg(OutputFailure()));
+            return ExitStatus::Usage;
+        }
         return ExitStatus::Success;
     }
     return -1;

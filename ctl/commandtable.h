@@ -23,7 +23,8 @@ const Command *FindCommand(const QString &name);
 
 // Parses a command's own arguments, answering --help. Returns -1 to go on,
 // or the exit status to end with (0 after the help, 2 after a usage error).
-int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments);
+// Under json a usage error is also told as an object on the standard output.
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments, bool json = false);
 
 // The handlers.
 int RunPorts(CommandContext &context, const QStringList &arguments);

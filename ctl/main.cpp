@@ -62,42 +62,47 @@ int main(int argc, char **argv)
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
-    if (!parser.parse(app.arguments())) {
-        WriteErr(QStringLiteral("velkaroctl: %1\nTry 'velkaroctl --help'.\n").arg(parser.errorText()));
-        return ExitStatus::Usage;
-    }
-    if (parser.isSet(help)) {
+    // --json promises an object on every failure, usage errors included; a
+    // command line that does not parse may still have asked for it.
+    const bool json = parser.parse(app.arguments()) ? parser.isSet(jsonOption)
+                                                    : app.arguments().contains(QStringLiteral("--json"));
+    auto usage = [json](const QString &message) {
+        WriteErr(QStringLiteral("velkaroctl: %1\nTry 'velkaroctl --help'.\n").arg(message));
+        return FailJson(json, ExitStatus::Usage, message);
+    };
+    if (!parser.errorText().isEmpty())
+        return usage(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(version)) {
         QString text = parser.helpText();
         text.replace(0, text.indexOf('\n'), QStringLiteral("Usage: velkaroctl [options] COMMAND [ARGS]"));
-        WriteOut(text + CommandList());
-        return ExitStatus::Success;
-    }
-    if (parser.isSet(version)) {
-        WriteOut(QStringLiteral("velkaroctl %1\n").arg(QCoreApplication::applicationVersion()));
+        if (parser.isSet(version))
+            text = QStringLiteral("velkaroctl %1\n").arg(QCoreApplication::applicationVersion());
+        else
+            text += CommandList();
+        if (!WriteOut(text)) {
+            WriteErr(QStringLiteral("velkaroctl: %1\n").arg(OutputFailure()));
+            return ExitStatus::Usage;
+        }
         return ExitStatus::Success;
     }
 
     const QStringList arguments = parser.positionalArguments();
-    if (arguments.isEmpty()) {
-        WriteErr(QStringLiteral("velkaroctl: no command given\nTry 'velkaroctl --help'.\n"));
-        return ExitStatus::Usage;
-    }
+    if (arguments.isEmpty())
+        return usage(QStringLiteral("no command given"));
     const Command *command = FindCommand(arguments.first());
-    if (!command) {
-        WriteErr(QStringLiteral("velkaroctl: unknown command \"%1\"\nTry 'velkaroctl --help'.\n")
-                     .arg(arguments.first()));
-        return ExitStatus::Usage;
-    }
+    if (!command)
+        return usage(QStringLiteral("unknown command \"%1\"").arg(arguments.first()));
 
     GlobalOptions options;
     options.port = parser.value(portOption);
+    // An empty name (an unset variable in a script) must not fall back to
+    // another port: that would be another supply.
+    if (parser.isSet(portOption) && options.port.isEmpty())
+        return usage(QStringLiteral("--port is empty"));
     bool ok = false;
     const uint address = parser.value(addressOption).toUInt(&ok);
-    if (!ok || address > 255) {
-        WriteErr(QStringLiteral("velkaroctl: --address wants 0 to 255, not \"%1\"\n")
-                     .arg(parser.value(addressOption)));
-        return ExitStatus::Usage;
-    }
+    if (!ok || address > 255)
+        return usage(QStringLiteral("--address wants 0 to 255, not \"%1\"").arg(parser.value(addressOption)));
     options.address = quint8(address);
     options.json = parser.isSet(jsonOption);
     options.trace = parser.isSet(traceOption);

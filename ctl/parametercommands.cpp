@@ -51,8 +51,7 @@ int Read(CommandContext &context, const Block<Record, Count> &block, const QStri
     OutputRows rows;
     for (const ParameterField<Record> &f : block.fields)
         rows.append({QLatin1String(f.name), QString::number(record.*f.field)});
-    context.PrintResult(json, rows);
-    return ExitStatus::Success;
+    return context.PrintResult(json, rows);
 }
 
 template <typename Record, int Count>
@@ -67,9 +66,8 @@ int Write(CommandContext &context, const Block<Record, Count> &block, const QStr
     const SupplyOutcome outcome = (context.Session().*block.write)(record);
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(QStringLiteral("%1 write").arg(QLatin1String(block.command)), outcome);
-    context.PrintResult({{QStringLiteral("confirmed"), true}},
+    return context.PrintResult({{QStringLiteral("confirmed"), true}},
                         {{QLatin1String(block.command), QStringLiteral("written and read back")}});
-    return ExitStatus::Success;
 }
 
 template <typename Record, int Count>
@@ -81,7 +79,7 @@ int Run(CommandContext &context, const QStringList &arguments, const Block<Recor
                                  QStringLiteral("read: from the supply; write: to the supply."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("JSON file: saved by read (optional), sent by write."));
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     const QStringList words = parser.positionalArguments();

@@ -21,7 +21,7 @@ int ParseNoArguments(CommandContext &context, const QStringList &arguments,
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
-    const int status = ParseCommandLine(parser, arguments);
+    const int status = ParseCommandLine(parser, arguments, context.Options().json);
     if (status >= 0)
         return status;
     if (!parser.positionalArguments().isEmpty())
@@ -65,9 +65,8 @@ int SwitchOutput(CommandContext &context, const QStringList &arguments, bool on)
                                                              : QStringLiteral("on")));
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(what, outcome);
-    context.PrintResult({{QStringLiteral("output"), on}, {QStringLiteral("confirmed"), true}},
+    return context.PrintResult({{QStringLiteral("output"), on}, {QStringLiteral("confirmed"), true}},
                         {{QStringLiteral("output"), what}});
-    return ExitStatus::Success;
 }
 
 }  // namespace
@@ -93,8 +92,7 @@ int RunPorts(CommandContext &context, const QStringList &arguments)
     }
     if (rows.isEmpty() && !context.Options().json)
         WriteErr(QStringLiteral("velkaroctl: no serial ports found\n"));
-    context.PrintResult({{QStringLiteral("ports"), list}}, rows);
-    return ExitStatus::Success;
+    return context.PrintResult({{QStringLiteral("ports"), list}}, rows);
 }
 
 int RunStatus(CommandContext &context, const QStringList &arguments)
@@ -111,8 +109,7 @@ int RunStatus(CommandContext &context, const QStringList &arguments)
     const SupplyOutcome outcome = context.Session().ReadStatus(status);
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(QStringLiteral("status"), outcome);
-    context.PrintResult(StatusJson(status), StatusRows(status));
-    return ExitStatus::Success;
+    return context.PrintResult(StatusJson(status), StatusRows(status));
 }
 
 int RunMeasure(CommandContext &context, const QStringList &arguments)
@@ -129,8 +126,7 @@ int RunMeasure(CommandContext &context, const QStringList &arguments)
     const SupplyOutcome outcome = context.Session().ReadMeasurements(measurement);
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(QStringLiteral("measure"), outcome);
-    context.PrintResult(MeasurementJson(measurement), MeasurementRows(measurement));
-    return ExitStatus::Success;
+    return context.PrintResult(MeasurementJson(measurement), MeasurementRows(measurement));
 }
 
 int RunSet(CommandContext &context, const QStringList &arguments)
@@ -147,7 +143,7 @@ int RunSet(CommandContext &context, const QStringList &arguments)
          QStringLiteral("Current limit, %1 to %2 A.").arg(MinSetpointAmperes).arg(MaxSetpointAmperes),
          QStringLiteral("A")},
     });
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())
@@ -177,8 +173,7 @@ int RunSet(CommandContext &context, const QStringList &arguments)
         return context.FailSupply(QStringLiteral("set"), outcome);
     QJsonObject json = SetpointJson(session.ReadBackSetpoints());
     json.insert(QStringLiteral("confirmed"), true);
-    context.PrintResult(json, SetpointRows(session.ReadBackSetpoints()));
-    return ExitStatus::Success;
+    return context.PrintResult(json, SetpointRows(session.ReadBackSetpoints()));
 }
 
 int RunOn(CommandContext &context, const QStringList &arguments)

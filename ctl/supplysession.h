@@ -2,6 +2,7 @@
 
 #include "devicelink.h"
 #include "records.h"
+#include "writeattempts.h"
 
 #include <optional>
 
@@ -37,6 +38,12 @@ public:
 
     // The link's trace goes to stream (nullptr: off, the default).
     void SetTrace(FILE *stream);
+    // One line per frame sent and received goes to stream instead.
+    void SetFrameTrace(FILE *stream);
+    // How often each read (also the read of present values and the reading
+    // back after a write) is tried until answered: WriteTries unless set. A
+    // caller that samples at a steady rate tries once and reports the miss.
+    void SetReadTries(int tries) { readTries = tries; }
 
     SupplyOutcome ReadStatus(StatusRecord &status);
     SupplyOutcome ReadMeasurements(MeasurementRecord &measurement);
@@ -59,11 +66,14 @@ public:
     const StatusRecord &ReadBackStatus() const { return readBackStatus; }
 
 private:
+    template <typename Read>
+    LinkResult ReadWithTries(Read read);
     template <typename Record, typename Read, typename Write, typename Same>
     SupplyOutcome WriteConfirmed(Write write, Read read, Record &readBack, Same same);
 
     DeviceLink link;
     quint8 address;
+    int readTries = WriteTries;
     SupplyStep lastStep = SupplyStep::Read;
     SetpointRecord readBackSetpoints;
     StatusRecord readBackStatus;

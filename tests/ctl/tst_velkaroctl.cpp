@@ -143,7 +143,9 @@ void TestVelkaroctl::commandsAgainstTheSupplyProgram()
     QCOMPARE(run.err, QByteArray());
     const CtlRun traced = Ctl(at + QStringList{"--trace", "status"});
     QCOMPARE(traced.out, run.out);
-    QVERIFY(traced.err.contains("LineCode = #"));
+    // One line per frame, request then reply, each with its time stamp.
+    const QRegularExpression frames(R"(^\d+\.\d{3} > #03800101[0-9A-F]{4}\n\d+\.\d{3} < #80030101[0-9A-F]+\n$)");
+    QVERIFY2(frames.match(QString::fromLatin1(traced.err)).hasMatch(), traced.err);
 
     // Only the current given: the voltage stays; 0.5 A into 10 ohm limits at 5 V: CC.
     run = Ctl(at + QStringList{"--json", "set", "--current", "0.5"});
@@ -218,13 +220,15 @@ void TestVelkaroctl::silentSupplyFailsEveryCommand_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("requests");
-    QTest::newRow("status") << QStringList{"status"} << 1;
-    QTest::newRow("measure") << QStringList{"measure"} << 1;
+    // Reads and writes alike are tried four times.
+    QTest::newRow("status") << QStringList{"status"} << 4;
+    QTest::newRow("measure") << QStringList{"measure"} << 4;
     QTest::newRow("set both") << QStringList{"set", "--voltage", "5", "--current", "1"} << 4;
-    QTest::newRow("set one") << QStringList{"set", "--voltage", "5"} << 1;
+    QTest::newRow("set one") << QStringList{"set", "--voltage", "5"} << 4;
     QTest::newRow("on") << QStringList{"on"} << 4;
     QTest::newRow("off") << QStringList{"--json", "off"} << 4;
-    QTest::newRow("calibration read") << QStringList{"calibration", "read"} << 1;
+    QTest::newRow("calibration read") << QStringList{"calibration", "read"} << 4;
+    QTest::newRow("params read") << QStringList{"--json", "params", "read"} << 4;
 }
 
 void TestVelkaroctl::silentSupplyFailsEveryCommand()
