@@ -1,10 +1,14 @@
 #include "commandcontext.h"
 
 #include "exitstatus.h"
+#include "portchoice.h"
 #include "supplyport.h"
+#include "writeguard.h"
 #include "writeattempts.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QThread>
 
 #include <algorithm>
 #include <cerrno>
@@ -92,8 +96,18 @@ int CommandContext::Connect()
     portPath = ChoosePortPath(options.port, &error);
     if (portPath.isEmpty())
         return Fail(ExitStatus::Usage, error);
-    if (!OpenSupplyPort(port, portPath, &error))
-        return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
+    // A port another program holds may be let go within --wait.
+    QElapsedTimer waited;
+    waited.start();
+    bool busy = false;
+    while (!OpenSupplyPort(port, portPath, &error, &busy)) {
+        if (!busy || waited.elapsed() >= options.waitMs) {
+            if (busy && options.waitMs > 0)
+                error += QStringLiteral(" (waited %1 s)").arg(double(options.waitMs) / 1000.0);
+            return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
+        }
+        QThread::msleep(ulong(qBound(qint64(1), options.waitMs - waited.elapsed(), qint64(100))));
+    }
     // A port whose line goes away keeps failing, and Qt reports it again and
     // again at full speed: close it at the first error and keep the reason.
     QObject::connect(&port, &QSerialPort::errorOccurred, &port, [this](QSerialPort::SerialPortError e) {
@@ -149,6 +163,17 @@ int FailJson(bool json, int status, const QString &message)
         WriteOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
     }
     return status;
+}
+
+int CommandContext::Interrupted(const QString &what, int signalNumber, SupplyOutcome outcome) const
+{
+    const QString state = !session ? QStringLiteral("nothing was sent")
+                          : outcome == SupplyOutcome::Done
+                              ? QStringLiteral("the write was finished and the supply confirmed it")
+                              : QStringLiteral("the supply was left unconfirmed: ")
+                                    + OutcomeText(outcome, session->LastStep());
+    return Fail(128 + signalNumber, QStringLiteral("%1: stopped by %2; %3")
+                                        .arg(what, WriteGuard::SignalName(signalNumber), state));
 }
 
 int CommandContext::FailSupply(const QString &what, SupplyOutcome outcome, const QString &detail) const

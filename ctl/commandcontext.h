@@ -17,6 +17,7 @@ struct GlobalOptions {
     quint8 address = 0;
     bool json = false;
     bool trace = false;
+    qint64 waitMs = 0;  // how long to wait for a port another program holds
 };
 
 // Label and value of one line of human output.
@@ -53,6 +54,10 @@ public:
     // step and what became of it. detail, when given, follows the message.
     int FailSupply(const QString &what, SupplyOutcome outcome,
                    const QString &detail = QString()) const;
+    // After a write that went on to its end although signalNumber came: one
+    // line saying whether the supply was left confirmed, and the status
+    // 128 + signalNumber. An outcome that is not Done names what failed.
+    int Interrupted(const QString &what, int signalNumber, SupplyOutcome outcome) const;
 
 private:
     GlobalOptions options;

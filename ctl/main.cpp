@@ -3,6 +3,7 @@
 
 #include "commandcontext.h"
 #include "commandtable.h"
+#include "decimalinput.h"
 #include "exitstatus.h"
 #include "terminationsignals.h"
 
@@ -43,7 +44,8 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QStringLiteral(
         "Controls the programmable power supply on a serial port from scripts and the shell.\n"
         "Exit status: 0 success; 1 the supply did not answer, refused or did not confirm;\n"
-        "2 usage or input error; 3 the port could not be opened."));
+        "2 usage, input or output error; 3 the port could not be opened or is busy;\n"
+        "130 or 143 SIGINT or SIGTERM (a write under way is finished first)."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -58,7 +60,11 @@ int main(int argc, char **argv)
                                         QStringLiteral("Print one JSON object per command."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("Trace the protocol on the standard error."));
-    parser.addOptions({portOption, addressOption, jsonOption, traceOption});
+    const QCommandLineOption waitOption(
+        QStringLiteral("wait"),
+        QStringLiteral("Wait up to S seconds for a port that another program holds (default 0)."),
+        QStringLiteral("S"), QStringLiteral("0"));
+    parser.addOptions({portOption, addressOption, jsonOption, traceOption, waitOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
@@ -104,6 +110,10 @@ int main(int argc, char **argv)
     if (!ok || address > 255)
         return usage(QStringLiteral("--address wants 0 to 255, not \"%1\"").arg(parser.value(addressOption)));
     options.address = quint8(address);
+    double waitSeconds = 0;
+    if (!ParseDecimal(parser.value(waitOption), &waitSeconds) || waitSeconds < 0 || waitSeconds > 86400)
+        return usage(QStringLiteral("--wait wants seconds, 0 to 86400, not \"%1\"").arg(parser.value(waitOption)));
+    options.waitMs = qint64(waitSeconds * 1000.0 + 0.5);
     options.json = parser.isSet(jsonOption);
     options.trace = parser.isSet(traceOption);
 

@@ -5,6 +5,7 @@
 #include "commandtable.h"
 #include "exitstatus.h"
 #include "parameterfiles.h"
+#include "writeguard.h"
 
 #include <QCommandLineParser>
 #include <QJsonDocument>
@@ -26,6 +27,8 @@ struct Block {
 template <typename Record, int Count>
 int Read(CommandContext &context, const Block<Record, Count> &block, const QString &path)
 {
+    // Nothing to finish on a signal: a read ends at once.
+    TerminationSignals::unblock();
     const QString what = QStringLiteral("%1 read").arg(QLatin1String(block.command));
     // Opened first, so that a file that cannot be written costs no traffic.
     QSaveFile file(path);
@@ -61,11 +64,17 @@ int Write(CommandContext &context, const Block<Record, Count> &block, const QStr
     QString error;
     if (!block.fromFile(path, &record, &error))
         return context.Fail(ExitStatus::Usage, error + QStringLiteral("; nothing was sent"));
+    const QString what = QStringLiteral("%1 write").arg(QLatin1String(block.command));
+    WriteGuard guard;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber, SupplyOutcome::NoReply);
     if (const int status = context.Connect())
         return status;
     const SupplyOutcome outcome = (context.Session().*block.write)(record);
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber, outcome);
     if (outcome != SupplyOutcome::Done)
-        return context.FailSupply(QStringLiteral("%1 write").arg(QLatin1String(block.command)), outcome);
+        return context.FailSupply(what, outcome);
     return context.PrintResult({{QStringLiteral("confirmed"), true}},
                         {{QLatin1String(block.command), QStringLiteral("written and read back")}});
 }

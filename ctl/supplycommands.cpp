@@ -6,6 +6,7 @@
 #include "exitstatus.h"
 #include "readingformat.h"
 #include "units.h"
+#include "writeguard.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -55,10 +56,15 @@ int SwitchOutput(CommandContext &context, const QStringList &arguments, bool on)
            : QStringLiteral("Switches the output off and reads the status back to confirm it."));
     if (parsed >= 0)
         return parsed;
+    const QString what = on ? QStringLiteral("on") : QStringLiteral("off");
+    WriteGuard guard;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber, SupplyOutcome::NoReply);
     if (const int status = context.Connect())
         return status;
     const SupplyOutcome outcome = context.Session().SetOutput(on);
-    const QString what = on ? QStringLiteral("on") : QStringLiteral("off");
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber, outcome);
     if (outcome == SupplyOutcome::NotConfirmed)
         return context.FailSupply(what, outcome, QStringLiteral("the output is still %1")
                                                      .arg(on ? QStringLiteral("off")
@@ -158,10 +164,15 @@ int RunSet(CommandContext &context, const QStringList &arguments)
     if (!volts && !amperes)
         return context.Fail(ExitStatus::Usage, QStringLiteral("set wants --voltage, --current or both"));
 
+    WriteGuard guard;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(QStringLiteral("set"), signalNumber, SupplyOutcome::NoReply);
     if (const int status = context.Connect())
         return status;
     SupplySession &session = context.Session();
     const SupplyOutcome outcome = session.SetSetpoints(volts, amperes);
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(QStringLiteral("set"), signalNumber, outcome);
     if (outcome == SupplyOutcome::NotConfirmed) {
         const SetpointRecord &held = session.ReadBackSetpoints();
         return context.FailSupply(QStringLiteral("set"), outcome,
@@ -174,6 +185,63 @@ int RunSet(CommandContext &context, const QStringList &arguments)
     QJsonObject json = SetpointJson(session.ReadBackSetpoints());
     json.insert(QStringLiteral("confirmed"), true);
     return context.PrintResult(json, SetpointRows(session.ReadBackSetpoints()));
+}
+
+int RunGet(CommandContext &context, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the voltage and current set-points and the output state from the supply and prints "
+        "the values asked for, one bare value per line in the order asked (volts and amperes, "
+        "on or off); all three when none is named. Under --json, one object."));
+    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("voltage, current, output."),
+                                 QStringLiteral("[voltage|current|output]..."));
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
+    if (parsed >= 0)
+        return parsed;
+    const QStringList known{QStringLiteral("voltage"), QStringLiteral("current"),
+                            QStringLiteral("output")};
+    QStringList asked = parser.positionalArguments();
+    if (asked.isEmpty())
+        asked = known;
+    for (const QString &name : asked) {
+        if (!known.contains(name))
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("get wants voltage, current or output, not \"%1\"")
+                                    .arg(name));
+    }
+    if (const int status = context.Connect())
+        return status;
+    // Only what was asked for is read.
+    SetpointRecord setpoints;
+    StatusRecord status;
+    SupplySession &session = context.Session();
+    if (asked.contains(known[0]) || asked.contains(known[1])) {
+        const SupplyOutcome outcome = session.ReadSetpoints(setpoints);
+        if (outcome != SupplyOutcome::Done)
+            return context.FailSupply(QStringLiteral("get"), outcome);
+    }
+    if (asked.contains(known[2])) {
+        const SupplyOutcome outcome = session.ReadStatus(status);
+        if (outcome != SupplyOutcome::Done)
+            return context.FailSupply(QStringLiteral("get"), outcome);
+    }
+    const QJsonObject setpointJson = SetpointJson(setpoints);
+    QJsonObject json;
+    QStringList lines;
+    for (const QString &name : asked) {
+        if (name == known[0]) {
+            json.insert(name, setpointJson[QStringLiteral("voltageSet")]);
+            lines << DecimalText(SetpointVolts(setpoints), 3);
+        } else if (name == known[1]) {
+            json.insert(name, setpointJson[QStringLiteral("currentSet")]);
+            lines << DecimalText(SetpointAmperes(setpoints), 3);
+        } else {
+            json.insert(name, status.OutputOn != 0);
+            lines << (status.OutputOn != 0 ? QStringLiteral("on") : QStringLiteral("off"));
+        }
+    }
+    return context.PrintLines(json, lines);
 }
 
 int RunOn(CommandContext &context, const QStringList &arguments)
