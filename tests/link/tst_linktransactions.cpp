@@ -3,12 +3,6 @@
 #include "testmain.h"
 #include "traceablepattern.h"
 
-#include <QRegularExpression>
-#include <QTemporaryFile>
-
-#include <cstdio>
-#include <unistd.h>
-
 #include <QElapsedTimer>
 
 using namespace CommandSet;
@@ -259,32 +253,6 @@ private slots:
             ++taken;
         }
         QVERIFY2(taken >= 10 && taken < 30, qPrintable(QString::number(taken)));
-    }
-
-    // The frame trace: one line per frame with a monotonic time stamp, sent
-    // and received, and nothing of the receive parser.
-    void frameTraceShowsEachFrame()
-    {
-        LinkFixture f;
-        QVERIFY(f.opened);
-        const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
-        f.supply->queueRawReply({reply});
-        QTemporaryFile file;
-        QVERIFY(file.open());
-        FILE *stream = fdopen(dup(file.handle()), "w");
-        QVERIFY(stream);
-        f.link.SetFrameTrace(stream);
-        StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), GoodReply);
-        std::fclose(stream);
-        QVERIFY(file.seek(0));
-        const QList<QByteArray> lines = file.readAll().split('\n');
-        QCOMPARE(lines.size(), 3);
-        const QRegularExpression stamp(QStringLiteral("^\\d+\\.\\d{3} $"));
-        QVERIFY2(stamp.match(QString::fromLatin1(lines[0].left(lines[0].indexOf('>')))).hasMatch(), lines[0]);
-        QVERIFY2(lines[0].endsWith("> #01800101EA3E"), lines[0]);
-        QVERIFY2(lines[1].endsWith("< " + reply.chopped(1)), lines[1]);
-        QVERIFY(lines[0].left(lines[0].indexOf(' ')).toDouble() <= lines[1].left(lines[1].indexOf(' ')).toDouble());
     }
 
     void shortReplyLeavesRecordUnchanged()
