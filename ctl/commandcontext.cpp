@@ -106,6 +106,10 @@ int CommandContext::Connect()
                 error += QStringLiteral(" (waited %1 s)").arg(double(options.waitMs) / 1000.0);
             return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
         }
+        if (writeGuard) {
+            if (const int signalNumber = writeGuard->Received())
+                return Interrupted(guardedWhat, signalNumber);
+        }
         QThread::msleep(ulong(qBound(qint64(1), options.waitMs - waited.elapsed(), qint64(100))));
     }
     // A port whose line goes away keeps failing, and Qt reports it again and
@@ -165,13 +169,20 @@ int FailJson(bool json, int status, const QString &message)
     return status;
 }
 
-int CommandContext::Interrupted(const QString &what, int signalNumber, SupplyOutcome outcome) const
+void CommandContext::SetWriteGuard(WriteGuard *guard, const QString &what)
 {
-    const QString state = !session ? QStringLiteral("nothing was sent")
-                          : outcome == SupplyOutcome::Done
+    writeGuard = guard;
+    guardedWhat = what;
+}
+
+int CommandContext::Interrupted(const QString &what, int signalNumber,
+                                std::optional<SupplyOutcome> outcome) const
+{
+    const QString state = !outcome || !session ? QStringLiteral("nothing was sent")
+                          : *outcome == SupplyOutcome::Done
                               ? QStringLiteral("the write was finished and the supply confirmed it")
                               : QStringLiteral("the supply was left unconfirmed: ")
-                                    + OutcomeText(outcome, session->LastStep());
+                                    + OutcomeText(*outcome, session->LastStep());
     return Fail(128 + signalNumber, QStringLiteral("%1: stopped by %2; %3")
                                         .arg(what, WriteGuard::SignalName(signalNumber), state));
 }

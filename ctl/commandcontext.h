@@ -10,6 +10,9 @@
 #include <QStringList>
 
 #include <memory>
+#include <optional>
+
+class WriteGuard;
 
 // The options given before the command.
 struct GlobalOptions {
@@ -56,8 +59,13 @@ public:
                    const QString &detail = QString()) const;
     // After a write that went on to its end although signalNumber came: one
     // line saying whether the supply was left confirmed, and the status
-    // 128 + signalNumber. An outcome that is not Done names what failed.
-    int Interrupted(const QString &what, int signalNumber, SupplyOutcome outcome) const;
+    // 128 + signalNumber. An outcome that is not Done names what failed; no
+    // outcome: nothing was sent.
+    int Interrupted(const QString &what, int signalNumber,
+                    std::optional<SupplyOutcome> outcome = std::nullopt) const;
+    // For a command that writes: the guard that holds the signals off, so
+    // that waiting for a busy port (--wait) ends on one with nothing sent.
+    void SetWriteGuard(WriteGuard *guard, const QString &what);
 
 private:
     GlobalOptions options;
@@ -65,6 +73,8 @@ private:
     QString portLoss;
     QSerialPort port;
     std::unique_ptr<SupplySession> session;
+    WriteGuard *writeGuard = nullptr;
+    QString guardedWhat;
 };
 
 // Writes text to the standard output or error at once, in UTF-8. WriteOut

@@ -66,10 +66,11 @@ int Write(CommandContext &context, const Block<Record, Count> &block, const QStr
         return context.Fail(ExitStatus::Usage, error + QStringLiteral("; nothing was sent"));
     const QString what = QStringLiteral("%1 write").arg(QLatin1String(block.command));
     WriteGuard guard;
-    if (const int signalNumber = guard.Received())
-        return context.Interrupted(what, signalNumber, SupplyOutcome::NoReply);
+    context.SetWriteGuard(&guard, what);
     if (const int status = context.Connect())
         return status;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber);
     const SupplyOutcome outcome = (context.Session().*block.write)(record);
     if (const int signalNumber = guard.Received())
         return context.Interrupted(what, signalNumber, outcome);

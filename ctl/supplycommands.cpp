@@ -58,10 +58,11 @@ int SwitchOutput(CommandContext &context, const QStringList &arguments, bool on)
         return parsed;
     const QString what = on ? QStringLiteral("on") : QStringLiteral("off");
     WriteGuard guard;
-    if (const int signalNumber = guard.Received())
-        return context.Interrupted(what, signalNumber, SupplyOutcome::NoReply);
+    context.SetWriteGuard(&guard, what);
     if (const int status = context.Connect())
         return status;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber);
     const SupplyOutcome outcome = context.Session().SetOutput(on);
     if (const int signalNumber = guard.Received())
         return context.Interrupted(what, signalNumber, outcome);
@@ -165,10 +166,11 @@ int RunSet(CommandContext &context, const QStringList &arguments)
         return context.Fail(ExitStatus::Usage, QStringLiteral("set wants --voltage, --current or both"));
 
     WriteGuard guard;
-    if (const int signalNumber = guard.Received())
-        return context.Interrupted(QStringLiteral("set"), signalNumber, SupplyOutcome::NoReply);
+    context.SetWriteGuard(&guard, QStringLiteral("set"));
     if (const int status = context.Connect())
         return status;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(QStringLiteral("set"), signalNumber);
     SupplySession &session = context.Session();
     const SupplyOutcome outcome = session.SetSetpoints(volts, amperes);
     if (const int signalNumber = guard.Received())

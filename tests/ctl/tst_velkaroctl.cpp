@@ -609,6 +609,16 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
                                   .toUtf8()),
              run.err);
 
+    // A signal while waiting for the port ends the write with nothing sent.
+    QProcess on;
+    on.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "--wait", "10", "on"});
+    QVERIFY(on.waitForStarted(5000));
+    QTest::qWait(300);
+    ::kill(pid_t(on.processId()), SIGTERM);
+    QVERIFY(on.waitForFinished(3000));
+    QCOMPARE(on.exitCode(), 143);
+    QCOMPARE(on.readAllStandardError(), QByteArray("velkaroctl: on: stopped by SIGTERM; nothing was sent\n"));
+
     // --wait: the port is had once the watch lets it go.
     QProcess waiting;
     waiting.setProcessEnvironment(CtlEnvironment());
