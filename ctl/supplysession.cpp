@@ -39,6 +39,11 @@ SupplySession::SupplySession(QSerialPort *port, quint8 address)
     link.SetTraceStream(nullptr);
 }
 
+SupplySession::~SupplySession()
+{
+    link.DrainLateReply();
+}
+
 void SupplySession::SetTrace(FILE *stream)
 {
     link.SetTraceStream(stream);

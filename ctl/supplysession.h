@@ -35,6 +35,8 @@ class SupplySession
 {
 public:
     SupplySession(QSerialPort *port, quint8 address);
+    // Drains a late reply still on its way, for the port's next user.
+    ~SupplySession();
 
     // The link's trace goes to stream (nullptr: off, the default).
     void SetTrace(FILE *stream);

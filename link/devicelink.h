@@ -34,6 +34,13 @@ public:
     // turns it off. It replaces the receive parser's trace, which goes off.
     void SetFrameTrace(FILE *stream);
 
+    // After an unanswered request: reads and drops until the line has been
+    // quiet for QuietMs since the time-out or the last byte, within
+    // DrainBoundMs; nothing otherwise. Each request does it first; a program
+    // does it before it lets the port go too, so that the next one to open it
+    // does not meet the late reply.
+    void DrainLateReply();
+
     // Codec.
     void PortWrite(const char *chars, int count);
     void PutHexByte(quint8 byte);
@@ -109,10 +116,6 @@ private:
                           quint8 access, Record &record,
                           bool (*fill)(const QByteArray &, Record &));
     void DiscardInput();
-    // After an unanswered request: reads and drops until the line has been
-    // quiet for QuietMs since the time-out or the last byte, within
-    // DrainBoundMs.
-    void DrainLateReply();
     void NoteNoReply(quint8 command);
     // True when the complete line is the late reply to another request than
     // command's; traces it.

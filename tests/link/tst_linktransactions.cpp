@@ -255,6 +255,22 @@ private slots:
         QVERIFY2(taken >= 10 && taken < 30, qPrintable(QString::number(taken)));
     }
 
+    // What a program does before it lets the port go: the late reply is met
+    // and dropped, not left for the port's next user.
+    void drainTakesTheLateReplyOffTheLine()
+    {
+        VirtualSupply::Options options;
+        options.late = 1.0;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        f.link.DrainLateReply();
+        QTest::qWait(100);  // past the latest a late reply comes
+        QCOMPARE(f.port.bytesAvailable(), 0);
+        QCOMPARE(f.supply->repliesSent(), 1);
+    }
+
     void shortReplyLeavesRecordUnchanged()
     {
         LinkFixture f;
