@@ -59,7 +59,8 @@ int main(int argc, char **argv)
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("Print one JSON object per command."));
     const QCommandLineOption traceOption(
-        QStringLiteral("trace"), QStringLiteral("Trace the protocol on the standard error."));
+        QStringLiteral("trace"), QStringLiteral("One line per frame sent (>) and received (<) on the standard error, "
+                       "time-stamped in seconds on a monotonic clock."));
     const QCommandLineOption waitOption(
         QStringLiteral("wait"),
         QStringLiteral("Wait up to S seconds for a port that another program holds (default 0)."),
