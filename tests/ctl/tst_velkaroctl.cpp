@@ -613,7 +613,7 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
     QProcess on;
     on.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "--wait", "10", "on"});
     QVERIFY(on.waitForStarted(5000));
-    QTest::qWait(300);
+    QTest::qWait(500);  // well into its wait
     ::kill(pid_t(on.processId()), SIGTERM);
     QVERIFY(on.waitForFinished(3000));
     QCOMPARE(on.exitCode(), 143);
