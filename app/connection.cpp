@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "supplyport.h"
 #include "units.h"
 
 #include <QAction>
@@ -15,16 +16,12 @@
 
 void MainWindow::OpenPort()
 {
-    port->setPortName(portBox->currentText());
-    if (!port->open(QIODevice::ReadWrite)) {
-        port->close();
+    // The lock is taken on the device itself, whichever of its names is chosen.
+    QString reason;
+    if (!OpenSupplyPort(*port, portBox->currentText(), &reason)) {
         QMessageBox::critical(this, tr("Error"), tr("Не удается открыть порт"));
         return;
     }
-    port->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
-    port->setDataBits(QSerialPort::Data8);
-    port->setParity(QSerialPort::NoParity);
-    port->setStopBits(QSerialPort::OneStop);
 
     const quint32 connection = ++connectionSerial;
     portLost = false;

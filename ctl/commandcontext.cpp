@@ -2,21 +2,27 @@
 
 #include "exitstatus.h"
 #include "lostportwatch.h"
+#include "portchoice.h"
 #include "supplyport.h"
+#include "writeguard.h"
 #include "writeattempts.h"
 
+#include <QElapsedTimer>
 #include <QJsonDocument>
+#include <QThread>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 namespace {
 
-void Write(FILE *stream, const QString &text)
+bool Write(FILE *stream, const QString &text)
 {
     const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
-    std::fflush(stream);
+    errno = 0;
+    const bool written = std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream) == size_t(bytes.size());
+    return std::fflush(stream) == 0 && written;
 }
 
 QString OutcomeText(SupplyOutcome outcome, SupplyStep step)
@@ -42,14 +48,21 @@ QString OutcomeText(SupplyOutcome outcome, SupplyStep step)
 
 }  // namespace
 
-void WriteOut(const QString &text)
+bool WriteOut(const QString &text)
 {
-    Write(stdout, text);
+    return Write(stdout, text);
 }
 
 void WriteErr(const QString &text)
 {
     Write(stderr, text);
+}
+
+QString OutputFailure()
+{
+    const int error = errno;
+    return QStringLiteral("cannot write the standard output: %1")
+        .arg(error ? qt_error_string(error) : QStringLiteral("write failed"));
 }
 
 CommandContext::CommandContext(const GlobalOptions &options)
@@ -63,13 +76,27 @@ int CommandContext::Connect()
     portPath = ChoosePortPath(options.port, &error);
     if (portPath.isEmpty())
         return Fail(ExitStatus::Usage, error);
-    if (!OpenSupplyPort(port, portPath, &error))
-        return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
+    // A port another program holds may be let go within --wait.
+    QElapsedTimer waited;
+    waited.start();
+    bool busy = false;
+    while (!OpenSupplyPort(port, portPath, &error, &busy)) {
+        if (!busy || waited.elapsed() >= options.waitMs) {
+            if (busy && options.waitMs > 0)
+                error += QStringLiteral(" (waited %1 s)").arg(double(options.waitMs) / 1000.0);
+            return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
+        }
+        if (writeGuard) {
+            if (const int signalNumber = writeGuard->Received())
+                return Interrupted(guardedWhat, signalNumber);
+        }
+        QThread::msleep(ulong(qBound(qint64(1), options.waitMs - waited.elapsed(), qint64(100))));
+    }
     // Closes the port at the first error of a lost line and keeps the reason.
     LostPortWatch::For(&port);
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
-        session->SetTrace(stderr);
+        session->SetFrameTrace(stderr);
     return ExitStatus::Success;
 }
 
@@ -79,11 +106,12 @@ QString CommandContext::PortLoss() const
     return watch ? watch->Reason() : QString();
 }
 
-void CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const
+int CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const
 {
     if (options.json) {
-        WriteOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n');
-        return;
+        if (!WriteOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n'))
+            return Fail(ExitStatus::Usage, OutputFailure());
+        return ExitStatus::Success;
     }
     int width = 0;
     for (const auto &row : rows)
@@ -91,17 +119,51 @@ void CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows
     QString text;
     for (const auto &row : rows)
         text += row.first.leftJustified(width + 2) + row.second + '\n';
-    WriteOut(text);
+    if (!WriteOut(text))
+        return Fail(ExitStatus::Usage, OutputFailure());
+    return ExitStatus::Success;
+}
+
+int CommandContext::PrintLines(const QJsonObject &json, const QStringList &lines) const
+{
+    if (options.json)
+        return PrintResult(json, {});
+    if (!WriteOut(lines.join('\n') + '\n'))
+        return Fail(ExitStatus::Usage, OutputFailure());
+    return ExitStatus::Success;
 }
 
 int CommandContext::Fail(int status, const QString &message) const
 {
     WriteErr(QStringLiteral("velkaroctl: %1\n").arg(message));
-    if (options.json) {
-        const QJsonObject json{{QStringLiteral("error"), message}, {QStringLiteral("exit"), status}};
-        WriteOut(QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n');
+    return FailJson(options.json, status, message);
+}
+
+int FailJson(bool json, int status, const QString &message)
+{
+    if (json) {
+        const QJsonObject object{{QStringLiteral("error"), message}, {QStringLiteral("exit"), status}};
+        WriteOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
     }
     return status;
+}
+
+void CommandContext::SetWriteGuard(WriteGuard *guard, const QString &what)
+{
+    writeGuard = guard;
+    guardedWhat = what;
+}
+
+int CommandContext::Interrupted(const QString &what, int signalNumber,
+                                std::optional<SupplyOutcome> outcome) const
+{
+    const QString state = !outcome || !session ? QStringLiteral("nothing was sent")
+                          : *outcome == SupplyOutcome::Done
+                              ? QStringLiteral("the write was finished and the supply confirmed it")
+                              : QStringLiteral("the supply was left unconfirmed: ")
+                                    + OutcomeText(*outcome, session->LastStep());
+    return Fail(128 + signalNumber, QStringLiteral("%1: stopped by %2; %3")
+                                        .arg(what, WriteGuard::SignalName(signalNumber), state));
 }
 
 int CommandContext::FailSupply(const QString &what, SupplyOutcome outcome, const QString &detail) const

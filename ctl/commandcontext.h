@@ -7,8 +7,12 @@
 #include <QPair>
 #include <QSerialPort>
 #include <QString>
+#include <QStringList>
 
 #include <memory>
+#include <optional>
+
+class WriteGuard;
 
 // The options given before the command.
 struct GlobalOptions {
@@ -16,6 +20,7 @@ struct GlobalOptions {
     quint8 address = 0;
     bool json = false;
     bool trace = false;
+    qint64 waitMs = 0;  // how long to wait for a port another program holds
 };
 
 // Label and value of one line of human output.
@@ -39,8 +44,12 @@ public:
     QString PortLoss() const;
 
     // A command's result on the standard output: the JSON object under
-    // --json, otherwise the rows with their values aligned.
-    void PrintResult(const QJsonObject &json, const OutputRows &rows) const;
+    // --json, otherwise the rows with their values aligned. Returns
+    // ExitStatus::Success, or ExitStatus::Usage after saying why the output
+    // could not be written.
+    int PrintResult(const QJsonObject &json, const OutputRows &rows) const;
+    // The same with bare lines, one value each, instead of rows.
+    int PrintLines(const QJsonObject &json, const QStringList &lines) const;
     // Says what went wrong on the standard error (and, under --json, as an
     // object with "error" on the standard output) and returns status.
     int Fail(int status, const QString &message) const;
@@ -48,14 +57,31 @@ public:
     // step and what became of it. detail, when given, follows the message.
     int FailSupply(const QString &what, SupplyOutcome outcome,
                    const QString &detail = QString()) const;
+    // After a write that went on to its end although signalNumber came: one
+    // line saying whether the supply was left confirmed, and the status
+    // 128 + signalNumber. An outcome that is not Done names what failed; no
+    // outcome: nothing was sent.
+    int Interrupted(const QString &what, int signalNumber,
+                    std::optional<SupplyOutcome> outcome = std::nullopt) const;
+    // For a command that writes: the guard that holds the signals off, so
+    // that waiting for a busy port (--wait) ends on one with nothing sent.
+    void SetWriteGuard(WriteGuard *guard, const QString &what);
 
 private:
     GlobalOptions options;
     QString portPath;
     QSerialPort port;
     std::unique_ptr<SupplySession> session;
+    WriteGuard *writeGuard = nullptr;
+    QString guardedWhat;
 };
 
-// Writes text to the standard output or error at once, in UTF-8.
-void WriteOut(const QString &text);
+// Writes text to the standard output or error at once, in UTF-8. WriteOut
+// is false when the text did not all reach the output (errno says why).
+bool WriteOut(const QString &text);
 void WriteErr(const QString &text);
+// "cannot write the standard output: " and the system's reason from errno.
+QString OutputFailure();
+// Under --json, the failure as an object on the standard output, for
+// failures told before a context exists. Returns status.
+int FailJson(bool json, int status, const QString &message);

@@ -12,12 +12,15 @@ const QList<Command> &Commands()
         {"status", "", "output voltage and current, CV/CC, output on/off", RunStatus, false},
         {"measure", "", "the internal measurements", RunMeasure, false},
         {"set", "[--voltage V] [--current A]",
-         "set-points (a value not given keeps the supply's present one)", RunSet, false},
-        {"on", "", "switch the output on", RunOn, false},
-        {"off", "", "switch the output off", RunOff, false},
-        {"calibration", "read [FILE] | write FILE", "the calibration coefficients", RunCalibration,
+         "set-points (a value not given keeps the supply's present one)", RunSet, true},
+        {"get", "[voltage|current|output]...",
+         "set-points and output state as the supply holds them, one bare value per line", RunGet,
          false},
-        {"params", "read [FILE] | write FILE", "the user parameters", RunParams, false},
+        {"on", "", "switch the output on", RunOn, true},
+        {"off", "", "switch the output off", RunOff, true},
+        {"calibration", "read [FILE] | write FILE", "the calibration coefficients", RunCalibration,
+         true},
+        {"params", "read [FILE] | write FILE", "the user parameters", RunParams, true},
         {"watch",
          "[--interval S] [--count N] [--duration S] [--measure] [--format csv|jsonl] "
          "[--output FILE] [--max-failures N]",
@@ -37,14 +40,15 @@ const Command *FindCommand(const QString &name)
     return nullptr;
 }
 
-int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments)
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments, bool json)
 {
     const QCommandLineOption help = parser.addHelpOption();
     const Command *command = FindCommand(arguments.value(0));
     if (!parser.parse(arguments)) {
         WriteErr(QStringLiteral("velkaroctl %1: %2\nTry 'velkaroctl %1 --help'.\n")
                      .arg(arguments.value(0), parser.errorText()));
-        return ExitStatus::Usage;
+        return FailJson(json, ExitStatus::Usage,
+                        QStringLiteral("%1: %2").arg(arguments.value(0), parser.errorText()));
     }
     if (parser.isSet(help)) {
         // The parser names the program by its path; name the command instead.
@@ -53,7 +57,10 @@ int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments)
                      QStringLiteral("Usage: velkaroctl [global options] %1 %2")
                          .arg(arguments.value(0), command ? QLatin1String(command->synopsis)
                                                           : QLatin1String()));
-        WriteOut(text);
+        if (!WriteOut(text)) {
+            WriteErr(QStringLiteral("velkaroctl: %1\n").arg(OutputFailure()));
+            return ExitStatus::Usage;
+        }
         return ExitStatus::Success;
     }
     return -1;

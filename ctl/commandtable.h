@@ -13,8 +13,9 @@ struct Command {
     const char *synopsis;  // its arguments, for the help
     const char *summary;
     int (*run)(CommandContext &context, const QStringList &arguments);
-    // True for a command that runs until stopped and ends cleanly on SIGINT
-    // and SIGTERM (through TerminationSignals); the others die at once.
+    // True for a command that ends cleanly on SIGINT and SIGTERM (through
+    // TerminationSignals): one that runs until stopped, or one that finishes
+    // a write first. The others die at once.
     bool endsOnTermination;
 };
 
@@ -23,13 +24,15 @@ const Command *FindCommand(const QString &name);
 
 // Parses a command's own arguments, answering --help. Returns -1 to go on,
 // or the exit status to end with (0 after the help, 2 after a usage error).
-int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments);
+// Under json a usage error is also told as an object on the standard output.
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments, bool json = false);
 
 // The handlers.
 int RunPorts(CommandContext &context, const QStringList &arguments);
 int RunStatus(CommandContext &context, const QStringList &arguments);
 int RunMeasure(CommandContext &context, const QStringList &arguments);
 int RunSet(CommandContext &context, const QStringList &arguments);
+int RunGet(CommandContext &context, const QStringList &arguments);
 int RunOn(CommandContext &context, const QStringList &arguments);
 int RunOff(CommandContext &context, const QStringList &arguments);
 int RunCalibration(CommandContext &context, const QStringList &arguments);

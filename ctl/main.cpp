@@ -4,6 +4,7 @@
 #include "commandcontext.h"
 #include "commandtable.h"
 #include "consoleoutput.h"
+#include "decimalinput.h"
 #include "exitstatus.h"
 #include "terminationsignals.h"
 
@@ -45,7 +46,8 @@ int main(int argc, char **argv)
     parser.setApplicationDescription(QStringLiteral(
         "Controls the programmable power supply on a serial port from scripts and the shell.\n"
         "Exit status: 0 success; 1 the supply did not answer, refused or did not confirm;\n"
-        "2 usage or input error; 3 the port could not be opened."));
+        "2 usage, input or output error; 3 the port could not be opened or is busy;\n"
+        "130 or 143 SIGINT or SIGTERM (a write under way is finished first)."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
@@ -59,48 +61,62 @@ int main(int argc, char **argv)
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("Print one JSON object per command."));
     const QCommandLineOption traceOption(
-        QStringLiteral("trace"), QStringLiteral("Trace the protocol on the standard error."));
-    parser.addOptions({portOption, addressOption, jsonOption, traceOption});
+        QStringLiteral("trace"), QStringLiteral("One line per frame sent (>) and received (<) on the standard error, "
+                       "time-stamped in seconds on a monotonic clock."));
+    const QCommandLineOption waitOption(
+        QStringLiteral("wait"),
+        QStringLiteral("Wait up to S seconds for a port that another program holds (default 0)."),
+        QStringLiteral("S"), QStringLiteral("0"));
+    parser.addOptions({portOption, addressOption, jsonOption, traceOption, waitOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
-    if (!parser.parse(app.arguments())) {
-        WriteErr(QStringLiteral("velkaroctl: %1\nTry 'velkaroctl --help'.\n").arg(parser.errorText()));
-        return ExitStatus::Usage;
-    }
-    if (parser.isSet(help)) {
+    // --json promises an object on every failure, usage errors included; a
+    // command line that does not parse may still have asked for it.
+    const bool json = parser.parse(app.arguments()) ? parser.isSet(jsonOption)
+                                                    : app.arguments().contains(QStringLiteral("--json"));
+    auto usage = [json](const QString &message) {
+        WriteErr(QStringLiteral("velkaroctl: %1\nTry 'velkaroctl --help'.\n").arg(message));
+        return FailJson(json, ExitStatus::Usage, message);
+    };
+    if (!parser.errorText().isEmpty())
+        return usage(parser.errorText());
+    if (parser.isSet(help) || parser.isSet(version)) {
         QString text = parser.helpText();
         text.replace(0, text.indexOf('\n'), QStringLiteral("Usage: velkaroctl [options] COMMAND [ARGS]"));
-        WriteOut(text + CommandList());
-        return ExitStatus::Success;
-    }
-    if (parser.isSet(version)) {
-        WriteOut(QStringLiteral("velkaroctl %1\n").arg(QCoreApplication::applicationVersion()));
+        if (parser.isSet(version))
+            text = QStringLiteral("velkaroctl %1\n").arg(QCoreApplication::applicationVersion());
+        else
+            text += CommandList();
+        if (!WriteOut(text)) {
+            WriteErr(QStringLiteral("velkaroctl: %1\n").arg(OutputFailure()));
+            return ExitStatus::Usage;
+        }
         return ExitStatus::Success;
     }
 
     const QStringList arguments = parser.positionalArguments();
-    if (arguments.isEmpty()) {
-        WriteErr(QStringLiteral("velkaroctl: no command given\nTry 'velkaroctl --help'.\n"));
-        return ExitStatus::Usage;
-    }
+    if (arguments.isEmpty())
+        return usage(QStringLiteral("no command given"));
     const Command *command = FindCommand(arguments.first());
-    if (!command) {
-        WriteErr(QStringLiteral("velkaroctl: unknown command \"%1\"\nTry 'velkaroctl --help'.\n")
-                     .arg(arguments.first()));
-        return ExitStatus::Usage;
-    }
+    if (!command)
+        return usage(QStringLiteral("unknown command \"%1\"").arg(arguments.first()));
 
     GlobalOptions options;
     options.port = parser.value(portOption);
+    // An empty name (an unset variable in a script) must not fall back to
+    // another port: that would be another supply.
+    if (parser.isSet(portOption) && options.port.isEmpty())
+        return usage(QStringLiteral("--port is empty"));
     bool ok = false;
     const uint address = parser.value(addressOption).toUInt(&ok);
-    if (!ok || address > 255) {
-        WriteErr(QStringLiteral("velkaroctl: --address wants 0 to 255, not \"%1\"\n")
-                     .arg(parser.value(addressOption)));
-        return ExitStatus::Usage;
-    }
+    if (!ok || address > 255)
+        return usage(QStringLiteral("--address wants 0 to 255, not \"%1\"").arg(parser.value(addressOption)));
     options.address = quint8(address);
+    double waitSeconds = 0;
+    if (!ParseDecimal(parser.value(waitOption), &waitSeconds) || waitSeconds < 0 || waitSeconds > 86400)
+        return usage(QStringLiteral("--wait wants seconds, 0 to 86400, not \"%1\"").arg(parser.value(waitOption)));
+    options.waitMs = qint64(waitSeconds * 1000.0 + 0.5);
     options.json = parser.isSet(jsonOption);
     options.trace = parser.isSet(traceOption);
 

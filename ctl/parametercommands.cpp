@@ -5,6 +5,7 @@
 #include "commandtable.h"
 #include "exitstatus.h"
 #include "parameterfiles.h"
+#include "writeguard.h"
 
 #include <QCommandLineParser>
 #include <QJsonDocument>
@@ -26,6 +27,8 @@ struct Block {
 template <typename Record, int Count>
 int Read(CommandContext &context, const Block<Record, Count> &block, const QString &path)
 {
+    // Nothing to finish on a signal: a read ends at once.
+    TerminationSignals::unblock();
     const QString what = QStringLiteral("%1 read").arg(QLatin1String(block.command));
     // Opened first, so that a file that cannot be written costs no traffic.
     QSaveFile file(path);
@@ -51,8 +54,7 @@ int Read(CommandContext &context, const Block<Record, Count> &block, const QStri
     OutputRows rows;
     for (const ParameterField<Record> &f : block.fields)
         rows.append({QLatin1String(f.name), QString::number(record.*f.field)});
-    context.PrintResult(json, rows);
-    return ExitStatus::Success;
+    return context.PrintResult(json, rows);
 }
 
 template <typename Record, int Count>
@@ -62,14 +64,20 @@ int Write(CommandContext &context, const Block<Record, Count> &block, const QStr
     QString error;
     if (!block.fromFile(path, &record, &error))
         return context.Fail(ExitStatus::Usage, error + QStringLiteral("; nothing was sent"));
+    const QString what = QStringLiteral("%1 write").arg(QLatin1String(block.command));
+    WriteGuard guard;
+    context.SetWriteGuard(&guard, what);
     if (const int status = context.Connect())
         return status;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber);
     const SupplyOutcome outcome = (context.Session().*block.write)(record);
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber, outcome);
     if (outcome != SupplyOutcome::Done)
-        return context.FailSupply(QStringLiteral("%1 write").arg(QLatin1String(block.command)), outcome);
-    context.PrintResult({{QStringLiteral("confirmed"), true}},
+        return context.FailSupply(what, outcome);
+    return context.PrintResult({{QStringLiteral("confirmed"), true}},
                         {{QLatin1String(block.command), QStringLiteral("written and read back")}});
-    return ExitStatus::Success;
 }
 
 template <typename Record, int Count>
@@ -81,7 +89,7 @@ int Run(CommandContext &context, const QStringList &arguments, const Block<Recor
                                  QStringLiteral("read: from the supply; write: to the supply."));
     parser.addPositionalArgument(QStringLiteral("FILE"),
                                  QStringLiteral("JSON file: saved by read (optional), sent by write."));
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     const QStringList words = parser.positionalArguments();

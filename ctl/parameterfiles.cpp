@@ -1,7 +1,9 @@
 #include "parameterfiles.h"
 
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSet>
 #include <QJsonValue>
 
 #include <cmath>
@@ -27,6 +29,40 @@ const ParameterField<Record> *FindField(const ParameterField<Record> (&fields)[C
     return nullptr;
 }
 
+// The first member name that the top-level object of a well-formed JSON text
+// holds twice, or empty. QJsonDocument keeps only the last of them, which
+// would send a value the file also contradicts.
+QString DuplicateMember(const QByteArray &text)
+{
+    QSet<QString> names;
+    int depth = 0;
+    for (int i = 0; i < text.size(); ++i) {
+        const char c = text.at(i);
+        if (c == '{' || c == '[') {
+            ++depth;
+        } else if (c == '}' || c == ']') {
+            --depth;
+        } else if (c == '"') {
+            int end = i + 1;
+            while (end < text.size() && text.at(end) != '"')
+                end += text.at(end) == '\\' ? 2 : 1;
+            const QByteArray quoted = text.mid(i, end - i + 1);
+            i = end;
+            int next = end + 1;
+            while (next < text.size() && QChar::isSpace(uchar(text.at(next))))
+                ++next;
+            if (depth != 1 || next >= text.size() || text.at(next) != ':')
+                continue;
+            // The name as JSON reads it, escapes and all.
+            const QString name = QJsonDocument::fromJson("[" + quoted + "]").array().at(0).toString();
+            if (names.contains(name))
+                return name;
+            names.insert(name);
+        }
+    }
+    return {};
+}
+
 template <typename Record, int Count>
 bool FromJson(const ParameterField<Record> (&fields)[Count], const QByteArray &text, Record *record,
               QString *error)
@@ -39,6 +75,11 @@ bool FromJson(const ParameterField<Record> (&fields)[Count], const QByteArray &t
     }
     if (!document.isObject()) {
         *error = QStringLiteral("not a JSON object of named fields");
+        return false;
+    }
+    const QString duplicate = DuplicateMember(text);
+    if (!duplicate.isEmpty()) {
+        *error = QStringLiteral("field \"%1\" is given twice").arg(duplicate);
         return false;
     }
     const QJsonObject json = document.object();

@@ -6,6 +6,7 @@
 #include "exitstatus.h"
 #include "readingformat.h"
 #include "units.h"
+#include "writeguard.h"
 
 #include <QCommandLineParser>
 #include <QJsonArray>
@@ -21,7 +22,7 @@ int ParseNoArguments(CommandContext &context, const QStringList &arguments,
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(description);
-    const int status = ParseCommandLine(parser, arguments);
+    const int status = ParseCommandLine(parser, arguments, context.Options().json);
     if (status >= 0)
         return status;
     if (!parser.positionalArguments().isEmpty())
@@ -55,19 +56,24 @@ int SwitchOutput(CommandContext &context, const QStringList &arguments, bool on)
            : QStringLiteral("Switches the output off and reads the status back to confirm it."));
     if (parsed >= 0)
         return parsed;
+    const QString what = on ? QStringLiteral("on") : QStringLiteral("off");
+    WriteGuard guard;
+    context.SetWriteGuard(&guard, what);
     if (const int status = context.Connect())
         return status;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber);
     const SupplyOutcome outcome = context.Session().SetOutput(on);
-    const QString what = on ? QStringLiteral("on") : QStringLiteral("off");
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(what, signalNumber, outcome);
     if (outcome == SupplyOutcome::NotConfirmed)
         return context.FailSupply(what, outcome, QStringLiteral("the output is still %1")
                                                      .arg(on ? QStringLiteral("off")
                                                              : QStringLiteral("on")));
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(what, outcome);
-    context.PrintResult({{QStringLiteral("output"), on}, {QStringLiteral("confirmed"), true}},
+    return context.PrintResult({{QStringLiteral("output"), on}, {QStringLiteral("confirmed"), true}},
                         {{QStringLiteral("output"), what}});
-    return ExitStatus::Success;
 }
 
 }  // namespace
@@ -93,8 +99,7 @@ int RunPorts(CommandContext &context, const QStringList &arguments)
     }
     if (rows.isEmpty() && !context.Options().json)
         WriteErr(QStringLiteral("velkaroctl: no serial ports found\n"));
-    context.PrintResult({{QStringLiteral("ports"), list}}, rows);
-    return ExitStatus::Success;
+    return context.PrintResult({{QStringLiteral("ports"), list}}, rows);
 }
 
 int RunStatus(CommandContext &context, const QStringList &arguments)
@@ -111,8 +116,7 @@ int RunStatus(CommandContext &context, const QStringList &arguments)
     const SupplyOutcome outcome = context.Session().ReadStatus(status);
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(QStringLiteral("status"), outcome);
-    context.PrintResult(StatusJson(status), StatusRows(status));
-    return ExitStatus::Success;
+    return context.PrintResult(StatusJson(status), StatusRows(status));
 }
 
 int RunMeasure(CommandContext &context, const QStringList &arguments)
@@ -129,8 +133,7 @@ int RunMeasure(CommandContext &context, const QStringList &arguments)
     const SupplyOutcome outcome = context.Session().ReadMeasurements(measurement);
     if (outcome != SupplyOutcome::Done)
         return context.FailSupply(QStringLiteral("measure"), outcome);
-    context.PrintResult(MeasurementJson(measurement), MeasurementRows(measurement));
-    return ExitStatus::Success;
+    return context.PrintResult(MeasurementJson(measurement), MeasurementRows(measurement));
 }
 
 int RunSet(CommandContext &context, const QStringList &arguments)
@@ -147,7 +150,7 @@ int RunSet(CommandContext &context, const QStringList &arguments)
          QStringLiteral("Current limit, %1 to %2 A.").arg(MinSetpointAmperes).arg(MaxSetpointAmperes),
          QStringLiteral("A")},
     });
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())
@@ -162,10 +165,16 @@ int RunSet(CommandContext &context, const QStringList &arguments)
     if (!volts && !amperes)
         return context.Fail(ExitStatus::Usage, QStringLiteral("set wants --voltage, --current or both"));
 
+    WriteGuard guard;
+    context.SetWriteGuard(&guard, QStringLiteral("set"));
     if (const int status = context.Connect())
         return status;
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(QStringLiteral("set"), signalNumber);
     SupplySession &session = context.Session();
     const SupplyOutcome outcome = session.SetSetpoints(volts, amperes);
+    if (const int signalNumber = guard.Received())
+        return context.Interrupted(QStringLiteral("set"), signalNumber, outcome);
     if (outcome == SupplyOutcome::NotConfirmed) {
         const SetpointRecord &held = session.ReadBackSetpoints();
         return context.FailSupply(QStringLiteral("set"), outcome,
@@ -177,8 +186,64 @@ int RunSet(CommandContext &context, const QStringList &arguments)
         return context.FailSupply(QStringLiteral("set"), outcome);
     QJsonObject json = SetpointJson(session.ReadBackSetpoints());
     json.insert(QStringLiteral("confirmed"), true);
-    context.PrintResult(json, SetpointRows(session.ReadBackSetpoints()));
-    return ExitStatus::Success;
+    return context.PrintResult(json, SetpointRows(session.ReadBackSetpoints()));
+}
+
+int RunGet(CommandContext &context, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Reads the voltage and current set-points and the output state from the supply and prints "
+        "the values asked for, one bare value per line in the order asked (volts and amperes, "
+        "on or off); all three when none is named. Under --json, one object."));
+    parser.addPositionalArgument(QStringLiteral("what"), QStringLiteral("voltage, current, output."),
+                                 QStringLiteral("[voltage|current|output]..."));
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
+    if (parsed >= 0)
+        return parsed;
+    const QStringList known{QStringLiteral("voltage"), QStringLiteral("current"),
+                            QStringLiteral("output")};
+    QStringList asked = parser.positionalArguments();
+    if (asked.isEmpty())
+        asked = known;
+    for (const QString &name : asked) {
+        if (!known.contains(name))
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("get wants voltage, current or output, not \"%1\"")
+                                    .arg(name));
+    }
+    if (const int status = context.Connect())
+        return status;
+    // Only what was asked for is read.
+    SetpointRecord setpoints;
+    StatusRecord status;
+    SupplySession &session = context.Session();
+    if (asked.contains(known[0]) || asked.contains(known[1])) {
+        const SupplyOutcome outcome = session.ReadSetpoints(setpoints);
+        if (outcome != SupplyOutcome::Done)
+            return context.FailSupply(QStringLiteral("get"), outcome);
+    }
+    if (asked.contains(known[2])) {
+        const SupplyOutcome outcome = session.ReadStatus(status);
+        if (outcome != SupplyOutcome::Done)
+            return context.FailSupply(QStringLiteral("get"), outcome);
+    }
+    const QJsonObject setpointJson = SetpointJson(setpoints);
+    QJsonObject json;
+    QStringList lines;
+    for (const QString &name : asked) {
+        if (name == known[0]) {
+            json.insert(name, setpointJson[QStringLiteral("voltageSet")]);
+            lines << DecimalText(SetpointVolts(setpoints), 3);
+        } else if (name == known[1]) {
+            json.insert(name, setpointJson[QStringLiteral("currentSet")]);
+            lines << DecimalText(SetpointAmperes(setpoints), 3);
+        } else {
+            json.insert(name, status.OutputOn != 0);
+            lines << (status.OutputOn != 0 ? QStringLiteral("on") : QStringLiteral("off"));
+        }
+    }
+    return context.PrintLines(json, lines);
 }
 
 int RunOn(CommandContext &context, const QStringList &arguments)

@@ -3,7 +3,6 @@
 #include "commandset.h"
 #include "parameterfields.h"
 #include "units.h"
-#include "writeattempts.h"
 
 namespace {
 
@@ -40,39 +39,65 @@ SupplySession::SupplySession(QSerialPort *port, quint8 address)
     link.SetTraceStream(nullptr);
 }
 
+SupplySession::~SupplySession()
+{
+    link.DrainLateReply();
+}
+
 void SupplySession::SetTrace(FILE *stream)
 {
     link.SetTraceStream(stream);
 }
 
+void SupplySession::SetFrameTrace(FILE *stream)
+{
+    link.SetFrameTrace(stream);
+}
+
+// A lost or damaged reply costs one more request, not the whole command: a
+// read has no effect on the supply, so trying it again is always safe.
+template <typename Read>
+LinkResult SupplySession::ReadWithTries(Read read)
+{
+    LinkResult result = NoReply;
+    for (int attempt = 0; attempt < readTries; ++attempt) {
+        result = read();
+        if (result == GoodReply)
+            break;
+    }
+    return result;
+}
+
 SupplyOutcome SupplySession::ReadStatus(StatusRecord &status)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(link.GetStatus(address, status));
+    return FromLink(ReadWithTries([&] { return link.GetStatus(address, status); }));
 }
 
 SupplyOutcome SupplySession::ReadMeasurements(MeasurementRecord &measurement)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(link.GetMeasurements(address, measurement));
+    return FromLink(ReadWithTries([&] { return link.GetMeasurements(address, measurement); }));
 }
 
 SupplyOutcome SupplySession::ReadSetpoints(SetpointRecord &setpoints)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(link.GetSetpoints(address, setpoints));
+    return FromLink(ReadWithTries([&] { return link.GetSetpoints(address, setpoints); }));
 }
 
 SupplyOutcome SupplySession::ReadCalibration(CalibrationRecord &calibration)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(link.GetCalibration(address, calibration, CommandSet::AccessRead));
+    return FromLink(ReadWithTries(
+        [&] { return link.GetCalibration(address, calibration, CommandSet::AccessRead); }));
 }
 
 SupplyOutcome SupplySession::ReadUserParams(UserParamRecord &params)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(link.GetUserParams(address, params, CommandSet::AccessRead));
+    return FromLink(ReadWithTries(
+        [&] { return link.GetUserParams(address, params, CommandSet::AccessRead); }));
 }
 
 // The write is repeated until acknowledged; only then is the supply read back,
@@ -85,7 +110,7 @@ SupplyOutcome SupplySession::WriteConfirmed(Write write, Read read, Record &read
     if (written != SupplyOutcome::Done)
         return written;
     lastStep = SupplyStep::ReadBack;
-    const SupplyOutcome reading = FromLink(read(readBack));
+    const SupplyOutcome reading = FromLink(ReadWithTries([&] { return read(readBack); }));
     if (reading != SupplyOutcome::Done)
         return reading;
     return same(readBack) ? SupplyOutcome::Done : SupplyOutcome::NotConfirmed;

@@ -2,6 +2,7 @@
 
 #include "devicelink.h"
 #include "records.h"
+#include "writeattempts.h"
 
 #include <optional>
 
@@ -34,9 +35,17 @@ class SupplySession
 {
 public:
     SupplySession(QSerialPort *port, quint8 address);
+    // Drains a late reply still on its way, for the port's next user.
+    ~SupplySession();
 
     // The link's trace goes to stream (nullptr: off, the default).
     void SetTrace(FILE *stream);
+    // One line per frame sent and received goes to stream instead.
+    void SetFrameTrace(FILE *stream);
+    // How often each read (also the read of present values and the reading
+    // back after a write) is tried until answered: WriteTries unless set. A
+    // caller that samples at a steady rate tries once and reports the miss.
+    void SetReadTries(int tries) { readTries = tries; }
 
     SupplyOutcome ReadStatus(StatusRecord &status);
     SupplyOutcome ReadMeasurements(MeasurementRecord &measurement);
@@ -59,11 +68,14 @@ public:
     const StatusRecord &ReadBackStatus() const { return readBackStatus; }
 
 private:
+    template <typename Read>
+    LinkResult ReadWithTries(Read read);
     template <typename Record, typename Read, typename Write, typename Same>
     SupplyOutcome WriteConfirmed(Write write, Read read, Record &readBack, Same same);
 
     DeviceLink link;
     quint8 address;
+    int readTries = WriteTries;
     SupplyStep lastStep = SupplyStep::Read;
     SetpointRecord readBackSetpoints;
     StatusRecord readBackStatus;

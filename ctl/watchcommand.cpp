@@ -53,7 +53,9 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
         "1 after --max-failures failed samples in a row."));
     parser.addOptions({
         {QStringLiteral("interval"),
-         QStringLiteral("Seconds between samples (default 0.5; 0: as fast as the line allows)."),
+         QStringLiteral("Seconds between samples (default 0.5; 0: as fast as the line allows; an "
+                        "interval shorter than a sample is told once and sampled as fast as "
+                        "the line allows)."),
          QStringLiteral("S")},
         {QStringLiteral("count"), QStringLiteral("Stop after N lines."), QStringLiteral("N")},
         {QStringLiteral("duration"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")},
@@ -63,10 +65,13 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
          QStringLiteral("csv|jsonl")},
         {QStringLiteral("output"), QStringLiteral("Write to FILE instead of the standard output."),
          QStringLiteral("FILE")},
+        {QStringLiteral("append"),
+         QStringLiteral("Add to the end of the --output FILE; a CSV header only if it is empty.")},
+        {QStringLiteral("power"), QStringLiteral("Add the output power (power_W), volts times amperes.")},
         {QStringLiteral("max-failures"),
          QStringLiteral("Stop after N failed samples in a row (default 10)."), QStringLiteral("N")},
     });
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())
@@ -74,6 +79,8 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
 
     WatchOptions options;
     options.measure = parser.isSet(QStringLiteral("measure"));
+    options.power = parser.isSet(QStringLiteral("power"));
+    const bool append = parser.isSet(QStringLiteral("append"));
     options.jsonl = context.Options().json;
     if (parser.isSet(QStringLiteral("format"))) {
         const QString format = parser.value(QStringLiteral("format"));
@@ -93,8 +100,15 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
 
     QFile output;
     const QString path = parser.value(QStringLiteral("output"));
+    if (append && path.isEmpty())
+        return context.Fail(ExitStatus::Usage, QStringLiteral("--append wants --output FILE"));
+    // Unbuffered: each line goes to the system whole in one write, so that a
+    // failure is met at that line with the system's reason.
+    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered
+                                     | (append ? QIODevice::Append : QIODevice::Truncate);
     const bool opened = path.isEmpty() ? output.open(stdout, QIODevice::WriteOnly)
-                                       : (output.setFileName(path), output.open(QIODevice::WriteOnly));
+                                       : (output.setFileName(path), output.open(mode));
+    options.header = !append || output.size() == 0;
     if (!opened)
         return context.Fail(ExitStatus::Usage,
                             QStringLiteral("cannot write %1: %2").arg(path, output.errorString()));

@@ -4,6 +4,7 @@
 #include "exitstatus.h"
 #include "readingformat.h"
 #include "supplysession.h"
+#include "units.h"
 
 #include <QDateTime>
 #include <QFileDevice>
@@ -11,12 +12,15 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
-QString CsvHeader(bool measure)
+QString CsvHeader(bool measure, bool power)
 {
     QString header = QStringLiteral("time,elapsed_s,voltage_V,current_A,mode,output");
+    if (power)
+        header += QStringLiteral(",power_W");
     if (measure)
         header += QStringLiteral(",measured_voltage_V,measured_current_A,temperature_C,input_V,pwm_V,"
                                  "reference_V");
@@ -29,6 +33,12 @@ QString OutcomeWord(SupplyOutcome outcome)
                                              : QStringLiteral("reply rejected");
 }
 
+// Volts times amperes, to the milliwatt.
+QString PowerText(const StatusRecord &status)
+{
+    return QString::number(OutputVolts(status) * OutputAmperes(status), 'f', 3);
+}
+
 }  // namespace
 
 WatchRun::WatchRun(CommandContext &context, QFileDevice &output, const WatchOptions &options,
@@ -38,6 +48,8 @@ WatchRun::WatchRun(CommandContext &context, QFileDevice &output, const WatchOpti
     , output(output)
     , options(options)
 {
+    // A missed sample is reported, not made up for late: one try each.
+    context.Session().SetReadTries(1);
 }
 
 void WatchRun::Stop()
@@ -80,6 +92,8 @@ bool WatchRun::Sample(QString *line, QString *failure)
         QJsonObject json{{QStringLiteral("time"), stamp},
                          {QStringLiteral("elapsed"), elapsed},
                          {QStringLiteral("status"), StatusJson(status)}};
+        if (options.power)
+            json.insert(QStringLiteral("power"), PowerText(status).toDouble());
         if (options.measure)
             json.insert(QStringLiteral("measurements"), MeasurementJson(measurement));
         *line = QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n';
@@ -87,6 +101,8 @@ bool WatchRun::Sample(QString *line, QString *failure)
     }
     QStringList fields{stamp, QString::number(elapsed, 'f', 3)};
     fields += StatusFields(status);
+    if (options.power)
+        fields += PowerText(status);
     if (options.measure)
         fields += MeasurementFields(measurement);
     *line = fields.join(',') + '\n';
@@ -96,18 +112,40 @@ bool WatchRun::Sample(QString *line, QString *failure)
 bool WatchRun::Put(const QString &line)
 {
     const QByteArray bytes = line.toUtf8();
+    const qint64 before = output.isSequential() ? -1 : output.size();
+    errno = 0;
     if (output.write(bytes) == bytes.size() && output.flush())
         return true;
-    WriteErr(QStringLiteral("velkaroctl: watch: cannot write %1: %2\n")
+    // The system's reason, which Qt does not always keep for a failed flush.
+    const int error = errno;
+    QString reason = output.errorString();
+    if (error != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
+        reason = qt_error_string(error);
+    // A line is there whole or not at all: a reader must never meet half a
+    // sample at the end of the file.
+    if (before >= 0)
+        output.resize(before);
+    WriteErr(QStringLiteral("velkaroctl: watch: cannot write %1: %2 (%3 lines written)\n")
                  .arg(output.fileName().isEmpty() ? QStringLiteral("the output") : output.fileName(),
-                      output.errorString()));
+                      reason)
+                 .arg(lines));
     return false;
+}
+
+void WatchRun::NoteSampleTime(qint64 sampleNs)
+{
+    if (options.intervalNs == 0 || sampleNs <= options.intervalNs)
+        return;
+    WriteErr(QStringLiteral("velkaroctl: watch: a sample takes %1 ms, longer than --interval; "
+                            "sampling as fast as the line allows\n")
+                 .arg(sampleNs / 1000000));
+    options.intervalNs = 0;
 }
 
 int WatchRun::Run()
 {
     clock.start();
-    if (!options.jsonl && !Put(CsvHeader(options.measure)))
+    if (!options.jsonl && options.header && !Put(CsvHeader(options.measure, options.power)))
         return ExitStatus::Usage;
     int failedInRow = 0;
     int failed = 0;
@@ -119,7 +157,9 @@ int WatchRun::Run()
             break;
         QString line;
         QString failure;
+        const qint64 startNs = clock.nsecsElapsed();
         if (Sample(&line, &failure)) {
+            NoteSampleTime(clock.nsecsElapsed() - startNs);
             failedInRow = 0;
             if (!Put(line))
                 return ExitStatus::Usage;

@@ -14,6 +14,8 @@ struct WatchOptions {
     qint64 durationNs = 0;          // 0: no limit
     bool measure = false;           // the measurements too
     bool jsonl = false;             // else CSV with a header line
+    bool header = true;             // CSV: the header line first (not when appending)
+    bool power = false;             // the output power, volts times amperes
     int maxFailures = 10;           // failed samples in a row that end the run
 };
 
@@ -44,6 +46,9 @@ private:
     void WaitUntil(qint64 dueNs);
     bool Sample(QString *line, QString *failure);
     bool Put(const QString &line);
+    // Once a good sample took longer than the interval: says so and samples
+    // one after the other from then on.
+    void NoteSampleTime(qint64 sampleNs);
 
     CommandContext &context;
     QFileDevice &output;

@@ -29,6 +29,17 @@ public:
     // off. A trace write that fails (a closed pipe, a full disk) turns it off
     // too, so that tracing can never stop the link.
     void SetTraceStream(FILE *stream);
+    // A trace of whole frames instead: one line per frame sent (">") or
+    // received ("<"), with the milliseconds of a monotonic clock; nullptr
+    // turns it off. It replaces the receive parser's trace, which goes off.
+    void SetFrameTrace(FILE *stream);
+
+    // After an unanswered request: reads and drops until the line has been
+    // quiet for QuietMs since the time-out or the last byte, within
+    // DrainBoundMs; nothing otherwise. Each request does it first; a program
+    // does it before it lets the port go too, so that the next one to open it
+    // does not meet the late reply.
+    void DrainLateReply();
 
     // Codec.
     void PortWrite(const char *chars, int count);
@@ -91,6 +102,13 @@ public:
     static constexpr int AnyCommand = -1;
     // How long the reply to a request that went unanswered may still come.
     static constexpr qint64 LateReplyMs = 1000;
+    // After a request went unanswered, the line must have been quiet this
+    // long before the next request goes out: the longest frame's time at 9600
+    // baud, so that a late reply is met whole and dropped.
+    static constexpr qint64 QuietMs = 60;
+    // The longest the link waits for that quiet, so that a line full of junk
+    // cannot hold it.
+    static constexpr qint64 DrainBoundMs = 250;
 
 private:
     static quint16 CrcStep(quint16 crc, quint8 byte);
@@ -111,11 +129,17 @@ private:
     void Trace(const QByteArray &bytes);
     void TraceLineEnd();
     void FlushTrace();
+    void TraceFrame(char direction, const QByteArray &text, const char *note = nullptr);
 
     QSerialPort *port = nullptr;
     QElapsedTimer clock;
     // When each command's last request went unanswered, by clock.
     QHash<quint8, qint64> noReplyAt;
+    // Set by a request that went unanswered: the next one drains first.
+    bool drainDue = false;
+    // When the line was last heard from (or the last time-out), by clock.
+    qint64 quietSince = 0;
+    FILE *frameTrace = nullptr;
     QFile traceFile;
     std::unique_ptr<QIODevice> traceDiscard;
     QTextStream trace;

@@ -50,6 +50,7 @@ void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const 
     // Whatever the port still holds belongs to an earlier transaction (a reply
     // that came after its time-out); left there it would be taken as this
     // request's reply.
+    DrainLateReply();
     DiscardInput();
 
     QByteArray bytes;
@@ -65,15 +66,22 @@ void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const 
     PortWrite(text.constData(), 1);
     for (int i = 1; i + 1 < text.size(); i += 2)
         PortWrite(text.constData() + i, 2);
+    // The supply answers only once the terminator is in: what came before it
+    // cannot be this request's reply.
+    DiscardInput();
     PortWrite(text.constData() + text.size() - 1, 1);
+    if (frameTrace)
+        TraceFrame('>', text);
 }
 
 void DeviceLink::DiscardInput()
 {
     if (!port || !port->isOpen())
         return;
+    const QByteArray dropped = port->readAll();
     port->clear(QSerialPort::Input);
-    port->readAll();
+    if (!dropped.isEmpty())
+        TraceFrame('<', dropped, "dropped");
 }
 
 quint16 DeviceLink::CrcStep(quint16 crc, quint8 byte)

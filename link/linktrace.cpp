@@ -51,3 +51,34 @@ void DeviceLink::FlushTrace()
         SetTraceStream(nullptr);
     }
 }
+
+void DeviceLink::SetFrameTrace(FILE *stream)
+{
+    frameTrace = stream;
+    if (stream)
+        SetTraceStream(nullptr);
+}
+
+void DeviceLink::TraceFrame(char direction, const QByteArray &text, const char *note)
+{
+    if (!frameTrace)
+        return;
+    const qint64 ms = clock.elapsed();
+    QByteArray line = QByteArray::number(ms / 1000) + '.'
+                      + QByteArray::number(ms % 1000).rightJustified(3, '0') + ' ' + direction + ' ';
+    // Control characters (a stray terminator, junk) are shown, not obeyed.
+    for (char c : text) {
+        if (c == Terminator)
+            continue;
+        if (quint8(c) < 0x20 || quint8(c) >= 0x7F)
+            line += "\\x" + QByteArray::number(quint8(c), 16).rightJustified(2, '0');
+        else
+            line += c;
+    }
+    if (note)
+        line += QByteArray(" (") + note + ')';
+    line += '\n';
+    if (std::fwrite(line.constData(), 1, size_t(line.size()), frameTrace) != size_t(line.size())
+        || std::fflush(frameTrace) != 0)
+        frameTrace = nullptr;
+}

@@ -91,13 +91,16 @@ bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs, int command)
             break;
         bool complete = ReadLinePart(line);
         while (complete && IsLateReply(line, command)) {
+            TraceFrame('<', line.left(line.indexOf(Terminator)), "late reply, dropped");
             // What followed the late reply may be the start of the real one.
             const QByteArray rest = line.mid(line.indexOf(Terminator) + 1);
             line.clear();
             complete = TakeLinePart(line, rest);
         }
-        if (complete)
+        if (complete) {
+            TraceFrame('<', line.left(line.indexOf(Terminator)));
             return true;
+        }
         idle = WaitForInput(line);
     }
     FlushTrace();
@@ -136,6 +139,36 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
 void DeviceLink::NoteNoReply(quint8 command)
 {
     noReplyAt.insert(command, clock.elapsed());
+    drainDue = true;
+    quietSince = clock.elapsed();
+}
+
+void DeviceLink::DrainLateReply()
+{
+    if (!drainDue || !port || !port->isOpen())
+        return;
+    drainDue = false;
+    // The reply to the request that timed out may still be on its way: were
+    // it to arrive during the next request's wait, it would be taken as that
+    // request's reply, an older reading passed off as new.
+    QElapsedTimer bound;
+    bound.start();
+    QTimer wake;
+    wake.setTimerType(Qt::PreciseTimer);
+    wake.setSingleShot(true);
+    for (;;) {
+        const QByteArray dropped = port->readAll();
+        if (!dropped.isEmpty()) {
+            quietSince = clock.elapsed();
+            TraceFrame('<', dropped, "late, dropped");
+        }
+        const qint64 left =
+            qMin(QuietMs - (clock.elapsed() - quietSince), DrainBoundMs - bound.elapsed());
+        if (left <= 0 || !port->isOpen())
+            return;
+        wake.start(int(left));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
 }
 
 bool DeviceLink::IsLateReply(const QByteArray &line, int command)

@@ -36,10 +36,13 @@ QProcessEnvironment CtlEnvironment()
 
 // Runs velkaroctl to its end while this process's event loop keeps serving an
 // in-process supply.
-CtlRun Ctl(const QStringList &arguments)
+CtlRun Ctl(const QStringList &arguments, const QProcessEnvironment &environment = CtlEnvironment(),
+           const QString &outputFile = QString())
 {
     QProcess process;
-    process.setProcessEnvironment(CtlEnvironment());
+    process.setProcessEnvironment(environment);
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
     process.start(QStringLiteral(VELKAROCTL_EXE), arguments);
     CtlRun run;
     if (!process.waitForStarted(5000)
@@ -101,6 +104,15 @@ private slots:
     void watchEndsWhenThePortGoesAway();
     void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
+    void lostRepliesAreReadAgain();
+    void failuresAreToldUnderJson_data();
+    void failuresAreToldUnderJson();
+    void outputThatCannotBeWrittenFails();
+    void writeIsFinishedBeforeASignalEnds_data();
+    void writeIsFinishedBeforeASignalEnds();
+    void portIsLockedOnItsDevice();
+    void getReadsWhatTheSupplyHolds();
+    void watchAppendsAndAddsPower();
 
 private:
     // The in-process supply, for tests that look inside it.
@@ -143,7 +155,9 @@ void TestVelkaroctl::commandsAgainstTheSupplyProgram()
     QCOMPARE(run.err, QByteArray());
     const CtlRun traced = Ctl(at + QStringList{"--trace", "status"});
     QCOMPARE(traced.out, run.out);
-    QVERIFY(traced.err.contains("LineCode = #"));
+    // One line per frame, request then reply, each with its time stamp.
+    const QRegularExpression frames(R"(^\d+\.\d{3} > #03800101[0-9A-F]{4}\n\d+\.\d{3} < #80030101[0-9A-F]+\n$)");
+    QVERIFY2(frames.match(QString::fromLatin1(traced.err)).hasMatch(), traced.err);
 
     // Only the current given: the voltage stays; 0.5 A into 10 ohm limits at 5 V: CC.
     run = Ctl(at + QStringList{"--json", "set", "--current", "0.5"});
@@ -218,13 +232,15 @@ void TestVelkaroctl::silentSupplyFailsEveryCommand_data()
 {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("requests");
-    QTest::newRow("status") << QStringList{"status"} << 1;
-    QTest::newRow("measure") << QStringList{"measure"} << 1;
+    // Reads and writes alike are tried four times.
+    QTest::newRow("status") << QStringList{"status"} << 4;
+    QTest::newRow("measure") << QStringList{"measure"} << 4;
     QTest::newRow("set both") << QStringList{"set", "--voltage", "5", "--current", "1"} << 4;
-    QTest::newRow("set one") << QStringList{"set", "--voltage", "5"} << 1;
+    QTest::newRow("set one") << QStringList{"set", "--voltage", "5"} << 4;
     QTest::newRow("on") << QStringList{"on"} << 4;
     QTest::newRow("off") << QStringList{"--json", "off"} << 4;
-    QTest::newRow("calibration read") << QStringList{"calibration", "read"} << 1;
+    QTest::newRow("calibration read") << QStringList{"calibration", "read"} << 4;
+    QTest::newRow("params read") << QStringList{"--json", "params", "read"} << 4;
 }
 
 void TestVelkaroctl::silentSupplyFailsEveryCommand()
@@ -300,9 +316,15 @@ void TestVelkaroctl::refusedInputSendsNothing_data()
     negative.replace("65535", "-1");
     QByteArray unknown = ParamsText;
     unknown.replace("{", R"({"FanDuty": 3, )");
+    QByteArray twice = CalibrationText;
+    twice.replace("{", R"({"Rout": 0, )");
+    QByteArray escapedTwice = ParamsText;
+    escapedTwice.replace("{", R"({"Adj\u0053tatus": 1, "Note": {"AdjStatus": 1}, )");
     QTest::newRow("malformed") << calibration << QByteArray(R"({"KuDacVolt": 1,)") << QByteArray("not JSON");
     QTest::newRow("an array") << params << QByteArray("[1, 2]") << QByteArray("not a JSON object");
     QTest::newRow("missing field") << calibration << missing << QByteArray("missing field \"Rout\"");
+    QTest::newRow("duplicate field") << calibration << twice << QByteArray("field \"Rout\" is given twice");
+    QTest::newRow("duplicate, escaped") << params << escapedTwice << QByteArray("field \"AdjStatus\" is given twice");
     QTest::newRow("unknown field") << params << unknown << QByteArray("unknown field \"FanDuty\"");
     QTest::newRow("out of range") << params << range << QByteArray("\"CurrTrigTime\" wants a whole number from 0 to 255");
     QTest::newRow("below range") << calibration << negative << QByteArray("\"KuDacCurr\" wants a whole number from 0 to 65535");
@@ -442,6 +464,217 @@ void TestVelkaroctl::portThatCannotBeOpened()
     QCOMPARE(run.status, 3);
     QVERIFY2(run.err.contains(reason), run.err);
     QCOMPARE(run.out, QByteArray());
+}
+
+// One lost reply must not fail a command: every read is tried four times,
+// the reading back after a write too.
+void TestVelkaroctl::lostRepliesAreReadAgain()
+{
+    const QStringList at{"--port", port};
+    for (int i = 0; i < 3; ++i)
+        supply->queueRawReply({QByteArray()});
+    CtlRun run = Ctl(at + QStringList{"--json", "status"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.json()["output"], QJsonValue(false));
+    QCOMPARE(supply->receivedLines().size(), 4);
+
+    // The write acknowledged, its reading back lost three times, then 1 V and 0.5 A.
+    supply->clearReceived();
+    supply->queueRawReply({ReplyFrame(0, Setpoints, AccessAccepted, {})});
+    for (int i = 0; i < 3; ++i)
+        supply->queueRawReply({QByteArray()});
+    supply->queueRawReply({ReplyFrame(0, Setpoints, AccessRead, QByteArray::fromHex("E803F401"))});
+    run = Ctl(at + QStringList{"set", "--voltage", "1", "--current", "0.5"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("voltage set  1.000 V\ncurrent set  0.500 A\n"));
+    QCOMPARE(supply->receivedLines().size(), 5);
+
+    // watch takes one try per sample and tells the miss.
+    supply->queueRawReply({QByteArray()});
+    run = Ctl(at + QStringList{"watch", "--count", "2", "--interval", "0"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.count('\n'), 3);
+    QCOMPARE(run.err.count("no answer"), 1);
+}
+
+void TestVelkaroctl::failuresAreToldUnderJson_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("unknown command") << QStringList{"--json", "nosuchcmd"} << "unknown command \"nosuchcmd\"";
+    QTest::newRow("address") << QStringList{"--json", "--address", "300", "status"} << "--address wants 0 to 255";
+    QTest::newRow("command option") << QStringList{"--json", "set", "--volt", "5"} << "Unknown option 'volt'";
+    QTest::newRow("global option") << QStringList{"--json", "--nosuch", "status"} << "Unknown option 'nosuch'";
+    QTest::newRow("empty port") << QStringList{"--json", "--port", "", "status"} << "--port is empty";
+    QTest::newRow("get what") << QStringList{"--json", "get", "power"} << "get wants voltage, current or output";
+}
+
+void TestVelkaroctl::failuresAreToldUnderJson()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, error);
+    // An empty --port must not fall back to the port in the environment.
+    QProcessEnvironment environment = CtlEnvironment();
+    environment.insert(QStringLiteral("VELKARO_PORT"), port);
+    const CtlRun run = Ctl(arguments, environment);
+    QCOMPARE(run.status, 2);
+    const QJsonObject json = run.json();
+    QCOMPARE(json.keys(), QStringList({"error", "exit"}));
+    QVERIFY2(json["error"].toString().contains(error), run.out);
+    QCOMPARE(json["exit"], QJsonValue(2));
+    QCOMPARE(supply->receivedLines(), QList<QByteArray>());
+}
+
+void TestVelkaroctl::outputThatCannotBeWrittenFails()
+{
+    CtlRun run = Ctl({"--port", port, "--json", "status"}, CtlEnvironment(), "/dev/full");
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains("cannot write the standard output: No space left on device"), run.err);
+    run = Ctl({"--port", port, "get", "voltage"}, CtlEnvironment(), "/dev/full");
+    QCOMPARE(run.status, 2);
+
+    // A file that may grow to 1 KiB only: the line that does not fit is taken
+    // back whole, and the system's reason told.
+    QTemporaryDir dir;
+    const QString output = dir.filePath("run.csv");
+    QProcess watch;
+    watch.setProcessEnvironment(CtlEnvironment());
+    watch.start(QStringLiteral("bash"),
+                {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", QStringLiteral(VELKAROCTL_EXE),
+                 "--port", port, "watch", "--interval", "0", "--measure", "--output", output});
+    QVERIFY(watch.waitForStarted(5000));
+    QVERIFY(QTest::qWaitFor([&] { return watch.state() == QProcess::NotRunning; }, 20000));
+    QCOMPARE(watch.exitCode(), 2);
+    QVERIFY2(watch.readAllStandardError().contains("File too large"), "");
+    const QByteArray text = ReadFile(output);
+    QVERIFY(text.size() > 500 && text.size() <= 1024);
+    QVERIFY(text.endsWith('\n'));
+    for (const QByteArray &line : text.trimmed().split('\n'))
+        QCOMPARE(line.count(','), 11);
+}
+
+void TestVelkaroctl::writeIsFinishedBeforeASignalEnds_data()
+{
+    QTest::addColumn<int>("signalNumber");
+    QTest::addColumn<bool>("silent");
+    QTest::addColumn<QByteArray>("said");
+    QTest::newRow("SIGTERM, confirmed") << int(SIGTERM) << false
+                                        << QByteArray("set: stopped by SIGTERM; the write was finished and the supply confirmed it");
+    QTest::newRow("SIGINT, silent") << int(SIGINT) << true
+                                    << QByteArray("set: stopped by SIGINT; the supply was left unconfirmed: the supply did not answer the write in 4 tries");
+}
+
+void TestVelkaroctl::writeIsFinishedBeforeASignalEnds()
+{
+    QFETCH(int, signalNumber);
+    QFETCH(bool, silent);
+    QFETCH(QByteArray, said);
+    VirtualSupply::Options options;
+    options.silent = silent;
+    supply->setOptions(options);
+    supply->queueRawReply({QByteArray()});  // the first try goes unanswered
+    const int heldMv = supply->model().voltageSetMv();
+    QProcess set;
+    set.setProcessEnvironment(CtlEnvironment());
+    set.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "set", "--voltage", "7", "--current", "1"});
+    QVERIFY(set.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(!supply->receivedLines().isEmpty(), 5000);
+    ::kill(pid_t(set.processId()), signalNumber);
+    QVERIFY(QTest::qWaitFor([&] { return set.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(set.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(set.exitCode(), 128 + signalNumber);
+    const QByteArray err = set.readAllStandardError();
+    QCOMPARE(err, "velkaroctl: " + said + "\n");
+    QCOMPARE(supply->model().voltageSetMv(), silent ? heldMv : 7000);
+    // The write went on to its end: four tries, or the second and its reading back.
+    QCOMPARE(supply->receivedLines().size(), silent ? 4 : 3);
+}
+
+void TestVelkaroctl::portIsLockedOnItsDevice()
+{
+    QTemporaryDir dir;
+    const QString link = dir.filePath("supply");
+    QVERIFY(QFile::link(port, link));
+    QProcess watch;
+    watch.setProcessEnvironment(CtlEnvironment());
+    watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", link, "watch", "--interval", "0.1"});
+    QVERIFY(watch.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(supply->repliesSent() >= 1, 10000);
+
+    // The device's own name meets the lock taken through the link.
+    const CtlRun run = Ctl({"--port", port, "status"});
+    QCOMPARE(run.status, 3);
+    QVERIFY2(run.err.contains(QStringLiteral("the port is busy: velkaroctl (pid %1) holds it")
+                                  .arg(watch.processId())
+                                  .toUtf8()),
+             run.err);
+
+    // A signal while waiting for the port ends the write with nothing sent.
+    QProcess on;
+    on.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "--wait", "10", "on"});
+    QVERIFY(on.waitForStarted(5000));
+    QTest::qWait(500);  // well into its wait
+    ::kill(pid_t(on.processId()), SIGTERM);
+    QVERIFY(on.waitForFinished(3000));
+    QCOMPARE(on.exitCode(), 143);
+    QCOMPARE(on.readAllStandardError(), QByteArray("velkaroctl: on: stopped by SIGTERM; nothing was sent\n"));
+
+    // --wait: the port is had once the watch lets it go.
+    QProcess waiting;
+    waiting.setProcessEnvironment(CtlEnvironment());
+    waiting.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "--wait", "10", "get", "output"});
+    QVERIFY(waiting.waitForStarted(5000));
+    QTest::qWait(300);
+    QCOMPARE(waiting.state(), QProcess::Running);
+    watch.terminate();
+    QVERIFY(watch.waitForFinished(5000));
+    QVERIFY(QTest::qWaitFor([&] { return waiting.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(waiting.exitCode(), 0);
+    QCOMPARE(waiting.readAllStandardOutput(), QByteArray("off\n"));
+}
+
+void TestVelkaroctl::getReadsWhatTheSupplyHolds()
+{
+    supply->model().setSetpoints(12340, 1500);
+    supply->model().setOutputOn(true);
+    const QStringList at{"--port", port};
+    CtlRun run = Ctl(at + QStringList{"get", "current", "output", "voltage"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("1.500\non\n12.340\n"));
+    QCOMPARE(Ctl(at + QStringList{"--json", "get"}).json(),
+             Json(R"({"voltage": 12.34, "current": 1.5, "output": true})"));
+    // Only what is asked is read: the set-points alone.
+    supply->clearReceived();
+    QCOMPARE(Ctl(at + QStringList{"get", "voltage"}).out, QByteArray("12.340\n"));
+    QCOMPARE(supply->receivedLines().size(), 1);
+}
+
+void TestVelkaroctl::watchAppendsAndAddsPower()
+{
+    // 12.34 V into 10 ohm: 1.234 A, 15.228 W.
+    supply->model().setSetpoints(12340, 1500);
+    supply->model().setOutputOn(true);
+    QTemporaryDir dir;
+    const QString output = dir.filePath("run.csv");
+    const QStringList watch{"--port", port, "watch", "--interval", "0", "--power", "--output", output};
+    QCOMPARE(Ctl(watch + QStringList{"--count", "2"}).status, 0);
+    CtlRun run = Ctl(watch + QStringList{"--count", "1", "--append"});
+    QCOMPARE(run.status, 0);
+    const QList<QByteArray> lines = ReadFile(output).trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    QCOMPARE(lines[0], QByteArray("time,elapsed_s,voltage_V,current_A,mode,output,power_W"));
+    for (int k = 1; k < 4; ++k)
+        QVERIFY2(lines[k].endsWith(",12.34,1.234,CV,on,15.228"), lines[k]);
+    QCOMPARE(Ctl({"--port", port, "watch", "--append"}).status, 2);
+
+    // An interval shorter than a sample at the line's pace: told once.
+    VirtualSupply::Options paced;
+    paced.pace9600 = true;
+    supply->setOptions(paced);
+    run = Ctl({"--port", port, "watch", "--interval", "0.005", "--count", "4"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out.count('\n'), 5);
+    QCOMPARE(run.err.count("longer than --interval; sampling as fast as the line allows"), 1);
 }
 
 PANEL_TEST_MAIN(TestVelkaroctl)

@@ -1,6 +1,7 @@
 #include "commandset.h"
 #include "linkfixture.h"
 #include "testmain.h"
+#include "traceablepattern.h"
 
 #include <QElapsedTimer>
 
@@ -226,6 +227,48 @@ private slots:
         f.supply->queueRawReply({junk + "\r"});
         StatusRecord record;
         QCOMPARE(f.link.GetStatus(1, record), NoReply);
+    }
+
+    // Against a supply whose replies often come after the time-out, at the
+    // line's own pace: every status taken is newer than the one before.
+    void lateRepliesNeverPassForNewOnes()
+    {
+        VirtualSupply::Options options;
+        options.late = 0.3;
+        options.pace9600 = true;
+        options.traceable = true;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        f.link.SetTraceStream(nullptr);
+        int taken = 0;
+        int lastSerial = -1;
+        for (int i = 0; i < 30; ++i) {
+            StatusRecord record;
+            if (f.link.GetStatus(1, record) != GoodReply)
+                continue;
+            QVERIFY(TraceablePattern::matches(record));
+            QVERIFY2(record.Voltage > lastSerial,
+                     qPrintable(QStringLiteral("serial %1 after %2").arg(record.Voltage).arg(lastSerial)));
+            lastSerial = record.Voltage;
+            ++taken;
+        }
+        QVERIFY2(taken >= 10 && taken < 30, qPrintable(QString::number(taken)));
+    }
+
+    // What a program does before it lets the port go: the late reply is met
+    // and dropped, not left for the port's next user.
+    void drainTakesTheLateReplyOffTheLine()
+    {
+        VirtualSupply::Options options;
+        options.late = 1.0;
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        StatusRecord record;
+        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        f.link.DrainLateReply();
+        QTest::qWait(100);  // past the latest a late reply comes
+        QCOMPARE(f.port.bytesAvailable(), 0);
+        QCOMPARE(f.supply->repliesSent(), 1);
     }
 
     void shortReplyLeavesRecordUnchanged()

@@ -1,6 +1,5 @@
-#include "supplyport.h"
+#include "portchoice.h"
 
-#include <QSerialPort>
 #include <QSerialPortInfo>
 #include <QStringList>
 
@@ -24,20 +23,4 @@ QString ChoosePortPath(const QString &given, QString *error)
     *error = QStringLiteral("several serial ports found (%1); choose one with --port or VELKARO_PORT")
                  .arg(names.join(QStringLiteral(", ")));
     return {};
-}
-
-bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason)
-{
-    port.setPortName(path);
-    const bool ready = port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600)
-                       && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)
-                       && port.setStopBits(QSerialPort::OneStop)
-                       && port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!ready) {
-        *reason = port.errorString();
-        port.close();
-        return false;
-    }
-    port.clear(QSerialPort::Input);
-    return true;
 }
