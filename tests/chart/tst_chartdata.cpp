@@ -95,18 +95,21 @@ private slots:
         const qint64 t0 = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 250)).toMSecsSinceEpoch();
         SampleHistory history;
         ChartSample a = At(t0, 12.34);
-        a.sinceConnectMs = 1500;
         a.amperes = 0.1234;
         a.cv = a.output = true;
         history.Append(a);
-        ChartSample b = At(t0 + 500, 12.3);
-        b.sinceConnectMs = 2000;
+        // Another connect in between: the seconds go on counting.
+        history.BreakLine();
+        ChartSample b = At(t0 + 60500, 12.3);
+        b.setpointsKnown = true;
+        b.voltsSet = 12.5;
+        b.amperesSet = 1.5;
         b.amperes = 1.5;
         b.cc = b.output = true;
         history.Append(b);
         QwtPlot plot;
         ChartPlotView view(&plot, history);
-        view.Show(double(t0 - 1000), double(t0 + 1000));
+        view.Show(double(t0 - 1000), double(t0 + 61000));
 
         QTemporaryDir dir;
         const QString csv = dir.filePath("run.csv");
@@ -124,9 +127,11 @@ private slots:
                  (QStringList{"run.csv", "run.png"}));
 
         QVERIFY(SaveChartCsv(csv, history));
-        QCOMPARE(ReadAll(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output\n"
-                                          "2026-03-04 05:06:07.250,1.500,12.34,0.1234,1,0,1\n"
-                                          "2026-03-04 05:06:07.750,2.000,12.30,1.5000,0,1,1\n"));
+        QCOMPARE(ReadAll(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
+                                          "voltage_set_V,current_set_A\n"
+                                          "2026-03-04 05:06:07.250,0.000,12.34,0.1234,1,0,1,,\n"
+                                          "2026-03-04 05:07:07.750,60.500,12.30,1.5000,0,1,1,"
+                                          "12.50,1.500\n"));
         QVERIFY(SaveChartPng(png, &plot, 400, 300));
         QCOMPARE(QImage(png).size(), QSize(400, 300));
     }
