@@ -2,7 +2,9 @@
 
 #include "devicelink.h"
 #include "livechart.h"
+#include "dialogsettingslog.h"
 #include "mainwindowform.h"
+#include "noticeboxes.h"
 #include "units.h"
 
 #include <QAction>
@@ -10,6 +12,7 @@
 #include <QDoubleSpinBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -17,8 +20,12 @@ void MainWindow::OpenPort()
 {
     port->setPortName(portBox->currentText());
     if (!port->open(QIODevice::ReadWrite)) {
+        // Which port and why, as the system tells it: "no such file",
+        // "permission denied" and a port held by another program all differ.
+        const QString reason = portBox->currentText() + QStringLiteral(": ") + port->errorString();
         port->close();
-        QMessageBox::critical(this, tr("Error"), QStringLiteral("Не удается открыть порт"));
+        ShowError(QStringLiteral("Не удается открыть порт")
+                  + QLatin1Char('\n') + reason);
         return;
     }
     port->setBaudRate(QSerialPort::Baud9600, QSerialPort::AllDirections);
@@ -31,9 +38,11 @@ void MainWindow::OpenPort()
     statusFailures = 0;
     statusReadThisConnection = false;
     SetWriteButtonsEnabled(false);
+    SetSetpointsKnown(false);
     SetConnectedLook(true);
     chart->Connected();
     slaveAddress = quint8(slaveBox->value());
+    StorePortChoice();
 
     // A disconnect while a set-point read waits ends this connect: no timer is
     // left running on a closed port.
@@ -44,6 +53,9 @@ void MainWindow::OpenPort()
     if (connection != connectionSerial)
         return;
 
+    // Both reads failing leaves the boxes without the supply's values; the
+    // poll retries a second from now.
+    setpointRetryClock.start();
     RequestOperation(UserParamsRead);
     pollTimer->start();
     form->pushButtonReadCalibr->setEnabled(true);
@@ -76,13 +88,77 @@ void MainWindow::SetConnectedLook(bool connected)
     form->tab->setEnabled(connected);
 }
 
-void MainWindow::LoadSetpoints()
+bool MainWindow::LoadSetpoints()
 {
     SetpointRecord setpoints;
     if (link->GetSetpoints(slaveAddress, setpoints) != GoodReply)
-        return;
+        return false;
     form->doubleSpinBoxV->setValue(SetpointVolts(setpoints));
     form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
+    chart->SetSetpoints(SetpointVolts(setpoints), SetpointAmperes(setpoints));
+    SetSetpointsKnown(true);
+    return true;
+}
+
+void MainWindow::SetSetpointsKnown(bool known)
+{
+    // Until the supply's set-points are read, the boxes hold values nobody
+    // chose from this supply: dimmed, and not to be applied.
+    setpointsKnown = known;
+    form->doubleSpinBoxV->setEnabled(known);
+    form->doubleSpinBoxA->setEnabled(known);
+    form->pushButtonApply->setEnabled(known);
+    if (!known)
+        chart->ForgetSetpoints();
+}
+
+void MainWindow::ApplyFromKeyboard()
+{
+    if (form->pushButtonApply->isEnabled())
+        ApplyParam();
+}
+
+void MainWindow::SupplyChanged()
+{
+    // Another supply answers from now on: the boxes, the pages and the last
+    // status are the previous one's, and so is a write still waiting.
+    ++connectionSerial;
+    statusFailures = 0;
+    statusReadThisConnection = false;
+    if (pollState == ApplySetpoints || pollState == CalibrationWrite
+        || pollState == UserParamsWrite)
+        RequestOperation(Monitor);
+    SetWriteButtonsEnabled(false);
+    SetSetpointsKnown(false);
+    setpointRetryClock.invalidate();  // read them at the next monitor tick
+    chart->Connected();
+    StorePortChoice();
+}
+
+void MainWindow::LoadPortChoice()
+{
+    // A remembered port that is not listed now is still offered: connecting
+    // tries it, and says why when it is not there.
+    QSettings *settings = settingsDialog->Settings();
+    const QString name = settings->value(QStringLiteral("PortName")).toString();
+    if (!name.isEmpty()) {
+        const int index = portBox->findText(name);
+        if (index >= 0)
+            portBox->setCurrentIndex(index);
+        else
+            portBox->setEditText(name);
+    }
+    bool ok = false;
+    const int address = settings->value(QStringLiteral("SlaveAddress")).toInt(&ok);
+    if (ok && address >= slaveBox->minimum() && address <= slaveBox->maximum())
+        slaveBox->setValue(address);
+}
+
+void MainWindow::StorePortChoice()
+{
+    QSettings *settings = settingsDialog->Settings();
+    settings->setValue(QStringLiteral("PortName"), portBox->currentText());
+    settings->setValue(QStringLiteral("SlaveAddress"), slaveBox->value());
 }
 
 void MainWindow::PortErrorOccurred(QSerialPort::SerialPortError error)
@@ -101,7 +177,12 @@ void MainWindow::PortErrorOccurred(QSerialPort::SerialPortError error)
 
 void MainWindow::ShowPortLost()
 {
-    QMessageBox::critical(this, tr("Error"), QStringLiteral("Потеряна связь с портом"));
+    ShowError(QStringLiteral("Потеряна связь с портом"));
+}
+
+void MainWindow::ShowError(const QString &text)
+{
+    notices->Show(QMessageBox::Critical, tr("Error"), text);
 }
 
 void MainWindow::About()

@@ -65,6 +65,26 @@ void ShowDeviceValue(QSpinBox *box, int value)
     box->setValue(value);
 }
 
+// Whether the supply holds what a write sent, for a write whose
+// acknowledgement did not come: the write itself may have worked.
+bool HoldsWritten(const CalibrationRecord &held, const CalibrationRecord &written)
+{
+    for (const CalibrationBox &entry : CalibrationBoxes) {
+        if (held.*entry.field != written.*entry.field)
+            return false;
+    }
+    return true;
+}
+
+bool HoldsWritten(const UserParamRecord &held, const UserParamRecord &written)
+{
+    for (const UserParamBox &entry : UserParamBoxes) {
+        if (entry.writable && held.*entry.field != written.*entry.field)
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void MainWindow::LoadCalibration()
@@ -84,7 +104,13 @@ void MainWindow::StoreCalibration()
 {
     for (const CalibrationBox &entry : CalibrationBoxes)
         calibration.*entry.field = (form->*entry.box)->value();
-    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) != GoodReply)
+    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) == GoodReply)
+        return;
+    // Read back once: only when the supply does not hold the values is the
+    // write a failure.
+    CalibrationRecord held;
+    if (link->GetCalibration(slaveAddress, held, CommandSet::AccessRead) != GoodReply
+        || !HoldsWritten(held, calibration))
         ShowWriteFailure();
 }
 
@@ -107,6 +133,10 @@ void MainWindow::StoreUserParams()
         if (entry.writable)
             userParams.*entry.field = (form->*entry.box)->value();
     }
-    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) != GoodReply)
+    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) == GoodReply)
+        return;
+    UserParamRecord held;
+    if (link->GetUserParams(slaveAddress, held, CommandSet::AccessRead) != GoodReply
+        || !HoldsWritten(held, userParams))
         ShowWriteFailure();
 }

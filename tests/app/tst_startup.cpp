@@ -7,6 +7,9 @@
 #include <QProcess>
 #include <QTabWidget>
 
+#include <cerrno>
+#include <cstring>
+
 class StartupTest : public QObject
 {
     Q_OBJECT
@@ -109,7 +112,14 @@ private slots:
         QTRY_COMPARE(closer.seen.size(), 1);
         QCOMPARE(closer.seen.at(0).icon, QMessageBox::Critical);
         QCOMPARE(closer.seen.at(0).title, QStringLiteral("Error"));
-        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Не удается открыть порт"));
+        // The message, then which port and the system's reason.
+        const QString port = held ? d.supply->portPath() : QStringLiteral("/dev/no-such-port");
+        const QString text = closer.seen.at(0).text;
+        QVERIFY2(text.startsWith(QStringLiteral("Не удается открыть порт\n") + port + ": "), qPrintable(text));
+        if (held)
+            QVERIFY2(text.contains("lock", Qt::CaseInsensitive), qPrintable(text));
+        else
+            QVERIFY2(text.endsWith(QString::fromLocal8Bit(std::strerror(ENOENT))), qPrintable(text));
         QVERIFY(d.connectAction()->isEnabled());
         QVERIFY(d.portBox()->isEnabled());
         QVERIFY(!d.widget<QWidget>("tab")->isEnabled());
