@@ -88,7 +88,7 @@ QByteArray CsvLine(const ChartSample &sample, qint64 firstMs, LocalStamp &stamp)
     line += sample.cc ? ",1" : ",0";
     line += sample.output ? ",1" : ",0";
     if (sample.setpointsKnown) {
-        line += ',' + QByteArray::number(sample.voltsSet, 'f', 2);
+        line += ',' + QByteArray::number(sample.voltsSet, 'f', 3);
         line += ',' + QByteArray::number(sample.amperesSet, 'f', 3);
     } else {
         line += ",,";

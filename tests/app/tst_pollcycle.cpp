@@ -1,4 +1,5 @@
 #include "commandset.h"
+#include "livechart.h"
 #include "replyframe.h"
 #include "testmain.h"
 #include "windowdriver.h"
@@ -15,6 +16,16 @@ namespace {
 QByteArray Reply(quint8 command, quint8 access, const QByteArray &data)
 {
     return ReplyFrame(0, command, access, data);
+}
+
+QList<QMessageBox *> VisibleBoxes(QWidget *window)
+{
+    QList<QMessageBox *> boxes;
+    for (QMessageBox *box : window->findChildren<QMessageBox *>()) {
+        if (box->isVisible())
+            boxes.append(box);
+    }
+    return boxes;
 }
 
 }  // namespace
@@ -165,6 +176,118 @@ private slots:
         QCOMPARE(d.commands().count(Setpoints), 2);
         QCOMPARE(d.commands().count(Calibration), 1);
         QCOMPARE(closer.seen.size(), 3);
+    }
+
+    // A failure box left open holds neither the poll nor the chart, and a
+    // second failure of its kind adds no second box.
+    void failureBoxLeftOpenDoesNotHoldThePoll()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.connectToSupply();
+        QTRY_VERIFY(d.commands().contains(Measurements));
+        QVERIFY(d.widget<QWidget>("doubleSpinBoxVsdadc")->isEnabled());
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        d.supply->setOptions(silent);
+        d.widget<QPushButton>("pushButtonReadCalibr")->click();
+        QTRY_COMPARE(VisibleBoxes(d.window.get()).size(), 1);
+        QMessageBox *box = VisibleBoxes(d.window.get()).at(0);
+        QCOMPARE(box->text(), QStringLiteral("Ошибка чтения"));
+        QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
+        QCOMPARE(box->icon(), QMessageBox::Critical);
+        QCOMPARE(box->windowModality(), Qt::WindowModal);
+
+        // Two measurement reads in a row unanswered: the page looks stale.
+        QTRY_VERIFY(d.commands().count(Measurements) >= 3);
+        QTRY_VERIFY(!d.widget<QWidget>("doubleSpinBoxVsdadc")->isEnabled());
+
+        d.supply->setOptions({});
+        auto *chart = d.window->findChild<LiveChart *>();
+        const int samples = chart->History().Size();
+        const int statusReads = d.commands().count(Status);
+        QTRY_VERIFY(d.commands().count(Status) >= statusReads + 2);
+        QTRY_VERIFY(chart->History().Size() >= samples + 2);
+        QTRY_VERIFY(d.widget<QWidget>("doubleSpinBoxVsdadc")->isEnabled());
+        QVERIFY(box->isVisible());
+
+        d.supply->setOptions(silent);
+        d.widget<QPushButton>("pushButtonReadCalibr")->click();
+        QTRY_COMPARE(d.commands().count(Calibration), 2);
+        QTRY_VERIFY(d.commands().lastIndexOf(Calibration) < d.commands().size() - 2);
+        QCOMPARE(VisibleBoxes(d.window.get()), {box});
+        box->done(QMessageBox::Ok);
+    }
+
+    // Until a set-point read succeeds the boxes are dimmed and cannot be
+    // applied; the read is retried in place of a monitor read once a second.
+    void setpointsUnknownUntilARetryFillsThem()
+    {
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        WindowDriver d(silent);
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser closer;
+        d.supply->model().setSetpoints(7000, 2500);
+        d.connectToSupply();
+        auto *volts = d.widget<QDoubleSpinBox>("doubleSpinBoxV");
+        QVERIFY(d.widget<QWidget>("tab")->isEnabled());
+        QVERIFY(!volts->isEnabled());
+        QVERIFY(!d.widget<QWidget>("doubleSpinBoxA")->isEnabled());
+        QVERIFY(!d.widget<QPushButton>("pushButtonApply")->isEnabled());
+        QTest::qWait(2300);
+        // Two at the connect, then one a second; the rest of the ticks poll.
+        const int reads = d.commands().count(Setpoints);
+        QVERIFY2(reads >= 3 && reads <= 4, qPrintable(QString::number(reads)));
+        QVERIFY(d.commands().count(Status) >= 1);
+
+        d.supply->setOptions({});
+        QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 7.0, 2000);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxA")->value(), 2.5);
+        QVERIFY(volts->isEnabled());
+        QVERIFY(d.widget<QPushButton>("pushButtonApply")->isEnabled());
+        // Filled once: what the operator types now stays.
+        const int filled = d.commands().count(Setpoints);
+        volts->setValue(3.3);
+        QTest::qWait(1300);
+        QCOMPARE(d.commands().count(Setpoints), filled);
+        QCOMPARE(volts->value(), 3.3);
+    }
+
+    // Another address is another supply: its set-points are read, and the
+    // pages' write buttons wait for a read of it.
+    void addressChangeReadsTheNewSupply()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.supply->model().setSetpoints(12340, 1500);
+        d.connectToSupply();
+        QPushButton *writeUser = d.widget<QPushButton>("pushButtonApplyUserParam");
+        QTRY_VERIFY(writeUser->isEnabled());
+        d.widget<QPushButton>("pushButtonReadCalibr")->click();
+        QTRY_VERIFY(d.widget<QPushButton>("pushButtonApplyCalibr")->isEnabled());
+
+        d.supply->clearReceived();
+        d.slaveBox()->setValue(3);
+        QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
+        QVERIFY2(d.supply->receivedLines().at(0).startsWith("#03800301"),
+                 d.supply->receivedLines().at(0).constData());
+        QVERIFY(!d.widget<QWidget>("doubleSpinBoxV")->isEnabled());
+        QVERIFY(!d.widget<QPushButton>("pushButtonApply")->isEnabled());
+        QVERIFY(!writeUser->isEnabled());
+        QVERIFY(!d.widget<QPushButton>("pushButtonApplyCalibr")->isEnabled());
+
+        // The supply at 3 answers: its own set-points fill the boxes.
+        VirtualSupply::Options at3;
+        at3.address = 3;
+        d.supply->model().setSetpoints(5000, 800);
+        d.supply->setOptions(at3);
+        QTRY_COMPARE_WITH_TIMEOUT(d.widget<QDoubleSpinBox>("doubleSpinBoxV")->value(), 5.0, 2000);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxA")->value(), 0.8);
+        QVERIFY(d.widget<QPushButton>("pushButtonApply")->isEnabled());
+        QVERIFY(!writeUser->isEnabled());
+        d.widget<QPushButton>("pushButtonReadUserParam")->click();
+        QTRY_VERIFY(writeUser->isEnabled());
     }
 
     void disconnectDuringConnectStopsThere()

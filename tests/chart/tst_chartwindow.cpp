@@ -76,6 +76,20 @@ private slots:
         QVERIFY(Count(commands, CommandSet::Measurements) >= 2);
         QCOMPARE(history.Size(), Count(commands, CommandSet::Status) - unanswered);
 
+        // The set-points read at the connect go with every sample, and the
+        // seconds count from the first sample whatever the connects.
+        QTemporaryDir saved;
+        QVERIFY(chart->SaveFiles(saved.filePath("run.png"), saved.filePath("run.csv")));
+        QFile table(saved.filePath("run.csv"));
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = table.readAll().split('\n');
+        QCOMPARE(rows.at(0), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
+                                        "voltage_set_V,current_set_A"));
+        QCOMPARE(rows.at(1).split(',').at(1), QByteArray("0.000"));
+        for (int i = 1; i < rows.size() - 1; ++i)
+            QVERIFY2(rows.at(i).endsWith(",1.234,0.500"), rows.at(i).constData());
+        QVERIFY(QImage(saved.filePath("run.png")).width() > 0);
+
         // A save that cannot be written says so and leaves the old table.
         QTemporaryDir dir;
         {
