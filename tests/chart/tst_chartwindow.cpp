@@ -1,8 +1,11 @@
+#include "chartfiles.h"
 #include "commandset.h"
 #include "filesizecap.h"
 #include "livechart.h"
 #include "testmain.h"
 #include "windowdriver.h"
+
+#include <qwt_plot.h>
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -88,7 +91,12 @@ private slots:
         QCOMPARE(rows.at(1).split(',').at(1), QByteArray("0.000"));
         for (int i = 1; i < rows.size() - 1; ++i)
             QVERIFY2(rows.at(i).endsWith(",1.234,0.500"), rows.at(i).constData());
-        QVERIFY(QImage(saved.filePath("run.png")).width() > 0);
+        // The image names its date above the plot; the page's plot itself
+        // is left without a title.
+        QVERIFY(SaveChartPng(saved.filePath("plain.png"), d.widget<QwtPlot>("qwtPlotChart"), 1200, 700));
+        QCOMPARE(QImage(saved.filePath("run.png")).size(), QSize(1200, 700));
+        QVERIFY(QImage(saved.filePath("run.png")) != QImage(saved.filePath("plain.png")));
+        QVERIFY(d.widget<QwtPlot>("qwtPlotChart")->title().isEmpty());
 
         // A save that cannot be written says so and leaves the old table.
         QTemporaryDir dir;
