@@ -182,17 +182,6 @@ private slots:
 
         WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Discard)->click(); });
         QVERIFY(d.window->close());
-
-        // Cleared: nothing left to lose, no question.
-        d.window = std::make_unique<MainWindow>();
-        d.window->show();
-        d.connectToSupply();
-        d.widget<QPushButton>("pushButtonLogStart")->click();
-        pane = d.widget<QTextEdit>("textEditLog");
-        QTRY_VERIFY(!pane->toPlainText().isEmpty());
-        d.widget<QPushButton>("pushButtoLogStop")->click();
-        d.widget<QPushButton>("pushButtonLogClear")->click();
-        QVERIFY(d.window->close());
     }
 
     void portThatCannotBeOpenedSaysSoAndStaysDisconnected_data()
