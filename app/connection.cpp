@@ -1,8 +1,8 @@
 #include "mainwindow.h"
 
 #include "devicelink.h"
-#include "livechart.h"
 #include "dialogsettingslog.h"
+#include "livechart.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
 #include "units.h"
