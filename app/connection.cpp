@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
 #include "devicelink.h"
+#include "dialogsettingslog.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "noticeboxes.h"
 #include "supplyport.h"
 #include "units.h"
 
@@ -11,6 +13,7 @@
 #include <QDoubleSpinBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
 
@@ -19,7 +22,10 @@ void MainWindow::OpenPort()
     // The lock is taken on the device itself, whichever of its names is chosen.
     QString reason;
     if (!OpenSupplyPort(*port, portBox->currentText(), &reason)) {
-        QMessageBox::critical(this, tr("Error"), tr("Не удается открыть порт"));
+        // Which port and why, as the system tells it: "no such file",
+        // "permission denied" and a port held by another program all differ.
+        ShowError(tr("Не удается открыть порт") + QLatin1Char('\n') + portBox->currentText()
+                  + QStringLiteral(": ") + reason);
         return;
     }
 
@@ -28,9 +34,11 @@ void MainWindow::OpenPort()
     statusFailures = 0;
     statusReadThisConnection = false;
     SetWriteButtonsEnabled(false);
+    SetSetpointsKnown(false);
     SetConnectedLook(true);
     chart->Connected();
     slaveAddress = quint8(slaveBox->value());
+    StorePortChoice();
 
     // A disconnect while a set-point read waits ends this connect: no timer is
     // left running on a closed port.
@@ -41,6 +49,9 @@ void MainWindow::OpenPort()
     if (connection != connectionSerial)
         return;
 
+    // Both reads failing leaves the boxes without the supply's values; the
+    // poll retries a second from now.
+    setpointRetryClock.start();
     RequestOperation(UserParamsRead);
     pollTimer->start();
     form->pushButtonReadCalibr->setEnabled(true);
@@ -73,13 +84,77 @@ void MainWindow::SetConnectedLook(bool connected)
     form->tab->setEnabled(connected);
 }
 
-void MainWindow::LoadSetpoints()
+bool MainWindow::LoadSetpoints()
 {
     SetpointRecord setpoints;
     if (link->GetSetpoints(slaveAddress, setpoints) != GoodReply)
-        return;
+        return false;
     form->doubleSpinBoxV->setValue(SetpointVolts(setpoints));
     form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
+    chart->SetSetpoints(SetpointVolts(setpoints), SetpointAmperes(setpoints));
+    SetSetpointsKnown(true);
+    return true;
+}
+
+void MainWindow::SetSetpointsKnown(bool known)
+{
+    // Until the supply's set-points are read, the boxes hold values nobody
+    // chose from this supply: dimmed, and not to be applied.
+    setpointsKnown = known;
+    form->doubleSpinBoxV->setEnabled(known);
+    form->doubleSpinBoxA->setEnabled(known);
+    form->pushButtonApply->setEnabled(known);
+    if (!known)
+        chart->ForgetSetpoints();
+}
+
+void MainWindow::ApplyFromKeyboard()
+{
+    if (form->pushButtonApply->isEnabled())
+        ApplyParam();
+}
+
+void MainWindow::SupplyChanged()
+{
+    // Another supply answers from now on: the boxes, the pages and the last
+    // status are the previous one's, and so is a write still waiting.
+    ++connectionSerial;
+    statusFailures = 0;
+    statusReadThisConnection = false;
+    if (pollState == ApplySetpoints || pollState == CalibrationWrite
+        || pollState == UserParamsWrite)
+        RequestOperation(Monitor);
+    SetWriteButtonsEnabled(false);
+    SetSetpointsKnown(false);
+    setpointRetryClock.invalidate();  // read them at the next monitor tick
+    chart->Connected();
+    StorePortChoice();
+}
+
+void MainWindow::LoadPortChoice()
+{
+    // A remembered port that is not listed now is still offered: connecting
+    // tries it, and says why when it is not there.
+    QSettings *settings = settingsDialog->Settings();
+    const QString name = settings->value(QStringLiteral("PortName")).toString();
+    if (!name.isEmpty()) {
+        const int index = portBox->findText(name);
+        if (index >= 0)
+            portBox->setCurrentIndex(index);
+        else
+            portBox->setEditText(name);
+    }
+    bool ok = false;
+    const int address = settings->value(QStringLiteral("SlaveAddress")).toInt(&ok);
+    if (ok && address >= slaveBox->minimum() && address <= slaveBox->maximum())
+        slaveBox->setValue(address);
+}
+
+void MainWindow::StorePortChoice()
+{
+    QSettings *settings = settingsDialog->Settings();
+    settings->setValue(QStringLiteral("PortName"), portBox->currentText());
+    settings->setValue(QStringLiteral("SlaveAddress"), slaveBox->value());
 }
 
 void MainWindow::PortLostOccurred()
@@ -93,7 +168,12 @@ void MainWindow::PortLostOccurred()
 
 void MainWindow::ShowPortLost()
 {
-    QMessageBox::critical(this, tr("Error"), tr("Потеряна связь с портом"));
+    ShowError(tr("Потеряна связь с портом"));
+}
+
+void MainWindow::ShowError(const QString &text)
+{
+    notices->Show(QMessageBox::Critical, tr("Error"), text);
 }
 
 void MainWindow::About()

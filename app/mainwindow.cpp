@@ -5,10 +5,15 @@
 #include "livechart.h"
 #include "lostportwatch.h"
 #include "mainwindowform.h"
+#include "noticeboxes.h"
 
 #include <QAction>
+#include <QCloseEvent>
 #include <QComboBox>
+#include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPortInfo>
 #include <QSpinBox>
@@ -42,6 +47,7 @@ MainWindow::MainWindow(QWidget *parent)
     link = std::make_unique<DeviceLink>();
     link->SetPort(port);
     settingsDialog = new DialogSettingsLog(this);
+    notices = std::make_unique<NoticeBoxes>(this);
     chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
                            form->pushButtonChartSave, form->pushButtonChartWindow},
                           this);
@@ -67,6 +73,7 @@ MainWindow::MainWindow(QWidget *parent)
     slaveBox = new QSpinBox;
     slaveBox->setMaximum(255);
     slaveBox->setMinimum(0);
+    LoadPortChoice();
 
     MakeToolBarLabel(portLabel, 60);
     MakeToolBarLabel(slaveLabel, 50);
@@ -89,6 +96,10 @@ MainWindow::MainWindow(QWidget *parent)
     form->lcdNumberA->display(0);
     form->lcdNumberV->display(0);
     form->tab->setEnabled(false);
+    // The page's own order: what to set, then apply, then the output.
+    setTabOrder(form->doubleSpinBoxV, form->doubleSpinBoxA);
+    setTabOrder(form->doubleSpinBoxA, form->pushButtonApply);
+    setTabOrder(form->pushButtonApply, form->pushButtonOnOff);
 
     ConnectSignals();
 
@@ -149,6 +160,11 @@ void MainWindow::ConnectSignals()
     connect(pollTimer.get(), &QTimer::timeout, this, &MainWindow::TimeOut);
     connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
     connect(form->pushButtonOnOff, &QPushButton::clicked, this, &MainWindow::OnOff);
+    // Enter in a set-point box applies, as the button does.
+    for (QDoubleSpinBox *box : {form->doubleSpinBoxV, form->doubleSpinBoxA}) {
+        if (auto *edit = box->findChild<QLineEdit *>())
+            connect(edit, &QLineEdit::returnPressed, this, &MainWindow::ApplyFromKeyboard);
+    }
     connect(form->pushButtonReadCalibr, &QPushButton::clicked, this, &MainWindow::ReadParam);
     connect(form->pushButtonApplyCalibr, &QPushButton::clicked, this, &MainWindow::WriteParam);
     connect(form->pushButtonReadUserParam, &QPushButton::clicked, this, &MainWindow::ReadUserParam);
@@ -162,4 +178,19 @@ void MainWindow::ConnectSignals()
     // Not one of the operator's connections: how the window learns that the
     // port's device went away.
     connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &MainWindow::PortLostOccurred);
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    // Lines recorded since the last save would be lost without a word.
+    if (logUnsaved) {
+        const auto answer = QMessageBox::question(
+            this, tr("Лог"), tr("Лог не сохранён. Сохранить его перед выходом?"),
+            QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);
+        if (answer == QMessageBox::Cancel || (answer == QMessageBox::Save && !SaveLog())) {
+            event->ignore();
+            return;
+        }
+    }
+    event->accept();
 }

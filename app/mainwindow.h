@@ -12,6 +12,7 @@
 #include <memory>
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QSpinBox;
@@ -20,6 +21,7 @@ class DeviceLink;
 class DialogSettingsLog;
 class LiveChart;
 class MainWindowForm;
+class NoticeBoxes;
 
 // Operation of the next poll tick.
 enum PollState : qint32 {
@@ -41,6 +43,9 @@ public:
     ~MainWindow() override;
 
     static QString FormatDigits(qint32 value, qint32 pointIndex);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
 
 private slots:
     void OpenPort();
@@ -66,15 +71,22 @@ private:
     void RequestOperation(PollState state);
     void PortLostOccurred();
     void ShowPortLost();
+    void LoadPortChoice();
+    void StorePortChoice();
+    void SupplyChanged();
 
-    void LoadSetpoints();
+    bool LoadSetpoints();
+    void SetSetpointsKnown(bool known);
+    void ApplyFromKeyboard();
     LinkResult ShowStatus();
     void ShowReadingsStale();
     bool ShowMeasurements();
+    void ShowMeasurementsStale(bool stale);
     LinkResult SendSetpoints();
     LinkResult SendOutputSwitch();
     void ShowWriteFailure();
     void ShowReadFailure();
+    void ShowError(const QString &text);
 
     void LoadCalibration();
     void StoreCalibration();
@@ -83,6 +95,7 @@ private:
 
     void LogStep();
     void AppendLogLine();
+    bool SaveLog();
 
     MainWindowForm *form = nullptr;
     QLabel *portLabel = nullptr;
@@ -120,6 +133,16 @@ private:
     bool statusReadThisConnection = false;
     static constexpr int StaleAfterFailures = 2;
     bool measureFresh = false;
+    int measureFailures = 0;
+    // Whether the set-point boxes hold what this supply holds: false from a
+    // connect or a change of address until a set-point read succeeds. Until
+    // then a monitor tick reads the set-points instead, at most once a second.
+    bool setpointsKnown = false;
+    QElapsedTimer setpointRetryClock;
+    static constexpr qint64 SetpointRetryMs = 1000;
+    // Lines recorded since the log was last saved or cleared.
+    bool logUnsaved = false;
+    std::unique_ptr<NoticeBoxes> notices;
     // Counts request clicks, so that a tick's operation that finishes after a
     // new click does not drop it by returning to Monitor.
     quint32 requestSerial = 0;
@@ -127,8 +150,9 @@ private:
     // operation that was in flight then fails for that reason, and the operator
     // is told once, by the loss message.
     bool portLost = false;
-    // Counts connects and disconnects, so that a connect interrupted by a
-    // disconnect (during its set-point reads) stops where it is.
+    // Counts connects, disconnects and changes of address, so that a connect
+    // interrupted by a disconnect (during its set-point reads) stops where it
+    // is, and a page read of one supply does not enable writes to another.
     quint32 connectionSerial = 0;
     QElapsedTimer tickClock;  // time since the latest tick began
     QElapsedTimer logClock;   // monotonic time since recording started

@@ -15,13 +15,18 @@
 
 void MainWindow::SaveAsFile()
 {
+    SaveLog();
+}
+
+bool MainWindow::SaveLog()
+{
     QSettings *settings = settingsDialog->Settings();
     const QString startDir =
         ExportStartFolder(settings->value(QStringLiteral("dirLogFile")).toString());
     const QString fileName = QFileDialog::getSaveFileName(
         this, tr("Save File"), startDir, tr("Текстовый файл (*.txt)"));
     if (fileName.isEmpty())
-        return;
+        return false;
 
     // Remembered before the attempt, so the next dialog opens here even when
     // this save fails.
@@ -30,6 +35,10 @@ void MainWindow::SaveAsFile()
     // Plain text keeps the pane's line feeds; the file is written in binary
     // mode so that they stay single line feeds.
     const QByteArray bytes = form->textEditLog->toPlainText().toLocal8Bit();
-    if (!SaveLogFile(fileName, bytes))
+    if (!SaveLogFile(fileName, bytes)) {
         QMessageBox::warning(this, tr("Ошибка"), tr("Не удается сохранить файл"));
+        return false;
+    }
+    logUnsaved = false;
+    return true;
 }

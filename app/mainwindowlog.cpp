@@ -37,6 +37,7 @@ void MainWindow::StopLog()
 void MainWindow::ClearLog()
 {
     form->textEditLog->clear();
+    logUnsaved = false;
 }
 
 void MainWindow::LogStep()
@@ -79,4 +80,5 @@ void MainWindow::AppendLogLine()
     clocks.msSinceStart = logClock.isValid() ? logClock.elapsed() : 0;
     clocks.tickTime = *tickTime;
     AppendToPane(form->textEditLog, LogText(logSettings, clocks, reading));
+    logUnsaved = true;
 }

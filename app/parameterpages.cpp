@@ -57,6 +57,29 @@ void ShowDeviceValue(QSpinBox *box, int value)
     box->setValue(value);
 }
 
+// Whether the supply holds what a write sent, for a write whose
+// acknowledgement did not come: the write itself may have worked.
+template <typename Record, int Count>
+bool HoldsWritten(const Record &held, const Record &written,
+                  const ParameterField<Record> (&fields)[Count])
+{
+    for (const ParameterField<Record> &entry : fields) {
+        if (entry.writable && held.*entry.field != written.*entry.field)
+            return false;
+    }
+    return true;
+}
+
+bool HoldsWritten(const CalibrationRecord &held, const CalibrationRecord &written)
+{
+    return HoldsWritten(held, written, CalibrationFields);
+}
+
+bool HoldsWritten(const UserParamRecord &held, const UserParamRecord &written)
+{
+    return HoldsWritten(held, written, UserParamFields);
+}
+
 }  // namespace
 
 void MainWindow::LoadCalibration()
@@ -78,7 +101,13 @@ void MainWindow::StoreCalibration()
         if (CalibrationFields[i].writable)
             calibration.*CalibrationFields[i].field = (form->*CalibrationBoxes[i])->value();
     }
-    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) != GoodReply)
+    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) == GoodReply)
+        return;
+    // Read back once: only when the supply does not hold the values is the
+    // write a failure.
+    CalibrationRecord held;
+    if (link->GetCalibration(slaveAddress, held, CommandSet::AccessRead) != GoodReply
+        || !HoldsWritten(held, calibration))
         ShowWriteFailure();
 }
 
@@ -101,6 +130,10 @@ void MainWindow::StoreUserParams()
         if (UserParamFields[i].writable)
             userParams.*UserParamFields[i].field = (form->*UserParamBoxes[i])->value();
     }
-    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) != GoodReply)
+    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) == GoodReply)
+        return;
+    UserParamRecord held;
+    if (link->GetUserParams(slaveAddress, held, CommandSet::AccessRead) != GoodReply
+        || !HoldsWritten(held, userParams))
         ShowWriteFailure();
 }

@@ -10,7 +10,6 @@
 #include <QDoubleSpinBox>
 #include <QLCDNumber>
 #include <QLabel>
-#include <QMessageBox>
 #include <QPushButton>
 #include <QSpinBox>
 
@@ -18,7 +17,11 @@
 
 void MainWindow::TimeOut()
 {
-    slaveAddress = quint8(slaveBox->value());
+    const quint8 address = quint8(slaveBox->value());
+    if (address != slaveAddress) {
+        slaveAddress = address;
+        SupplyChanged();
+    }
     // A click while this tick's operation waits is a new request; finishing
     // the old one must not drop it.
     const quint32 request = requestSerial;
@@ -29,7 +32,11 @@ void MainWindow::TimeOut()
 
     switch (pollState) {
     case Monitor:
-        if (!readToggle) {
+        if (!setpointsKnown
+            && (!setpointRetryClock.isValid() || setpointRetryClock.elapsed() >= SetpointRetryMs)) {
+            setpointRetryClock.start();
+            LoadSetpoints();
+        } else if (!readToggle) {
             const bool good = ShowStatus() == GoodReply;
             readToggle = true;
             statusFresh = good;
@@ -150,8 +157,15 @@ void MainWindow::ShowReadingsStale()
 
 bool MainWindow::ShowMeasurements()
 {
-    if (link->GetMeasurements(slaveAddress, measurement) != GoodReply)
+    if (link->GetMeasurements(slaveAddress, measurement) != GoodReply) {
+        // As for the displays: one lost reply is noise, two in a row are old
+        // values.
+        if (++measureFailures >= StaleAfterFailures)
+            ShowMeasurementsStale(true);
         return false;
+    }
+    measureFailures = 0;
+    ShowMeasurementsStale(false);
     form->doubleSpinBoxVsdadc->setValue(MeasuredVolts(measurement));
     form->doubleSpinBoxCsdadc->setValue(MeasuredAmperes(measurement));
     form->doubleSpinBoxTemp->setValue(MeasuredCelsius(measurement));
@@ -159,6 +173,12 @@ bool MainWindow::ShowMeasurements()
     form->doubleSpinBoxVref->setValue(ReferenceVolts(measurement));
     form->doubleSpinBoxVpwm->setValue(PwmVolts(measurement));
     return true;
+}
+
+void MainWindow::ShowMeasurementsStale(bool stale)
+{
+    // The whole page is dimmed: one of its boxes is disabled by the form.
+    form->tab_2->setEnabled(!stale);
 }
 
 QString MainWindow::FormatDigits(qint32 value, qint32 pointIndex)
@@ -180,8 +200,12 @@ QString MainWindow::FormatDigits(qint32 value, qint32 pointIndex)
 
 LinkResult MainWindow::SendSetpoints()
 {
-    return link->SetSetpoints(slaveAddress, ToThousandths(form->doubleSpinBoxV->value()),
-                              ToThousandths(form->doubleSpinBoxA->value()));
+    const int millivolts = ToThousandths(form->doubleSpinBoxV->value());
+    const int milliamperes = ToThousandths(form->doubleSpinBoxA->value());
+    const LinkResult result = link->SetSetpoints(slaveAddress, millivolts, milliamperes);
+    if (result == GoodReply)
+        chart->SetSetpoints(millivolts / 1000.0, milliamperes / 1000.0);
+    return result;
 }
 
 LinkResult MainWindow::SendOutputSwitch()
@@ -204,12 +228,12 @@ void MainWindow::ShowWriteFailure()
 {
     if (portLost)
         return;
-    QMessageBox::critical(this, tr("Error"), tr("Ошибка записи"));
+    ShowError(tr("Ошибка записи"));
 }
 
 void MainWindow::ShowReadFailure()
 {
     if (portLost)
         return;
-    QMessageBox::critical(this, tr("Error"), tr("Ошибка чтения"));
+    ShowError(tr("Ошибка чтения"));
 }

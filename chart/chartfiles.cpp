@@ -77,15 +77,22 @@ private:
     qint64 offsetMs = 0;
 };
 
-QByteArray CsvLine(const ChartSample &sample, LocalStamp &stamp)
+QByteArray CsvLine(const ChartSample &sample, qint64 firstMs, LocalStamp &stamp)
 {
     QByteArray line = stamp.Format(sample.clockMs);
-    line += ',' + QByteArray::number(sample.sinceConnectMs / 1000.0, 'f', 3);
+    // One count for the whole file: a reconnect does not start it again.
+    line += ',' + QByteArray::number((sample.clockMs - firstMs) / 1000.0, 'f', 3);
     line += ',' + QByteArray::number(sample.volts, 'f', 2);
     line += ',' + QByteArray::number(sample.amperes, 'f', 4);
     line += sample.cv ? ",1" : ",0";
     line += sample.cc ? ",1" : ",0";
     line += sample.output ? ",1" : ",0";
+    if (sample.setpointsKnown) {
+        line += ',' + QByteArray::number(sample.voltsSet, 'f', 3);
+        line += ',' + QByteArray::number(sample.amperesSet, 'f', 3);
+    } else {
+        line += ",,";
+    }
     return line;
 }
 
@@ -100,12 +107,12 @@ bool SaveChartCsv(const QString &path, const SampleHistory &history)
             return false;
         piece = QByteArray();
         if (next < 0) {
-            piece = "time,seconds,voltage_V,current_A,CV,CC,output\n";
+            piece = "time,seconds,voltage_V,current_A,CV,CC,output,voltage_set_V,current_set_A\n";
             next = 0;
         }
         const int end = std::min(history.Size(), next + LinesPerWrite);
         for (; next < end; ++next)
-            piece += CsvLine(history.At(next), stamp) + '\n';
+            piece += CsvLine(history.At(next), history.At(0).clockMs, stamp) + '\n';
         return true;
     });
 }

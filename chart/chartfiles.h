@@ -11,7 +11,8 @@ class SampleHistory;
 // was and no temporary file remains.
 
 // The samples as comma-separated lines under a header: clock time, seconds
-// since the connect, volts, amperes, and 1 or 0 for CV, CC and the output.
+// since the first sample, volts, amperes, 1 or 0 for CV, CC and the output,
+// and the set-points in volts and amperes (both empty while unknown).
 bool SaveChartCsv(const QString &path, const SampleHistory &history);
 
 // The plot as it stands, drawn at width x height, as a PNG image.

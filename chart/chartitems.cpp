@@ -11,10 +11,24 @@
 #include <algorithm>
 #include <cmath>
 
-ChartCurveItem::ChartCurveItem(const SampleHistory &history, ChartValue value, const QColor &color)
-    : history(history), value(value), color(color)
+ChartCurveItem::ChartCurveItem(const SampleHistory &history, ChartValue value, const QPen &pen,
+                               double fullRange)
+    : history(history), value(value), pen(pen), fullRange(fullRange)
 {
     setItemAttribute(QwtPlotItem::AutoScale, true);
+    setLegendIconSize(QSize(24, 8));
+}
+
+QwtGraphic ChartCurveItem::legendIcon(int, const QSizeF &size) const
+{
+    // A stretch of the trace's own line, dash included.
+    QwtGraphic icon;
+    icon.setDefaultSize(size);
+    icon.setRenderHint(QwtGraphic::RenderPensUnscaled, true);
+    QPainter painter(&icon);
+    painter.setPen(pen);
+    painter.drawLine(QPointF(0, size.height() / 2), QPointF(size.width(), size.height() / 2));
+    return icon;
 }
 
 void ChartCurveItem::SetTimeWindow(double x0Ms, double x1Ms)
@@ -54,7 +68,9 @@ QRectF ChartCurveItem::boundingRect() const
     }
     if (!any)
         return QRectF(1.0, 1.0, -2.0, -2.0);  // nothing: no say in the scales
-    return QRectF(x0, low, x1 - x0, high - low);
+    // A trace on the scale's end would be drawn on the frame and hidden by it.
+    const double margin = std::max((high - low) * 0.05, fullRange * 0.01);
+    return QRectF(x0, low - margin, x1 - x0, high - low + 2 * margin);
 }
 
 void ChartCurveItem::draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
@@ -62,7 +78,6 @@ void ChartCurveItem::draw(QPainter *painter, const QwtScaleMap &xMap, const QwtS
 {
     const int columns = std::max(1, int(std::ceil(canvasRect.width())));
     const ThinnedLines &lines = Thinned(xMap.s1(), xMap.s2(), columns);
-    QPen pen(color, 1);
     painter->setPen(pen);
     painter->setClipRect(canvasRect);
     for (int k = 0; k < lines.starts.size(); ++k) {
@@ -76,7 +91,7 @@ void ChartCurveItem::draw(QPainter *painter, const QwtScaleMap &xMap, const QwtS
         }
         if (line.size() == 1) {
             // A lone sample between two failed reads is still shown.
-            painter->setBrush(color);
+            painter->setBrush(pen.color());
             painter->drawEllipse(line.first(), 2.0, 2.0);
             painter->setBrush(Qt::NoBrush);
         } else {

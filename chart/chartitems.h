@@ -2,20 +2,24 @@
 
 #include "columnthinning.h"
 
+#include <qwt_graphic.h>
 #include <qwt_plot_item.h>
 
-#include <QColor>
+#include <QPen>
 
 class SampleHistory;
 
 // One value of the history as lines, thinned to the canvas's pixel columns at
 // every drawing, broken where reads failed. Its bounding rectangle covers the
 // values within the shown time only, so that the axis scales itself to what
-// is on screen.
+// is on screen, with a margin so that no trace lies on the frame.
 class ChartCurveItem : public QwtPlotItem
 {
 public:
-    ChartCurveItem(const SampleHistory &history, ChartValue value, const QColor &color);
+    // fullRange: the value's whole range on the supply; a flat trace gets a
+    // margin of a small part of it.
+    ChartCurveItem(const SampleHistory &history, ChartValue value, const QPen &pen,
+                   double fullRange);
 
     // The time shown, ms since the epoch.
     void SetTimeWindow(double x0Ms, double x1Ms);
@@ -24,6 +28,7 @@ public:
     QRectF boundingRect() const override;
     void draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,
               const QRectF &canvasRect) const override;
+    QwtGraphic legendIcon(int index, const QSizeF &size) const override;
 
 private:
     // The thinned lines for this time and width, made again only when the
@@ -33,7 +38,8 @@ private:
 
     const SampleHistory &history;
     ChartValue value;
-    QColor color;
+    QPen pen;
+    double fullRange;
     double x0 = 0;
     double x1 = 0;
     mutable ThinnedLines thinned;

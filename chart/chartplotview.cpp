@@ -5,6 +5,7 @@
 
 #include <qwt_date_scale_draw.h>
 #include <qwt_date_scale_engine.h>
+#include <qwt_legend.h>
 #include <qwt_plot.h>
 #include <qwt_plot_canvas.h>
 #include <qwt_plot_picker.h>
@@ -17,6 +18,14 @@ namespace {
 
 const QColor VoltsColor(0, 70, 200);
 const QColor AmperesColor(210, 60, 0);
+// With a resistive load both traces scale alike and lie on each other: the
+// current is dashed, so the voltage shows through its gaps. Both stay one
+// pixel wide: a wider pen makes a long history's drawing several times slower.
+const QPen VoltsPen(VoltsColor, 1, Qt::SolidLine);
+const QPen AmperesPen(AmperesColor, 1, Qt::DashLine);
+// The supply's ranges, shown while there is nothing to scale to.
+constexpr double FullVolts = 30.0;
+constexpr double FullAmperes = 10.0;
 
 // Shows the time and both values of the sample nearest the cursor.
 class NearestSamplePicker : public QwtPlotPicker
@@ -87,12 +96,18 @@ ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObjec
 
     switches = new ChartSwitchItem(history);
     switches->attach(plot);
-    volts = new ChartCurveItem(history, ChartValue::Volts, VoltsColor);
+    volts = new ChartCurveItem(history, ChartValue::Volts, VoltsPen, FullVolts);
+    volts->setTitle(QStringLiteral("U, V"));
+    volts->setItemAttribute(QwtPlotItem::Legend, true);
     volts->setAxes(QwtPlot::xBottom, QwtPlot::yLeft);
     volts->attach(plot);
-    amperes = new ChartCurveItem(history, ChartValue::Amperes, AmperesColor);
+    amperes = new ChartCurveItem(history, ChartValue::Amperes, AmperesPen, FullAmperes);
+    amperes->setTitle(QStringLiteral("I, A"));
+    amperes->setItemAttribute(QwtPlotItem::Legend, true);
     amperes->setAxes(QwtPlot::xBottom, QwtPlot::yRight);
     amperes->attach(plot);
+    if (!plot->legend())
+        plot->insertLegend(new QwtLegend, QwtPlot::TopLegend);
 
     picker = new NearestSamplePicker(plot->canvas(), history);
 }
@@ -116,5 +131,15 @@ void ChartPlotView::Show(double x0Ms, double x1Ms)
     volts->SetTimeWindow(x0Ms, x1Ms);
     amperes->SetTimeWindow(x0Ms, x1Ms);
     plot->setAxisScale(QwtPlot::xBottom, x0Ms, x1Ms);
+    // Nothing in the time shown: the supply's ranges rather than the plot's
+    // default 0 to 1000.
+    if (volts->boundingRect().isValid())
+        plot->setAxisAutoScale(QwtPlot::yLeft, true);
+    else
+        plot->setAxisScale(QwtPlot::yLeft, 0, FullVolts);
+    if (amperes->boundingRect().isValid())
+        plot->setAxisAutoScale(QwtPlot::yRight, true);
+    else
+        plot->setAxisScale(QwtPlot::yRight, 0, FullAmperes);
     plot->replot();
 }

@@ -5,6 +5,7 @@
 #include "units.h"
 
 #include <qwt_plot.h>
+#include <qwt_text.h>
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -24,6 +25,16 @@ namespace {
 constexpr qint64 SpanMs[] = {60 * 1000, 600 * 1000, 3600 * 1000, 0};
 constexpr int ImageWidth = 1200;
 constexpr int ImageHeight = 700;
+
+// The local date of the plot's time axis, or its first and last dates.
+QString ShownDates(QwtPlot *plot)
+{
+    const QwtInterval shown = plot->axisInterval(QwtPlot::xBottom);
+    const QString format = QStringLiteral("yyyy-MM-dd");
+    const QString first = QDateTime::fromMSecsSinceEpoch(qint64(shown.minValue())).toString(format);
+    const QString last = QDateTime::fromMSecsSinceEpoch(qint64(shown.maxValue())).toString(format);
+    return first == last ? first : first + QStringLiteral(" – ") + last;
+}
 
 }  // namespace
 
@@ -54,7 +65,6 @@ qint64 LiveChart::Now()
 
 void LiveChart::Connected()
 {
-    connectMs = Now();
     history.BreakLine();
 }
 
@@ -62,12 +72,14 @@ void LiveChart::AddStatus(const StatusRecord &status)
 {
     ChartSample sample;
     sample.clockMs = Now();
-    sample.sinceConnectMs = sample.clockMs - connectMs;
     sample.volts = OutputVolts(status);
     sample.amperes = OutputAmperes(status);
     sample.cv = status.CvFlag != 0;
     sample.cc = status.CcFlag != 0;
     sample.output = status.OutputOn != 0;
+    sample.setpointsKnown = setpointsKnown;
+    sample.voltsSet = voltsSet;
+    sample.amperesSet = amperesSet;
     history.Append(sample);
     if (!paused)
         Redraw();
@@ -81,6 +93,18 @@ void LiveChart::AddReadFailure()
 void LiveChart::AddSwitch(bool on)
 {
     history.AddSwitch({Now(), on});
+}
+
+void LiveChart::SetSetpoints(double volts, double amperes)
+{
+    setpointsKnown = true;
+    voltsSet = volts;
+    amperesSet = amperes;
+}
+
+void LiveChart::ForgetSetpoints()
+{
+    setpointsKnown = false;
 }
 
 void LiveChart::Redraw()
@@ -124,7 +148,11 @@ bool LiveChart::eventFilter(QObject *watched, QEvent *event)
 bool LiveChart::SaveFiles(const QString &pngPath, const QString &csvPath)
 {
     ShowOn(pageView);
+    // The time axis shows clock times only: the image names its dates.
+    const QwtText title = controls.plot->title();
+    controls.plot->setTitle(ShownDates(controls.plot));
     const bool image = SaveChartPng(pngPath, controls.plot, ImageWidth, ImageHeight);
+    controls.plot->setTitle(title);
     const bool table = SaveChartCsv(csvPath, history);
     return image && table;
 }

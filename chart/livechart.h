@@ -31,7 +31,7 @@ public:
     LiveChart(const LiveChartControls &controls, QWidget *window);
     ~LiveChart() override;
 
-    // A connect: the line breaks and seconds count from here.
+    // A connect, or another supply: the line breaks.
     void Connected();
     // A good status read: one sample, now.
     void AddStatus(const StatusRecord &status);
@@ -39,6 +39,10 @@ public:
     void AddReadFailure();
     // An acknowledged output switch.
     void AddSwitch(bool on);
+    // The supply's set-points, read or acknowledged; they go with every
+    // sample from now on, until forgotten (a new connection or address).
+    void SetSetpoints(double volts, double amperes);
+    void ForgetSetpoints();
 
     const SampleHistory &History() const { return history; }
     // Writes the page's chart as a PNG image and the samples as CSV; false
@@ -65,7 +69,9 @@ private:
     ChartPlotView *separateView = nullptr;
     QPointer<QWidget> separateWindow;
     qint64 latestMs = 0;   // the clock never goes back within the history
-    qint64 connectMs = 0;
+    bool setpointsKnown = false;
+    double voltsSet = 0;
+    double amperesSet = 0;
     bool paused = false;
     qint64 frozenRightMs = 0;  // right edge of the view while paused
     QString lastDir;

@@ -9,9 +9,12 @@
 // One good status read.
 struct ChartSample {
     qint64 clockMs = 0;         // clock time of the read, ms since the epoch
-    qint64 sinceConnectMs = 0;  // time since the connect it belongs to
     double volts = 0;
     double amperes = 0;
+    // The set-points the supply held then, as far as the window knew them.
+    bool setpointsKnown = false;
+    double voltsSet = 0;
+    double amperesSet = 0;
     bool cv = false;
     bool cc = false;
     bool output = false;

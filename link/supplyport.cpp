@@ -53,9 +53,13 @@ QString SupplyPortHolder(const QString &device)
 
 bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason, bool *busy)
 {
-    const QString device = SupplyPortDevice(path);
     if (busy)
         *busy = false;
+    if (path.trimmed().isEmpty()) {
+        *reason = QStringLiteral("no port named");
+        return false;
+    }
+    const QString device = SupplyPortDevice(path);
     port.setPortName(device);
     const bool ready = port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600)
                        && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)

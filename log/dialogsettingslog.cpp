@@ -37,6 +37,14 @@ void DialogSettingsLog::closeEvent(QCloseEvent *event)
     event->accept();
 }
 
+void DialogSettingsLog::done(int result)
+{
+    // Escape rejects without a close event; what the widgets show is kept all
+    // the same.
+    StoreSettings();
+    QDialog::done(result);
+}
+
 void DialogSettingsLog::FillChoices()
 {
     form->comboBoxLogValue->addItem(tr("Дисплей"), 0);

@@ -11,9 +11,9 @@ class QSettings;
 class DialogSettingsLogForm;
 
 // The log options dialog. It owns the program's settings store: the options
-// are read from it once, when the dialog is built, and written back at every
-// close event. Dismissing with Escape rejects without a close event and so
-// stores nothing, although the widgets keep what the operator changed.
+// are read from it once, when the dialog is built, and written back whenever
+// the dialog is dismissed, by its close button or by Escape alike, since the
+// widgets act on the log either way.
 class DialogSettingsLog : public QDialog
 {
     Q_OBJECT
@@ -28,6 +28,8 @@ public:
 
     // The settings store, also used for keys that are not log options.
     QSettings *Settings() const;
+
+    void done(int result) override;
 
 protected:
     void closeEvent(QCloseEvent *event) override;

@@ -157,7 +157,7 @@ private slots:
         d.portBox()->setEditText(QString());
         d.action(QStringLiteral("Connect"))->trigger();
         QTRY_COMPARE(closer.seen.size(), 2);
-        QCOMPARE(closer.seen.at(1).text, QStringLiteral("Cannot open the port"));
+        QCOMPARE(closer.seen.at(1).text, QStringLiteral("Cannot open the port\n: no port named"));
         // No answer to the first read; then the supply answers the polls.
         d.portBox()->setEditText(d.supply->portPath());
         d.action(QStringLiteral("Connect"))->trigger();

@@ -110,6 +110,49 @@ private slots:
         QCOMPARE(line.mid(11, 4), QByteArray("0000"));  // life counter never written
     }
 
+    // A write whose acknowledgement is lost is read back once: no box when
+    // the supply holds what was written, the write failure when it does not.
+    void unacknowledgedWriteIsReadBack()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser closer;
+        d.connectToSupply();
+        d.widget<QPushButton>("pushButtonReadCalibr")->click();
+        QPushButton *write = d.widget<QPushButton>("pushButtonApplyCalibr");
+        QTRY_VERIFY(write->isEnabled());
+
+        // The supply takes the values; only its reply is lost.
+        VirtualSupply::Options dropping;
+        dropping.drop = 1.0;
+        d.supply->setOptions(dropping);
+        QObject::connect(d.supply.get(), &VirtualSupply::lineReceived, d.window.get(),
+                         [&d](const QByteArray &line) {
+                             if (line.startsWith("#0080A811"))
+                                 d.supply->setOptions({});
+                         });
+        d.widget<QSpinBox>("spinBoxOffAdcVolt")->setValue(-17);
+        d.supply->clearReceived();
+        write->click();
+        QTRY_COMPARE(d.commands().count(Calibration), 2);
+        QCOMPARE(d.supply->receivedLines().at(d.commands().indexOf(Calibration)).mid(1, 8),
+                 QByteArray("0080A811"));
+        QCOMPARE(d.supply->receivedLines().at(d.commands().lastIndexOf(Calibration)).mid(1, 8),
+                 QByteArray("0080A801"));
+        QCOMPARE(d.supply->model().calibration().OffAdcVolt, -17);
+        QTRY_VERIFY(d.commands().lastIndexOf(Calibration) < d.commands().size() - 2);
+        QCOMPARE(closer.seen.size(), 0);
+
+        // The write is refused with a reply that does not acknowledge it: the
+        // read back finds the old value.
+        d.supply->queueRawReply({QByteArray("#zz\r")});
+        d.widget<QSpinBox>("spinBoxOffAdcVolt")->setValue(-18);
+        write->click();
+        QTRY_COMPARE(closer.seen.size(), 1);
+        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи"));
+        QCOMPARE(d.supply->model().calibration().OffAdcVolt, -17);
+    }
+
     void failedReadKeepsThePage()
     {
         WindowDriver d;

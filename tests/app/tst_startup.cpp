@@ -1,11 +1,21 @@
+#include "commandset.h"
 #include "testmain.h"
 #include "windowdriver.h"
+
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QTextEdit>
 
 #include <QLCDNumber>
 #include <QLabel>
 #include <QPushButton>
 #include <QProcess>
 #include <QTabWidget>
+
+#include <cerrno>
+#include <cstring>
+
+using CommandSet::Status;
 
 class StartupTest : public QObject
 {
@@ -81,6 +91,99 @@ private slots:
         QCOMPARE(MainWindow::FormatDigits(value, point), text);
     }
 
+    // The port and address of the last connection are offered at the next
+    // start, a port the system does not list included.
+    void rememberedPortAndAddressAfterRestart()
+    {
+        VirtualSupply::Options at5;
+        at5.address = 5;
+        WindowDriver d(at5);
+        QVERIFY(d.supplyOpen);
+        d.slaveBox()->setValue(5);
+        d.connectToSupply();
+        QVERIFY(d.disconnectAction()->isEnabled());
+        d.disconnectAction()->trigger();
+        d.window.reset();
+
+        d.window = std::make_unique<MainWindow>();
+        d.window->show();
+        QCOMPARE(d.portBox()->currentText(), d.supply->portPath());
+        QCOMPARE(d.slaveBox()->value(), 5);
+        d.supply->clearReceived();
+        d.connectAction()->trigger();
+        QVERIFY(d.disconnectAction()->isEnabled());
+        QTRY_VERIFY(d.commands().contains(Status));
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxV")->value(),
+                 d.supply->model().voltageSetMv() / 1000.0);
+        for (const QByteArray &line : d.supply->receivedLines())
+            QVERIFY2(line.startsWith("#0580"), line.constData());
+    }
+
+    // Enter in a set-point box applies; Tab goes voltage, current, apply,
+    // output switch.
+    void enterAppliesAndTabFollowsThePage()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.connectToSupply();
+        QTRY_VERIFY(d.commands().contains(Status));
+        auto *volts = d.widget<QDoubleSpinBox>("doubleSpinBoxV");
+        auto *amperes = d.widget<QDoubleSpinBox>("doubleSpinBoxA");
+        QApplication::setActiveWindow(d.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(d.window.get()));
+        volts->setFocus();
+        volts->selectAll();
+        QTest::keyClicks(volts, QStringLiteral("12.5"));
+        QTest::keyClick(volts, Qt::Key_Return);
+        QTRY_COMPARE(d.supply->model().voltageSetMv(), 12500);
+        amperes->setFocus();
+        amperes->selectAll();
+        QTest::keyClicks(amperes, QStringLiteral("0.75"));
+        QTest::keyClick(amperes, Qt::Key_Enter);
+        QTRY_COMPARE(d.supply->model().currentSetMa(), 750);
+
+        volts->setFocus();
+        const QList<QWidget *> order = {amperes, d.widget<QWidget>("pushButtonApply"),
+                                        d.widget<QWidget>("pushButtonOnOff")};
+        for (QWidget *next : order) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *focused = QApplication::focusWidget();
+            QVERIFY2(focused == next || next->isAncestorOf(focused),
+                     qPrintable(focused ? focused->objectName() : QStringLiteral("none")));
+        }
+    }
+
+    // Recorded lines not saved: closing asks, and only Discard closes.
+    void closingWithAnUnsavedLogAsks()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.connectToSupply();
+        d.widget<QPushButton>("pushButtonLogStart")->click();
+        auto *pane = d.widget<QTextEdit>("textEditLog");
+        QTRY_VERIFY(!pane->toPlainText().isEmpty());
+
+        QString asked;
+        WhenModal<QMessageBox>([&asked](QMessageBox *box) {
+            asked = box->text();
+            box->button(QMessageBox::Cancel)->click();
+        });
+        QVERIFY(!d.window->close());
+        QVERIFY(!asked.isEmpty());
+        QVERIFY(d.window->isVisible());
+
+        // Save, then no file chosen: nothing was saved, so it stays open.
+        WhenModal<QMessageBox>([](QMessageBox *box) {
+            WhenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
+            box->button(QMessageBox::Save)->click();
+        });
+        QVERIFY(!d.window->close());
+        QVERIFY(d.window->isVisible());
+
+        WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Discard)->click(); });
+        QVERIFY(d.window->close());
+    }
+
     void portThatCannotBeOpenedSaysSoAndStaysDisconnected_data()
     {
         QTest::addColumn<bool>("held");
@@ -109,7 +212,14 @@ private slots:
         QTRY_COMPARE(closer.seen.size(), 1);
         QCOMPARE(closer.seen.at(0).icon, QMessageBox::Critical);
         QCOMPARE(closer.seen.at(0).title, QStringLiteral("Error"));
-        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Не удается открыть порт"));
+        // The message, then which port and the system's reason.
+        const QString port = held ? d.supply->portPath() : QStringLiteral("/dev/no-such-port");
+        const QString text = closer.seen.at(0).text;
+        QVERIFY2(text.startsWith(QStringLiteral("Не удается открыть порт\n") + port + ": "), qPrintable(text));
+        if (held)
+            QVERIFY2(text.contains("busy: velkaroctl (pid "), qPrintable(text));
+        else
+            QVERIFY2(text.endsWith(QString::fromLocal8Bit(std::strerror(ENOENT))), qPrintable(text));
         QVERIFY(d.connectAction()->isEnabled());
         QVERIFY(d.portBox()->isEnabled());
         QVERIFY(!d.widget<QWidget>("tab")->isEnabled());

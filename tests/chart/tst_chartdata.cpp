@@ -90,23 +90,57 @@ private slots:
         QCOMPARE(lines.points.at(lines.starts.at(1)).x(), 12000.0);
     }
 
+    // Nothing to scale to: the supply's ranges. A flat trace keeps off the
+    // frame.
+    void axesShowRangesAndKeepAMargin()
+    {
+        const qint64 t0 = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)).toMSecsSinceEpoch();
+        SampleHistory history;
+        QwtPlot plot;
+        plot.resize(600, 400);
+        ChartPlotView view(&plot, history);
+        view.Show(double(t0), double(t0 + 60000));
+        QCOMPARE(plot.axisInterval(QwtPlot::yLeft).minValue(), 0.0);
+        QCOMPARE(plot.axisInterval(QwtPlot::yLeft).maxValue(), 30.0);
+        QCOMPARE(plot.axisInterval(QwtPlot::yRight).minValue(), 0.0);
+        QCOMPARE(plot.axisInterval(QwtPlot::yRight).maxValue(), 10.0);
+
+        // Steps between round values, where a scale would otherwise end.
+        for (qint64 t = t0; t < t0 + 60000; t += 500) {
+            const bool high = (t - t0) / 500 % 2;
+            ChartSample s = At(t, high ? 5.0 : 4.0);
+            s.amperes = high ? 0.5 : 0.4;
+            history.Append(s);
+        }
+        view.Show(double(t0), double(t0 + 60000));
+        const QwtInterval volts = plot.axisInterval(QwtPlot::yLeft);
+        const QwtInterval amperes = plot.axisInterval(QwtPlot::yRight);
+        QVERIFY2(volts.minValue() < 4.0 && volts.maxValue() > 5.0,
+                 qPrintable(QStringLiteral("%1..%2").arg(volts.minValue()).arg(volts.maxValue())));
+        QVERIFY2(amperes.minValue() < 0.4 && amperes.maxValue() > 0.5,
+                 qPrintable(QStringLiteral("%1..%2").arg(amperes.minValue()).arg(amperes.maxValue())));
+    }
+
     void savesPointsAndImageAndAFailureKeepsOldFiles()
     {
         const qint64 t0 = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7, 250)).toMSecsSinceEpoch();
         SampleHistory history;
         ChartSample a = At(t0, 12.34);
-        a.sinceConnectMs = 1500;
         a.amperes = 0.1234;
         a.cv = a.output = true;
         history.Append(a);
-        ChartSample b = At(t0 + 500, 12.3);
-        b.sinceConnectMs = 2000;
+        // Another connect in between: the seconds go on counting.
+        history.BreakLine();
+        ChartSample b = At(t0 + 60500, 12.3);
+        b.setpointsKnown = true;
+        b.voltsSet = 12.5;
+        b.amperesSet = 1.5;
         b.amperes = 1.5;
         b.cc = b.output = true;
         history.Append(b);
         QwtPlot plot;
         ChartPlotView view(&plot, history);
-        view.Show(double(t0 - 1000), double(t0 + 1000));
+        view.Show(double(t0 - 1000), double(t0 + 61000));
 
         QTemporaryDir dir;
         const QString csv = dir.filePath("run.csv");
@@ -124,9 +158,11 @@ private slots:
                  (QStringList{"run.csv", "run.png"}));
 
         QVERIFY(SaveChartCsv(csv, history));
-        QCOMPARE(ReadAll(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output\n"
-                                          "2026-03-04 05:06:07.250,1.500,12.34,0.1234,1,0,1\n"
-                                          "2026-03-04 05:06:07.750,2.000,12.30,1.5000,0,1,1\n"));
+        QCOMPARE(ReadAll(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
+                                          "voltage_set_V,current_set_A\n"
+                                          "2026-03-04 05:06:07.250,0.000,12.34,0.1234,1,0,1,,\n"
+                                          "2026-03-04 05:07:07.750,60.500,12.30,1.5000,0,1,1,"
+                                          "12.500,1.500\n"));
         QVERIFY(SaveChartPng(png, &plot, 400, 300));
         QCOMPARE(QImage(png).size(), QSize(400, 300));
     }

@@ -1,8 +1,11 @@
+#include "chartfiles.h"
 #include "commandset.h"
 #include "filesizecap.h"
 #include "livechart.h"
 #include "testmain.h"
 #include "windowdriver.h"
+
+#include <qwt_plot.h>
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -75,6 +78,25 @@ private slots:
         const QList<int> commands = d.commands();
         QVERIFY(Count(commands, CommandSet::Measurements) >= 2);
         QCOMPARE(history.Size(), Count(commands, CommandSet::Status) - unanswered);
+
+        // The set-points read at the connect go with every sample, and the
+        // seconds count from the first sample whatever the connects.
+        QTemporaryDir saved;
+        QVERIFY(chart->SaveFiles(saved.filePath("run.png"), saved.filePath("run.csv")));
+        QFile table(saved.filePath("run.csv"));
+        QVERIFY(table.open(QIODevice::ReadOnly));
+        const QList<QByteArray> rows = table.readAll().split('\n');
+        QCOMPARE(rows.at(0), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
+                                        "voltage_set_V,current_set_A"));
+        QCOMPARE(rows.at(1).split(',').at(1), QByteArray("0.000"));
+        for (int i = 1; i < rows.size() - 1; ++i)
+            QVERIFY2(rows.at(i).endsWith(",1.234,0.500"), rows.at(i).constData());
+        // The image names its date above the plot; the page's plot itself
+        // is left without a title.
+        QVERIFY(SaveChartPng(saved.filePath("plain.png"), d.widget<QwtPlot>("qwtPlotChart"), 1200, 700));
+        QCOMPARE(QImage(saved.filePath("run.png")).size(), QSize(1200, 700));
+        QVERIFY(QImage(saved.filePath("run.png")) != QImage(saved.filePath("plain.png")));
+        QVERIFY(d.widget<QwtPlot>("qwtPlotChart")->title().isEmpty());
 
         // A save that cannot be written says so and leaves the old table.
         QTemporaryDir dir;

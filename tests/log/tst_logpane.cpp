@@ -46,19 +46,39 @@ private slots:
                  QStringLiteral("5.000 0.2500\n5.010 0.2510\n5.020 0.2520\n5.030 0.2530\n"));
     }
 
-    void viewFollowsTheNewestLine()
+    // The operator scrolled up or selected text: new lines neither move the
+    // view nor clear the selection; back at the end, the view follows again.
+    void scrolledUpOrSelectedTextStaysPut()
     {
         QTextEdit pane;
+        pane.setReadOnly(true);
         pane.resize(300, 120);
         pane.show();
         QVERIFY(QTest::qWaitForWindowExposed(&pane));
-        for (int i = 0; i < 200; ++i)
+        for (int i = 0; i < 100; ++i)
             AppendToPane(&pane, QStringLiteral("%1\n").arg(i));
         QScrollBar *bar = pane.verticalScrollBar();
-        QVERIFY(bar->maximum() > 0);
-        QTRY_VERIFY(bar->value() > 0);
+        bar->setValue(bar->maximum() / 3);
+        const int scrolled = bar->value();
+        AppendToPane(&pane, "100\n");
+        QCOMPARE(bar->value(), scrolled);
+
+        bar->setValue(bar->maximum());
+        QTextCursor selection(pane.document());
+        selection.setPosition(3);
+        selection.setPosition(8, QTextCursor::KeepAnchor);
+        pane.setTextCursor(selection);
+        AppendToPane(&pane, "101\n");
+        QCOMPARE(pane.textCursor().selectionStart(), 3);
+        QCOMPARE(pane.textCursor().selectionEnd(), 8);
+
+        // Selection gone and the view at the end: following again.
+        pane.setTextCursor(QTextCursor(pane.document()));
+        bar->setValue(bar->maximum());
+        for (int i = 102; i < 110; ++i)
+            AppendToPane(&pane, QStringLiteral("%1\n").arg(i));
         QVERIFY(pane.viewport()->rect().contains(pane.cursorRect()));
-        QVERIFY(pane.cursorForPosition(QPoint(5, pane.viewport()->height() - 8)).blockNumber() >= 199);
+        QVERIFY(pane.cursorForPosition(QPoint(5, pane.viewport()->height() - 8)).blockNumber() >= 109);
     }
 };
 

@@ -321,6 +321,11 @@ private:
             if (quint8(bytes.at(2)) == command && (quint8(bytes.at(3)) == 0x11) == write) {
                 if (++tries > maxTries)
                     violations.append(QStringLiteral("command %1 tried %2 times").arg(command).arg(tries));
+            } else if (write && maxTries == 1 && tries == 1 && !readingBack
+                       && quint8(bytes.at(2)) == command) {
+                // A page write without an acknowledgement is read back once.
+                readingBack = true;
+                readBackBefore = replies.value(command).size();
             } else if (tries > 0) {
                 judge();
             }
@@ -373,6 +378,8 @@ private:
     void judge()
     {
         pending = false;
+        const bool readBack = readingBack;
+        readingBack = false;
         const QString failureText = write ? WriteFailure : ReadFailure;
         int failureBoxes = 0, otherBoxes = 0;
         for (int i = boxesBefore; i < boxes->seen.size(); ++i) {
@@ -386,7 +393,8 @@ private:
             violations.append(what + QStringLiteral("more than one failure box"));
         else if (failureBoxes == 1 && tries != maxTries)
             violations.append(what + QStringLiteral("failure shown before the last try"));
-        else if (failureBoxes == 0 && answered() == answeredBefore)
+        else if (failureBoxes == 0 && answered() == answeredBefore
+                 && !(readBack && replies.value(command).size() > readBackBefore))
             violations.append(what + QStringLiteral("ended silently: no intact reply was sent"));
         else
             ++(failureBoxes ? failed : acknowledged);
@@ -403,9 +411,10 @@ private:
     QHash<quint8, int> acks;
     QSet<QString> displayLog, adcLog;
     // The request under way.
-    bool pending = false, write = false;
+    bool pending = false, write = false, readingBack = false;
     quint8 command = 0;
     int maxTries = 1, tries = 0, boxesBefore = 0, answeredBefore = 0, idleLines = 0;
+    int readBackBefore = 0;
     QElapsedTimer age;
 };
 

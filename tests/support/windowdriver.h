@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QMessageBox>
+#include <QSettings>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolBar>
@@ -69,8 +70,15 @@ private:
 class WindowDriver
 {
 public:
-    explicit WindowDriver(VirtualSupply::Options options = {})
+    // The window remembers the port and address of its last connection;
+    // unless asked to keep them, each driver starts from the tool bar's own.
+    explicit WindowDriver(VirtualSupply::Options options = {}, bool keepPortChoice = false)
     {
+        if (!keepPortChoice) {
+            QSettings store(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
+            store.remove(QStringLiteral("PortName"));
+            store.remove(QStringLiteral("SlaveAddress"));
+        }
         supply = std::make_unique<VirtualSupply>(options);
         QString error;
         supplyOpen = supply->open(&error);

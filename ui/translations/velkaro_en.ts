@@ -411,5 +411,9 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <source>Ошибка чтения</source>
         <translation>Read error</translation>
     </message>
+    <message>
+        <source>Лог не сохранён. Сохранить его перед выходом?</source>
+        <translation>The log has not been saved. Save it before closing?</translation>
+    </message>
 </context>
 </TS>
