@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "runpage.h"
 #include "units.h"
 
 #include <QAction>
@@ -46,6 +47,7 @@ void MainWindow::OpenPort()
 
     RequestOperation(UserParamsRead);
     pollTimer->start();
+    runPage->portRestored();
     form->pushButtonReadCalibr->setEnabled(true);
 }
 
@@ -56,6 +58,7 @@ void MainWindow::ClosePort()
         port->close();
     SetConnectedLook(false);
     pollTimer->stop();
+    runPage->portClosed(portLost);
     form->pushButtonReadCalibr->setEnabled(false);
     SetWriteButtonsEnabled(false);
 }
@@ -74,6 +77,7 @@ void MainWindow::SetConnectedLook(bool connected)
     disconnectAction->setEnabled(connected);
     portBox->setEnabled(!connected);
     form->tab->setEnabled(connected);
+    runPage->setConnected(connected);
 }
 
 void MainWindow::LoadSetpoints()
@@ -101,6 +105,8 @@ void MainWindow::PortErrorOccurred(QSerialPort::SerialPortError error)
 
 void MainWindow::ShowPortLost()
 {
+    if (runPage->takeMessage(QStringLiteral("Потеряна связь с портом, переподключение")))
+        return;
     QMessageBox::critical(this, tr("Error"), QStringLiteral("Потеряна связь с портом"));
 }
 

@@ -4,6 +4,7 @@
 #include "dialogsettingslog.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "runpage.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -83,6 +84,8 @@ MainWindow::MainWindow(QWidget *parent)
     form->tabWidget->setTabText(3, tr("Калибр."));
     form->tabWidget->setTabText(4, tr("UserMenu"));
     form->tabWidget->setTabText(5, tr("График"));
+    runPage = new RunPage;
+    form->tabWidget->addTab(runPage, tr("Прогон"));
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));
     form->label_cv->setPixmap(QPixmap(LedOnGreen));
@@ -162,4 +165,8 @@ void MainWindow::ConnectSignals()
     // Not one of the operator's connections: how the window learns that the
     // port's device went away.
     connect(port, &QSerialPort::errorOccurred, this, &MainWindow::PortErrorOccurred);
+
+    connect(runPage, &RunPage::startClicked, this, &MainWindow::StartRun);
+    connect(runPage, &RunPage::reopenWanted, this, &MainWindow::ReopenForRun);
+    connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
 }

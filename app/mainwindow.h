@@ -12,6 +12,7 @@
 #include <memory>
 
 class QAction;
+class QCloseEvent;
 class QComboBox;
 class QLabel;
 class QSpinBox;
@@ -20,6 +21,7 @@ class DeviceLink;
 class DialogSettingsLog;
 class LiveChart;
 class MainWindowForm;
+class RunPage;
 
 // Operation of the next poll tick.
 enum PollState : qint32 {
@@ -42,6 +44,9 @@ public:
 
     static QString FormatDigits(qint32 value, qint32 pointIndex);
 
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
 private slots:
     void OpenPort();
     void ClosePort();
@@ -57,6 +62,8 @@ private slots:
     void ClearLog();
     void SaveAsFile();
     void About();
+    void StartRun();
+    void ReopenForRun();
 
 private:
     void BuildToolBar();
@@ -84,6 +91,9 @@ private:
     void LogStep();
     void AppendLogLine();
 
+    // The unattended run's writes; true when one took this tick.
+    bool RunTick();
+
     MainWindowForm *form = nullptr;
     QLabel *portLabel = nullptr;
     QLabel *slaveLabel = nullptr;
@@ -101,6 +111,8 @@ private:
     std::unique_ptr<QTimer> pollTimer;
     DialogSettingsLog *settingsDialog = nullptr;
     LiveChart *chart = nullptr;  // the chart page, fed by the poll cycle
+    RunPage *runPage = nullptr;  // the last page, fed by the poll cycle
+    int runRetryCount = 0;
     PollState pollState = Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

@@ -4,6 +4,7 @@
 #include "devicelink.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "runpage.h"
 #include "units.h"
 #include "writeattempts.h"
 
@@ -22,6 +23,10 @@ void MainWindow::TimeOut()
     // A click while this tick's operation waits is a new request; finishing
     // the old one must not drop it.
     const quint32 request = requestSerial;
+    if (RunTick()) {
+        LogStep();
+        return;
+    }
     auto completed = [this, request] {
         if (requestSerial == request)
             pollState = Monitor;
@@ -123,6 +128,7 @@ LinkResult MainWindow::ShowStatus()
         return result;
     }
     chart->AddStatus(status);
+    runPage->feedStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
     form->lcdNumberV->setEnabled(true);
@@ -152,6 +158,7 @@ bool MainWindow::ShowMeasurements()
 {
     if (link->GetMeasurements(slaveAddress, measurement) != GoodReply)
         return false;
+    runPage->feedMeasurement(measurement);
     form->doubleSpinBoxVsdadc->setValue(MeasuredVolts(measurement));
     form->doubleSpinBoxCsdadc->setValue(MeasuredAmperes(measurement));
     form->doubleSpinBoxTemp->setValue(MeasuredCelsius(measurement));
@@ -202,14 +209,14 @@ LinkResult MainWindow::SendOutputSwitch()
 
 void MainWindow::ShowWriteFailure()
 {
-    if (portLost)
+    if (portLost || runPage->takeMessage(QStringLiteral("Ошибка записи")))
         return;
     QMessageBox::critical(this, tr("Error"), QStringLiteral("Ошибка записи"));
 }
 
 void MainWindow::ShowReadFailure()
 {
-    if (portLost)
+    if (portLost || runPage->takeMessage(QStringLiteral("Ошибка чтения")))
         return;
     QMessageBox::critical(this, tr("Error"), QStringLiteral("Ошибка чтения"));
 }
