@@ -185,6 +185,37 @@ private slots:
         QCOMPARE(events(record), (QStringList{"start", "step 1", "stop"}));
     }
 
+    void silentSupplyDuringARunShowsNoBox()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser boxes;
+        const QString program = write(QStringLiteral("silent.csv"), "voltage,current,duration\n5,1,60\n");
+        const QString record = dir.filePath(QStringLiteral("silent-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        setLimit(d, 1, 0, 0, 0);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.widget<QPushButton>("runStartButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 2000);
+
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        d.supply->setOptions(silent);
+        // The panel's own write fails on the live line, and the run goes on.
+        d.widget<QPushButton>("pushButtonApply")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(message(d), QStringLiteral("Ошибка записи"), 4000);
+        QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
+        // The stop's output-off is never acknowledged: the run ends, unsure.
+        d.widget<QPushButton>("runStopButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(message(d).startsWith(QStringLiteral("Прогон прерван")), 4000);
+        QVERIFY(message(d).contains(QStringLiteral("состояние выхода неизвестно")));
+        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QCOMPARE(events(record), (QStringList{"start", "step 1", "stop"}));
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
     void lostPortIsReopenedByItsName()
     {
         MessageBoxCloser boxes;
