@@ -110,6 +110,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 7500, 2000);
         QCOMPARE(d.supply->model().currentSetMa(), 500);
         QTRY_VERIFY(steps->item(1)->font().bold());
+        QVERIFY(d.widget<QLabel>("runProgressLabel")->text().startsWith(QStringLiteral("Шаг 2/2, осталось 0:0")));
         QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
         QTRY_COMPARE(message(d), QStringLiteral("Программа выполнена"));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
@@ -119,6 +120,27 @@ private slots:
         // Reading rows between the events: set-points as the supply holds them.
         QVERIFY(text.contains(",5.000,1.000,"));
         QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void badProgramIsRefusedBeforeAnyWrite()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        const QString program = write(QStringLiteral("bad.csv"), "voltage,current,duration\n5,1,10\n6,1,-3\n");
+        const QString record = dir.filePath(QStringLiteral("bad-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.supply->clearReceived();
+        d.widget<QPushButton>("runStartButton")->click();
+        QVERIFY2(message(d).startsWith(QStringLiteral("Программа не принята: line 3")), qPrintable(message(d)));
+        QCOMPARE(d.widget<QListWidget>("runStepList")->count(), 0);
+        QVERIFY(!d.widget<QPushButton>("runStopButton")->isEnabled());
+        QTest::qWait(600);
+        QVERIFY(!QFile::exists(record));
+        for (const QByteArray &line : d.supply->receivedLines())
+            QVERIFY2(line.mid(7, 2) != "11", line);  // reads only, no write
     }
 
     void limitSwitchesTheOutputOff()
