@@ -107,9 +107,17 @@ void RunPage::BuildLayout()
     keepOutputBox = new QCheckBox(tr("Не выключать выход"));
     keepOutputBox->setToolTip(tr("В конце программы и по «Стоп» выход остаётся включённым"));
     keepOutputBox->setObjectName(QStringLiteral("runKeepOutputBox"));
+    intervalBox = new QSpinBox;
+    intervalBox->setObjectName(QStringLiteral("runIntervalBox"));
+    intervalBox->setRange(0, 3600);
+    intervalBox->setSuffix(tr(" с"));
+    intervalBox->setSpecialValueText(tr("все"));
+    intervalBox->setToolTip(tr("Строка записи на каждое чтение состояния или не чаще чем раз в столько секунд"));
     repeatRow->addWidget(new QLabel(tr("Повторов:")));
     repeatRow->addWidget(repeatBox);
     repeatRow->addStretch(1);
+    repeatRow->addWidget(new QLabel(tr("Строки:")));
+    repeatRow->addWidget(intervalBox);
     page->addLayout(repeatRow);
     page->addWidget(keepOutputBox);
 
@@ -183,6 +191,7 @@ void RunPage::LoadChoices()
     programEdit->setText(store.value(QStringLiteral("program")).toString());
     repeatBox->setValue(store.value(QStringLiteral("repeat"), 1).toInt());
     keepOutputBox->setChecked(store.value(QStringLiteral("keepOutput"), false).toBool());
+    intervalBox->setValue(store.value(QStringLiteral("interval"), 0).toInt());
     recordEdit->setText(store.value(QStringLiteral("record")).toString());
     appendBox->setChecked(store.value(QStringLiteral("append"), false).toBool());
     for (int i = 0; i < LimitRows; ++i) {
@@ -202,6 +211,7 @@ void RunPage::SaveChoices() const
     store.setValue(QStringLiteral("program"), programEdit->text());
     store.setValue(QStringLiteral("repeat"), repeatBox->value());
     store.setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
+    store.setValue(QStringLiteral("interval"), intervalBox->value());
     store.setValue(QStringLiteral("record"), recordEdit->text());
     store.setValue(QStringLiteral("append"), appendBox->isChecked());
     for (int i = 0; i < LimitRows; ++i) {
@@ -330,8 +340,8 @@ bool RunPage::start(const Supply &supply)
         return false;
     setup.repeat = repeatBox->value();
     setup.keepOutput = keepOutputBox->isChecked();
-    // Every status reading makes a row: the window reads it twice a second.
-    setup.recordIntervalMs = 0;
+    // 0: every status reading makes a row, twice a second.
+    setup.recordIntervalMs = qint64(intervalBox->value()) * 1000;
     setup.recordPath = recordEdit->text().trimmed();
     if (setup.recordPath.isEmpty()) {
         messageLabel->setText(tr("Не выбран файл записи"));
@@ -529,7 +539,7 @@ void RunPage::SetRunningLook(bool running)
 {
     startButton->setEnabled(connected && !running);
     stopButton->setEnabled(running);
-    for (QWidget *w : std::initializer_list<QWidget *>{programEdit, programButton, repeatBox, keepOutputBox,
+    for (QWidget *w : std::initializer_list<QWidget *>{programEdit, programButton, repeatBox, intervalBox, keepOutputBox,
                                                         recordEdit, recordButton, appendBox})
         w->setEnabled(!running);
     for (const LimitRow &row : limitRows) {

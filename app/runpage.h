@@ -110,6 +110,7 @@ private:
     QToolButton *programButton = nullptr;
     QListWidget *stepList = nullptr;
     QSpinBox *repeatBox = nullptr;
+    QSpinBox *intervalBox = nullptr;  // seconds between rows; 0 every reading
     QCheckBox *keepOutputBox = nullptr;
     std::array<LimitRow, LimitRows> limitRows;
     QLineEdit *recordEdit = nullptr;

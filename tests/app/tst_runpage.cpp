@@ -275,6 +275,7 @@ private slots:
             WindowDriver d;
             d.widget<QLineEdit>("runRecordEdit")->setText(QStringLiteral("/tmp/kept.csv"));
             d.widget<QSpinBox>("runRepeatBox")->setValue(3);
+            d.widget<QSpinBox>("runIntervalBox")->setValue(5);
             d.widget<QCheckBox>("runKeepOutputBox")->setChecked(true);
             d.widget<QCheckBox>("runAppendBox")->setChecked(true);
             setLimit(d, 3, 6, 3, 120.5);
@@ -282,6 +283,7 @@ private slots:
         WindowDriver d;
         QCOMPARE(d.widget<QLineEdit>("runRecordEdit")->text(), QStringLiteral("/tmp/kept.csv"));
         QCOMPARE(d.widget<QSpinBox>("runRepeatBox")->value(), 3);
+        QCOMPARE(d.widget<QSpinBox>("runIntervalBox")->value(), 5);
         QVERIFY(d.widget<QCheckBox>("runKeepOutputBox")->isChecked());
         QVERIFY(d.widget<QCheckBox>("runAppendBox")->isChecked());
         QCOMPARE(d.widget<QComboBox>("runLimitQuantity3")->currentIndex(), 6);
