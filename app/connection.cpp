@@ -6,6 +6,7 @@
 #include "mainwindowform.h"
 #include "noticeboxes.h"
 #include "supplyport.h"
+#include "runpage.h"
 #include "units.h"
 
 #include <QAction>
@@ -29,14 +30,7 @@ void MainWindow::OpenPort()
         return;
     }
 
-    const quint32 connection = ++connectionSerial;
-    portLost = false;
-    statusFailures = 0;
-    statusReadThisConnection = false;
-    SetWriteButtonsEnabled(false);
-    SetSetpointsKnown(false);
-    SetConnectedLook(true);
-    chart->Connected();
+    const quint32 connection = BeginConnection();
     slaveAddress = quint8(slaveBox->value());
     StorePortChoice();
 
@@ -54,7 +48,23 @@ void MainWindow::OpenPort()
     setpointRetryClock.start();
     RequestOperation(UserParamsRead);
     pollTimer->start();
+    runPage->portRestored();
     form->pushButtonReadCalibr->setEnabled(true);
+}
+
+quint32 MainWindow::BeginConnection()
+{
+    // Nothing read on an earlier connection holds for this one: the supply
+    // may have been switched or power-cycled meanwhile.
+    ++connectionSerial;
+    portLost = false;
+    statusFailures = 0;
+    statusReadThisConnection = false;
+    SetWriteButtonsEnabled(false);
+    SetSetpointsKnown(false);
+    SetConnectedLook(true);
+    chart->Connected();
+    return connectionSerial;
 }
 
 void MainWindow::ClosePort()
@@ -64,6 +74,7 @@ void MainWindow::ClosePort()
         port->close();
     SetConnectedLook(false);
     pollTimer->stop();
+    runPage->portClosed(portLost);
     form->pushButtonReadCalibr->setEnabled(false);
     SetWriteButtonsEnabled(false);
 }
@@ -82,6 +93,7 @@ void MainWindow::SetConnectedLook(bool connected)
     disconnectAction->setEnabled(connected);
     portBox->setEnabled(!connected);
     form->tab->setEnabled(connected);
+    runPage->setConnected(connected);
 }
 
 bool MainWindow::LoadSetpoints()
@@ -168,6 +180,8 @@ void MainWindow::PortLostOccurred()
 
 void MainWindow::ShowPortLost()
 {
+    if (runPage->takeMessage(tr("Потеряна связь с портом, переподключение")))
+        return;
     ShowError(tr("Потеряна связь с портом"));
 }
 

@@ -6,6 +6,7 @@
 #include "lostportwatch.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
+#include "runpage.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -90,6 +91,8 @@ MainWindow::MainWindow(QWidget *parent)
     form->tabWidget->setTabText(3, tr("Калибр."));
     form->tabWidget->setTabText(4, tr("UserMenu"));
     form->tabWidget->setTabText(5, tr("График"));
+    runPage = new RunPage;
+    form->tabWidget->addTab(runPage, tr("Прогон"));
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));
     form->label_cv->setPixmap(QPixmap(LedOnGreen));
@@ -178,10 +181,20 @@ void MainWindow::ConnectSignals()
     // Not one of the operator's connections: how the window learns that the
     // port's device went away.
     connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &MainWindow::PortLostOccurred);
+
+    connect(runPage, &RunPage::startClicked, this, &MainWindow::StartRun);
+    connect(runPage, &RunPage::reopenWanted, this, &MainWindow::ReopenForRun);
+    connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
+    // A run is stopped first (its output switched off and acknowledged), then
+    // the log is offered for saving.
+    if (!runPage->confirmClose()) {
+        event->ignore();
+        return;
+    }
     // Lines recorded since the last save would be lost without a word.
     if (logUnsaved) {
         const auto answer = QMessageBox::question(

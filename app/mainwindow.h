@@ -22,6 +22,7 @@ class DialogSettingsLog;
 class LiveChart;
 class MainWindowForm;
 class NoticeBoxes;
+class RunPage;
 
 // Operation of the next poll tick.
 enum PollState : qint32 {
@@ -62,10 +63,13 @@ private slots:
     void ClearLog();
     void SaveAsFile();
     void About();
+    void StartRun();
+    void ReopenForRun();
 
 private:
     void BuildToolBar();
     void ConnectSignals();
+    quint32 BeginConnection();
     void SetConnectedLook(bool connected);
     void SetWriteButtonsEnabled(bool enabled);
     void RequestOperation(PollState state);
@@ -97,6 +101,9 @@ private:
     void AppendLogLine();
     bool SaveLog();
 
+    // The unattended run's writes; true when one took this tick.
+    bool RunTick();
+
     MainWindowForm *form = nullptr;
     QLabel *portLabel = nullptr;
     QLabel *slaveLabel = nullptr;
@@ -114,6 +121,8 @@ private:
     std::unique_ptr<QTimer> pollTimer;
     DialogSettingsLog *settingsDialog = nullptr;
     LiveChart *chart = nullptr;  // the chart page, fed by the poll cycle
+    RunPage *runPage = nullptr;  // the last page, fed by the poll cycle
+    int runRetryCount = 0;
     PollState pollState = Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

@@ -4,6 +4,7 @@
 #include "devicelink.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "runpage.h"
 #include "units.h"
 #include "writeattempts.h"
 
@@ -25,6 +26,10 @@ void MainWindow::TimeOut()
     // A click while this tick's operation waits is a new request; finishing
     // the old one must not drop it.
     const quint32 request = requestSerial;
+    if (RunTick()) {
+        LogStep();
+        return;
+    }
     auto completed = [this, request] {
         if (requestSerial == request)
             pollState = Monitor;
@@ -130,6 +135,7 @@ LinkResult MainWindow::ShowStatus()
         return result;
     }
     chart->AddStatus(status);
+    runPage->feedStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
     form->lcdNumberV->setEnabled(true);
@@ -166,6 +172,7 @@ bool MainWindow::ShowMeasurements()
     }
     measureFailures = 0;
     ShowMeasurementsStale(false);
+    runPage->feedMeasurement(measurement);
     form->doubleSpinBoxVsdadc->setValue(MeasuredVolts(measurement));
     form->doubleSpinBoxCsdadc->setValue(MeasuredAmperes(measurement));
     form->doubleSpinBoxTemp->setValue(MeasuredCelsius(measurement));
@@ -226,14 +233,14 @@ LinkResult MainWindow::SendOutputSwitch()
 
 void MainWindow::ShowWriteFailure()
 {
-    if (portLost)
+    if (portLost || runPage->takeMessage(tr("Ошибка записи")))
         return;
     ShowError(tr("Ошибка записи"));
 }
 
 void MainWindow::ShowReadFailure()
 {
-    if (portLost)
+    if (portLost || runPage->takeMessage(tr("Ошибка чтения")))
         return;
     ShowError(tr("Ошибка чтения"));
 }

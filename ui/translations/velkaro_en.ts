@@ -415,5 +415,234 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <source>Лог не сохранён. Сохранить его перед выходом?</source>
         <translation>The log has not been saved. Save it before closing?</translation>
     </message>
+    <message>
+        <source>Потеряна связь с портом, переподключение</source>
+        <translation>Connection to the port lost, reconnecting</translation>
+    </message>
+    <message>
+        <source>Прогон</source>
+        <translation>Run</translation>
+    </message>
+</context>
+<context>
+    <name>RunPage</name>
+    <message>
+        <source>без программы: только запись</source>
+        <translation>no program: recording only</translation>
+    </message>
+    <message>
+        <source>…</source>
+        <translation>…</translation>
+    </message>
+    <message>
+        <source>Открыть программу</source>
+        <translation>Open a program</translation>
+    </message>
+    <message>
+        <source>Программа:</source>
+        <translation>Program:</translation>
+    </message>
+    <message>
+        <source>∞</source>
+        <translation>∞</translation>
+    </message>
+    <message>
+        <source>Не выключать выход</source>
+        <translation>Keep the output on</translation>
+    </message>
+    <message>
+        <source>В конце программы и по «Стоп» выход остаётся включённым</source>
+        <translation>The output stays on at the end of the program and on Stop</translation>
+    </message>
+    <message>
+        <source> с</source>
+        <translation> s</translation>
+    </message>
+    <message>
+        <source>все</source>
+        <translation>all</translation>
+    </message>
+    <message>
+        <source>Строка записи на каждое чтение состояния или не чаще чем раз в столько секунд</source>
+        <translation>A recording row for every status reading, or at most once in this many seconds</translation>
+    </message>
+    <message>
+        <source>Повторов:</source>
+        <translation>Repeats:</translation>
+    </message>
+    <message>
+        <source>Строки:</source>
+        <translation>Rows:</translation>
+    </message>
+    <message>
+        <source>—</source>
+        <translation>—</translation>
+    </message>
+    <message>
+        <source>Напряжение, В</source>
+        <translation>Voltage, V</translation>
+    </message>
+    <message>
+        <source>Ток, А</source>
+        <translation>Current, A</translation>
+    </message>
+    <message>
+        <source>Мощность, Вт</source>
+        <translation>Power, W</translation>
+    </message>
+    <message>
+        <source>Температура, °C</source>
+        <translation>Temperature, °C</translation>
+    </message>
+    <message>
+        <source>Заряд, А·ч</source>
+        <translation>Charge, Ah</translation>
+    </message>
+    <message>
+        <source>Энергия, Вт·ч</source>
+        <translation>Energy, Wh</translation>
+    </message>
+    <message>
+        <source>Время, с</source>
+        <translation>Time, s</translation>
+    </message>
+    <message>
+        <source>Пределы (выключают выход):</source>
+        <translation>Limits (switch the output off):</translation>
+    </message>
+    <message>
+        <source>Выбрать файл записи</source>
+        <translation>Choose the recording file</translation>
+    </message>
+    <message>
+        <source>Дописать в существующий файл</source>
+        <translation>Append to an existing file</translation>
+    </message>
+    <message>
+        <source>Запись:</source>
+        <translation>Recording:</translation>
+    </message>
+    <message>
+        <source>Старт</source>
+        <translation>Start</translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Программа прогона</source>
+        <translation>Run program</translation>
+    </message>
+    <message>
+        <source>Программы (*.csv);;Все файлы (*)</source>
+        <translation>Programs (*.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Файл записи</source>
+        <translation>Recording file</translation>
+    </message>
+    <message>
+        <source>Записи (*.csv);;Все файлы (*)</source>
+        <translation>Recordings (*.csv);;All files (*)</translation>
+    </message>
+    <message>
+        <source>Без программы: только запись</source>
+        <translation>No program: recording only</translation>
+    </message>
+    <message>
+        <source>Шагов в программе: %1</source>
+        <translation>Steps in the program: %1</translation>
+    </message>
+    <message>
+        <source>Программа не принята: %1</source>
+        <translation>Program refused: %1</translation>
+    </message>
+    <message>
+        <source>%1. %2 В %3 А %4</source>
+        <translation>%1. %2 V %3 A %4</translation>
+    </message>
+    <message>
+        <source> плавно %1</source>
+        <translation> ramp %1</translation>
+    </message>
+    <message>
+        <source> выкл</source>
+        <translation> off</translation>
+    </message>
+    <message>
+        <source> до %1</source>
+        <translation> until %1</translation>
+    </message>
+    <message>
+        <source>Предел не принят: %1</source>
+        <translation>Limit refused: %1</translation>
+    </message>
+    <message>
+        <source>Не выбран файл записи</source>
+        <translation>No recording file chosen</translation>
+    </message>
+    <message>
+        <source>Запись не открыта: %1</source>
+        <translation>Recording not opened: %1</translation>
+    </message>
+    <message>
+        <source>источник не подтвердил запись</source>
+        <translation>the supply did not confirm the write</translation>
+    </message>
+    <message>
+        <source>порт закрыт оператором</source>
+        <translation>port closed by the operator</translation>
+    </message>
+    <message>
+        <source>Прогон</source>
+        <translation>Run</translation>
+    </message>
+    <message>
+        <source>Идёт прогон. Остановить его и закрыть окно?</source>
+        <translation>A run is in progress. Stop it and close the window?</translation>
+    </message>
+    <message>
+        <source>Идёт прогон. Остановить его, выключить выход и закрыть окно?</source>
+        <translation>A run is in progress. Stop it, switch the output off and close the window?</translation>
+    </message>
+    <message>
+        <source>выход не выключен: источник не ответил</source>
+        <translation>output not switched off: the supply did not answer</translation>
+    </message>
+    <message>
+        <source>Событие: %1</source>
+        <translation>Event: %1</translation>
+    </message>
+    <message>
+        <source>Программа выполнена</source>
+        <translation>Program completed</translation>
+    </message>
+    <message>
+        <source>Прогон остановлен</source>
+        <translation>Run stopped</translation>
+    </message>
+    <message>
+        <source>Сработал предел: %1; выход выключен</source>
+        <translation>Limit reached: %1; output switched off</translation>
+    </message>
+    <message>
+        <source>Запись не удалась, прогон прерван: %1</source>
+        <translation>Recording failed, run aborted: %1</translation>
+    </message>
+    <message>
+        <source>Прогон прерван: %1; состояние выхода неизвестно</source>
+        <translation>Run aborted: %1; the output state is unknown</translation>
+    </message>
+    <message>
+        <source>Шаг %1/%2, осталось %3, </source>
+        <translation>Step %1/%2, %3 left, </translation>
+    </message>
+    <message>
+        <source>прошло %1
+%2 А·ч  %3 Вт·ч  %4 Вт</source>
+        <translation>elapsed %1
+%2 Ah  %3 Wh  %4 W</translation>
+    </message>
 </context>
 </TS>

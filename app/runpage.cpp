@@ -1,0 +1,550 @@
+#include "runpage.h"
+
+#include "units.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QDoubleSpinBox>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSettings>
+#include <QSpinBox>
+#include <QTimer>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+// The words of the conditions, as the engine reads them.
+const char *const QuantityWords[] = {"voltage", "current", "power", "temperature",
+                                     "charge", "energy", "elapsed"};
+const char *const ComparisonWords[] = {"<", "<=", ">", ">="};
+
+QString FormatDuration(qint64 ms)
+{
+    const qint64 seconds = (ms + 999) / 1000;
+    const qint64 h = seconds / 3600;
+    const qint64 m = seconds / 60 % 60;
+    const qint64 s = seconds % 60;
+    if (h > 0)
+        return QStringLiteral("%1:%2:%3").arg(h).arg(m, 2, 10, QLatin1Char('0')).arg(s, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
+}
+
+QSettings Store()
+{
+    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
+}
+
+}  // namespace
+
+RunPage::RunPage(QWidget *parent) : QWidget(parent)
+{
+    setObjectName(QStringLiteral("tabRun"));
+    BuildLayout();
+    reopenTimer = new QTimer(this);
+    reopenTimer->setInterval(ReopenPeriodMs);
+    closeWaitTimer = new QTimer(this);
+    closeWaitTimer->setSingleShot(true);
+    closeWaitTimer->setInterval(CloseWaitMs);
+    connect(reopenTimer, &QTimer::timeout, this, &RunPage::reopenWanted);
+    connect(closeWaitTimer, &QTimer::timeout, this, &RunPage::CloseWaitExpired);
+    connect(programButton, &QToolButton::clicked, this, &RunPage::ChooseProgram);
+    connect(programEdit, &QLineEdit::returnPressed, this, &RunPage::LoadProgram);
+    connect(recordButton, &QToolButton::clicked, this, &RunPage::ChooseRecording);
+    connect(startButton, &QPushButton::clicked, this, &RunPage::startClicked);
+    connect(stopButton, &QPushButton::clicked, this, &RunPage::stop);
+    LoadChoices();
+    if (!programEdit->text().isEmpty())
+        LoadProgram();
+    SetRunningLook(false);
+}
+
+RunPage::~RunPage()
+{
+    SaveChoices();
+}
+
+void RunPage::BuildLayout()
+{
+    auto *page = new QVBoxLayout(this);
+    page->setContentsMargins(4, 4, 4, 4);
+    page->setSpacing(2);
+
+    auto *programRow = new QHBoxLayout;
+    programEdit = new QLineEdit;
+    programEdit->setObjectName(QStringLiteral("runProgramEdit"));
+    programEdit->setPlaceholderText(tr("без программы: только запись"));
+    programButton = new QToolButton;
+    programButton->setText(tr("…"));
+    programButton->setObjectName(QStringLiteral("runProgramButton"));
+    programButton->setToolTip(tr("Открыть программу"));
+    programRow->addWidget(new QLabel(tr("Программа:")));
+    programRow->addWidget(programEdit, 1);
+    programRow->addWidget(programButton);
+    page->addLayout(programRow);
+
+    stepList = new QListWidget;
+    stepList->setObjectName(QStringLiteral("runStepList"));
+    stepList->setFixedHeight(58);
+    stepList->setSelectionMode(QAbstractItemView::NoSelection);
+    stepList->setFocusPolicy(Qt::NoFocus);
+    page->addWidget(stepList);
+
+    auto *repeatRow = new QHBoxLayout;
+    repeatBox = new QSpinBox;
+    repeatBox->setObjectName(QStringLiteral("runRepeatBox"));
+    repeatBox->setRange(0, 99999);
+    repeatBox->setValue(1);
+    repeatBox->setSpecialValueText(tr("∞"));
+    keepOutputBox = new QCheckBox(tr("Не выключать выход"));
+    keepOutputBox->setToolTip(tr("В конце программы и по «Стоп» выход остаётся включённым"));
+    keepOutputBox->setObjectName(QStringLiteral("runKeepOutputBox"));
+    intervalBox = new QSpinBox;
+    intervalBox->setObjectName(QStringLiteral("runIntervalBox"));
+    intervalBox->setRange(0, 3600);
+    intervalBox->setSuffix(tr(" с"));
+    intervalBox->setSpecialValueText(tr("все"));
+    intervalBox->setToolTip(tr("Строка записи на каждое чтение состояния или не чаще чем раз в столько секунд"));
+    repeatRow->addWidget(new QLabel(tr("Повторов:")));
+    repeatRow->addWidget(repeatBox);
+    repeatRow->addStretch(1);
+    repeatRow->addWidget(new QLabel(tr("Строки:")));
+    repeatRow->addWidget(intervalBox);
+    page->addLayout(repeatRow);
+    page->addWidget(keepOutputBox);
+
+    auto *limits = new QGridLayout;
+    limits->setHorizontalSpacing(2);
+    limits->setVerticalSpacing(2);
+    const QStringList quantities = {tr("—"), tr("Напряжение, В"), tr("Ток, А"), tr("Мощность, Вт"),
+                                    tr("Температура, °C"), tr("Заряд, А·ч"), tr("Энергия, Вт·ч"),
+                                    tr("Время, с")};
+    auto *limitsTitle = new QLabel(tr("Пределы (выключают выход):"));
+    page->addWidget(limitsTitle);
+    for (int i = 0; i < LimitRows; ++i) {
+        LimitRow &row = limitRows[i];
+        row.quantity = new QComboBox;
+        row.quantity->setObjectName(QStringLiteral("runLimitQuantity%1").arg(i + 1));
+        row.quantity->addItems(quantities);
+        row.comparison = new QComboBox;
+        row.comparison->setObjectName(QStringLiteral("runLimitComparison%1").arg(i + 1));
+        for (const char *word : ComparisonWords)
+            row.comparison->addItem(QString::fromLatin1(word));
+        row.value = new QDoubleSpinBox;
+        row.value->setObjectName(QStringLiteral("runLimitValue%1").arg(i + 1));
+        row.value->setRange(0, 999999.999);
+        row.value->setDecimals(3);
+        row.value->setButtonSymbols(QAbstractSpinBox::NoButtons);
+        limits->addWidget(row.quantity, i, 0);
+        limits->addWidget(row.comparison, i, 1);
+        limits->addWidget(row.value, i, 2);
+    }
+    limits->setColumnStretch(0, 1);
+    page->addLayout(limits);
+
+    auto *recordRow = new QHBoxLayout;
+    recordEdit = new QLineEdit;
+    recordEdit->setObjectName(QStringLiteral("runRecordEdit"));
+    recordButton = new QToolButton;
+    recordButton->setText(tr("…"));
+    recordButton->setToolTip(tr("Выбрать файл записи"));
+    recordButton->setObjectName(QStringLiteral("runRecordButton"));
+    appendBox = new QCheckBox(tr("Дописать в существующий файл"));
+    appendBox->setObjectName(QStringLiteral("runAppendBox"));
+    recordRow->addWidget(new QLabel(tr("Запись:")));
+    recordRow->addWidget(recordEdit, 1);
+    recordRow->addWidget(recordButton);
+    page->addLayout(recordRow);
+    page->addWidget(appendBox);
+
+    auto *buttons = new QHBoxLayout;
+    startButton = new QPushButton(tr("Старт"));
+    startButton->setObjectName(QStringLiteral("runStartButton"));
+    stopButton = new QPushButton(tr("Стоп"));
+    stopButton->setObjectName(QStringLiteral("runStopButton"));
+    buttons->addWidget(startButton);
+    buttons->addWidget(stopButton);
+    page->addLayout(buttons);
+
+    progressLabel = new QLabel;
+    progressLabel->setObjectName(QStringLiteral("runProgressLabel"));
+    messageLabel = new QLabel;
+    messageLabel->setObjectName(QStringLiteral("runMessageLabel"));
+    messageLabel->setWordWrap(true);
+    page->addWidget(progressLabel);
+    page->addWidget(messageLabel);
+    page->addStretch(1);
+}
+
+void RunPage::LoadChoices()
+{
+    QSettings store = Store();
+    store.beginGroup(QStringLiteral("run"));
+    programEdit->setText(store.value(QStringLiteral("program")).toString());
+    repeatBox->setValue(store.value(QStringLiteral("repeat"), 1).toInt());
+    keepOutputBox->setChecked(store.value(QStringLiteral("keepOutput"), false).toBool());
+    intervalBox->setValue(store.value(QStringLiteral("interval"), 0).toInt());
+    recordEdit->setText(store.value(QStringLiteral("record")).toString());
+    appendBox->setChecked(store.value(QStringLiteral("append"), false).toBool());
+    for (int i = 0; i < LimitRows; ++i) {
+        const QString key = QStringLiteral("limit%1/").arg(i + 1);
+        const int quantity = store.value(key + QStringLiteral("quantity"), 0).toInt();
+        const int comparison = store.value(key + QStringLiteral("comparison"), 0).toInt();
+        limitRows[i].quantity->setCurrentIndex(qBound(0, quantity, limitRows[i].quantity->count() - 1));
+        limitRows[i].comparison->setCurrentIndex(qBound(0, comparison, limitRows[i].comparison->count() - 1));
+        limitRows[i].value->setValue(store.value(key + QStringLiteral("value"), 0.0).toDouble());
+    }
+}
+
+void RunPage::SaveChoices() const
+{
+    QSettings store = Store();
+    store.beginGroup(QStringLiteral("run"));
+    store.setValue(QStringLiteral("program"), programEdit->text());
+    store.setValue(QStringLiteral("repeat"), repeatBox->value());
+    store.setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
+    store.setValue(QStringLiteral("interval"), intervalBox->value());
+    store.setValue(QStringLiteral("record"), recordEdit->text());
+    store.setValue(QStringLiteral("append"), appendBox->isChecked());
+    for (int i = 0; i < LimitRows; ++i) {
+        const QString key = QStringLiteral("limit%1/").arg(i + 1);
+        store.setValue(key + QStringLiteral("quantity"), limitRows[i].quantity->currentIndex());
+        store.setValue(key + QStringLiteral("comparison"), limitRows[i].comparison->currentIndex());
+        store.setValue(key + QStringLiteral("value"), limitRows[i].value->value());
+    }
+}
+
+void RunPage::ChooseProgram()
+{
+    const QString path = QFileDialog::getOpenFileName(this, tr("Программа прогона"), programEdit->text(),
+                                                      tr("Программы (*.csv);;Все файлы (*)"));
+    if (path.isEmpty())
+        return;
+    programEdit->setText(path);
+    LoadProgram();
+}
+
+void RunPage::ChooseRecording()
+{
+    const QString path = QFileDialog::getSaveFileName(this, tr("Файл записи"), recordEdit->text(),
+                                                      tr("Записи (*.csv);;Все файлы (*)"), nullptr,
+                                                      QFileDialog::DontConfirmOverwrite);
+    if (!path.isEmpty())
+        recordEdit->setText(path);
+}
+
+void RunPage::LoadProgram()
+{
+    if (isActive())
+        return;
+    RunProgram program;
+    if (ReadProgram(&program))
+        messageLabel->setText(program.steps.isEmpty() ? tr("Без программы: только запись")
+                                                      : tr("Шагов в программе: %1").arg(program.steps.size()));
+}
+
+bool RunPage::ReadProgram(RunProgram *program)
+{
+    const QString path = programEdit->text().trimmed();
+    *program = path.isEmpty() ? RunProgram() : LoadRunProgram(path);
+    if (!program->ok()) {
+        stepList->clear();
+        messageLabel->setText(tr("Программа не принята: %1").arg(program->errorText()));
+        return false;
+    }
+    ShowSteps(*program);
+    return true;
+}
+
+void RunPage::ShowSteps(const RunProgram &program)
+{
+    stepList->clear();
+    markedStep = 0;
+    for (int i = 0; i < program.steps.size(); ++i) {
+        const RunStep &step = program.steps.at(i);
+        QString text = tr("%1. %2 В %3 А %4")
+                           .arg(i + 1)
+                           .arg(step.volts, 0, 'f', 2)
+                           .arg(step.amperes, 0, 'f', 3)
+                           .arg(FormatDuration(step.durationMs));
+        if (step.rampMs > 0)
+            text += tr(" плавно %1").arg(FormatDuration(step.rampMs));
+        if (!step.outputOn)
+            text += tr(" выкл");
+        if (step.until)
+            text += tr(" до %1").arg(step.until->text());
+        stepList->addItem(text);
+    }
+}
+
+void RunPage::MarkStep(int step)
+{
+    if (step == markedStep)
+        return;
+    auto setMarked = [this](int row, bool marked) {
+        QListWidgetItem *item = stepList->item(row);
+        if (!item)
+            return;
+        QFont font = item->font();
+        font.setBold(marked);
+        item->setFont(font);
+        const QString text = item->text();
+        item->setText(marked ? QStringLiteral("▶ ") + text : text.mid(2));
+        if (marked)
+            stepList->scrollToItem(item);
+    };
+    if (markedStep > 0)
+        setMarked(markedStep - 1, false);
+    markedStep = step;
+    if (markedStep > 0)
+        setMarked(markedStep - 1, true);
+}
+
+bool RunPage::ReadLimits(QVector<RunCondition> *limits)
+{
+    limits->clear();
+    for (const LimitRow &row : limitRows) {
+        const int quantity = row.quantity->currentIndex();
+        if (quantity <= 0)
+            continue;
+        const QString text = QStringLiteral("%1%2%3")
+                                 .arg(QString::fromLatin1(QuantityWords[quantity - 1]))
+                                 .arg(QString::fromLatin1(ComparisonWords[row.comparison->currentIndex()]))
+                                 .arg(row.value->value(), 0, 'g', 12);
+        QString error;
+        const std::optional<RunCondition> condition = ParseRunCondition(text, &error);
+        if (!condition) {
+            messageLabel->setText(tr("Предел не принят: %1").arg(error));
+            return false;
+        }
+        limits->append(*condition);
+    }
+    return true;
+}
+
+bool RunPage::start(const Supply &supply)
+{
+    if (isActive() || !connected)
+        return false;
+    SaveChoices();
+    RunSetup setup;
+    if (!ReadProgram(&setup.program) || !ReadLimits(&setup.limits))
+        return false;
+    setup.repeat = repeatBox->value();
+    setup.keepOutput = keepOutputBox->isChecked();
+    // 0: every status reading makes a row, twice a second.
+    setup.recordIntervalMs = qint64(intervalBox->value()) * 1000;
+    setup.recordPath = recordEdit->text().trimmed();
+    if (setup.recordPath.isEmpty()) {
+        messageLabel->setText(tr("Не выбран файл записи"));
+        return false;
+    }
+    setup.recordMode = appendBox->isChecked() ? RunRecording::Mode::Append : RunRecording::Mode::New;
+    setup.header.software = QStringLiteral("velkaro %1").arg(QCoreApplication::applicationVersion()).trimmed();
+    setup.header.port = supply.port;
+    setup.header.address = supply.address;
+    setup.header.start = QDateTime::currentDateTime();
+    setup.header.programFile = setup.program.steps.isEmpty() ? QString() : programEdit->text().trimmed();
+    for (const RunCondition &limit : setup.limits)
+        setup.header.limits << limit.text();
+
+    engine = std::make_unique<RunEngine>();
+    connect(engine.get(), &RunEngine::eventRecorded, this, &RunPage::RunEventRecorded);
+    connect(engine.get(), &RunEngine::finished, this, &RunPage::RunFinished);
+    clock.start();
+    // What the supply holds now is not known here (the panel's boxes may
+    // hold unsent values), so the first step's set-points are always written.
+    if (!engine->start(setup, Now(), setup.header.start)) {
+        messageLabel->setText(tr("Запись не открыта: %1").arg(engine->errorString()));
+        engine.reset();
+        return false;
+    }
+    SetRunningLook(true);
+    ShowProgress();
+    return true;
+}
+
+void RunPage::stop()
+{
+    if (!isActive())
+        return;
+    engine->stop(Now());
+    ShowProgress();
+}
+
+void RunPage::advance()
+{
+    if (!isActive())
+        return;
+    engine->advance(Now());
+    ShowProgress();
+}
+
+std::optional<SupplyRequest> RunPage::pendingRequest() const
+{
+    if (!isActive())
+        return std::nullopt;
+    return engine->pendingRequest();
+}
+
+void RunPage::requestDone(const SupplyRequest &request)
+{
+    if (isActive())
+        engine->requestDone(request, Now());
+}
+
+void RunPage::requestFailed()
+{
+    if (isActive())
+        engine->supplyFailed(tr("источник не подтвердил запись"), Now());
+}
+
+void RunPage::feedStatus(const StatusRecord &status)
+{
+    if (!isActive())
+        return;
+    engine->feedStatus(status, Now());
+    ShowProgress();
+}
+
+void RunPage::feedMeasurement(const MeasurementRecord &measurement)
+{
+    if (isActive())
+        engine->feedMeasurement(measurement, Now());
+}
+
+void RunPage::portClosed(bool lost)
+{
+    if (!isActive())
+        return;
+    if (!lost) {
+        engine->supplyFailed(tr("порт закрыт оператором"), Now());
+        return;
+    }
+    engine->portLost(Now());
+    reopenTimer->start();
+}
+
+void RunPage::portRestored()
+{
+    reopenTimer->stop();
+    if (isActive())
+        engine->portRestored(Now());
+}
+
+void RunPage::setConnected(bool isConnected)
+{
+    connected = isConnected;
+    SetRunningLook(isActive());
+}
+
+bool RunPage::takeMessage(const QString &text)
+{
+    if (!isActive())
+        return false;
+    messageLabel->setText(text);
+    return true;
+}
+
+bool RunPage::confirmClose()
+{
+    if (!isActive())
+        return true;
+    if (closeWanted)
+        return false;
+    const auto answer = QMessageBox::question(
+        this, tr("Прогон"),
+        keepOutputBox->isChecked() ? tr("Идёт прогон. Остановить его и закрыть окно?")
+                                   : tr("Идёт прогон. Остановить его, выключить выход и закрыть окно?"));
+    if (answer != QMessageBox::Yes || !isActive())
+        return !isActive();
+    stop();
+    if (!isActive())
+        return true;  // the output is kept: nothing to wait for
+    closeWanted = true;
+    closeWaitTimer->start();
+    return false;
+}
+
+void RunPage::CloseWaitExpired()
+{
+    if (isActive())
+        engine->supplyFailed(tr("выход не выключен: источник не ответил"), Now());
+}
+
+void RunPage::RunEventRecorded(const QString &event)
+{
+    messageLabel->setText(tr("Событие: %1").arg(event));
+}
+
+void RunPage::RunFinished(RunOutcome outcome)
+{
+    reopenTimer->stop();
+    closeWaitTimer->stop();
+    const QString reason = engine ? engine->reason() : QString();
+    QString text;
+    switch (outcome) {
+    case RunOutcome::Completed:
+        text = tr("Программа выполнена");
+        break;
+    case RunOutcome::Stopped:
+        text = tr("Прогон остановлен");
+        break;
+    case RunOutcome::LimitTripped:
+        text = tr("Сработал предел: %1; выход выключен").arg(reason.section(QLatin1Char(' '), 1));
+        break;
+    case RunOutcome::RecordingFailed:
+        text = tr("Запись не удалась, прогон прерван: %1").arg(reason);
+        break;
+    case RunOutcome::SupplyFailed:
+    case RunOutcome::Running:
+        text = tr("Прогон прерван: %1; состояние выхода неизвестно").arg(reason);
+        break;
+    }
+    messageLabel->setText(text);
+    ShowProgress();
+    SetRunningLook(false);
+    if (closeWanted) {
+        closeWanted = false;
+        emit closeAllowed();
+    }
+}
+
+void RunPage::ShowProgress()
+{
+    if (!engine)
+        return;
+    const RunProgress p = engine->progress(Now());
+    QString line;
+    if (p.stepCount > 0)
+        line = tr("Шаг %1/%2, осталось %3, ").arg(p.step).arg(p.stepCount).arg(FormatDuration(p.stepLeftMs));
+    line += tr("прошло %1\n%2 А·ч  %3 Вт·ч  %4 Вт")
+                .arg(FormatDuration(p.elapsedMs))
+                .arg(p.ampereHours, 0, 'f', 4)
+                .arg(p.wattHours, 0, 'f', 4)
+                .arg(p.watts ? QString::number(*p.watts, 'f', 2) : QStringLiteral("—"));
+    progressLabel->setText(line);
+    MarkStep(isActive() ? p.step : 0);
+}
+
+void RunPage::SetRunningLook(bool running)
+{
+    startButton->setEnabled(connected && !running);
+    stopButton->setEnabled(running);
+    for (QWidget *w : std::initializer_list<QWidget *>{programEdit, programButton, repeatBox, intervalBox, keepOutputBox,
+                                                        recordEdit, recordButton, appendBox})
+        w->setEnabled(!running);
+    for (const LimitRow &row : limitRows) {
+        row.quantity->setEnabled(!running);
+        row.comparison->setEnabled(!running);
+        row.value->setEnabled(!running);
+    }
+}

@@ -1,0 +1,165 @@
+// The window's run page against an in-process virtual supply replying at the
+// pace of a 9600-baud line:
+//  - step start error: 100 one-second steps; for each, when the step's
+//    set-point write reaches the supply and when the supply acknowledges it,
+//    against the step's nominal start on the run's clock;
+//  - limit reaction: a recording-only run with the limit voltage>3; the
+//    supply's voltage is raised over it, and the time from the status reply
+//    that first shows it to the acknowledgement of the output-off write.
+// The run's clock starts inside the Start click, a little after the bench's
+// own, so the figures err on the late side.
+//   window_run_bench [steps] [trials]
+
+#include "mainwindow.h"
+#include "virtualsupply.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QToolBar>
+
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+// Command and access bytes of a line "#DDSSCCAA...".
+int Command(const QByteArray &line) { return line.mid(5, 2).toInt(nullptr, 16); }
+int Access(const QByteArray &line) { return line.mid(7, 2).toInt(nullptr, 16); }
+bool FromSupply(const QByteArray &line) { return line.startsWith("#80"); }
+// The output voltage of a status reply, in 10 mV (little-endian, first field).
+int StatusVoltage(const QByteArray &line)
+{
+    const QByteArray data = QByteArray::fromHex(line.mid(9, 4));
+    return data.size() == 2 ? (quint8(data[0]) | quint8(data[1]) << 8) : 0;
+}
+
+void Report(const char *what, QVector<qint64> ms)
+{
+    if (ms.isEmpty()) {
+        std::printf("%-44s no samples\n", what);
+        return;
+    }
+    std::sort(ms.begin(), ms.end());
+    std::printf("%-44s n=%d  median %lld ms  worst %lld ms  best %lld ms\n", what, int(ms.size()),
+                ms.at(ms.size() / 2), ms.last(), ms.first());
+}
+
+template <typename T>
+T *Find(MainWindow &window, const char *name)
+{
+    return window.findChild<T *>(QLatin1String(name));
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    QTemporaryDir dir;
+    qputenv("XDG_CONFIG_HOME", dir.filePath(QStringLiteral("config")).toLocal8Bit());
+    QApplication app(argc, argv);
+    const int steps = app.arguments().value(1, QStringLiteral("100")).toInt();
+    const int trials = app.arguments().value(2, QStringLiteral("20")).toInt();
+
+    VirtualSupply::Options paced;
+    paced.pace9600 = true;
+    VirtualSupply supply(paced);
+    QString error;
+    if (!supply.open(&error)) {
+        std::fprintf(stderr, "window_run_bench: %s\n", qPrintable(error));
+        return 1;
+    }
+    QElapsedTimer clock;
+    clock.start();
+    QVector<std::pair<qint64, QByteArray>> requests, replies;
+    QObject::connect(&supply, &VirtualSupply::lineReceived,
+                     [&](const QByteArray &line) { requests.append({clock.elapsed(), line}); });
+    QObject::connect(&supply, &VirtualSupply::replyWritten,
+                     [&](const QByteArray &text) { replies.append({clock.elapsed(), text}); });
+
+    QByteArray program = "voltage,current,duration\n";
+    for (int i = 0; i < steps; ++i)
+        program += i % 2 ? "3,1,1\n" : "2,1,1\n";
+    QFile file(dir.filePath(QStringLiteral("steps.csv")));
+    if (!file.open(QIODevice::WriteOnly) || file.write(program) != program.size())
+        return 1;
+    file.close();
+
+    MainWindow window;
+    window.show();
+    Find<QLineEdit>(window, "runProgramEdit")->setText(file.fileName());
+    Find<QLineEdit>(window, "runRecordEdit")->setText(dir.filePath(QStringLiteral("steps-record.csv")));
+    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(supply.portPath());
+    for (QAction *action : window.findChildren<QAction *>())
+        if (action->text() == QStringLiteral("Подключить"))
+            action->trigger();
+    auto *start = Find<QPushButton>(window, "runStartButton");
+    auto *stopButton = Find<QPushButton>(window, "runStopButton");
+    if (!QTest::qWaitFor([&] { return start->isEnabled(); }, 5000))
+        return 1;
+    QTest::qWait(1000);
+
+    // Step starts.
+    requests.clear();
+    replies.clear();
+    const qint64 runStart = clock.elapsed();
+    start->click();
+    if (!QTest::qWaitFor([&] { return !stopButton->isEnabled(); }, steps * 1000 + 10000)) {
+        std::fprintf(stderr, "window_run_bench: the program did not end\n");
+        return 1;
+    }
+    QVector<qint64> arrival, acknowledged;
+    for (const auto &[at, line] : requests)
+        if (Command(line) == 0x03 && Access(line) == 0x11)
+            arrival.append(at - runStart - arrival.size() * 1000);
+    for (const auto &[at, text] : replies)
+        if (FromSupply(text) && Command(text) == 0x03 && Access(text) == 0x1F)
+            acknowledged.append(at - runStart - acknowledged.size() * 1000);
+    std::printf("%d one-second steps, poll tick 250 ms, 9600-baud pace\n", steps);
+    Report("step start to set-point write at the supply", arrival);
+    Report("step start to its acknowledgement", acknowledged);
+
+    // Limit reactions.
+    Find<QLineEdit>(window, "runProgramEdit")->clear();
+    Find<QComboBox>(window, "runLimitQuantity1")->setCurrentIndex(1);
+    Find<QComboBox>(window, "runLimitComparison1")->setCurrentIndex(2);
+    Find<QDoubleSpinBox>(window, "runLimitValue1")->setValue(3.0);
+    QVector<qint64> reaction;
+    for (int trial = 0; trial < trials; ++trial) {
+        supply.model().setSetpoints(2000, 1000);
+        supply.model().setOutputOn(true);
+        Find<QLineEdit>(window, "runRecordEdit")
+            ->setText(dir.filePath(QStringLiteral("limit-%1.csv").arg(trial)));
+        start->click();
+        QTest::qWait(600 + 37 * trial % 250);  // crossings at varied points of the cycle
+        requests.clear();
+        replies.clear();
+        supply.model().setSetpoints(4000, 1000);
+        if (!QTest::qWaitFor([&] { return !stopButton->isEnabled(); }, 5000)) {
+            std::fprintf(stderr, "window_run_bench: the limit did not trip\n");
+            return 1;
+        }
+        qint64 crossing = -1;
+        for (const auto &[at, text] : replies) {
+            if (!FromSupply(text))
+                continue;
+            if (crossing < 0 && Command(text) == 0x01 && StatusVoltage(text) > 300)
+                crossing = at;
+            if (crossing >= 0 && Command(text) == 0x07 && Access(text) == 0x1F) {
+                reaction.append(at - crossing);
+                break;
+            }
+        }
+        QTest::qWait(300);
+    }
+    Report("limit: crossing reading to output-off ack", reaction);
+    return 0;
+}

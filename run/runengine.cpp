@@ -1,0 +1,360 @@
+#include "runengine.h"
+
+#include "units.h"
+
+#include <algorithm>
+
+namespace {
+
+// A ramp moves its set-points at least this often.
+constexpr qint64 RampPeriodMs = 500;
+
+bool SameSetpoints(const SetpointRecord &a, const SetpointRecord &b)
+{
+    return a.VoltageSet == b.VoltageSet && a.CurrentSet == b.CurrentSet;
+}
+
+SetpointRecord SetpointsOf(const RunStep &step)
+{
+    SetpointRecord s;
+    s.VoltageSet = ToThousandths(step.volts);
+    s.CurrentSet = ToThousandths(step.amperes);
+    return s;
+}
+
+}  // namespace
+
+RunEngine::RunEngine(QObject *parent) : QObject(parent)
+{
+    qRegisterMetaType<RunOutcome>();
+}
+
+RunEngine::~RunEngine()
+{
+    recording.close();
+}
+
+bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &wallStart,
+                      std::optional<SetpointRecord> supplySetpoints)
+{
+    setup = runSetup;
+    if (setup.repeat < 0)
+        setup.repeat = 1;
+    if (!recording.open(setup.recordPath, setup.recordMode, setup.header, nowMs))
+        return false;
+    phase = Phase::Running;
+    result = RunOutcome::Running;
+    why.clear();
+    startMs = nowMs;
+    wallStartUtc = wallStart.toUTC();
+    counters = RunCounters();
+    knownSetpoints = supplySetpoints;
+    confirmedSetpoints = supplySetpoints;
+    nextRowMs = 0;
+    if (!record(nowMs, QStringLiteral("start"), false))
+        return false;
+    if (!setup.program.steps.isEmpty()) {
+        rampFrom = supplySetpoints ? *supplySetpoints : SetpointsOf(setup.program.steps.first());
+        enterStep(0, 0, nowMs);
+    }
+    return phase == Phase::Running;
+}
+
+void RunEngine::enterStep(int index, qint64 atElapsedMs, qint64 nowMs)
+{
+    const RunStep &step = setup.program.steps.at(index);
+    if (stepIndex >= 0)
+        rampFrom = stepSetpoints;
+    stepIndex = index;
+    stepStartMs = atElapsedMs;
+    stepEndMs = atElapsedMs + step.durationMs;
+    stepSetpoints = SetpointsOf(step);
+    wantedOutput = step.outputOn;
+    updateRamp(nowMs);
+    record(nowMs, QStringLiteral("step %1").arg(index + 1), false);
+}
+
+void RunEngine::nextStep(qint64 atElapsedMs, qint64 nowMs)
+{
+    if (stepIndex + 1 < setup.program.steps.size()) {
+        enterStep(stepIndex + 1, atElapsedMs, nowMs);
+        return;
+    }
+    ++passIndex;
+    if (setup.repeat != 0 && passIndex >= setup.repeat) {
+        end(RunOutcome::Completed, QStringLiteral("end"), nowMs, false);
+        return;
+    }
+    enterStep(0, atElapsedMs, nowMs);
+}
+
+void RunEngine::updateRamp(qint64 nowMs)
+{
+    const RunStep &step = setup.program.steps.at(stepIndex);
+    const qint64 into = elapsed(nowMs) - stepStartMs;
+    lastRampMs = std::max(elapsed(nowMs), stepStartMs);
+    if (step.rampMs <= 0 || into >= step.rampMs) {
+        wantedSetpoints = stepSetpoints;
+        return;
+    }
+    const double share = double(std::max<qint64>(into, 0)) / step.rampMs;
+    SetpointRecord s;
+    s.VoltageSet = qRound(rampFrom.VoltageSet + (stepSetpoints.VoltageSet - rampFrom.VoltageSet) * share);
+    s.CurrentSet = qRound(rampFrom.CurrentSet + (stepSetpoints.CurrentSet - rampFrom.CurrentSet) * share);
+    wantedSetpoints = s;
+}
+
+void RunEngine::advance(qint64 nowMs)
+{
+    if (phase == Phase::Running && stepIndex >= 0) {
+        // Steps follow one another on the run's clock: a late call catches up
+        // without shifting the steps after it.
+        while (phase == Phase::Running && elapsed(nowMs) >= stepEndMs)
+            nextStep(stepEndMs, nowMs);
+        if (phase == Phase::Running)
+            updateRamp(nowMs);
+    }
+    if (isActive() && !recording.syncIfDue(nowMs))
+        end(RunOutcome::RecordingFailed, QString(), nowMs, false);
+}
+
+std::optional<qint64> RunEngine::nextDeadlineMs() const
+{
+    std::optional<qint64> due = recording.syncDueMs();
+    auto earliest = [&due](qint64 at) { due = due ? std::min(*due, at) : at; };
+    if (phase == Phase::Running && stepIndex >= 0) {
+        earliest(startMs + stepEndMs);
+        const RunStep &step = setup.program.steps.at(stepIndex);
+        const qint64 rampEnd = stepStartMs + step.rampMs;
+        if (lastRampMs < rampEnd) {
+            // The next point on the ramp's grid, or its end.
+            const qint64 next = stepStartMs + ((lastRampMs - stepStartMs) / RampPeriodMs + 1) * RampPeriodMs;
+            earliest(startMs + std::min(next, rampEnd));
+        }
+    }
+    return due;
+}
+
+bool RunEngine::needsTemperature() const
+{
+    auto usesTemperature = [](const RunCondition &c) { return c.quantity == RunQuantity::Temperature; };
+    for (const RunCondition &c : setup.limits)
+        if (usesTemperature(c))
+            return true;
+    for (const RunStep &step : setup.program.steps)
+        if (step.until && usesTemperature(*step.until))
+            return true;
+    return false;
+}
+
+RunQuantities RunEngine::quantities(const StatusRecord &status, qint64 nowMs) const
+{
+    RunQuantities q;
+    q.volts = OutputVolts(status);
+    q.amperes = OutputAmperes(status);
+    q.watts = q.volts * q.amperes;
+    q.celsius = celsius;
+    q.ampereHours = counters.ampereHours();
+    q.wattHours = counters.wattHours();
+    q.elapsedSeconds = elapsed(nowMs) / 1000.0;
+    return q;
+}
+
+void RunEngine::feedMeasurement(const MeasurementRecord &measurement, qint64 nowMs)
+{
+    Q_UNUSED(nowMs)
+    celsius = MeasuredCelsius(measurement);
+}
+
+void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
+{
+    if (!isActive())
+        return;
+    advance(nowMs);
+    if (!isActive())
+        return;
+    lastStatus = status;
+    const bool counterGap = counters.add(nowMs, OutputVolts(status), OutputAmperes(status));
+    bool rowWritten = false;
+    if (counterGap || gapPending) {
+        gapPending = false;
+        if (!record(nowMs, QStringLiteral("gap"), true))
+            return;
+        rowWritten = true;
+    }
+    if (phase == Phase::Running) {
+        const RunQuantities q = quantities(status, nowMs);
+        for (const RunCondition &limit : setup.limits) {
+            if (limit.holds(q)) {
+                why = QStringLiteral("limit %1").arg(limit.text());
+                end(RunOutcome::LimitTripped, why, nowMs, true);
+                return;
+            }
+        }
+        if (stepIndex >= 0) {
+            const std::optional<RunCondition> &until = setup.program.steps.at(stepIndex).until;
+            if (until && until->holds(q)) {
+                if (!record(nowMs, QStringLiteral("until %1").arg(until->text()), true))
+                    return;
+                rowWritten = true;
+                nextStep(elapsed(nowMs), nowMs);
+            }
+        }
+    }
+    if (!rowWritten && isActive() && elapsed(nowMs) >= nextRowMs)
+        record(nowMs, QString(), true);
+}
+
+bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading)
+{
+    if (!recording.isOpen())
+        return false;
+    RecordingRow row;
+    row.elapsedMs = elapsed(nowMs);
+    row.time = wallStartUtc.addMSecs(row.elapsedMs);
+    if (withReading)
+        row.status = lastStatus;
+    row.setpoints = knownSetpoints;
+    row.ampereHours = counters.ampereHours();
+    row.wattHours = counters.wattHours();
+    row.step = stepIndex + 1;
+    row.event = event;
+    const bool isEvent = !event.isEmpty();
+    if (withReading) {
+        // Rows keep to the interval's grid from the run's start.
+        const qint64 interval = setup.recordIntervalMs;
+        nextRowMs = interval > 0 ? (row.elapsedMs / interval + 1) * interval : row.elapsedMs;
+    }
+    if (!recording.write(row, nowMs, isEvent)) {
+        recording.close();
+        end(RunOutcome::RecordingFailed, QString(), nowMs, false);
+        return false;
+    }
+    if (isEvent)
+        emit eventRecorded(event);
+    return true;
+}
+
+void RunEngine::end(RunOutcome outcome, const QString &event, qint64 nowMs, bool withReading)
+{
+    if (phase != Phase::Running) {
+        // A recording failing while the run already ends still says so.
+        if (phase == Phase::Ending && outcome == RunOutcome::RecordingFailed && why.isEmpty())
+            why = recording.errorString();
+        return;
+    }
+    phase = Phase::Ending;
+    result = outcome;
+    if (outcome == RunOutcome::RecordingFailed)
+        why = QStringLiteral("recording failed: %1").arg(recording.errorString());
+    else if (why.isEmpty())
+        why = event;
+    if (!event.isEmpty() && recording.isOpen())
+        record(nowMs, event, withReading);
+    const bool keep = setup.keepOutput &&
+                      (outcome == RunOutcome::Completed || outcome == RunOutcome::Stopped);
+    wantedSetpoints.reset();
+    if (keep) {
+        wantedOutput.reset();
+        finish(nowMs);
+        return;
+    }
+    // Switched off by an explicit write, whatever the last reading said.
+    wantedOutput = false;
+    confirmedOutput.reset();
+}
+
+void RunEngine::finish(qint64 nowMs)
+{
+    Q_UNUSED(nowMs)
+    if (phase == Phase::Finished)
+        return;
+    phase = Phase::Finished;
+    recording.close();
+    emit finished(result);
+}
+
+std::optional<SupplyRequest> RunEngine::pendingRequest() const
+{
+    if (!isActive() || portDown)
+        return std::nullopt;
+    SupplyRequest request;
+    if (wantedSetpoints && (!confirmedSetpoints || !SameSetpoints(*wantedSetpoints, *confirmedSetpoints))) {
+        request.kind = SupplyRequest::Kind::Setpoints;
+        request.setpoints = *wantedSetpoints;
+        return request;
+    }
+    if (wantedOutput && confirmedOutput != wantedOutput) {
+        request.kind = SupplyRequest::Kind::Output;
+        request.outputOn = *wantedOutput;
+        return request;
+    }
+    return std::nullopt;
+}
+
+void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
+{
+    if (!isActive())
+        return;
+    if (request.kind == SupplyRequest::Kind::Setpoints) {
+        confirmedSetpoints = request.setpoints;
+        knownSetpoints = request.setpoints;
+    } else {
+        confirmedOutput = request.outputOn;
+        if (phase == Phase::Ending && !request.outputOn)
+            finish(nowMs);
+    }
+}
+
+void RunEngine::stop(qint64 nowMs)
+{
+    why = QStringLiteral("stopped");
+    end(RunOutcome::Stopped, QStringLiteral("stop"), nowMs, false);
+}
+
+void RunEngine::portLost(qint64 nowMs)
+{
+    if (!isActive() || portDown)
+        return;
+    portDown = true;
+    gapPending = true;
+    counters.breakChain();
+    confirmedSetpoints.reset();
+    confirmedOutput.reset();
+    record(nowMs, QStringLiteral("port lost"), false);
+}
+
+void RunEngine::portRestored(qint64 nowMs)
+{
+    if (!isActive() || !portDown)
+        return;
+    portDown = false;
+    record(nowMs, QStringLiteral("reconnected"), false);
+}
+
+void RunEngine::supplyFailed(const QString &reason, qint64 nowMs)
+{
+    if (!isActive())
+        return;
+    // Even a limit's trip counts as the supply's failure here: the output
+    // was not seen to switch off.
+    result = RunOutcome::SupplyFailed;
+    why = reason;
+    finish(nowMs);
+}
+
+RunProgress RunEngine::progress(qint64 nowMs) const
+{
+    RunProgress p;
+    p.stepCount = setup.program.steps.size();
+    p.step = stepIndex + 1;
+    p.pass = passIndex + 1;
+    p.repeat = setup.repeat;
+    p.elapsedMs = phase == Phase::Idle ? 0 : elapsed(nowMs);
+    p.stepLeftMs = stepIndex >= 0 ? std::max<qint64>(0, stepEndMs - p.elapsedMs) : 0;
+    p.ampereHours = counters.ampereHours();
+    p.wattHours = counters.wattHours();
+    if (lastStatus)
+        p.watts = OutputVolts(*lastStatus) * OutputAmperes(*lastStatus);
+    return p;
+}

@@ -1,0 +1,154 @@
+#pragma once
+
+#include "runcondition.h"
+#include "runcounters.h"
+#include "runprogram.h"
+#include "runrecording.h"
+
+#include <QObject>
+
+#include <optional>
+
+// An unattended run: follows a program's steps on the monotonic clock the
+// front end hands in, watches the limits on every reading, counts charge and
+// energy, and records it all. It never talks to the supply: the front end
+// feeds it every good status reading and carries out what pendingRequest()
+// asks, then reports the confirmed write with requestDone(). A poll cycle
+// does this once per tick; a command-line loop after every reading and at
+// nextDeadlineMs().
+
+struct RunSetup {
+    RunProgram program;  // no steps: a recording only
+    int repeat = 1;      // passes through the program; 0 until stopped
+    QVector<RunCondition> limits;
+    bool keepOutput = false;      // at the end and on stop, not at a limit
+    qint64 recordIntervalMs = 1000;  // 0: a row for every reading
+    QString recordPath;
+    RunRecording::Mode recordMode = RunRecording::Mode::New;
+    RecordingHeader header;
+};
+
+// A write the engine wants from the supply.
+struct SupplyRequest {
+    enum class Kind { Setpoints, Output };
+    Kind kind = Kind::Setpoints;
+    SetpointRecord setpoints;  // mV and mA, for Setpoints
+    bool outputOn = false;     // for Output
+};
+
+enum class RunOutcome {
+    Running,
+    Completed,        // the program ended
+    Stopped,          // on request
+    LimitTripped,
+    RecordingFailed,  // the recording could not be written
+    SupplyFailed,     // the front end could not reach the supply
+};
+
+Q_DECLARE_METATYPE(RunOutcome)
+
+struct RunProgress {
+    int step = 0;  // 1-based; 0 in a recording only
+    int stepCount = 0;
+    int pass = 0;  // 1-based
+    int repeat = 1;
+    qint64 stepLeftMs = 0;
+    qint64 elapsedMs = 0;
+    double ampereHours = 0;
+    double wattHours = 0;
+    std::optional<double> watts;  // of the last reading
+};
+
+class RunEngine : public QObject
+{
+    Q_OBJECT
+
+public:
+    explicit RunEngine(QObject *parent = nullptr);
+    ~RunEngine() override;
+
+    // Opens the recording and begins the run at nowMs (the front end's
+    // monotonic clock); wallStart is the same moment on the calendar.
+    // knownSetpoints, read from the supply, are where a first ramp starts.
+    // False, with errorString(), when the recording cannot be opened.
+    bool start(const RunSetup &setup, qint64 nowMs, const QDateTime &wallStart,
+               std::optional<SetpointRecord> knownSetpoints = std::nullopt);
+
+    void feedStatus(const StatusRecord &status, qint64 nowMs);
+    // The temperature conditions use the last measurement fed.
+    void feedMeasurement(const MeasurementRecord &measurement, qint64 nowMs);
+    // Time passes: ends steps, moves ramps, syncs the recording.
+    void advance(qint64 nowMs);
+    // When advance() is next needed; nothing when only readings matter.
+    std::optional<qint64> nextDeadlineMs() const;
+    bool needsTemperature() const;
+
+    std::optional<SupplyRequest> pendingRequest() const;
+    // The supply confirmed the request.
+    void requestDone(const SupplyRequest &request, qint64 nowMs);
+
+    // The operator's stop: records "stop", then asks for the output off.
+    void stop(qint64 nowMs);
+    // The port went away; the run goes on by the clock while the front end
+    // reopens it, and the supply is sent its state again when it is back.
+    void portLost(qint64 nowMs);
+    void portRestored(qint64 nowMs);
+    // The front end gave up on the supply (no answer, lost port): the run ends
+    // at once and the output's state is unknown.
+    void supplyFailed(const QString &reason, qint64 nowMs);
+
+    bool isActive() const { return phase == Phase::Running || phase == Phase::Ending; }
+    bool isEnding() const { return phase == Phase::Ending; }
+    bool isFinished() const { return phase == Phase::Finished; }
+    RunOutcome outcome() const { return result; }
+    // Why the run ended, in words: the limit, the recording's error, ...
+    QString reason() const { return why; }
+    QString errorString() const { return recording.errorString(); }
+    RunProgress progress(qint64 nowMs) const;
+
+signals:
+    // Every event as it is recorded: "start", "step 2", "limit current>1", ...
+    void eventRecorded(const QString &event);
+    void finished(RunOutcome outcome);
+
+private:
+    enum class Phase { Idle, Running, Ending, Finished };
+
+    qint64 elapsed(qint64 nowMs) const { return nowMs - startMs; }
+    void enterStep(int index, qint64 atElapsedMs, qint64 nowMs);
+    void nextStep(qint64 atElapsedMs, qint64 nowMs);
+    void updateRamp(qint64 nowMs);
+    RunQuantities quantities(const StatusRecord &status, qint64 nowMs) const;
+    bool record(qint64 nowMs, const QString &event, bool withReading);
+    void end(RunOutcome outcome, const QString &event, qint64 nowMs, bool withReading);
+    void finish(qint64 nowMs);
+
+    RunSetup setup;
+    Phase phase = Phase::Idle;
+    RunOutcome result = RunOutcome::Running;
+    QString why;
+    qint64 startMs = 0;
+    QDateTime wallStartUtc;
+    RunRecording recording;
+    RunCounters counters;
+
+    int stepIndex = -1;
+    int passIndex = 0;
+    qint64 stepStartMs = 0;  // elapsed time of the step's start
+    qint64 stepEndMs = 0;
+    qint64 lastRampMs = 0;  // elapsed time of the last ramp point
+    SetpointRecord rampFrom;
+    SetpointRecord stepSetpoints;
+
+    std::optional<SetpointRecord> wantedSetpoints;
+    std::optional<bool> wantedOutput;
+    std::optional<SetpointRecord> confirmedSetpoints;
+    std::optional<bool> confirmedOutput;
+    std::optional<SetpointRecord> knownSetpoints;  // what the supply holds, for the rows
+
+    std::optional<StatusRecord> lastStatus;
+    std::optional<double> celsius;
+    qint64 nextRowMs = 0;  // elapsed time of the next row due
+    bool portDown = false;
+    bool gapPending = false;
+};

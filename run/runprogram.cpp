@@ -1,0 +1,226 @@
+#include "runprogram.h"
+
+#include "units.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QStringList>
+
+#include <cmath>
+
+namespace {
+
+enum Column { Voltage, Current, Duration, Ramp, Output, Until, ColumnCount };
+const char *const ColumnNames[ColumnCount] = {"voltage", "current", "duration",
+                                              "ramp",    "output",  "until"};
+constexpr bool Required[ColumnCount] = {true, true, true, false, false, false};
+
+// The fields of one CSV line: commas separate, double quotes enclose a field
+// that holds commas or quotes ("" inside is one quote). Nothing on a bad line.
+std::optional<QStringList> SplitCsvLine(const QString &line)
+{
+    QStringList fields;
+    QString field;
+    bool quoted = false;
+    bool wasQuoted = false;
+    for (int i = 0; i < line.size(); ++i) {
+        const QChar c = line.at(i);
+        if (quoted) {
+            if (c == QLatin1Char('"')) {
+                if (i + 1 < line.size() && line.at(i + 1) == QLatin1Char('"')) {
+                    field += c;
+                    ++i;
+                } else {
+                    quoted = false;
+                }
+            } else {
+                field += c;
+            }
+        } else if (c == QLatin1Char(',')) {
+            fields << (wasQuoted ? field : field.trimmed());
+            field.clear();
+            wasQuoted = false;
+        } else if (c == QLatin1Char('"') && field.trimmed().isEmpty() && !wasQuoted) {
+            field.clear();
+            quoted = wasQuoted = true;
+        } else if (wasQuoted) {
+            if (!c.isSpace())
+                return std::nullopt;
+        } else {
+            field += c;
+        }
+    }
+    if (quoted)
+        return std::nullopt;
+    fields << (wasQuoted ? field : field.trimmed());
+    return fields;
+}
+
+std::optional<double> ParseNumber(const QString &text)
+{
+    bool ok = false;
+    const double value = QLocale::c().toDouble(text, &ok);
+    if (!ok || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+RunProgram Failed(int line, const QString &error)
+{
+    RunProgram program;
+    program.errorLine = line;
+    program.error = error;
+    return program;
+}
+
+}  // namespace
+
+QString RunProgram::errorText() const
+{
+    return errorLine > 0 ? QStringLiteral("line %1: %2").arg(errorLine).arg(error) : error;
+}
+
+std::optional<qint64> ParseRunDuration(const QString &text)
+{
+    const QStringList parts = text.trimmed().split(QLatin1Char(':'));
+    if (parts.size() > 3)
+        return std::nullopt;
+    // The seconds may have a fraction; minutes and hours are whole.
+    const std::optional<double> seconds = ParseNumber(parts.last());
+    if (!seconds || *seconds < 0 || (parts.size() > 1 && *seconds >= 60))
+        return std::nullopt;
+    double total = *seconds;
+    for (int i = parts.size() - 2, scale = 60; i >= 0; --i, scale *= 60) {
+        bool ok = false;
+        const uint whole = parts.at(i).toUInt(&ok);
+        if (!ok || parts.at(i).trimmed() != parts.at(i))
+            return std::nullopt;
+        // Minutes under an hour count stay below 60.
+        if (parts.size() == 3 && i == 1 && whole >= 60)
+            return std::nullopt;
+        total += double(whole) * scale;
+    }
+    if (total > 1e9)
+        return std::nullopt;
+    return qint64(std::llround(total * 1000.0));
+}
+
+RunProgram ParseRunProgram(const QByteArray &utf8)
+{
+    QString text = QString::fromUtf8(utf8);
+    if (text.startsWith(QChar(0xFEFF)))
+        text.remove(0, 1);
+    const QStringList lines = text.split(QLatin1Char('\n'));
+
+    int columnOf[ColumnCount];
+    std::fill(std::begin(columnOf), std::end(columnOf), -1);
+    int columnCount = 0;
+    bool haveHeader = false;
+    RunProgram program;
+
+    for (int index = 0; index < lines.size(); ++index) {
+        const int lineNo = index + 1;
+        QString line = lines.at(index);
+        if (line.endsWith(QLatin1Char('\r')))
+            line.chop(1);
+        const QString trimmed = line.trimmed();
+        if (trimmed.isEmpty() || trimmed.startsWith(QLatin1Char('#')))
+            continue;
+        const std::optional<QStringList> fields = SplitCsvLine(line);
+        if (!fields)
+            return Failed(lineNo, QStringLiteral("unbalanced double quote"));
+
+        if (!haveHeader) {
+            haveHeader = true;
+            columnCount = fields->size();
+            for (int i = 0; i < fields->size(); ++i) {
+                const QString name = fields->at(i).toLower();
+                int column = -1;
+                for (int c = 0; c < ColumnCount; ++c)
+                    if (name == QLatin1String(ColumnNames[c]))
+                        column = c;
+                if (column < 0)
+                    return Failed(lineNo, QStringLiteral("unknown column \"%1\"").arg(fields->at(i)));
+                if (columnOf[column] >= 0)
+                    return Failed(lineNo, QStringLiteral("column \"%1\" appears twice").arg(name));
+                columnOf[column] = i;
+            }
+            for (int c = 0; c < ColumnCount; ++c)
+                if (Required[c] && columnOf[c] < 0)
+                    return Failed(lineNo, QStringLiteral("the header lacks the column \"%1\"")
+                                              .arg(QLatin1String(ColumnNames[c])));
+            continue;
+        }
+
+        if (fields->size() != columnCount)
+            return Failed(lineNo, QStringLiteral("%1 fields where the header has %2")
+                                      .arg(fields->size())
+                                      .arg(columnCount));
+        auto field = [&](Column c) { return columnOf[c] < 0 ? QString() : fields->at(columnOf[c]); };
+        for (int c = 0; c < ColumnCount; ++c)
+            if (Required[c] && field(Column(c)).isEmpty())
+                return Failed(lineNo, QStringLiteral("no value for \"%1\"").arg(QLatin1String(ColumnNames[c])));
+
+        RunStep step;
+        const std::optional<double> volts = ParseNumber(field(Voltage));
+        if (!volts || *volts < MinSetpointVolts || *volts > MaxSetpointVolts)
+            return Failed(lineNo, QStringLiteral("voltage \"%1\" is not a number from %2 to %3 V")
+                                      .arg(field(Voltage))
+                                      .arg(MinSetpointVolts)
+                                      .arg(MaxSetpointVolts));
+        step.volts = *volts;
+        const std::optional<double> amperes = ParseNumber(field(Current));
+        if (!amperes || *amperes < MinSetpointAmperes || *amperes > MaxSetpointAmperes)
+            return Failed(lineNo, QStringLiteral("current \"%1\" is not a number from %2 to %3 A")
+                                      .arg(field(Current))
+                                      .arg(MinSetpointAmperes)
+                                      .arg(MaxSetpointAmperes));
+        step.amperes = *amperes;
+        const std::optional<qint64> duration = ParseRunDuration(field(Duration));
+        if (!duration || *duration <= 0)
+            return Failed(lineNo, QStringLiteral("duration \"%1\" is not a time above 0 "
+                                                 "(seconds, mm:ss or hh:mm:ss)")
+                                      .arg(field(Duration)));
+        step.durationMs = *duration;
+        if (!field(Ramp).isEmpty()) {
+            const std::optional<qint64> ramp = ParseRunDuration(field(Ramp));
+            if (!ramp)
+                return Failed(lineNo, QStringLiteral("ramp \"%1\" is not a time (seconds, mm:ss "
+                                                     "or hh:mm:ss)")
+                                          .arg(field(Ramp)));
+            if (*ramp > step.durationMs)
+                return Failed(lineNo, QStringLiteral("ramp \"%1\" is longer than the step's duration")
+                                          .arg(field(Ramp)));
+            step.rampMs = *ramp;
+        }
+        const QString output = field(Output).toLower();
+        if (output == QLatin1String("off"))
+            step.outputOn = false;
+        else if (!output.isEmpty() && output != QLatin1String("on"))
+            return Failed(lineNo, QStringLiteral("output \"%1\" is neither on nor off").arg(field(Output)));
+        if (!field(Until).isEmpty()) {
+            QString error;
+            step.until = ParseRunCondition(field(Until), &error);
+            if (!step.until)
+                return Failed(lineNo, error);
+        }
+        program.steps << step;
+    }
+    if (!haveHeader)
+        return Failed(0, QStringLiteral("the program has no header row"));
+    if (program.steps.isEmpty())
+        return Failed(0, QStringLiteral("the program has no steps"));
+    return program;
+}
+
+RunProgram LoadRunProgram(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Failed(0, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+    const QByteArray bytes = file.readAll();
+    // A program's file is a few lines; anything huge is not one.
+    if (bytes.contains('\0'))
+        return Failed(0, QStringLiteral("%1 is not a text file").arg(path));
+    return ParseRunProgram(bytes);
+}

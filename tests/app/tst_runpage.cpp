@@ -1,0 +1,300 @@
+#include "testmain.h"
+#include "windowdriver.h"
+
+#include <QCheckBox>
+#include <QDoubleSpinBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTabWidget>
+
+// The "Прогон" page driven through the real window against the virtual
+// supply: the run's writes go out through the poll cycle.
+class RunPageTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QTemporaryDir dir;
+
+    QString write(const QString &name, const QByteArray &text)
+    {
+        QFile file(dir.filePath(name));
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
+            return {};
+        return file.fileName();
+    }
+
+    static QByteArray read(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+
+    // The event column of the recording's event rows, in order.
+    static QStringList events(const QString &path)
+    {
+        QStringList out;
+        for (const QByteArray &line : read(path).split('\n')) {
+            if (line.isEmpty() || line.startsWith('#') || line.startsWith("time,"))
+                continue;
+            const QString event = QString::fromUtf8(line.split(',').last());
+            if (!event.isEmpty())
+                out << event;
+        }
+        return out;
+    }
+
+    static void setLimit(WindowDriver &d, int row, int quantity, int comparison, double value)
+    {
+        d.widget<QComboBox>(QStringLiteral("runLimitQuantity%1").arg(row).toLatin1())->setCurrentIndex(quantity);
+        d.widget<QComboBox>(QStringLiteral("runLimitComparison%1").arg(row).toLatin1())->setCurrentIndex(comparison);
+        d.widget<QDoubleSpinBox>(QStringLiteral("runLimitValue%1").arg(row).toLatin1())->setValue(value);
+    }
+
+    static QString message(WindowDriver &d) { return d.widget<QLabel>("runMessageLabel")->text(); }
+
+private slots:
+    void pageIsLastAndFitsTheWindow()
+    {
+        // The fixed window is made for a desktop's 9-point font; the offscreen
+        // platform's default is 12 points, which nothing was laid out for.
+        const QFont offscreenFont = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
+        auto restoreFont = qScopeGuard([&offscreenFont] { QApplication::setFont(offscreenFont); });
+        WindowDriver d;
+        auto *tabs = d.widget<QTabWidget>("tabWidget");
+        QCOMPARE(tabs->count(), 7);
+        QCOMPARE(tabs->tabText(5), QStringLiteral("График"));
+        QCOMPARE(tabs->tabText(6), QStringLiteral("Прогон"));
+        tabs->setCurrentIndex(6);
+        QWidget *page = tabs->widget(6);
+        QTRY_VERIFY(page->isVisible());
+        // Nothing clipped: every control gets at least the size it asks for
+        // and lies inside the page.
+        for (QWidget *w : page->findChildren<QWidget *>()) {
+            if (!w->isVisible() || w->parentWidget() != page)
+                continue;
+            auto *label = qobject_cast<QLabel *>(w);
+            const int needed = label ? (label->wordWrap() ? 0 : label->sizeHint().width())
+                                     : w->minimumSizeHint().width();
+            QVERIFY2(w->width() >= needed, qPrintable(QStringLiteral("%1 %2: %3 < %4").arg(w->objectName(), label ? label->text() : QString()).arg(w->width()).arg(needed)));
+            QVERIFY2(page->rect().contains(QRect(w->mapTo(page, QPoint()), w->size())), qPrintable(w->objectName()));
+        }
+        QVERIFY(!d.widget<QPushButton>("runStartButton")->isEnabled());
+    }
+
+    void twoStepProgramReachesTheSupplyAndIsRecorded()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser boxes;
+        const QString program = write(QStringLiteral("two.csv"),
+                                      "# two steps\nVoltage,current,duration\n5,1,1\n7.5,0.5,1.5\n");
+        const QString record = dir.filePath(QStringLiteral("two-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        QTest::keyClick(d.widget<QLineEdit>("runProgramEdit"), Qt::Key_Return);
+        auto *steps = d.widget<QListWidget>("runStepList");
+        QCOMPARE(steps->count(), 2);
+        QCOMPARE(steps->item(1)->text(), QStringLiteral("2. 7.50 В 0.500 А 0:02"));
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+
+        d.widget<QPushButton>("runStartButton")->click();
+        QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 5000 && d.supply->model().outputOn(), 2000);
+        QCOMPARE(d.supply->model().currentSetMa(), 1000);
+        QVERIFY(steps->item(0)->text().startsWith(QStringLiteral("▶ 1.")));
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 7500, 2000);
+        QCOMPARE(d.supply->model().currentSetMa(), 500);
+        QTRY_VERIFY(steps->item(1)->font().bold());
+        QVERIFY(d.widget<QLabel>("runProgressLabel")->text().startsWith(QStringLiteral("Шаг 2/2, осталось 0:0")));
+        QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
+        QTRY_COMPARE(message(d), QStringLiteral("Программа выполнена"));
+        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QCOMPARE(events(record), (QStringList{"start", "step 1", "step 2", "end"}));
+        const QByteArray text = read(record);
+        QVERIFY(text.contains("\n# program file: " + program.toUtf8()));
+        // Reading rows between the events: set-points as the supply holds them.
+        QVERIFY(text.contains(",5.000,1.000,"));
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void badProgramIsRefusedBeforeAnyWrite()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        const QString program = write(QStringLiteral("bad.csv"), "voltage,current,duration\n5,1,10\n6,1,-3\n");
+        const QString record = dir.filePath(QStringLiteral("bad-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.supply->clearReceived();
+        d.widget<QPushButton>("runStartButton")->click();
+        QVERIFY2(message(d).startsWith(QStringLiteral("Программа не принята: line 3")), qPrintable(message(d)));
+        QCOMPARE(d.widget<QListWidget>("runStepList")->count(), 0);
+        QVERIFY(!d.widget<QPushButton>("runStopButton")->isEnabled());
+        QTest::qWait(600);
+        QVERIFY(!QFile::exists(record));
+        for (const QByteArray &line : d.supply->receivedLines())
+            QVERIFY2(line.mid(7, 2) != "11", line);  // reads only, no write
+    }
+
+    void limitSwitchesTheOutputOff()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser boxes;
+        d.supply->model().setSetpoints(2000, 1000);
+        d.supply->model().setOutputOn(true);
+        const QString record = dir.filePath(QStringLiteral("limit-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->clear();
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        setLimit(d, 1, 1, 2, 3.0);  // voltage > 3
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.widget<QPushButton>("runStartButton")->click();
+        QTRY_VERIFY(events(record).size() == 1);
+        QTest::qWait(700);  // two status readings under the limit
+        QVERIFY(d.supply->model().outputOn());
+
+        // The panel raises the voltage over the limit.
+        d.widget<QDoubleSpinBox>("doubleSpinBoxV")->setValue(4.0);
+        d.widget<QPushButton>("pushButtonApply")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
+        QTRY_VERIFY(message(d).contains(QStringLiteral("voltage>3")));
+        QCOMPARE(events(record), (QStringList{"start", "limit voltage>3"}));
+        const QList<QByteArray> lines = read(record).split('\n');
+        QVERIFY(read(record).contains("# limits: voltage>3"));
+        // The tripping row carries the reading that crossed.
+        for (const QByteArray &line : lines)
+            if (line.endsWith("limit voltage>3"))
+                QVERIFY2(line.contains(",4.00,"), line);
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void closingDuringARunAsksThenSwitchesOff()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        const QString program = write(QStringLiteral("long.csv"), "voltage,current,duration\n6,1,1:00\n");
+        const QString record = dir.filePath(QStringLiteral("close-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        setLimit(d, 1, 0, 0, 0);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.widget<QPushButton>("runStartButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 2000);
+
+        QString asked;
+        WhenModal<QMessageBox>([&asked](QMessageBox *box) {
+            asked = box->text();
+            box->button(QMessageBox::No)->click();
+        });
+        QVERIFY(!d.window->close());
+        QVERIFY(asked.contains(QStringLiteral("выключить выход")));
+        QVERIFY(d.window->isVisible());
+        QVERIFY(d.supply->model().outputOn());
+
+        WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
+        d.window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!d.window->isVisible(), 3000);
+        QVERIFY(!d.supply->model().outputOn());
+        QCOMPARE(events(record), (QStringList{"start", "step 1", "stop"}));
+    }
+
+    void silentSupplyDuringARunShowsNoBox()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser boxes;
+        const QString program = write(QStringLiteral("silent.csv"), "voltage,current,duration\n5,1,60\n");
+        const QString record = dir.filePath(QStringLiteral("silent-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        setLimit(d, 1, 0, 0, 0);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.widget<QPushButton>("runStartButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 2000);
+
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        d.supply->setOptions(silent);
+        // The panel's own write fails on the live line, and the run goes on.
+        d.widget<QPushButton>("pushButtonApply")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(message(d), QStringLiteral("Ошибка записи"), 4000);
+        QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
+        // The stop's output-off is never acknowledged: the run ends, unsure.
+        d.widget<QPushButton>("runStopButton")->click();
+        QTRY_VERIFY_WITH_TIMEOUT(message(d).startsWith(QStringLiteral("Прогон прерван")), 4000);
+        QVERIFY(message(d).contains(QStringLiteral("состояние выхода неизвестно")));
+        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QCOMPARE(events(record), (QStringList{"start", "step 1", "stop"}));
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void lostPortIsReopenedByItsName()
+    {
+        MessageBoxCloser boxes;
+        const QString link = dir.filePath(QStringLiteral("adapter"));
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        QVERIFY(d.supply->makeLink(link, nullptr));
+        const QString record = dir.filePath(QStringLiteral("lost-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->clear();
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        setLimit(d, 1, 0, 0, 0);
+        d.portBox()->setEditText(link);
+        d.connectAction()->trigger();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.widget<QPushButton>("runStartButton")->click();
+        QTRY_VERIFY(read(record).count('\n') > 12);  // a few readings
+
+        d.supply->closeMaster();
+        QTRY_VERIFY(events(record).contains(QStringLiteral("port lost")));
+        VirtualSupply second;
+        QVERIFY(second.open(nullptr));
+        QVERIFY(second.makeLink(link, nullptr));
+        QTRY_VERIFY_WITH_TIMEOUT(events(record).contains(QStringLiteral("reconnected")), 4000);
+        // After the reconnection the set-points are read again, then the
+        // first status reading closes the gap.
+        QTRY_VERIFY_WITH_TIMEOUT(events(record).contains(QStringLiteral("gap")), 4000);
+        QVERIFY(second.repliesSent() >= 2);
+        QVERIFY(d.disconnectAction()->isEnabled());
+        d.widget<QPushButton>("runStopButton")->click();
+        QTRY_COMPARE(message(d), QStringLiteral("Прогон остановлен"));
+        QCOMPARE(events(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void choicesAreRemembered()
+    {
+        {
+            WindowDriver d;
+            d.widget<QLineEdit>("runRecordEdit")->setText(QStringLiteral("/tmp/kept.csv"));
+            d.widget<QSpinBox>("runRepeatBox")->setValue(3);
+            d.widget<QSpinBox>("runIntervalBox")->setValue(5);
+            d.widget<QCheckBox>("runKeepOutputBox")->setChecked(true);
+            d.widget<QCheckBox>("runAppendBox")->setChecked(true);
+            setLimit(d, 3, 6, 3, 120.5);
+        }
+        WindowDriver d;
+        QCOMPARE(d.widget<QLineEdit>("runRecordEdit")->text(), QStringLiteral("/tmp/kept.csv"));
+        QCOMPARE(d.widget<QSpinBox>("runRepeatBox")->value(), 3);
+        QCOMPARE(d.widget<QSpinBox>("runIntervalBox")->value(), 5);
+        QVERIFY(d.widget<QCheckBox>("runKeepOutputBox")->isChecked());
+        QVERIFY(d.widget<QCheckBox>("runAppendBox")->isChecked());
+        QCOMPARE(d.widget<QComboBox>("runLimitQuantity3")->currentIndex(), 6);
+        QCOMPARE(d.widget<QComboBox>("runLimitComparison3")->currentIndex(), 3);
+        QCOMPARE(d.widget<QDoubleSpinBox>("runLimitValue3")->value(), 120.5);
+    }
+};
+
+PANEL_TEST_MAIN(RunPageTest)
+
+#include "tst_runpage.moc"

@@ -1,0 +1,252 @@
+#include "runfrontend.h"
+#include "testmain.h"
+
+#include <QSignalSpy>
+
+class TestRunEngine : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void stepsKeepToTheRunClock()
+    {
+        // A hundred one-second steps; the front end always comes 40 ms late
+        // (one transaction), yet the 100th step starts at 99 s, not later.
+        QByteArray program = "voltage,current,duration\n";
+        for (int i = 0; i < 100; ++i)
+            program += (i % 2 ? "6,1,1\n" : "5,1,1\n");
+        FrontEnd f;
+        f.now = 7000;  // the monotonic clock does not start at zero
+        QVERIFY(f.start(f.setup(program)));
+        while (f.engine.isActive()) {
+            const std::optional<qint64> due = f.engine.nextDeadlineMs();
+            QVERIFY(due);
+            f.timeTo(*due + 40);
+        }
+        QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
+        const auto writes = f.setpointWrites();
+        QCOMPARE(writes.size(), 100);
+        for (int k = 0; k < 100; ++k) {
+            QCOMPARE(writes[k][1], k % 2 ? 6000 : 5000);
+            QVERIFY2(writes[k][0] - 7000 >= k * 1000 && writes[k][0] - 7000 <= k * 1000 + 40,
+                     qPrintable(QString::number(writes[k][0])));
+        }
+        // The output went on once at the start and off once at the end.
+        QCOMPARE(f.writes.first().request.kind, SupplyRequest::Kind::Setpoints);
+        QCOMPARE(f.writes.size(), 102);
+        QCOMPARE(f.writes[1].request.outputOn, true);
+        QCOMPARE(f.writes.last().request.outputOn, false);
+        QCOMPARE(f.writes.last().atMs - 7000, 100040);
+        const QStringList events = f.events();
+        QCOMPARE(events.size(), 102);
+        QCOMPARE(events.first(), QStringLiteral("start"));
+        QCOMPARE(events[100], QStringLiteral("step 100"));
+        QCOMPARE(events.last(), QStringLiteral("end"));
+    }
+
+    void rampsMoveInAStraightLine()
+    {
+        // From the supply's 2 V/1 A to 12 V/1 A in 10 s (1 V a second), then
+        // from 12 V/1 A down to 6 V/2 A in 2 s.
+        FrontEnd f;
+        SetpointRecord known;
+        known.VoltageSet = 2000;
+        known.CurrentSet = 1000;
+        QVERIFY(f.start(f.setup("voltage,current,duration,ramp\n12,1,20,10\n6,2,5,2\n"), known));
+        while (f.engine.isActive())
+            f.timeTo(*f.engine.nextDeadlineMs());
+        const auto writes = f.setpointWrites();
+        QVector<qint64> times;
+        for (const auto &w : writes) {
+            times << w[0];
+            if (w[0] <= 10000)
+                QCOMPARE(w[1], 2000 + w[0]);
+            else if (w[0] >= 20000 && w[0] <= 22000)
+                QCOMPARE(w[1], 12000 - 3 * (w[0] - 20000));
+        }
+        // Every half second while ramping; the first point of the second ramp
+        // is where the supply already is, so it is not written again (nor the
+        // first ramp's start, which the supply holds when the run begins).
+        QVector<qint64> expected;
+        for (qint64 t = 500; t <= 10000; t += 500)
+            expected << t;
+        expected << 20500 << 21000 << 21500 << 22000;
+        QCOMPARE(times, expected);
+        auto at = [&](qint64 ms) {
+            for (const auto &w : writes)
+                if (w[0] == ms)
+                    return std::array<qint64, 2>{w[1], w[2]};
+            return std::array<qint64, 2>{-1, -1};
+        };
+        QCOMPARE((at(10000)), (std::array<qint64, 2>{12000, 1000}));
+        QCOMPARE((at(21000)), (std::array<qint64, 2>{9000, 1500}));
+        QCOMPARE((at(22000)), (std::array<qint64, 2>{6000, 2000}));
+        QCOMPARE(writes.last()[0], 22000);  // nothing more once the ramp is done
+    }
+
+    void untilEndsAStepEarly()
+    {
+        FrontEnd f;
+        QVERIFY(f.start(f.setup("voltage,current,duration,until\n4.2,1,1:00,current<0.1\n3,0.5,10,\n")));
+        for (int s = 1; s <= 4; ++s)
+            f.reading(s * 1000, 4.2, 0.5);
+        QCOMPARE(f.engine.progress(f.now).step, 1);
+        f.reading(5000, 4.2, 0.09);
+        QCOMPARE(f.engine.progress(f.now).step, 2);
+        QCOMPARE(f.setpointWrites().last(), (std::array<qint64, 3>{5000, 3000, 500}));
+        // The step's time counts from the moment the condition held.
+        QCOMPARE(f.engine.progress(14000).stepLeftMs, 1000);
+        f.timeTo(14999);
+        QVERIFY(f.engine.isActive());
+        f.timeTo(15000);
+        QVERIFY(f.engine.isFinished());
+        QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.1", "step 2", "end"}));
+        const QList<QByteArray> rows = f.rows();
+        // 3 s at 0.5 A, then (0.5 + 0.09) / 2 A for 1 s: 1.795 As, 7.539 Ws.
+        QVERIFY(rows[6].endsWith(",4.20,0.090,0.3780,CV,on,4.200,1.000,0.000499,0.002094,1,until current<0.1"));
+    }
+
+    void limitSwitchesTheOutputOffEvenWhenKept()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration\n12,1,60\n");
+        QString error;
+        s.limits << *ParseRunCondition(QStringLiteral("voltage>13"), &error)
+                 << *ParseRunCondition(QStringLiteral("current>2"), &error);
+        s.keepOutput = true;
+        QVERIFY(f.start(s));
+        QSignalSpy finished(&f.engine, &RunEngine::finished);
+        f.reading(1000, 12.0, 0.5);
+        f.reading(2000, 13.0, 0.5);
+        QVERIFY(f.engine.isActive());
+        // The tripping reading ends the run; the output off comes first of all.
+        f.engine.feedStatus([] { StatusRecord r; r.Voltage = 1250; r.Current = 2500; r.CcFlag = 1; r.OutputOn = 1; return r; }(), 3000);
+        QVERIFY(f.engine.isEnding());
+        const std::optional<SupplyRequest> off = f.engine.pendingRequest();
+        QVERIFY(off);
+        QCOMPARE(off->kind, SupplyRequest::Kind::Output);
+        QCOMPARE(off->outputOn, false);
+        QCOMPARE(finished.count(), 0);
+        f.now = 3040;
+        f.serve();
+        QCOMPARE(finished.count(), 1);
+        QCOMPARE(f.engine.outcome(), RunOutcome::LimitTripped);
+        QCOMPARE(f.engine.reason(), QStringLiteral("limit current>2"));
+        // 0.5 As + 1.5 As = 2 As; 6.25 Ws + 18.875 Ws = 25.125 Ws.
+        QVERIFY(f.rows().last().endsWith(",12.50,2.500,31.2500,CC,on,12.000,1.000,0.000556,0.006979,1,limit current>2"));
+        // Nothing more is asked or recorded after the end.
+        f.reading(4000, 12.0, 0.5);
+        QVERIFY(!f.engine.pendingRequest());
+        QCOMPARE(f.events().last(), QStringLiteral("limit current>2"));
+    }
+
+    void countersIntegrateByTrapezoidsAndSkipGaps()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup(QByteArray());
+        s.recordIntervalMs = 0;
+        QVERIFY(f.start(s));
+        QVERIFY(f.writes.isEmpty());  // a recording alone asks nothing of the supply
+        f.reading(0, 10.0, 1.0);
+        f.reading(2000, 10.0, 3.0);     // (1+3)/2 A * 2 s = 4 As
+        f.reading(4000, 10.0, 3.0);     // 6 As
+        f.reading(10000, 10.0, 1.0);    // 6 s apart: a gap, nothing counted
+        f.reading(11000, 10.0, 1.0);    // 1 As
+        f.reading(12000, 10.0, 1.2345, true);  // fine range: (1+1.2345)/2 As
+        // 12.11725 As and, at 10 V, 121.1725 Ws.
+        QVERIFY(qAbs(f.engine.progress(f.now).ampereHours - 12.11725 / 3600) < 1e-12);
+        QVERIFY(qAbs(f.engine.progress(f.now).wattHours - 121.1725 / 3600) < 1e-12);
+        QCOMPARE(f.events(), (QStringList{"start", "gap"}));
+        QCOMPARE(f.rows().size(), 7);
+        QVERIFY(f.rows().last().contains(",10.00,1.2345,12.3450,CV,on,,,0.003366,0.033659,,"));
+    }
+
+    void chargeAndTimeEndSteps()
+    {
+        FrontEnd f;
+        QVERIFY(f.start(f.setup("voltage,current,duration,until\n5,2,1:00:00,charge>=0.001\n5,2,10,elapsed>4.5\n")));
+        // 2 A for 1.8 s is 0.001 Ah.
+        f.reading(0, 5, 2);
+        f.reading(1000, 5, 2);
+        QCOMPARE(f.engine.progress(f.now).step, 1);
+        f.reading(1800, 5, 2);
+        QCOMPARE(f.engine.progress(f.now).step, 2);
+        f.reading(4500, 5, 2);
+        QCOMPARE(f.engine.progress(f.now).step, 2);
+        f.reading(4600, 5, 2);
+        QVERIFY(f.engine.isFinished());
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until charge>=0.001", "step 2",
+                                          "until elapsed>4.5", "end"}));
+    }
+
+    void repeatsAndStops()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration,output\n5,1,1,on\n6,1,1,off\n");
+        s.repeat = 2;
+        QVERIFY(f.start(s));
+        f.timeTo(1000);
+        QCOMPARE(f.writes.last().request.outputOn, false);
+        f.timeTo(2000);
+        QCOMPARE(f.writes.last().request.outputOn, true);
+        f.timeTo(4000);
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "step 2", "step 1", "step 2", "end"}));
+
+        // Repeat 0 goes on until stopped; kept output is not touched at the stop.
+        FrontEnd g;
+        RunSetup endless = g.setup("voltage,current,duration\n5,1,1\n");
+        endless.repeat = 0;
+        endless.keepOutput = true;
+        QVERIFY(g.start(endless));
+        g.timeTo(50000);
+        QCOMPARE(g.engine.progress(g.now).pass, 51);
+        const int writes = g.writes.size();
+        g.engine.stop(50500);
+        QVERIFY(g.engine.isFinished());
+        QCOMPARE(g.engine.outcome(), RunOutcome::Stopped);
+        QCOMPARE(g.writes.size(), writes);
+        QVERIFY(!g.engine.pendingRequest());
+        QCOMPARE(g.events().last(), QStringLiteral("stop"));
+    }
+
+    void lostPortIsRecordedAndTheStateSentAgain()
+    {
+        FrontEnd f;
+        QVERIFY(f.start(f.setup("voltage,current,duration\n5,1,60\n")));
+        f.reading(1000, 5, 1);
+        const int writes = f.writes.size();
+        f.engine.portLost(1500);
+        QVERIFY(!f.engine.pendingRequest());
+        f.timeTo(3000);
+        f.engine.portRestored(3500);
+        f.serve();
+        // Set-points and output again: the supply may have been off meanwhile.
+        QCOMPARE(f.writes.size(), writes + 2);
+        f.reading(4000, 5, 1);
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "port lost", "reconnected", "gap"}));
+        // Nothing counted across the loss.
+        QCOMPARE(f.engine.progress(f.now).ampereHours, 0.0);
+        f.engine.supplyFailed(QStringLiteral("no answer"), 5000);
+        QCOMPARE(f.engine.outcome(), RunOutcome::SupplyFailed);
+        QVERIFY(!f.engine.pendingRequest());
+    }
+
+    void rowsKeepToTheInterval()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup(QByteArray());
+        s.recordIntervalMs = 1000;
+        QVERIFY(f.start(s));
+        // Readings every 300 ms: a row on each whole second only.
+        for (int ms = 0; ms <= 3000; ms += 300)
+            f.reading(ms, 5, 1);
+        QList<QByteArray> rows = f.rows();
+        QCOMPARE(rows.size(), 5);  // start, then 0, 1.2, 2.1 and 3.0 s
+        QVERIFY(rows[2].split(',')[1] == "1.200");
+        QVERIFY(rows[4].split(',')[1] == "3.000");
+    }
+};
+
+PANEL_TEST_MAIN(TestRunEngine)
+#include "tst_runengine.moc"

@@ -1,0 +1,122 @@
+#include "runprogram.h"
+#include "testmain.h"
+
+class TestRunProgram : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void readsStepsWithColumnsInAnyOrder()
+    {
+        const RunProgram p = ParseRunProgram(
+            "\xEF\xBB\xBF# soft start, then a charge\r\n"
+            "Duration , VOLTAGE,current,Ramp,until,output\r\n"
+            "\r\n"
+            "1:00,12,1.5,30,,on\r\n"
+            "  # a comment between steps\n"
+            "01:02:03.5,4.2,\"0.5\",,current < 0.05,\n"
+            "2.5,0.01,9.999,0,,OFF\n");
+        QVERIFY2(p.ok(), qPrintable(p.errorText()));
+        QCOMPARE(p.steps.size(), 3);
+        QCOMPARE(p.steps[0].volts, 12.0);
+        QCOMPARE(p.steps[0].amperes, 1.5);
+        QCOMPARE(p.steps[0].durationMs, 60000);
+        QCOMPARE(p.steps[0].rampMs, 30000);
+        QVERIFY(p.steps[0].outputOn);
+        QVERIFY(!p.steps[0].until);
+        QCOMPARE(p.steps[1].durationMs, 3723500);
+        QCOMPARE(p.steps[1].rampMs, 0);
+        QVERIFY(p.steps[1].outputOn);
+        QVERIFY(p.steps[1].until);
+        QCOMPARE(p.steps[1].until->text(), QStringLiteral("current<0.05"));
+        QCOMPARE(p.steps[2].durationMs, 2500);
+        QVERIFY(!p.steps[2].outputOn);
+    }
+
+    void refusesBadFilesWithTheLine_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("line");
+        QTest::addColumn<QString>("says");
+        const QByteArray head = "# program\nvoltage,current,duration,until,ramp\n";
+        QTest::newRow("unknown column") << QByteArray("\nvoltage,current,time\n1,1,1\n") << 2 << "unknown column \"time\"";
+        QTest::newRow("missing column") << QByteArray("voltage,duration\n1,1\n") << 1 << "\"current\"";
+        QTest::newRow("twice") << QByteArray("voltage,current,duration,Voltage\n") << 1 << "twice";
+        QTest::newRow("missing value") << head + "5,,10,,\n" << 3 << "no value for \"current\"";
+        QTest::newRow("too few fields") << head + "5,1,10\n" << 3 << "3 fields where the header has 5";
+        QTest::newRow("voltage high") << head + "5,1,10,,\n30.01,1,10,,\n" << 4 << "voltage \"30.01\"";
+        QTest::newRow("voltage low") << head + "0.009,1,10,,\n" << 3 << "voltage";
+        QTest::newRow("current high") << head + "5,10,10,,\n" << 3 << "current \"10\"";
+        QTest::newRow("current word") << head + "5,one,10,,\n" << 3 << "current \"one\"";
+        QTest::newRow("zero duration") << head + "5,1,0,,\n" << 3 << "duration \"0\"";
+        QTest::newRow("negative duration") << head + "5,1,-3,,\n" << 3 << "duration";
+        QTest::newRow("seconds 60") << head + "5,1,1:60,,\n" << 3 << "duration \"1:60\"";
+        QTest::newRow("minutes 60") << head + "5,1,1:60:00,,\n" << 3 << "duration";
+        QTest::newRow("four parts") << head + "5,1,1:1:1:1,,\n" << 3 << "duration";
+        QTest::newRow("ramp too long") << head + "5,1,10,,11\n" << 3 << "longer than the step";
+        QTest::newRow("bad ramp") << head + "5,1,10,,soon\n" << 3 << "ramp \"soon\"";
+        QTest::newRow("bad output") << QByteArray("voltage,current,duration,output\n\n5,1,10,yes\n") << 3 << "output \"yes\"";
+        QTest::newRow("condition op") << head + "5,1,10,current=0.1,\n" << 3 << "QUANTITY OP NUMBER";
+        QTest::newRow("condition quantity") << head + "5,1,10,resistance<3,\n" << 3 << "unknown quantity \"resistance\"";
+        QTest::newRow("condition number") << head + "5,1,10,current<0.1x,\n" << 3 << "\"0.1x\"";
+        QTest::newRow("quote") << head + "5,\"1,10,,\n" << 3 << "quote";
+        QTest::newRow("no steps") << head << 0 << "no steps";
+        QTest::newRow("empty") << QByteArray("# nothing\n\n") << 0 << "no header";
+    }
+
+    void refusesBadFilesWithTheLine()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, line);
+        QFETCH(QString, says);
+        const RunProgram p = ParseRunProgram(text);
+        QVERIFY(!p.ok());
+        QVERIFY(p.steps.isEmpty());
+        QCOMPARE(p.errorLine, line);
+        QVERIFY2(p.error.contains(says), qPrintable(p.errorText()));
+        if (line > 0)
+            QVERIFY(p.errorText().startsWith(QStringLiteral("line %1: ").arg(line)));
+    }
+
+    void readsConditions_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("normal");
+        QTest::newRow("blanks") << " Voltage >= 12.5 " << "voltage>=12.5";
+        QTest::newRow("power") << "power>100" << "power>100";
+        QTest::newRow("temperature") << "temperature<=-5" << "temperature<=-5";
+        QTest::newRow("charge") << "charge > 2.2" << "charge>2.2";
+        QTest::newRow("energy") << "energy<1e3" << "energy<1000";
+        QTest::newRow("elapsed") << "elapsed>3600" << "elapsed>3600";
+    }
+
+    void readsConditions()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, normal);
+        QString error;
+        const std::optional<RunCondition> c = ParseRunCondition(text, &error);
+        QVERIFY2(c, qPrintable(error));
+        QCOMPARE(c->text(), normal);
+    }
+
+    void conditionsCompareTheirQuantity()
+    {
+        QString error;
+        RunQuantities q;
+        q.volts = 5;
+        q.amperes = 0.05;
+        q.watts = 0.25;
+        QVERIFY(ParseRunCondition("current<=0.05", &error)->holds(q));
+        QVERIFY(!ParseRunCondition("current<0.05", &error)->holds(q));
+        QVERIFY(ParseRunCondition("voltage>4.99", &error)->holds(q));
+        QVERIFY(!ParseRunCondition("power>=0.3", &error)->holds(q));
+        // No measurement read yet: a temperature condition cannot hold.
+        QVERIFY(!ParseRunCondition("temperature<1000", &error)->holds(q));
+        q.celsius = 41;
+        QVERIFY(ParseRunCondition("temperature>40", &error)->holds(q));
+    }
+};
+
+PANEL_TEST_MAIN(TestRunProgram)
+#include "tst_runprogram.moc"
