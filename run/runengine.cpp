@@ -51,8 +51,11 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
     knownSetpoints = supplySetpoints;
     confirmedSetpoints = supplySetpoints;
     nextRowMs = 0;
-    if (!record(nowMs, QStringLiteral("start"), false))
+    if (!record(nowMs, QStringLiteral("start"), false)) {
+        // Nothing has been asked of the supply yet: the run simply never began.
+        phase = Phase::Idle;
         return false;
+    }
     if (!setup.program.steps.isEmpty()) {
         rampFrom = supplySetpoints ? *supplySetpoints : SetpointsOf(setup.program.steps.first());
         enterStep(0, 0, nowMs);

@@ -1,0 +1,8 @@
+#include "terminal.h"
+
+#include <io.h>
+
+bool StandardErrorIsTerminal()
+{
+    return _isatty(_fileno(stderr)) != 0;
+}
