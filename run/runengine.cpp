@@ -196,7 +196,10 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
         }
         if (stepIndex >= 0) {
             const std::optional<RunCondition> &until = setup.program.steps.at(stepIndex).until;
-            if (until && until->holds(q)) {
+            // A reading taken before the step's writes are confirmed shows
+            // the supply as the previous step left it (a charge's current
+            // still 0 with the output off), which must not end the step.
+            if (until && !pendingRequest() && until->holds(q)) {
                 if (!record(nowMs, QStringLiteral("until %1").arg(until->text()), true))
                     return;
                 rowWritten = true;

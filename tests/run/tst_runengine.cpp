@@ -107,6 +107,22 @@ private slots:
         QVERIFY(rows[6].endsWith(",4.20,0.090,0.3780,CV,on,4.200,1.000,0.000499,0.002094,1,until current<0.1"));
     }
 
+    void untilWaitsForTheStepsWrites()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration,until\n4.2,0.5,1:00,current<0.05\n");
+        QVERIFY(f.engine.start(s, 0, QDateTime::currentDateTimeUtc()));
+        // Read before the front end carried out the step's writes: the output
+        // is still off and no current flows.
+        f.engine.feedStatus(StatusRecord(), 100);
+        QVERIFY(!f.engine.isEnding());
+        f.now = 200;
+        f.serve();
+        f.reading(300, 4.2, 0.04);
+        QVERIFY(f.engine.isFinished());
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.05", "end"}));
+    }
+
     void limitSwitchesTheOutputOffEvenWhenKept()
     {
         FrontEnd f;
