@@ -172,11 +172,13 @@ void UnattendedRun::Reconnect()
 int UnattendedRun::Run()
 {
     terminal = StandardErrorIsTerminal();
-    clock.start();
     SetpointRecord known;
     const SupplyOutcome read = context.Session().ReadSetpoints(known);
     if (read != SupplyOutcome::Done)
         return context.FailSupply(QStringLiteral("run: reading the set-points"), read);
+    // Readings keep to a grid on the run's own clock, so that a reading is
+    // not under way when a step is due.
+    clock.start();
     if (!engine.start(options.setup, now(), QDateTime::currentDateTime(), known))
         return context.Fail(ExitStatus::Usage,
                             QStringLiteral("run: cannot write the recording: %1").arg(engine.errorString()));

@@ -173,9 +173,6 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
 {
     if (!isActive())
         return;
-    advance(nowMs);
-    if (!isActive())
-        return;
     lastStatus = status;
     const bool counterGap = counters.add(nowMs, OutputVolts(status), OutputAmperes(status));
     bool rowWritten = false;
@@ -209,6 +206,9 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
     }
     if (!rowWritten && isActive() && elapsed(nowMs) >= nextRowMs)
         record(nowMs, QString(), true);
+    // Only now may a step that ended while the reading was on its way give
+    // way to the next: the reading shows the supply as that step left it.
+    advance(nowMs);
 }
 
 bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading)

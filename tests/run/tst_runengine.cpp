@@ -44,6 +44,20 @@ private slots:
         QCOMPARE(events.last(), QStringLiteral("end"));
     }
 
+    void aReadingUnderWayAtAStepChangeBelongsToTheOldStep()
+    {
+        FrontEnd f;
+        QVERIFY(f.start(f.setup("voltage,current,duration\n5,1,1\n6,1,1\n")));
+        f.reading(0, 5, 0.5);
+        // The read began before 1 s and its reply came after: step 1's values.
+        f.reading(1010, 5, 0.5);
+        const QList<QByteArray> rows = f.rows();
+        QVERIFY(rows[3].contains(",1.010,5.00,0.500,2.5000,CV,on,5.000,1.000,"));
+        QVERIFY(rows[3].endsWith(",1,"));
+        QVERIFY(rows[4].endsWith(",2,step 2"));
+        QCOMPARE(f.setpointWrites().last(), (std::array<qint64, 3>{1010, 6000, 1000}));
+    }
+
     void rampsMoveInAStraightLine()
     {
         // From the supply's 2 V/1 A to 12 V/1 A in 10 s (1 V a second), then
