@@ -1,5 +1,6 @@
 #include "terminal.h"
 
+#include <cstdio>
 #include <io.h>
 
 bool StandardErrorIsTerminal()
