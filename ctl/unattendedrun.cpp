@@ -80,7 +80,8 @@ void UnattendedRun::ShowProgress()
         text = QStringLiteral("step %1/%2").arg(p.step).arg(p.stepCount);
         if (p.repeat != 1)
             text += QStringLiteral(" pass %1%2").arg(p.pass).arg(p.repeat > 0 ? QStringLiteral("/%1").arg(p.repeat) : QString());
-        text += QStringLiteral(", %1 left").arg(Clock(p.stepLeftMs));
+        // Time left rounds up: "00:00:00 left" only when the step is over.
+        text += QStringLiteral(", %1 left").arg(Clock(p.stepLeftMs + 999));
     } else {
         text = QStringLiteral("recording");
     }

@@ -2,6 +2,7 @@
 // virtual-supply program on a real pseudo-terminal, judged by its exit status,
 // its recording and what the supply holds afterwards.
 
+#include "../log/filesizecap.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 
@@ -243,6 +244,32 @@ private slots:
         QCOMPARE(Finish(once), 1);
         QVERIFY(once.readAllStandardError().contains("the output's state is unknown"));
         QCOMPARE(Events(dir.filePath("s.csv")).last(), QStringLiteral("port lost"));
+    }
+
+    void aRecordingThatCannotBeWrittenStopsTheRun()
+    {
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
+        const QString record = dir.filePath("r.csv");
+        QProcess run;
+        {
+            // The disk fills after a dozen rows: velkaroctl inherits the cap.
+            FileSizeCap cap(1500);
+            StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0",
+                           "--keep-output"});
+            QVERIFY(run.waitForStarted(5000));
+        }
+        QCOMPARE(Finish(run), 1);
+        QVERIFY(run.readAllStandardError().contains("recording failed"));
+        QVERIFY(ReadFile(record).endsWith('\n'));
+        for (const QByteArrayList &row : Rows(record))
+            QCOMPARE(row.size(), 13);
+        QCOMPARE(OutputOf(port), QByteArray("off"));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
     }
 
     void badInputSendsNothing()
