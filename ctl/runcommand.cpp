@@ -14,6 +14,7 @@
 #include <QDateTime>
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cmath>
 
 int RunUnattended(CommandContext &context, const QStringList &arguments)
@@ -33,7 +34,8 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         {QStringLiteral("append"),
          QStringLiteral("Add to an existing recording (a new # block, no second header row).")},
         {QStringLiteral("interval"),
-         QStringLiteral("Seconds between status readings and rows (default 1; 0: back to back)."),
+         QStringLiteral("Seconds between rows (default 1; 0: a row for every reading, read back to "
+                        "back). The status is read at least every second."),
          QStringLiteral("S")},
         {QStringLiteral("repeat"),
          QStringLiteral("Run the program N times (default 1; 0: until stopped)."), QStringLiteral("N")},
@@ -76,7 +78,11 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
             return context.Fail(ExitStatus::Usage, QStringLiteral("--interval wants seconds, 0 or more"));
         options.intervalMs = std::llround(seconds * 1000);
     }
+    // Rows come every --interval; the readings behind the limits and the
+    // counters at least every second, since readings more than 5 s apart
+    // would count no charge at all.
     setup.recordIntervalMs = options.intervalMs;
+    options.intervalMs = std::min<qint64>(options.intervalMs, 1000);
     if (parser.isSet(QStringLiteral("repeat"))) {
         bool ok = false;
         setup.repeat = parser.value(QStringLiteral("repeat")).toInt(&ok);

@@ -11,6 +11,7 @@ class CommandContext;
 struct UnattendedOptions {
     RunSetup setup;
     qint64 intervalMs = 1000;  // between status readings; 0: back to back
+                               // (the rows' interval is in the setup)
     bool reconnect = false;    // reopen a lost port by its path
     QString portPath;
 };
