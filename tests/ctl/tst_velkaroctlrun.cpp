@@ -163,6 +163,28 @@ private slots:
         QVERIFY(supply.waitForFinished(5000));
     }
 
+    void countsBetweenRowsAtALongInterval()
+    {
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,2.5\n");
+        const QString record = dir.filePath("r.csv");
+        QProcess run;
+        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "7"});
+        QCOMPARE(Finish(run), 0);
+        // One reading row only, yet 0.5 A was counted between readings a
+        // second apart: about 2 s of it, 0.000278 Ah.
+        const QList<QByteArrayList> rows = Rows(record);
+        QCOMPARE(rows.size(), 4);
+        QCOMPARE(rows.last()[Event], QByteArray("end"));
+        const double ah = rows.last()[Charge].toDouble();
+        QVERIFY2(ah > 0.00025 && ah < 0.00035, rows.last().join(','));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
     void aSignalStopsWithTheOutputOff()
     {
         QProcess supply;
