@@ -98,11 +98,12 @@ bool UnattendedRun::PortLost()
     engine.portLost(now());
     if (options.reconnect && !stopRequested)
         return true;
-    failure = stopRequested
-                  ? QStringLiteral("stopped while the port was lost; the output's state is unknown")
-                  : QStringLiteral("the port was lost (%1); the output's state is unknown")
-                        .arg(context.PortLoss().isEmpty() ? QStringLiteral("closed") : context.PortLoss());
-    engine.supplyFailed(failure, now());
+    engine.supplyFailed(stopRequested
+                            ? QStringLiteral("stopped while the port was lost; the output's state is unknown")
+                            : QStringLiteral("the port was lost (%1); the output's state is unknown")
+                                  .arg(context.PortLoss().isEmpty() ? QStringLiteral("closed")
+                                                                    : context.PortLoss()),
+                        now());
     return false;
 }
 
@@ -130,7 +131,7 @@ bool UnattendedRun::Serve()
             WriteErr(QStringLiteral("\r\x1b[K"));
         progressShown = false;
         context.FailSupply(what, outcome);
-        failure = QStringLiteral("reported");
+        failureReported = true;
         engine.supplyFailed(what, now());
         return false;
     }
@@ -157,9 +158,10 @@ bool UnattendedRun::ReadOnce()
         return PortLost();
     if (++failedReads < MaxFailedReads)
         return true;
-    failure = QStringLiteral("the supply did not answer %1 status reads in a row; the output's state is unknown")
-                  .arg(failedReads);
-    engine.supplyFailed(failure, now());
+    engine.supplyFailed(
+        QStringLiteral("the supply did not answer %1 status reads in a row; the output's state is unknown")
+            .arg(failedReads),
+        now());
     return false;
 }
 
@@ -249,7 +251,7 @@ int UnattendedRun::Finish()
     case RunOutcome::Running:
         break;
     }
-    if (failure != QLatin1String("reported"))
-        context.Fail(ExitStatus::SupplyFailed, QStringLiteral("run: %1").arg(failure.isEmpty() ? engine.reason() : failure));
+    if (!failureReported)
+        context.Fail(ExitStatus::SupplyFailed, QStringLiteral("run: %1").arg(engine.reason()));
     return ExitStatus::SupplyFailed;
 }

@@ -57,5 +57,5 @@ private:
     bool terminal = false;
     bool progressShown = false;
     int failedReads = 0;
-    QString failure;
+    bool failureReported = false;  // a failed write, told with its details
 };
