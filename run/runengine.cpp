@@ -37,6 +37,18 @@ RunEngine::~RunEngine()
 bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &wallStart,
                       std::optional<SetpointRecord> supplySetpoints)
 {
+    if (isActive())
+        return false;
+    // An engine may run again: nothing of the last run carries over.
+    stepIndex = -1;
+    passIndex = 0;
+    stepStartMs = stepEndMs = lastRampMs = 0;
+    wantedSetpoints.reset();
+    wantedOutput.reset();
+    confirmedOutput.reset();
+    lastStatus.reset();
+    celsius.reset();
+    portDown = gapPending = false;
     setup = runSetup;
     if (setup.repeat < 0)
         setup.repeat = 1;

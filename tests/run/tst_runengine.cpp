@@ -240,6 +240,31 @@ private slots:
         QCOMPARE(g.events().last(), QStringLiteral("stop"));
     }
 
+    void anEngineRunsAgainFromTheStart()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration\n5,1,1\n6,1,1\n");
+        QVERIFY(f.start(s));
+        f.reading(500, 5, 0.5);
+        f.timeTo(2000);
+        QVERIFY(f.engine.isFinished());
+        // A second run in the same recording, as the window's "append" does.
+        s.recordMode = RunRecording::Mode::Append;
+        f.now = 10000;
+        f.writes.clear();
+        QVERIFY(f.start(s));
+        const RunProgress p = f.engine.progress(10000);
+        QCOMPARE(p.step, 1);
+        QCOMPARE(p.pass, 1);
+        QCOMPARE(p.stepLeftMs, 1000);
+        QCOMPARE(p.ampereHours, 0.0);
+        QVERIFY(!p.watts);
+        QCOMPARE(f.writes.size(), 2);  // set-points and output on again
+        f.timeTo(12000);
+        QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
+        QCOMPARE(f.events().count(QStringLiteral("end")), 2);
+    }
+
     void lostPortIsRecordedAndTheStateSentAgain()
     {
         FrontEnd f;
