@@ -294,6 +294,20 @@ private slots:
         QVERIFY(supply.waitForFinished(5000));
     }
 
+    void aSilentSupplyEndsWith1()
+    {
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--silent"});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        QProcess run;
+        StartCtl(run, {"--port", port, "run", "--record", dir.filePath("r.csv")});
+        QCOMPARE(Finish(run), 1);
+        QVERIFY(run.readAllStandardError().contains("did not answer"));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
     void badInputSendsNothing()
     {
         QTemporaryDir dir;
