@@ -25,4 +25,5 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-d
 # The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The SCPI server's proof drives it with PyVISA from Debian's Python.
-TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py)
+# velkaroctl run's progress line is checked on a terminal that script(1) provides.
+TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py bsdutils)

@@ -141,6 +141,32 @@ private slots:
         QVERIFY(supply.waitForFinished(5000));
     }
 
+    void aTerminalGetsAProgressLine()
+    {
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1.5\n6,1,1\n");
+        // script(1) gives velkaroctl a terminal and copies what it shows.
+        QProcess run;
+        run.setProcessEnvironment(CtlEnvironment());
+        run.start(QStringLiteral("script"),
+                  {"-qec",
+                   QStringLiteral("%1 --port %2 run %3 --record %4 --interval 0.25")
+                       .arg(QStringLiteral(VELKAROCTL_EXE), port, dir.filePath("p.csv"), dir.filePath("r.csv")),
+                   "/dev/null"});
+        QCOMPARE(Finish(run), 0);
+        const QByteArray shown = run.readAllStandardOutput();
+        QVERIFY2(shown.contains("\rstep 1/2, 00:00:02 left, elapsed 00:00:00, "), shown);
+        QVERIFY2(shown.contains("\rstep 2/2, 00:00:01 left, elapsed 00:00:01, "), shown);
+        QVERIFY2(shown.contains(" Wh\x1b[K"), shown);
+        // An event clears the progress line and takes a line of its own.
+        QVERIFY2(shown.contains("\r\x1b[K") && shown.contains(" step 2\r\n"), shown);
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
     void aLimitSwitchesOffAndExitsWith4()
     {
         QProcess supply;
