@@ -25,6 +25,10 @@ const QList<Command> &Commands()
          "[--interval S] [--count N] [--duration S] [--measure] [--format csv|jsonl] "
          "[--output FILE] [--max-failures N]",
          "record status (and measurements) at a steady interval", RunWatch, true},
+        {"run",
+         "[PROGRAM.csv] --record FILE [--append] [--interval S] [--repeat N] [--limit COND]... "
+         "[--keep-output] [--reconnect]",
+         "follow a program of steps with limits, counters and a recording", RunUnattended, true},
         {"serve-scpi", "[--listen HOST:PORT]", "answer SCPI clients over TCP (default 127.0.0.1:5025)",
          RunServeScpi, true},
     };

@@ -38,4 +38,5 @@ int RunOff(CommandContext &context, const QStringList &arguments);
 int RunCalibration(CommandContext &context, const QStringList &arguments);
 int RunParams(CommandContext &context, const QStringList &arguments);
 int RunWatch(CommandContext &context, const QStringList &arguments);
+int RunUnattended(CommandContext &context, const QStringList &arguments);
 int RunServeScpi(CommandContext &context, const QStringList &arguments);

@@ -37,6 +37,18 @@ RunEngine::~RunEngine()
 bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &wallStart,
                       std::optional<SetpointRecord> supplySetpoints)
 {
+    if (isActive())
+        return false;
+    // An engine may run again: nothing of the last run carries over.
+    stepIndex = -1;
+    passIndex = 0;
+    stepStartMs = stepEndMs = lastRampMs = 0;
+    wantedSetpoints.reset();
+    wantedOutput.reset();
+    confirmedOutput.reset();
+    lastStatus.reset();
+    celsius.reset();
+    portDown = gapPending = false;
     setup = runSetup;
     if (setup.repeat < 0)
         setup.repeat = 1;
@@ -51,8 +63,11 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
     knownSetpoints = supplySetpoints;
     confirmedSetpoints = supplySetpoints;
     nextRowMs = 0;
-    if (!record(nowMs, QStringLiteral("start"), false))
+    if (!record(nowMs, QStringLiteral("start"), false)) {
+        // Nothing has been asked of the supply yet: the run simply never began.
+        phase = Phase::Idle;
         return false;
+    }
     if (!setup.program.steps.isEmpty()) {
         rampFrom = supplySetpoints ? *supplySetpoints : SetpointsOf(setup.program.steps.first());
         enterStep(0, 0, nowMs);
@@ -170,9 +185,6 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
 {
     if (!isActive())
         return;
-    advance(nowMs);
-    if (!isActive())
-        return;
     lastStatus = status;
     const bool counterGap = counters.add(nowMs, OutputVolts(status), OutputAmperes(status));
     bool rowWritten = false;
@@ -193,7 +205,10 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
         }
         if (stepIndex >= 0) {
             const std::optional<RunCondition> &until = setup.program.steps.at(stepIndex).until;
-            if (until && until->holds(q)) {
+            // A reading taken before the step's writes are confirmed shows
+            // the supply as the previous step left it (a charge's current
+            // still 0 with the output off), which must not end the step.
+            if (until && !pendingRequest() && until->holds(q)) {
                 if (!record(nowMs, QStringLiteral("until %1").arg(until->text()), true))
                     return;
                 rowWritten = true;
@@ -203,6 +218,9 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
     }
     if (!rowWritten && isActive() && elapsed(nowMs) >= nextRowMs)
         record(nowMs, QString(), true);
+    // Only now may a step that ended while the reading was on its way give
+    // way to the next: the reading shows the supply as that step left it.
+    advance(nowMs);
 }
 
 bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading)

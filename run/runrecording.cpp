@@ -99,10 +99,13 @@ bool RunRecording::open(const QString &path, Mode mode, const RecordingHeader &h
     block += "# " + header.software.toUtf8() + '\n';
     block += "# port: " + header.port.toUtf8() + '\n';
     block += "# address: " + QByteArray::number(header.address) + '\n';
-    block += "# start: " + header.start.toOffsetFromUtc(header.start.offsetFromUtc())
-                               .toString(Qt::ISODateWithMs)
-                               .toLatin1() +
-             '\n';
+    // The offset always in digits, "+00:00" included, never "Z".
+    const int offset = header.start.offsetFromUtc();
+    const QDateTime local = header.start.toOffsetFromUtc(offset);
+    block += "# start: " +
+             local.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss.zzz")).toLatin1() +
+             (offset < 0 ? '-' : '+') +
+             QTime(0, 0).addSecs(qAbs(offset)).toString(QStringLiteral("HH:mm")).toLatin1() + '\n';
     block += "# program file: " +
              (header.programFile.isEmpty() ? QByteArray("none") : header.programFile.toUtf8()) + '\n';
     block += "# limits: " +

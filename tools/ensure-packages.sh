@@ -34,6 +34,8 @@ BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-d
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The SCPI server's proof drives it with PyVISA and PyMeasure from Debian's
 # Python, and a half-closing client with OpenBSD netcat (nc -N); the
-# portability check compiles the sources for Windows with MinGW-w64.
+# portability check compiles the sources for Windows with MinGW-w64;
+# velkaroctl run's progress line is checked on a terminal that script(1)
+# provides.
 TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd
-    g++-mingw-w64-x86-64)
+    g++-mingw-w64-x86-64 bsdutils)

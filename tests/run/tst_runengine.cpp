@@ -44,6 +44,20 @@ private slots:
         QCOMPARE(events.last(), QStringLiteral("end"));
     }
 
+    void aReadingUnderWayAtAStepChangeBelongsToTheOldStep()
+    {
+        FrontEnd f;
+        QVERIFY(f.start(f.setup("voltage,current,duration\n5,1,1\n6,1,1\n")));
+        f.reading(0, 5, 0.5);
+        // The read began before 1 s and its reply came after: step 1's values.
+        f.reading(1010, 5, 0.5);
+        const QList<QByteArray> rows = f.rows();
+        QVERIFY(rows[3].contains(",1.010,5.00,0.500,2.5000,CV,on,5.000,1.000,"));
+        QVERIFY(rows[3].endsWith(",1,"));
+        QVERIFY(rows[4].endsWith(",2,step 2"));
+        QCOMPARE(f.setpointWrites().last(), (std::array<qint64, 3>{1010, 6000, 1000}));
+    }
+
     void rampsMoveInAStraightLine()
     {
         // From the supply's 2 V/1 A to 12 V/1 A in 10 s (1 V a second), then
@@ -105,6 +119,22 @@ private slots:
         const QList<QByteArray> rows = f.rows();
         // 3 s at 0.5 A, then (0.5 + 0.09) / 2 A for 1 s: 1.795 As, 7.539 Ws.
         QVERIFY(rows[6].endsWith(",4.20,0.090,0.3780,CV,on,4.200,1.000,0.000499,0.002094,1,until current<0.1"));
+    }
+
+    void untilWaitsForTheStepsWrites()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration,until\n4.2,0.5,1:00,current<0.05\n");
+        QVERIFY(f.engine.start(s, 0, QDateTime::currentDateTimeUtc()));
+        // Read before the front end carried out the step's writes: the output
+        // is still off and no current flows.
+        f.engine.feedStatus(StatusRecord(), 100);
+        QVERIFY(!f.engine.isEnding());
+        f.now = 200;
+        f.serve();
+        f.reading(300, 4.2, 0.04);
+        QVERIFY(f.engine.isFinished());
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.05", "end"}));
     }
 
     void limitSwitchesTheOutputOffEvenWhenKept()
@@ -208,6 +238,31 @@ private slots:
         QCOMPARE(g.writes.size(), writes);
         QVERIFY(!g.engine.pendingRequest());
         QCOMPARE(g.events().last(), QStringLiteral("stop"));
+    }
+
+    void anEngineRunsAgainFromTheStart()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration\n5,1,1\n6,1,1\n");
+        QVERIFY(f.start(s));
+        f.reading(500, 5, 0.5);
+        f.timeTo(2000);
+        QVERIFY(f.engine.isFinished());
+        // A second run in the same recording, as the window's "append" does.
+        s.recordMode = RunRecording::Mode::Append;
+        f.now = 10000;
+        f.writes.clear();
+        QVERIFY(f.start(s));
+        const RunProgress p = f.engine.progress(10000);
+        QCOMPARE(p.step, 1);
+        QCOMPARE(p.pass, 1);
+        QCOMPARE(p.stepLeftMs, 1000);
+        QCOMPARE(p.ampereHours, 0.0);
+        QVERIFY(!p.watts);
+        QCOMPARE(f.writes.size(), 2);  // set-points and output on again
+        f.timeTo(12000);
+        QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
+        QCOMPARE(f.events().count(QStringLiteral("end")), 2);
     }
 
     void lostPortIsRecordedAndTheStateSentAgain()

@@ -1,0 +1,118 @@
+// run: a program of steps (or a recording alone) with limits, charge and
+// energy counters and a recording that survives a crash.
+
+#include "commandcontext.h"
+#include "commandtable.h"
+#include "decimalinput.h"
+#include "exitstatus.h"
+#include "portchoice.h"
+#include "terminationsignals.h"
+#include "unattendedrun.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+
+int RunUnattended(CommandContext &context, const QStringList &arguments)
+{
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral(
+        "Follows PROGRAM.csv step by step (or, without a program, records only), checks the limits "
+        "on every reading, counts charge (Ah) and energy (Wh) and records every reading and event "
+        "into FILE, synced to disk at every event and at least every 2 s. At the end, at a limit "
+        "and on SIGINT or SIGTERM the output is switched off and confirmed (a limit always switches "
+        "it off). Exit status: 0 ended or stopped; 1 the supply or the recording failed; 2 usage or "
+        "input error, nothing sent; 3 the port could not be opened; 4 stopped by a limit."));
+    parser.addPositionalArgument(QStringLiteral("program"), QStringLiteral("The program file (CSV)."),
+                                 QStringLiteral("[PROGRAM.csv]"));
+    parser.addOptions({
+        {QStringLiteral("record"), QStringLiteral("The recording (CSV); required."), QStringLiteral("FILE")},
+        {QStringLiteral("append"),
+         QStringLiteral("Add to an existing recording (a new # block, no second header row).")},
+        {QStringLiteral("interval"),
+         QStringLiteral("Seconds between rows (default 1; 0: a row for every reading, read back to "
+                        "back). The status is read at least every second."),
+         QStringLiteral("S")},
+        {QStringLiteral("repeat"),
+         QStringLiteral("Run the program N times (default 1; 0: until stopped)."), QStringLiteral("N")},
+        {QStringLiteral("limit"),
+         QStringLiteral("A condition that stops the run, e.g. current>2.5 (repeatable)."),
+         QStringLiteral("COND")},
+        {QStringLiteral("keep-output"),
+         QStringLiteral("Leave the output as it is at the end and on a stop.")},
+        {QStringLiteral("reconnect"),
+         QStringLiteral("Reopen a lost port by its path every second and go on.")},
+    });
+    const int parsed = ParseCommandLine(parser, arguments);
+    if (parsed >= 0)
+        return parsed;
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1)
+        return context.Fail(ExitStatus::Usage, QStringLiteral("run takes one program file at most"));
+
+    UnattendedOptions options;
+    RunSetup &setup = options.setup;
+    if (!positional.isEmpty()) {
+        setup.program = LoadRunProgram(positional.first());
+        if (!setup.program.ok())
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("%1: %2").arg(positional.first(), setup.program.errorText()));
+        setup.header.programFile = QFileInfo(positional.first()).absoluteFilePath();
+    }
+    setup.recordPath = parser.value(QStringLiteral("record"));
+    if (setup.recordPath.isEmpty())
+        return context.Fail(ExitStatus::Usage, QStringLiteral("run wants --record FILE"));
+    setup.recordMode = parser.isSet(QStringLiteral("append")) ? RunRecording::Mode::Append
+                                                              : RunRecording::Mode::New;
+    const QFileInfo record(setup.recordPath);
+    if (setup.recordMode == RunRecording::Mode::New && record.isFile() && record.size() > 0)
+        return context.Fail(ExitStatus::Usage,
+                            QStringLiteral("%1 exists; add --append to add to it").arg(setup.recordPath));
+    if (parser.isSet(QStringLiteral("interval"))) {
+        double seconds = 0;
+        if (!ParseDecimal(parser.value(QStringLiteral("interval")), &seconds) || seconds < 0 || seconds > 86400)
+            return context.Fail(ExitStatus::Usage, QStringLiteral("--interval wants seconds, 0 or more"));
+        options.intervalMs = std::llround(seconds * 1000);
+    }
+    // Rows come every --interval; the readings behind the limits and the
+    // counters at least every second, since readings more than 5 s apart
+    // would count no charge at all.
+    setup.recordIntervalMs = options.intervalMs;
+    options.intervalMs = std::min<qint64>(options.intervalMs, 1000);
+    if (parser.isSet(QStringLiteral("repeat"))) {
+        bool ok = false;
+        setup.repeat = parser.value(QStringLiteral("repeat")).toInt(&ok);
+        if (!ok || setup.repeat < 0)
+            return context.Fail(ExitStatus::Usage, QStringLiteral("--repeat wants a whole number, 0 or more"));
+    }
+    for (const QString &text : parser.values(QStringLiteral("limit"))) {
+        QString error;
+        const std::optional<RunCondition> limit = ParseRunCondition(text, &error);
+        if (!limit)
+            return context.Fail(ExitStatus::Usage, QStringLiteral("--limit: %1").arg(error));
+        setup.limits << *limit;
+        setup.header.limits << limit->text();
+    }
+    setup.keepOutput = parser.isSet(QStringLiteral("keep-output"));
+    options.reconnect = parser.isSet(QStringLiteral("reconnect"));
+
+    TerminationSignals termination;
+    if (!termination.isValid())
+        return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
+    QString error;
+    options.portPath = ChoosePortPath(context.Options().port, &error);
+    if (const int status = context.Connect())
+        return status;
+    setup.header.software = QStringLiteral("velkaroctl %1").arg(QCoreApplication::applicationVersion());
+    setup.header.port = options.portPath;
+    setup.header.address = context.Options().address;
+    setup.header.start = QDateTime::currentDateTime();
+
+    UnattendedRun run(context, options);
+    QObject::connect(&termination, &TerminationSignals::received, &run, &UnattendedRun::Stop);
+    return run.Run();
+}
