@@ -46,7 +46,7 @@ void MainWindow::OpenPort()
     // Both reads failing leaves the boxes without the supply's values; the
     // poll retries a second from now.
     setpointRetryClock.start();
-    RequestOperation(UserParamsRead);
+    RequestOperation(PollState::UserParamsRead);
     pollTimer->start();
     runPage->portRestored();
     form->pushButtonReadCalibr->setEnabled(true);
@@ -99,7 +99,7 @@ void MainWindow::SetConnectedLook(bool connected)
 bool MainWindow::LoadSetpoints()
 {
     SetpointRecord setpoints;
-    if (link->GetSetpoints(slaveAddress, setpoints) != GoodReply)
+    if (link->GetSetpoints(slaveAddress, setpoints) != LinkResult::GoodReply)
         return false;
     form->doubleSpinBoxV->setValue(SetpointVolts(setpoints));
     form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
@@ -133,9 +133,9 @@ void MainWindow::SupplyChanged()
     ++connectionSerial;
     statusFailures = 0;
     statusReadThisConnection = false;
-    if (pollState == ApplySetpoints || pollState == CalibrationWrite
-        || pollState == UserParamsWrite)
-        RequestOperation(Monitor);
+    if (pollState == PollState::ApplySetpoints || pollState == PollState::CalibrationWrite
+        || pollState == PollState::UserParamsWrite)
+        RequestOperation(PollState::Monitor);
     SetWriteButtonsEnabled(false);
     SetSetpointsKnown(false);
     setpointRetryClock.invalidate();  // read them at the next monitor tick

@@ -52,13 +52,11 @@ MainWindow::MainWindow(QWidget *parent)
     chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
                            form->pushButtonChartSave, form->pushButtonChartWindow},
                           this);
-    pollTimer = std::make_unique<QTimer>();
+    pollTimer = new QTimer(this);
     pollTimer->setInterval(250);
     pollTimer->setSingleShot(false);
 
-    periodElapsed = std::make_unique<QTime>();
-    logElapsed = std::make_unique<QTime>();
-    tickTime = std::make_unique<QTime>(QTime::currentTime());
+    tickTime = QTime::currentTime();
     tickClock.start();
 
     // Typing is allowed too, for ports the system does not list (a virtual
@@ -106,7 +104,7 @@ MainWindow::MainWindow(QWidget *parent)
 
     ConnectSignals();
 
-    pollState = Monitor;
+    pollState = PollState::Monitor;
     readToggle = false;
     logActive = false;
 
@@ -160,7 +158,7 @@ void MainWindow::ConnectSignals()
     connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
     connect(disconnectAction, &QAction::triggered, this, &MainWindow::ClosePort);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
-    connect(pollTimer.get(), &QTimer::timeout, this, &MainWindow::TimeOut);
+    connect(pollTimer, &QTimer::timeout, this, &MainWindow::TimeOut);
     connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
     connect(form->pushButtonOnOff, &QPushButton::clicked, this, &MainWindow::OnOff);
     // Enter in a set-point box applies, as the button does.

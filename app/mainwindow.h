@@ -25,7 +25,7 @@ class NoticeBoxes;
 class RunPage;
 
 // Operation of the next poll tick.
-enum PollState : qint32 {
+enum class PollState : qint32 {
     Monitor = 0,
     ApplySetpoints = 1,
     SwitchOutput = 2,
@@ -118,21 +118,21 @@ private:
     StatusRecord status;
     MeasurementRecord measurement;
     UserParamRecord userParams;
-    std::unique_ptr<QTimer> pollTimer;
+    QTimer *pollTimer = nullptr;
     DialogSettingsLog *settingsDialog = nullptr;
     LiveChart *chart = nullptr;  // the chart page, fed by the poll cycle
     RunPage *runPage = nullptr;  // the last page, fed by the poll cycle
     int runRetryCount = 0;
-    PollState pollState = Monitor;
+    PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;
     bool logActive = false;
     quint8 slaveAddress = 0;
     // Log clocks: durations are held as times of day counted from midnight, so
     // they wrap at 24 hours like the stamps that show them.
-    std::unique_ptr<QTime> periodElapsed;
-    std::unique_ptr<QTime> logElapsed;
-    std::unique_ptr<QTime> tickTime;      // clock time at which the latest tick began
+    QTime periodElapsed;
+    QTime logElapsed;
+    QTime tickTime;  // clock time at which the latest tick began
     LogSettings logSettings;
 
     bool statusFresh = false;

@@ -19,10 +19,10 @@ void MainWindow::StartLog()
     // The accumulation starts at the clock time rather than at zero, so the
     // first period is normally complete at the first tick and the first line
     // follows at once.
-    *periodElapsed = QTime::currentTime();
-    *tickTime = QTime::currentTime();
+    periodElapsed = QTime::currentTime();
+    tickTime = QTime::currentTime();
     tickClock.restart();
-    logElapsed->setHMS(0, 0, 0, 0);
+    logElapsed.setHMS(0, 0, 0, 0);
     logClock.start();
 }
 
@@ -45,13 +45,13 @@ void MainWindow::LogStep()
     // The options act at once, whether or not the dialog is ever closed.
     settingsDialog->GetSettings(logSettings);
 
-    *periodElapsed = AddElapsed(*periodElapsed, tickClock.elapsed());
-    *logElapsed = AddElapsed(*logElapsed, tickClock.elapsed());
-    *tickTime = QTime::currentTime();
+    periodElapsed = AddElapsed(periodElapsed, tickClock.elapsed());
+    logElapsed = AddElapsed(logElapsed, tickClock.elapsed());
+    tickTime = QTime::currentTime();
     tickClock.restart();
 
     // A boundary is consumed even while stopped; it then writes nothing.
-    if (!TakePeriodBoundary(*periodElapsed, logSettings.LogPeriod))
+    if (!TakePeriodBoundary(periodElapsed, logSettings.LogPeriod))
         return;
     if (!logActive)
         return;
@@ -76,9 +76,9 @@ void MainWindow::AppendLogLine()
     }
 
     LogClocks clocks;
-    clocks.running = *logElapsed;
+    clocks.running = logElapsed;
     clocks.msSinceStart = logClock.isValid() ? logClock.elapsed() : 0;
-    clocks.tickTime = *tickTime;
+    clocks.tickTime = tickTime;
     AppendToPane(form->textEditLog, LogText(logSettings, clocks, reading));
     logUnsaved = true;
 }

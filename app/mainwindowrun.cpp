@@ -17,7 +17,7 @@
 bool MainWindow::RunTick()
 {
     runPage->advance();
-    if (pollState != Monitor)
+    if (pollState != PollState::Monitor)
         return false;
     const std::optional<SupplyRequest> request = runPage->pendingRequest();
     if (!request)
@@ -29,10 +29,10 @@ bool MainWindow::RunTick()
     } else {
         const int value = request->outputOn ? CommandSet::OutputOnValue : CommandSet::OutputOffValue;
         result = link->SetOutput(slaveAddress, value);
-        if (result == GoodReply)
+        if (result == LinkResult::GoodReply)
             chart->AddSwitch(request->outputOn);
     }
-    if (result == GoodReply) {
+    if (result == LinkResult::GoodReply) {
         runRetryCount = 0;
         runPage->requestDone(*request);
     } else if (++runRetryCount >= WriteTries) {
@@ -61,7 +61,7 @@ void MainWindow::ReopenForRun()
         return;
     BeginConnection();
     setpointRetryClock.invalidate();  // the set-points are read at the next monitor tick
-    pollState = Monitor;
+    pollState = PollState::Monitor;
     runPage->portRestored();
     pollTimer->start();
 }

@@ -85,7 +85,7 @@ bool HoldsWritten(const UserParamRecord &held, const UserParamRecord &written)
 void MainWindow::LoadCalibration()
 {
     const quint32 connection = connectionSerial;
-    if (link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead) != GoodReply) {
+    if (link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead) != LinkResult::GoodReply) {
         ShowReadFailure();
         return;
     }
@@ -101,12 +101,12 @@ void MainWindow::StoreCalibration()
         if (CalibrationFields[i].writable)
             calibration.*CalibrationFields[i].field = (form->*CalibrationBoxes[i])->value();
     }
-    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) == GoodReply)
+    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) == LinkResult::GoodReply)
         return;
     // Read back once: only when the supply does not hold the values is the
     // write a failure.
     CalibrationRecord held;
-    if (link->GetCalibration(slaveAddress, held, CommandSet::AccessRead) != GoodReply
+    if (link->GetCalibration(slaveAddress, held, CommandSet::AccessRead) != LinkResult::GoodReply
         || !HoldsWritten(held, calibration))
         ShowWriteFailure();
 }
@@ -114,7 +114,7 @@ void MainWindow::StoreCalibration()
 void MainWindow::LoadUserParams()
 {
     const quint32 connection = connectionSerial;
-    if (link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead) != GoodReply) {
+    if (link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead) != LinkResult::GoodReply) {
         ShowReadFailure();
         return;
     }
@@ -130,10 +130,10 @@ void MainWindow::StoreUserParams()
         if (UserParamFields[i].writable)
             userParams.*UserParamFields[i].field = (form->*UserParamBoxes[i])->value();
     }
-    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) == GoodReply)
+    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) == LinkResult::GoodReply)
         return;
     UserParamRecord held;
-    if (link->GetUserParams(slaveAddress, held, CommandSet::AccessRead) != GoodReply
+    if (link->GetUserParams(slaveAddress, held, CommandSet::AccessRead) != LinkResult::GoodReply
         || !HoldsWritten(held, userParams))
         ShowWriteFailure();
 }

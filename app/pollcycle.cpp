@@ -32,17 +32,17 @@ void MainWindow::TimeOut()
     }
     auto completed = [this, request] {
         if (requestSerial == request)
-            pollState = Monitor;
+            pollState = PollState::Monitor;
     };
 
     switch (pollState) {
-    case Monitor:
+    case PollState::Monitor:
         if (!setpointsKnown
             && (!setpointRetryClock.isValid() || setpointRetryClock.elapsed() >= SetpointRetryMs)) {
             setpointRetryClock.start();
             LoadSetpoints();
         } else if (!readToggle) {
-            const bool good = ShowStatus() == GoodReply;
+            const bool good = ShowStatus() == LinkResult::GoodReply;
             readToggle = true;
             statusFresh = good;
         } else {
@@ -51,11 +51,11 @@ void MainWindow::TimeOut()
             measureFresh = good;
         }
         break;
-    case ApplySetpoints:
-    case SwitchOutput: {
+    case PollState::ApplySetpoints:
+    case PollState::SwitchOutput: {
         const LinkResult result =
-            pollState == ApplySetpoints ? SendSetpoints() : SendOutputSwitch();
-        if (result == GoodReply) {
+            pollState == PollState::ApplySetpoints ? SendSetpoints() : SendOutputSwitch();
+        if (result == LinkResult::GoodReply) {
             completed();
         } else if (retryCount >= WriteTries - 1) {
             ShowWriteFailure();
@@ -65,19 +65,19 @@ void MainWindow::TimeOut()
         }
         break;
     }
-    case CalibrationRead:
+    case PollState::CalibrationRead:
         LoadCalibration();
         completed();
         break;
-    case CalibrationWrite:
+    case PollState::CalibrationWrite:
         StoreCalibration();
         completed();
         break;
-    case UserParamsRead:
+    case PollState::UserParamsRead:
         LoadUserParams();
         completed();
         break;
-    case UserParamsWrite:
+    case PollState::UserParamsWrite:
         StoreUserParams();
         completed();
         break;
@@ -93,40 +93,40 @@ void MainWindow::RequestOperation(PollState state)
 
 void MainWindow::ApplyParam()
 {
-    RequestOperation(ApplySetpoints);
+    RequestOperation(PollState::ApplySetpoints);
     retryCount = 0;
 }
 
 void MainWindow::OnOff()
 {
-    RequestOperation(SwitchOutput);
+    RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
 }
 
 void MainWindow::ReadParam()
 {
-    RequestOperation(CalibrationRead);
+    RequestOperation(PollState::CalibrationRead);
 }
 
 void MainWindow::WriteParam()
 {
-    RequestOperation(CalibrationWrite);
+    RequestOperation(PollState::CalibrationWrite);
 }
 
 void MainWindow::ReadUserParam()
 {
-    RequestOperation(UserParamsRead);
+    RequestOperation(PollState::UserParamsRead);
 }
 
 void MainWindow::WriteUserParam()
 {
-    RequestOperation(UserParamsWrite);
+    RequestOperation(PollState::UserParamsWrite);
 }
 
 LinkResult MainWindow::ShowStatus()
 {
     const LinkResult result = link->GetStatus(slaveAddress, status);
-    if (result != GoodReply) {
+    if (result != LinkResult::GoodReply) {
         chart->AddReadFailure();
         // One lost reply happens on a noisy line; two in a row mean the supply
         // has stopped answering and what the displays show is old.
@@ -148,7 +148,7 @@ LinkResult MainWindow::ShowStatus()
                                                     : ":/new/prefix1/rec/LED_OFF.png"));
     form->pushButtonOnOff->setText(status.OutputOn ? tr("Выключить")
                                                    : tr("Включить"));
-    return GoodReply;
+    return LinkResult::GoodReply;
 }
 
 void MainWindow::ShowReadingsStale()
@@ -163,7 +163,7 @@ void MainWindow::ShowReadingsStale()
 
 bool MainWindow::ShowMeasurements()
 {
-    if (link->GetMeasurements(slaveAddress, measurement) != GoodReply) {
+    if (link->GetMeasurements(slaveAddress, measurement) != LinkResult::GoodReply) {
         // As for the displays: one lost reply is noise, two in a row are old
         // values.
         if (++measureFailures >= StaleAfterFailures)
@@ -210,7 +210,7 @@ LinkResult MainWindow::SendSetpoints()
     const int millivolts = ToThousandths(form->doubleSpinBoxV->value());
     const int milliamperes = ToThousandths(form->doubleSpinBoxA->value());
     const LinkResult result = link->SetSetpoints(slaveAddress, millivolts, milliamperes);
-    if (result == GoodReply)
+    if (result == LinkResult::GoodReply)
         chart->SetSetpoints(millivolts / 1000.0, milliamperes / 1000.0);
     return result;
 }
@@ -221,12 +221,12 @@ LinkResult MainWindow::SendOutputSwitch()
     // connecting no status has told it yet, so it is read first.
     if (!statusReadThisConnection) {
         const LinkResult result = ShowStatus();
-        if (result != GoodReply)
+        if (result != LinkResult::GoodReply)
             return result;
     }
     const int value = status.OutputOn ? CommandSet::OutputOffValue : CommandSet::OutputOnValue;
     const LinkResult result = link->SetOutput(slaveAddress, value);
-    if (result == GoodReply)
+    if (result == LinkResult::GoodReply)
         chart->AddSwitch(value == CommandSet::OutputOnValue);
     return result;
 }

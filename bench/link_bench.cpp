@@ -71,7 +71,7 @@ Figures Run(const QStringList &supplyArgs, int transactions, bool probe)
     QElapsedTimer wall;
     wall.start();
     for (int i = 0; i < transactions; ++i) {
-        if (link.GetStatus(0, status) == GoodReply)
+        if (link.GetStatus(0, status) == LinkResult::GoodReply)
             ++figures.good;
         QCoreApplication::processEvents();
     }

@@ -9,11 +9,11 @@ namespace {
 SupplyOutcome FromLink(LinkResult result)
 {
     switch (result) {
-    case GoodReply:
+    case LinkResult::GoodReply:
         return SupplyOutcome::Done;
-    case NoReply:
+    case LinkResult::NoReply:
         return SupplyOutcome::NoReply;
-    case BadReply:
+    case LinkResult::BadReply:
         break;
     }
     return SupplyOutcome::Refused;
@@ -59,10 +59,10 @@ void SupplySession::SetFrameTrace(FILE *stream)
 template <typename Read>
 LinkResult SupplySession::ReadWithTries(Read read)
 {
-    LinkResult result = NoReply;
+    LinkResult result = LinkResult::NoReply;
     for (int attempt = 0; attempt < readTries; ++attempt) {
         result = read();
-        if (result == GoodReply)
+        if (result == LinkResult::GoodReply)
             break;
     }
     return result;

@@ -62,17 +62,17 @@ void judgeAndFill(DeviceLink &link, const QByteArray &line, CommandSet::ReplyLen
     QByteArray reply;
     quint8 count = 0xAA;
     const LinkResult result = link.JudgeReadReply(line, reply, count, length.min);
-    FUZZ_CHECK(result == GoodReply || result == BadReply);
+    FUZZ_CHECK(result == LinkResult::GoodReply || result == LinkResult::BadReply);
     FUZZ_CHECK(reply.size() <= CommandSet::MaxFrameBytes);
     FUZZ_CHECK(count <= CommandSet::MaxFrameBytes);
-    if (result == GoodReply) {
+    if (result == LinkResult::GoodReply) {
         FUZZ_CHECK(count == reply.size() && count >= length.min);
         FUZZ_CHECK(quint8(reply.at(0)) == CommandSet::MasterAddress);
     }
 
     Record record = untouchedRecord<Record>();
-    const bool filled = result == GoodReply && fill(reply, record);
-    FUZZ_CHECK(filled == (result == GoodReply && reply.size() >= length.full));
+    const bool filled = result == LinkResult::GoodReply && fill(reply, record);
+    FUZZ_CHECK(filled == (result == LinkResult::GoodReply && reply.size() >= length.full));
     checkFields(record, filled);
 
     // A fill never takes a reply shorter than its layout, judged or not.
@@ -93,8 +93,8 @@ void judgeLine(DeviceLink &link, const QByteArray &line, quint8 minLength)
     QByteArray reply;
     quint8 count = 0;
     const LinkResult result = link.JudgeReadReply(line, reply, count, minLength);
-    FUZZ_CHECK(result == GoodReply || result == BadReply);
-    if (result == GoodReply)
+    FUZZ_CHECK(result == LinkResult::GoodReply || result == LinkResult::BadReply);
+    if (result == LinkResult::GoodReply)
         FUZZ_CHECK(reply == decoded && count >= minLength);
 
     judgeAndFill(link, line, StatusReply, &DeviceLink::FillStatus);

@@ -33,17 +33,17 @@ LinkResult DeviceLink::ReadRecord(quint8 address, quint8 command, CommandSet::Re
     quint8 count = 0;
     const LinkResult result =
         ReadTransaction(reply, count, address, command, length.min, TimeoutMs, access);
-    if (result != GoodReply)
+    if (result != LinkResult::GoodReply)
         return result;
     // The transaction accepts replies from the minimum length on, but a record
     // is only filled from a reply that carries its whole layout.
     if (fill(reply, record))
-        return GoodReply;
+        return LinkResult::GoodReply;
     trace << "Error linesize";
     TraceLineEnd();
     trace << reply.size() << ' ' << length.full;
     FlushTrace();
-    return BadReply;
+    return LinkResult::BadReply;
 }
 
 LinkResult DeviceLink::GetStatus(quint8 address, StatusRecord &record)

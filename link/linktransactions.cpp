@@ -114,13 +114,13 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
     QByteArray line;
     if (!GetLine(line, timeoutMs, command)) {
         NoteNoReply(command);
-        return NoReply;
+        return LinkResult::NoReply;
     }
     QByteArray reply;
     DecodeLine(line, reply);  // what decoded before a failure is judged all the same
     if (reply.size() >= 4 && quint8(reply.at(3)) == CommandSet::AccessAccepted)
-        return GoodReply;
-    return BadReply;
+        return LinkResult::GoodReply;
+    return LinkResult::BadReply;
 }
 
 LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 address,
@@ -131,7 +131,7 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
     QByteArray line;
     if (!GetLine(line, timeoutMs, command)) {
         NoteNoReply(command);
-        return NoReply;
+        return LinkResult::NoReply;
     }
     return JudgeReadReply(line, out, count, minLength);
 }
@@ -201,26 +201,26 @@ LinkResult DeviceLink::JudgeReadReply(const QByteArray &line, QByteArray &out, q
 {
     const int n = DecodeLine(line, out);
     count = quint8(n < 0 ? 0 : n);
-    LinkResult result = GoodReply;
+    LinkResult result = LinkResult::GoodReply;
     if (n < 0) {
         trace << "Error crc";
         TraceLineEnd();
-        result = BadReply;
+        result = LinkResult::BadReply;
     } else if (n < minLength) {
         trace << "Error linesize";
         TraceLineEnd();
         trace << n << ' ' << minLength;
-        result = BadReply;
+        result = LinkResult::BadReply;
     } else {
         if (CrcOver(out) != 0) {
             trace << "Error crc";
             TraceLineEnd();
-            result = BadReply;
+            result = LinkResult::BadReply;
         } else if (quint8(out.at(0)) != MasterAddress) {
             trace << "Error Id";
             TraceLineEnd();
             trace << int(qint8(out.at(0)));
-            result = BadReply;
+            result = LinkResult::BadReply;
         }
     }
     FlushTrace();

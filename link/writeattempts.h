@@ -12,10 +12,10 @@ constexpr int WriteTries = 4;
 template <typename Write>
 LinkResult WriteWithTries(Write write)
 {
-    LinkResult result = NoReply;
+    LinkResult result = LinkResult::NoReply;
     for (int attempt = 0; attempt < WriteTries; ++attempt) {
         result = write();
-        if (result == GoodReply)
+        if (result == LinkResult::GoodReply)
             break;
     }
     return result;

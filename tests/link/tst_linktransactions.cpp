@@ -25,7 +25,7 @@ private slots:
         const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
         f.supply->queueRawReply({reply});
         const LinkFixture::TracedRead read = f.TracedStatusRead();
-        QCOMPARE(read.result, GoodReply);
+        QCOMPARE(read.result, LinkResult::GoodReply);
         QCOMPARE(int(read.count), 14);
         QCOMPARE(read.out, QByteArray::fromHex("80010101D2043702000001018AAC"));
         QCOMPARE(read.trace, "Call GetLine\n" + reply + "line=" + reply + "\n\nLineCode = " + reply + "\n");
@@ -40,9 +40,9 @@ private slots:
         const QByteArray first = "noise" + reply.left(7);
         f.supply->queueRawReply({first, reply.mid(7, 10), reply.mid(17)}, 15);
         StatusRecord record;
-        LinkResult result = NoReply;
+        LinkResult result = LinkResult::NoReply;
         const QByteArray trace = CaptureTrace([&] { result = f.link.GetStatus(1, record); });
-        QCOMPARE(result, GoodReply);
+        QCOMPARE(result, LinkResult::GoodReply);
         QCOMPARE(record.Voltage, 1234);
         QVERIFY2(trace.contains(first + "line=" + reply.left(7) + "\n"), trace.constData());
         QVERIFY2(trace.contains(reply.mid(7, 10) + "line+" + reply.mid(7, 10) + "\n"), trace.constData());
@@ -58,7 +58,7 @@ private slots:
         const QByteArray second = LinkFixture::Reply(Status, AccessRead, QByteArray(8, char(0x11)));
         f.supply->queueRawReply({"\x02xx" + LinkFixture::Reply(Status, AccessRead, StatusData) + second});
         StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), GoodReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::GoodReply);
         QCOMPARE(record.Voltage, 1234);
         QCOMPARE(record.Current, 567);
     }
@@ -73,7 +73,7 @@ private slots:
         record.Voltage = 77;
         QElapsedTimer timer;
         timer.start();
-        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
         QVERIFY(timer.elapsed() >= 200);
         QVERIFY(timer.elapsed() < 400);
         QCOMPARE(record.Voltage, 77);
@@ -87,7 +87,7 @@ private slots:
         QElapsedTimer timer;
         timer.start();
         const LinkFixture::TracedRead read = f.TracedStatusRead();
-        QCOMPARE(read.result, NoReply);
+        QCOMPARE(read.result, LinkResult::NoReply);
         QVERIFY(timer.elapsed() >= 200);
         QCOMPARE(read.trace, QByteArray("Call GetLine\n"));
     }
@@ -118,7 +118,7 @@ private slots:
         QVERIFY(f.opened);
         f.supply->queueRawReply({reply});
         const LinkFixture::TracedRead read = f.TracedStatusRead();
-        QCOMPARE(read.result, BadReply);
+        QCOMPARE(read.result, LinkResult::BadReply);
         QVERIFY2(read.trace.endsWith("LineCode = " + reply + "\n" + traceEnd), read.trace.constData());
     }
 
@@ -129,10 +129,10 @@ private slots:
         const QByteArray ack = LinkFixture::Reply(Output, AccessAccepted, {});
         QByteArray ackBadCrc = ack;
         ackBadCrc[ackBadCrc.size() - 2] = ackBadCrc.at(ackBadCrc.size() - 2) == 'A' ? 'B' : 'A';
-        QTest::newRow("acknowledged") << ack << int(GoodReply);
-        QTest::newRow("acknowledged, wrong crc") << ackBadCrc << int(GoodReply);
-        QTest::newRow("refused") << LinkFixture::Reply(Output, 0x1E, {}) << int(BadReply);
-        QTest::newRow("too short for an access byte") << QByteArray("#80010\r") << int(BadReply);
+        QTest::newRow("acknowledged") << ack << int(LinkResult::GoodReply);
+        QTest::newRow("acknowledged, wrong crc") << ackBadCrc << int(LinkResult::GoodReply);
+        QTest::newRow("refused") << LinkFixture::Reply(Output, 0x1E, {}) << int(LinkResult::BadReply);
+        QTest::newRow("too short for an access byte") << QByteArray("#80010\r") << int(LinkResult::BadReply);
     }
 
     void writeReplyIsJudgedByItsAccessByte()
@@ -155,13 +155,13 @@ private slots:
         LinkFixture f(options);
         QVERIFY(f.opened);
         StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
         QTRY_VERIFY(f.port.bytesAvailable() > 0 || f.port.waitForReadyRead(5));
 
         options.late = 0;
         options.silent = true;
         f.supply->setOptions(options);
-        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
         QCOMPARE(record.Voltage, 0);
         QCOMPARE(record.CvFlag, 0);
     }
@@ -173,7 +173,7 @@ private slots:
         QVERIFY(f.opened);
         f.supply->queueRawReply({LinkFixture::Reply(0x55, AccessRead, StatusData)});
         StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), GoodReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::GoodReply);
         QCOMPARE(record.Voltage, 1234);
         QCOMPARE(record.Current, 567);
     }
@@ -196,14 +196,14 @@ private slots:
         LinkFixture f(options);
         QVERIFY(f.opened);
         MeasurementRecord measurement;
-        QCOMPARE(f.link.GetMeasurements(1, measurement), NoReply);
+        QCOMPARE(f.link.GetMeasurements(1, measurement), LinkResult::NoReply);
 
         const QByteArray late = LinkFixture::Reply(Measurements, AccessRead, QByteArray(12, '\x01'));
         f.supply->queueRawReply({late, LinkFixture::Reply(Status, AccessRead, StatusData)}, gapMs);
         StatusRecord status;
-        LinkResult result = NoReply;
+        LinkResult result = LinkResult::NoReply;
         const QByteArray trace = CaptureTrace([&] { result = f.link.GetStatus(1, status); });
-        QCOMPARE(result, GoodReply);
+        QCOMPARE(result, LinkResult::GoodReply);
         QVERIFY2(trace.contains("Error late reply\n16\n"), trace.constData());
         QCOMPARE(status.Voltage, 1234);
         QCOMPARE(status.Current, 567);
@@ -226,7 +226,7 @@ private slots:
 
         f.supply->queueRawReply({junk + "\r"});
         StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
     }
 
     // Against a supply whose replies often come after the time-out, at the
@@ -244,7 +244,7 @@ private slots:
         int lastSerial = -1;
         for (int i = 0; i < 30; ++i) {
             StatusRecord record;
-            if (f.link.GetStatus(1, record) != GoodReply)
+            if (f.link.GetStatus(1, record) != LinkResult::GoodReply)
                 continue;
             QVERIFY(TraceablePattern::matches(record));
             QVERIFY2(record.Voltage > lastSerial,
@@ -264,7 +264,7 @@ private slots:
         LinkFixture f(options);
         QVERIFY(f.opened);
         StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), NoReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
         f.link.DrainLateReply();
         QTest::qWait(100);  // past the latest a late reply comes
         QCOMPARE(f.port.bytesAvailable(), 0);
@@ -280,7 +280,7 @@ private slots:
         StatusRecord record;
         record.OutputOn = 1;
         record.Voltage = 9;
-        QCOMPARE(f.link.GetStatus(1, record), BadReply);
+        QCOMPARE(f.link.GetStatus(1, record), LinkResult::BadReply);
         QCOMPARE(record.OutputOn, 1);
         QCOMPARE(record.Voltage, 9);
     }

@@ -54,7 +54,7 @@ private slots:
             // A status is accepted from 11 bytes and fills its 14.
             QByteArray reply;
             quint8 count = 0;
-            QCOMPARE(link.JudgeReadReply(line, reply, count, 11), GoodReply);
+            QCOMPARE(link.JudgeReadReply(line, reply, count, 11), LinkResult::GoodReply);
             QCOMPARE(int(count), 14);
             StatusRecord record;
             QVERIFY(DeviceLink::FillStatus(reply, record));

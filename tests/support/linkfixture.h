@@ -43,7 +43,7 @@ public:
 
     // A status read as the transaction sees it, with the trace it writes.
     struct TracedRead {
-        LinkResult result = NoReply;
+        LinkResult result = LinkResult::NoReply;
         QByteArray out;
         quint8 count = 0;
         QByteArray trace;
