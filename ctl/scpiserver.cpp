@@ -132,12 +132,17 @@ void ScpiServer::CloseIdle(quint64 id)
         return;
     }
     client.idle->stop();
-    ScpiClientSocket *socket = client.socket;
+    FinishSocket(client.socket);
+    clients.erase(found);
+    TakeAllLines();
+}
+
+void ScpiServer::FinishSocket(ScpiClientSocket *socket)
+{
+    // The socket closes once its responses are sent, and then goes.
     socket->disconnect(this);
     connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
     socket->Finish();
-    clients.erase(found);
-    TakeAllLines();
 }
 
 void ScpiServer::ReleaseIfDone(quint64 id)
@@ -153,10 +158,7 @@ void ScpiServer::ReleaseIfDone(quint64 id)
         // are sent.
         if (client.idle)
             client.idle->stop();
-        ScpiClientSocket *socket = client.socket;
-        socket->disconnect(this);
-        connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
-        socket->Finish();
+        FinishSocket(client.socket);
     }
     clients.erase(found);
 }

@@ -91,6 +91,7 @@ private:
     // answered, or which is gone and has nothing left to carry out.
     void ReleaseIfDone(quint64 id);
     void CloseIdle(quint64 id);
+    void FinishSocket(ScpiClientSocket *socket);
     int Connected() const;
     // The client whose turn is next, 0 when no message waits.
     quint64 NextTurn() const;

@@ -3,6 +3,7 @@
 // supply holds afterwards.
 
 #include "commandset.h"
+#include "filetext.h"
 #include "replyframe.h"
 #include "supplyprogram.h"
 #include "testmain.h"
@@ -58,19 +59,6 @@ CtlRun Ctl(const QStringList &arguments, const QProcessEnvironment &environment 
 QJsonObject Json(const char *text)
 {
     return QJsonDocument::fromJson(text).object();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(text), text.size());
 }
 
 const QByteArray CalibrationText =

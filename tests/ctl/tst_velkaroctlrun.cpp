@@ -3,6 +3,7 @@
 // its recording and what the supply holds afterwards.
 
 #include "../log/filesizecap.h"
+#include "filetext.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 
@@ -32,19 +33,6 @@ int Finish(QProcess &process, int timeoutMs = 20000)
     if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
         return -1;
     return process.exitCode();
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void WriteFile(const QString &path, const QByteArray &text)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(text), text.size());
 }
 
 // The recording's rows, split into fields.
