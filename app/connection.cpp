@@ -101,11 +101,16 @@ bool MainWindow::LoadSetpoints()
     SetpointRecord setpoints;
     if (link->GetSetpoints(slaveAddress, setpoints) != LinkResult::GoodReply)
         return false;
+    ShowSetpoints(setpoints);
+    return true;
+}
+
+void MainWindow::ShowSetpoints(const SetpointRecord &setpoints)
+{
     form->doubleSpinBoxV->setValue(SetpointVolts(setpoints));
     form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
     chart->SetSetpoints(SetpointVolts(setpoints), SetpointAmperes(setpoints));
     SetSetpointsKnown(true);
-    return true;
 }
 
 void MainWindow::SetSetpointsKnown(bool known)

@@ -80,6 +80,7 @@ private:
     void SupplyChanged();
 
     bool LoadSetpoints();
+    void ShowSetpoints(const SetpointRecord &setpoints);
     void SetSetpointsKnown(bool known);
     void ApplyFromKeyboard();
     LinkResult ShowStatus();

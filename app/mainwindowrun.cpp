@@ -26,6 +26,9 @@ bool MainWindow::RunTick()
     if (request->kind == SupplyRequest::Kind::Setpoints) {
         result = link->SetSetpoints(slaveAddress, request->setpoints.VoltageSet,
                                     request->setpoints.CurrentSet);
+        // The boxes keep showing what the supply holds, as the run changes it.
+        if (result == LinkResult::GoodReply)
+            ShowSetpoints(request->setpoints);
     } else {
         const int value = request->outputOn ? CommandSet::OutputOnValue : CommandSet::OutputOffValue;
         result = link->SetOutput(slaveAddress, value);

@@ -109,6 +109,10 @@ private slots:
         QVERIFY(steps->item(0)->text().startsWith(QStringLiteral("▶ 1.")));
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 7500, 2000);
         QCOMPARE(d.supply->model().currentSetMa(), 500);
+        // The panel's boxes follow the run: Применить would not send the
+        // first step's values back.
+        QTRY_COMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxV")->value(), 7.5);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxA")->value(), 0.5);
         QTRY_VERIFY(steps->item(1)->font().bold());
         QVERIFY(d.widget<QLabel>("runProgressLabel")->text().startsWith(QStringLiteral("Шаг 2/2, осталось 0:0")));
         QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
