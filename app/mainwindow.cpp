@@ -183,6 +183,9 @@ void MainWindow::ConnectSignals()
     connect(runPage, &RunPage::startClicked, this, &MainWindow::StartRun);
     connect(runPage, &RunPage::reopenWanted, this, &MainWindow::ReopenForRun);
     connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
+    // Another address mid-run would send the program's writes to another
+    // supply and leave this one's output as the run had it.
+    connect(runPage, &RunPage::runningChanged, slaveBox, [this](bool running) { slaveBox->setEnabled(!running); });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -547,4 +547,5 @@ void RunPage::SetRunningLook(bool running)
         row.comparison->setEnabled(!running);
         row.value->setEnabled(!running);
     }
+    emit runningChanged(running);
 }

@@ -78,6 +78,8 @@ signals:
     void startClicked();
     // Every ReopenPeriodMs while the port is lost during a run.
     void reopenWanted();
+    // A run began or ended: while it runs, the supply it drives stays the same.
+    void runningChanged(bool running);
     void closeAllowed();
 
 private slots:

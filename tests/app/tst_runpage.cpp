@@ -107,6 +107,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 5000 && d.supply->model().outputOn(), 2000);
         QCOMPARE(d.supply->model().currentSetMa(), 1000);
         QVERIFY(steps->item(0)->text().startsWith(QStringLiteral("▶ 1.")));
+        QVERIFY(!d.slaveBox()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 7500, 2000);
         QCOMPARE(d.supply->model().currentSetMa(), 500);
         // The panel's boxes follow the run: Применить would not send the
@@ -118,6 +119,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
         QTRY_COMPARE(message(d), QStringLiteral("Программа выполнена"));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(d.slaveBox()->isEnabled());
         QCOMPARE(events(record), (QStringList{"start", "step 1", "step 2", "end"}));
         const QByteArray text = read(record);
         QVERIFY(text.contains("\n# program file: " + program.toUtf8()));
