@@ -47,7 +47,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         {QStringLiteral("reconnect"),
          QStringLiteral("Reopen a lost port by its path every second and go on.")},
     });
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     const QStringList positional = parser.positionalArguments();

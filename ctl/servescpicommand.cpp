@@ -62,7 +62,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                        "forgotten sessions do not hold the connections."),
         QStringLiteral("S"), QStringLiteral("0"));
     parser.addOption(idleOption);
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())

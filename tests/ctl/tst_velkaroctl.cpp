@@ -492,6 +492,8 @@ void TestVelkaroctl::failuresAreToldUnderJson_data()
     QTest::newRow("unknown command") << QStringList{"--json", "nosuchcmd"} << "unknown command \"nosuchcmd\"";
     QTest::newRow("address") << QStringList{"--json", "--address", "300", "status"} << "--address wants 0 to 255";
     QTest::newRow("command option") << QStringList{"--json", "set", "--volt", "5"} << "Unknown option 'volt'";
+    QTest::newRow("run option") << QStringList{"--json", "run", "--recrd", "r.csv"} << "Unknown option 'recrd'";
+    QTest::newRow("serve-scpi option") << QStringList{"--json", "serve-scpi", "--idle"} << "Unknown option 'idle'";
     QTest::newRow("global option") << QStringList{"--json", "--nosuch", "status"} << "Unknown option 'nosuch'";
     QTest::newRow("empty port") << QStringList{"--json", "--port", "", "status"} << "--port is empty";
     QTest::newRow("get what") << QStringList{"--json", "get", "power"} << "get wants voltage, current or output";
