@@ -40,6 +40,8 @@ public:
     int Connect();
     SupplySession &Session() { return *session; }
     QSerialPort &Port() { return port; }
+    // The path Connect() chose and opened.
+    QString PortPath() const { return portPath; }
     // Why the open port failed and was closed (the line went away), or empty.
     QString PortLoss() const;
 

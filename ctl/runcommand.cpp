@@ -5,7 +5,6 @@
 #include "commandtable.h"
 #include "decimalinput.h"
 #include "exitstatus.h"
-#include "portchoice.h"
 #include "terminationsignals.h"
 #include "unattendedrun.h"
 
@@ -103,12 +102,10 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     TerminationSignals termination;
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
-    QString error;
-    options.portPath = ChoosePortPath(context.Options().port, &error);
     if (const int status = context.Connect())
         return status;
     setup.header.software = QStringLiteral("velkaroctl %1").arg(QCoreApplication::applicationVersion());
-    setup.header.port = options.portPath;
+    setup.header.port = context.PortPath();
     setup.header.address = context.Options().address;
     setup.header.start = QDateTime::currentDateTime();
 

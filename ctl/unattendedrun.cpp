@@ -168,7 +168,7 @@ bool UnattendedRun::ReadOnce()
 void UnattendedRun::Reconnect()
 {
     QString reason;
-    if (OpenSupplyPort(context.Port(), options.portPath, &reason))
+    if (OpenSupplyPort(context.Port(), context.PortPath(), &reason))
         engine.portRestored(now());
 }
 
