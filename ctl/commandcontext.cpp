@@ -93,7 +93,7 @@ int CommandContext::Connect()
         QThread::msleep(ulong(qBound(qint64(1), options.waitMs - waited.elapsed(), qint64(100))));
     }
     // Closes the port at the first error of a lost line and keeps the reason.
-    LostPortWatch::For(&port);
+    portWatch = LostPortWatch::For(&port);
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
         session->SetFrameTrace(stderr);
@@ -102,8 +102,7 @@ int CommandContext::Connect()
 
 QString CommandContext::PortLoss() const
 {
-    const auto *watch = port.findChild<LostPortWatch *>(QString(), Qt::FindDirectChildrenOnly);
-    return watch ? watch->Reason() : QString();
+    return portWatch ? portWatch->Reason() : QString();
 }
 
 int CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const

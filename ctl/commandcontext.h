@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 
+class LostPortWatch;
 class WriteGuard;
 
 // The options given before the command.
@@ -73,6 +74,7 @@ private:
     GlobalOptions options;
     QString portPath;
     QSerialPort port;
+    LostPortWatch *portWatch = nullptr;  // the port's child
     std::unique_ptr<SupplySession> session;
     WriteGuard *writeGuard = nullptr;
     QString guardedWhat;
