@@ -102,6 +102,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     TerminationSignals termination;
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
+    context.EndWaitOn(&termination, QStringLiteral("run"));
     if (const int status = context.Connect())
         return status;
     setup.header.software = QStringLiteral("velkaroctl %1").arg(QCoreApplication::applicationVersion());

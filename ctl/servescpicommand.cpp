@@ -85,6 +85,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
     TerminationSignals termination;
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
+    context.EndWaitOn(&termination, QStringLiteral("serve-scpi"));
     if (const int status = context.Connect())
         return status;
 
