@@ -44,6 +44,9 @@ private:
     bool PortLost();
     void Reconnect();
     void ShowProgress();
+    // What takes the progress line off the terminal before other text, or
+    // nothing when none is shown.
+    QString ClearProgress();
     int Finish();
 
     CommandContext &context;
