@@ -243,8 +243,8 @@ int UnattendedRun::Finish()
     case RunOutcome::Stopped:
         return ExitStatus::Success;
     case RunOutcome::LimitTripped:
-        WriteErr(QStringLiteral("velkaroctl: run: stopped by %1; output switched off\n").arg(engine.reason()));
-        return ExitStatus::LimitTripped;
+        return context.Fail(ExitStatus::LimitTripped,
+                            QStringLiteral("run: stopped by %1; output switched off").arg(engine.reason()));
     case RunOutcome::RecordingFailed:
         return context.Fail(ExitStatus::SupplyFailed,
                             QStringLiteral("run: %1; output switched off").arg(engine.reason()));
