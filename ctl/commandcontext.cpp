@@ -7,6 +7,7 @@
 #include "writeguard.h"
 #include "writeattempts.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QThread>
@@ -86,14 +87,15 @@ int CommandContext::Connect()
                 error += QStringLiteral(" (waited %1 s)").arg(double(options.waitMs) / 1000.0);
             return Fail(ExitStatus::PortFailed, QStringLiteral("cannot open %1: %2").arg(portPath, error));
         }
-        if (writeGuard) {
-            if (const int signalNumber = writeGuard->Received())
-                return Interrupted(guardedWhat, signalNumber);
+        if (waitEnders) {
+            QCoreApplication::processEvents();
+            if (waitEndedBy)
+                return Interrupted(waitWhat, waitEndedBy);
         }
         QThread::msleep(ulong(qBound(qint64(1), options.waitMs - waited.elapsed(), qint64(100))));
     }
     // Closes the port at the first error of a lost line and keeps the reason.
-    LostPortWatch::For(&port);
+    portWatch = LostPortWatch::For(&port);
     session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
         session->SetFrameTrace(stderr);
@@ -102,8 +104,7 @@ int CommandContext::Connect()
 
 QString CommandContext::PortLoss() const
 {
-    const auto *watch = port.findChild<LostPortWatch *>(QString(), Qt::FindDirectChildrenOnly);
-    return watch ? watch->Reason() : QString();
+    return portWatch ? portWatch->Reason() : QString();
 }
 
 int CommandContext::PrintResult(const QJsonObject &json, const OutputRows &rows) const
@@ -148,10 +149,19 @@ int FailJson(bool json, int status, const QString &message)
     return status;
 }
 
+void CommandContext::EndWaitOn(TerminationSignals *termination, const QString &what)
+{
+    waitEnders = termination;
+    waitWhat = what;
+    QObject::connect(termination, &TerminationSignals::received, termination, [this](int signalNumber) {
+        if (waitEndedBy == 0)
+            waitEndedBy = signalNumber;
+    });
+}
+
 void CommandContext::SetWriteGuard(WriteGuard *guard, const QString &what)
 {
-    writeGuard = guard;
-    guardedWhat = what;
+    EndWaitOn(&guard->Signals(), what);
 }
 
 int CommandContext::Interrupted(const QString &what, int signalNumber,

@@ -12,6 +12,8 @@
 #include <memory>
 #include <optional>
 
+class LostPortWatch;
+class TerminationSignals;
 class WriteGuard;
 
 // The options given before the command.
@@ -40,6 +42,8 @@ public:
     int Connect();
     SupplySession &Session() { return *session; }
     QSerialPort &Port() { return port; }
+    // The path Connect() chose and opened.
+    QString PortPath() const { return portPath; }
     // Why the open port failed and was closed (the line went away), or empty.
     QString PortLoss() const;
 
@@ -63,17 +67,22 @@ public:
     // outcome: nothing was sent.
     int Interrupted(const QString &what, int signalNumber,
                     std::optional<SupplyOutcome> outcome = std::nullopt) const;
-    // For a command that writes: the guard that holds the signals off, so
-    // that waiting for a busy port (--wait) ends on one with nothing sent.
+    // For a command that holds SIGINT and SIGTERM off: waiting for a busy
+    // port (--wait) ends on one of them with nothing sent, as Interrupted()
+    // tells, instead of lasting the whole wait.
+    void EndWaitOn(TerminationSignals *termination, const QString &what);
+    // The same for a command that writes, through its guard.
     void SetWriteGuard(WriteGuard *guard, const QString &what);
 
 private:
     GlobalOptions options;
     QString portPath;
     QSerialPort port;
+    LostPortWatch *portWatch = nullptr;  // the port's child
     std::unique_ptr<SupplySession> session;
-    WriteGuard *writeGuard = nullptr;
-    QString guardedWhat;
+    TerminationSignals *waitEnders = nullptr;
+    QString waitWhat;
+    int waitEndedBy = 0;  // the first signal received, or 0
 };
 
 // Writes text to the standard output or error at once, in UTF-8. WriteOut

@@ -25,7 +25,7 @@ const Command *FindCommand(const QString &name);
 // Parses a command's own arguments, answering --help. Returns -1 to go on,
 // or the exit status to end with (0 after the help, 2 after a usage error).
 // Under json a usage error is also told as an object on the standard output.
-int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments, bool json = false);
+int ParseCommandLine(QCommandLineParser &parser, const QStringList &arguments, bool json);
 
 // The handlers.
 int RunPorts(CommandContext &context, const QStringList &arguments);

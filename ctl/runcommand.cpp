@@ -5,7 +5,6 @@
 #include "commandtable.h"
 #include "decimalinput.h"
 #include "exitstatus.h"
-#include "portchoice.h"
 #include "terminationsignals.h"
 #include "unattendedrun.h"
 
@@ -47,7 +46,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         {QStringLiteral("reconnect"),
          QStringLiteral("Reopen a lost port by its path every second and go on.")},
     });
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     const QStringList positional = parser.positionalArguments();
@@ -103,12 +102,11 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     TerminationSignals termination;
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
-    QString error;
-    options.portPath = ChoosePortPath(context.Options().port, &error);
+    context.EndWaitOn(&termination, QStringLiteral("run"));
     if (const int status = context.Connect())
         return status;
     setup.header.software = QStringLiteral("velkaroctl %1").arg(QCoreApplication::applicationVersion());
-    setup.header.port = options.portPath;
+    setup.header.port = context.PortPath();
     setup.header.address = context.Options().address;
     setup.header.start = QDateTime::currentDateTime();
 

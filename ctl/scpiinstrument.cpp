@@ -7,6 +7,12 @@
 
 namespace {
 
+// Bits of the status byte.
+constexpr int ErrorQueueBit = 0x04;
+constexpr int MessageAvailableBit = 0x10;
+constexpr int EventStatusBit = 0x20;
+constexpr int MasterSummaryBit = 0x40;  // the summary itself: never enabled
+
 QByteArray fixed(double value, int decimals)
 {
     return QByteArray::number(value, 'f', decimals);
@@ -235,10 +241,6 @@ std::optional<QByteArray> ScpiInstrument::eventEnableQuery(const ScpiCommand &)
 
 std::optional<QByteArray> ScpiInstrument::statusByte(const ScpiCommand &)
 {
-    constexpr int ErrorQueueBit = 0x04;
-    constexpr int MessageAvailableBit = 0x10;
-    constexpr int EventStatusBit = 0x20;
-    constexpr int MasterSummaryBit = 0x40;
     int status = 0;
     if (errors.Count() > 0)
         status |= ErrorQueueBit;
@@ -255,9 +257,8 @@ std::optional<QByteArray> ScpiInstrument::statusByte(const ScpiCommand &)
 
 std::optional<QByteArray> ScpiInstrument::setServiceEnable(const ScpiCommand &command)
 {
-    // Bit 6 is the summary itself and cannot be enabled.
     if (const std::optional<int> value = registerValue(command.parameters.first()))
-        serviceEnable = *value & ~0x40;
+        serviceEnable = *value & ~MasterSummaryBit;
     return std::nullopt;
 }
 

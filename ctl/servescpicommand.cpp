@@ -62,7 +62,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                        "forgotten sessions do not hold the connections."),
         QStringLiteral("S"), QStringLiteral("0"));
     parser.addOption(idleOption);
-    const int parsed = ParseCommandLine(parser, arguments);
+    const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())
@@ -85,6 +85,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
     TerminationSignals termination;
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
+    context.EndWaitOn(&termination, QStringLiteral("serve-scpi"));
     if (const int status = context.Connect())
         return status;
 

@@ -44,11 +44,6 @@ SupplySession::~SupplySession()
     link.DrainLateReply();
 }
 
-void SupplySession::SetTrace(FILE *stream)
-{
-    link.SetTraceStream(stream);
-}
-
 void SupplySession::SetFrameTrace(FILE *stream)
 {
     link.SetFrameTrace(stream);

@@ -38,9 +38,8 @@ public:
     // Drains a late reply still on its way, for the port's next user.
     ~SupplySession();
 
-    // The link's trace goes to stream (nullptr: off, the default).
-    void SetTrace(FILE *stream);
-    // One line per frame sent and received goes to stream instead.
+    // One line per frame sent and received goes to stream (nullptr: off,
+    // the default).
     void SetFrameTrace(FILE *stream);
     // How often each read (also the read of present values and the reading
     // back after a write) is tried until answered: WriteTries unless set. A

@@ -60,14 +60,11 @@ void UnattendedRun::WaitUntil(qint64 dueMs)
 void UnattendedRun::Report(const QString &event)
 {
     const qint64 elapsed = engine.progress(now()).elapsedMs;
-    QString line = QStringLiteral("%1 %2 %3\n")
+    const QString line = QStringLiteral("%1 %2 %3\n")
                        .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
                        .arg(elapsed / 1000.0, 0, 'f', 3)
                        .arg(event);
-    if (progressShown)
-        line.prepend(QStringLiteral("\r\x1b[K"));
-    progressShown = false;
-    WriteErr(line);
+    WriteErr(ClearProgress() + line);
 }
 
 void UnattendedRun::ShowProgress()
@@ -91,6 +88,14 @@ void UnattendedRun::ShowProgress()
                 .arg(p.wattHours, 0, 'f', 6);
     WriteErr(QStringLiteral("\r") + text + QStringLiteral("\x1b[K"));
     progressShown = true;
+}
+
+QString UnattendedRun::ClearProgress()
+{
+    if (!progressShown)
+        return {};
+    progressShown = false;
+    return QStringLiteral("\r\x1b[K");
 }
 
 bool UnattendedRun::PortLost()
@@ -127,9 +132,7 @@ bool UnattendedRun::Serve()
                                              .arg(request->setpoints.CurrentSet / 1000.0, 0, 'f', 3)
                                        : request->outputOn ? QStringLiteral("run: switching the output on")
                                                            : QStringLiteral("run: switching the output off");
-        if (progressShown)
-            WriteErr(QStringLiteral("\r\x1b[K"));
-        progressShown = false;
+        WriteErr(ClearProgress());
         context.FailSupply(what, outcome);
         failureReported = true;
         engine.supplyFailed(what, now());
@@ -168,7 +171,7 @@ bool UnattendedRun::ReadOnce()
 void UnattendedRun::Reconnect()
 {
     QString reason;
-    if (OpenSupplyPort(context.Port(), options.portPath, &reason))
+    if (OpenSupplyPort(context.Port(), context.PortPath(), &reason))
         engine.portRestored(now());
 }
 
@@ -234,16 +237,14 @@ int UnattendedRun::Run()
 
 int UnattendedRun::Finish()
 {
-    if (progressShown)
-        WriteErr(QStringLiteral("\r\x1b[K"));
-    progressShown = false;
+    WriteErr(ClearProgress());
     switch (engine.outcome()) {
     case RunOutcome::Completed:
     case RunOutcome::Stopped:
         return ExitStatus::Success;
     case RunOutcome::LimitTripped:
-        WriteErr(QStringLiteral("velkaroctl: run: stopped by %1; output switched off\n").arg(engine.reason()));
-        return ExitStatus::LimitTripped;
+        return context.Fail(ExitStatus::LimitTripped,
+                            QStringLiteral("run: stopped by %1; output switched off").arg(engine.reason()));
     case RunOutcome::RecordingFailed:
         return context.Fail(ExitStatus::SupplyFailed,
                             QStringLiteral("run: %1; output switched off").arg(engine.reason()));

@@ -13,7 +13,6 @@ struct UnattendedOptions {
     qint64 intervalMs = 1000;  // between status readings; 0: back to back
                                // (the rows' interval is in the setup)
     bool reconnect = false;    // reopen a lost port by its path
-    QString portPath;
 };
 
 // velkaroctl's front end to the run engine: reads the status on the
@@ -45,6 +44,9 @@ private:
     bool PortLost();
     void Reconnect();
     void ShowProgress();
+    // What takes the progress line off the terminal before other text, or
+    // nothing when none is shown.
+    QString ClearProgress();
     int Finish();
 
     CommandContext &context;

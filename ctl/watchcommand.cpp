@@ -116,6 +116,7 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
     TerminationSignals termination;
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
+    context.EndWaitOn(&termination, QStringLiteral("watch"));
     if (const int status = context.Connect())
         return status;
     WatchRun run(context, output, options);

@@ -19,6 +19,8 @@ public:
     // The first signal received so far, or 0; takes in any still pending.
     int Received();
     static QString SignalName(int signalNumber);
+    // Where the signals arrive, for others that want them too.
+    TerminationSignals &Signals() { return termination; }
 
 private slots:
     void Note(int signalNumber);

@@ -492,6 +492,8 @@ void TestVelkaroctl::failuresAreToldUnderJson_data()
     QTest::newRow("unknown command") << QStringList{"--json", "nosuchcmd"} << "unknown command \"nosuchcmd\"";
     QTest::newRow("address") << QStringList{"--json", "--address", "300", "status"} << "--address wants 0 to 255";
     QTest::newRow("command option") << QStringList{"--json", "set", "--volt", "5"} << "Unknown option 'volt'";
+    QTest::newRow("run option") << QStringList{"--json", "run", "--recrd", "r.csv"} << "Unknown option 'recrd'";
+    QTest::newRow("serve-scpi option") << QStringList{"--json", "serve-scpi", "--idle"} << "Unknown option 'idle'";
     QTest::newRow("global option") << QStringList{"--json", "--nosuch", "status"} << "Unknown option 'nosuch'";
     QTest::newRow("empty port") << QStringList{"--json", "--port", "", "status"} << "--port is empty";
     QTest::newRow("get what") << QStringList{"--json", "get", "power"} << "get wants voltage, current or output";
@@ -597,15 +599,29 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
                                   .toUtf8()),
              run.err);
 
-    // A signal while waiting for the port ends the write with nothing sent.
-    QProcess on;
-    on.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "--wait", "10", "on"});
-    QVERIFY(on.waitForStarted(5000));
-    QTest::qWait(500);  // well into its wait
-    ::kill(pid_t(on.processId()), SIGTERM);
-    QVERIFY(on.waitForFinished(3000));
-    QCOMPARE(on.exitCode(), 143);
-    QCOMPARE(on.readAllStandardError(), QByteArray("velkaroctl: on: stopped by SIGTERM; nothing was sent\n"));
+    // A signal while waiting for the port ends the wait with nothing sent:
+    // a write, and the commands that run until stopped.
+    const struct {
+        QStringList arguments;
+        int signalNumber;
+        QByteArray error;
+    } stops[] = {
+        {{"on"}, SIGTERM, "velkaroctl: on: stopped by SIGTERM; nothing was sent\n"},
+        {{"watch", "--count", "1"}, SIGINT, "velkaroctl: watch: stopped by SIGINT; nothing was sent\n"},
+        {{"run", "--record", dir.filePath("r.csv")}, SIGINT,
+         "velkaroctl: run: stopped by SIGINT; nothing was sent\n"},
+    };
+    for (const auto &stop : stops) {
+        QProcess waiting;
+        waiting.start(QStringLiteral(VELKAROCTL_EXE), QStringList{"--port", port, "--wait", "10"} + stop.arguments);
+        QVERIFY(waiting.waitForStarted(5000));
+        QTest::qWait(500);  // well into its wait
+        ::kill(pid_t(waiting.processId()), stop.signalNumber);
+        QVERIFY2(waiting.waitForFinished(3000), stop.error);
+        QCOMPARE(waiting.exitCode(), 128 + stop.signalNumber);
+        QCOMPARE(waiting.readAllStandardError(), stop.error);
+    }
+    QVERIFY(!QFile::exists(dir.filePath("r.csv")));
 
     // --wait: the port is had once the watch lets it go.
     QProcess waiting;

@@ -164,10 +164,13 @@ private slots:
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n12,2,1:00\n");
         const QString record = dir.filePath("r.csv");
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0",
-                       "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"});
+        StartCtl(run, {"--json", "--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval",
+                       "0", "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"});
         QCOMPARE(Finish(run), 4);
         QVERIFY(run.readAllStandardError().contains("stopped by limit current>1; output switched off"));
+        // A failure like any other under --json.
+        QCOMPARE(run.readAllStandardOutput(),
+                 QByteArray(R"({"error":"run: stopped by limit current>1; output switched off","exit":4})" "\n"));
         QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
         const QByteArrayList last = Rows(record).last();
         QCOMPARE(last[Event], QByteArray("limit current>1"));
