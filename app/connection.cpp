@@ -47,9 +47,7 @@ void MainWindow::OpenPort()
     // poll retries a second from now.
     setpointRetryClock.start();
     RequestOperation(PollState::UserParamsRead);
-    pollTimer->start();
-    runPage->portRestored();
-    form->pushButtonReadCalibr->setEnabled(true);
+    ResumePolling();
 }
 
 quint32 MainWindow::BeginConnection()
@@ -65,6 +63,15 @@ quint32 MainWindow::BeginConnection()
     SetConnectedLook(true);
     chart->Connected();
     return connectionSerial;
+}
+
+void MainWindow::ResumePolling()
+{
+    // The end of a connect and of a run's quiet reopen alike: ClosePort undoes
+    // each of these.
+    pollTimer->start();
+    runPage->portRestored();
+    form->pushButtonReadCalibr->setEnabled(true);
 }
 
 void MainWindow::ClosePort()

@@ -70,6 +70,7 @@ private:
     void BuildToolBar();
     void ConnectSignals();
     quint32 BeginConnection();
+    void ResumePolling();
     void SetConnectedLook(bool connected);
     void SetWriteButtonsEnabled(bool enabled);
     void RequestOperation(PollState state);

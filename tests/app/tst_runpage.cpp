@@ -272,6 +272,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(events(record).contains(QStringLiteral("gap")), 4000);
         QVERIFY(second.repliesSent() >= 2);
         QVERIFY(d.disconnectAction()->isEnabled());
+        // The reopened port serves the pages as a connect does.
+        QVERIFY(d.widget<QPushButton>("pushButtonReadCalibr")->isEnabled());
         d.widget<QPushButton>("runStopButton")->click();
         QTRY_COMPARE(message(d), QStringLiteral("Прогон остановлен"));
         QCOMPARE(events(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
