@@ -38,14 +38,11 @@ QString FormatDuration(qint64 ms)
     return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
 }
 
-QSettings Store()
-{
-    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
-}
-
 }  // namespace
 
-RunPage::RunPage(QWidget *parent) : QWidget(parent)
+RunPage::RunPage(QSettings *store, QWidget *parent)
+    : QWidget(parent)
+    , store(store)
 {
     setObjectName(QStringLiteral("tabRun"));
     BuildLayout();
@@ -186,40 +183,40 @@ void RunPage::BuildLayout()
 
 void RunPage::LoadChoices()
 {
-    QSettings store = Store();
-    store.beginGroup(QStringLiteral("run"));
-    programEdit->setText(store.value(QStringLiteral("program")).toString());
-    repeatBox->setValue(store.value(QStringLiteral("repeat"), 1).toInt());
-    keepOutputBox->setChecked(store.value(QStringLiteral("keepOutput"), false).toBool());
-    intervalBox->setValue(store.value(QStringLiteral("interval"), 0).toInt());
-    recordEdit->setText(store.value(QStringLiteral("record")).toString());
-    appendBox->setChecked(store.value(QStringLiteral("append"), false).toBool());
+    store->beginGroup(QStringLiteral("run"));
+    programEdit->setText(store->value(QStringLiteral("program")).toString());
+    repeatBox->setValue(store->value(QStringLiteral("repeat"), 1).toInt());
+    keepOutputBox->setChecked(store->value(QStringLiteral("keepOutput"), false).toBool());
+    intervalBox->setValue(store->value(QStringLiteral("interval"), 0).toInt());
+    recordEdit->setText(store->value(QStringLiteral("record")).toString());
+    appendBox->setChecked(store->value(QStringLiteral("append"), false).toBool());
     for (int i = 0; i < LimitRows; ++i) {
         const QString key = QStringLiteral("limit%1/").arg(i + 1);
-        const int quantity = store.value(key + QStringLiteral("quantity"), 0).toInt();
-        const int comparison = store.value(key + QStringLiteral("comparison"), 0).toInt();
+        const int quantity = store->value(key + QStringLiteral("quantity"), 0).toInt();
+        const int comparison = store->value(key + QStringLiteral("comparison"), 0).toInt();
         limitRows[i].quantity->setCurrentIndex(qBound(0, quantity, limitRows[i].quantity->count() - 1));
         limitRows[i].comparison->setCurrentIndex(qBound(0, comparison, limitRows[i].comparison->count() - 1));
-        limitRows[i].value->setValue(store.value(key + QStringLiteral("value"), 0.0).toDouble());
+        limitRows[i].value->setValue(store->value(key + QStringLiteral("value"), 0.0).toDouble());
     }
+    store->endGroup();
 }
 
 void RunPage::SaveChoices() const
 {
-    QSettings store = Store();
-    store.beginGroup(QStringLiteral("run"));
-    store.setValue(QStringLiteral("program"), programEdit->text());
-    store.setValue(QStringLiteral("repeat"), repeatBox->value());
-    store.setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
-    store.setValue(QStringLiteral("interval"), intervalBox->value());
-    store.setValue(QStringLiteral("record"), recordEdit->text());
-    store.setValue(QStringLiteral("append"), appendBox->isChecked());
+    store->beginGroup(QStringLiteral("run"));
+    store->setValue(QStringLiteral("program"), programEdit->text());
+    store->setValue(QStringLiteral("repeat"), repeatBox->value());
+    store->setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
+    store->setValue(QStringLiteral("interval"), intervalBox->value());
+    store->setValue(QStringLiteral("record"), recordEdit->text());
+    store->setValue(QStringLiteral("append"), appendBox->isChecked());
     for (int i = 0; i < LimitRows; ++i) {
         const QString key = QStringLiteral("limit%1/").arg(i + 1);
-        store.setValue(key + QStringLiteral("quantity"), limitRows[i].quantity->currentIndex());
-        store.setValue(key + QStringLiteral("comparison"), limitRows[i].comparison->currentIndex());
-        store.setValue(key + QStringLiteral("value"), limitRows[i].value->value());
+        store->setValue(key + QStringLiteral("quantity"), limitRows[i].quantity->currentIndex());
+        store->setValue(key + QStringLiteral("comparison"), limitRows[i].comparison->currentIndex());
+        store->setValue(key + QStringLiteral("value"), limitRows[i].value->value());
     }
+    store->endGroup();
 }
 
 void RunPage::ChooseProgram()
