@@ -22,9 +22,8 @@
 
 namespace {
 
-// The words of the conditions, as the engine reads them.
-const char *const QuantityWords[] = {"voltage", "current", "power", "temperature",
-                                     "charge", "energy", "elapsed"};
+// In the order of RunComparison; the quantity box's rows after its first
+// ("—", no limit) follow RunQuantity's.
 const char *const ComparisonWords[] = {"<", "<=", ">", ">="};
 
 QString FormatDuration(qint64 ms)
@@ -305,26 +304,20 @@ void RunPage::MarkStep(int step)
         setMarked(markedStep - 1, true);
 }
 
-bool RunPage::ReadLimits(QVector<RunCondition> *limits)
+QVector<RunCondition> RunPage::ChosenLimits() const
 {
-    limits->clear();
+    QVector<RunCondition> limits;
     for (const LimitRow &row : limitRows) {
         const int quantity = row.quantity->currentIndex();
         if (quantity <= 0)
             continue;
-        const QString text = QStringLiteral("%1%2%3")
-                                 .arg(QString::fromLatin1(QuantityWords[quantity - 1]))
-                                 .arg(QString::fromLatin1(ComparisonWords[row.comparison->currentIndex()]))
-                                 .arg(row.value->value(), 0, 'g', 12);
-        QString error;
-        const std::optional<RunCondition> condition = ParseRunCondition(text, &error);
-        if (!condition) {
-            messageLabel->setText(tr("Предел не принят: %1").arg(error));
-            return false;
-        }
-        limits->append(*condition);
+        RunCondition limit;
+        limit.quantity = RunQuantity(quantity - 1);
+        limit.comparison = RunComparison(row.comparison->currentIndex());
+        limit.value = row.value->value();
+        limits.append(limit);
     }
-    return true;
+    return limits;
 }
 
 bool RunPage::start(const Supply &supply)
@@ -333,8 +326,9 @@ bool RunPage::start(const Supply &supply)
         return false;
     SaveChoices();
     RunSetup setup;
-    if (!ReadProgram(&setup.program) || !ReadLimits(&setup.limits))
+    if (!ReadProgram(&setup.program))
         return false;
+    setup.limits = ChosenLimits();
     setup.repeat = repeatBox->value();
     setup.keepOutput = keepOutputBox->isChecked();
     // 0: every status reading makes a row, twice a second.

@@ -103,7 +103,7 @@ private:
     void LoadChoices();
     void SaveChoices() const;
     bool ReadProgram(RunProgram *program);
-    bool ReadLimits(QVector<RunCondition> *limits);
+    QVector<RunCondition> ChosenLimits() const;
     void ShowSteps(const RunProgram &program);
     void MarkStep(int step);
     void ShowProgress();
