@@ -47,24 +47,36 @@ void MainWindow::OpenPort()
     // poll retries a second from now.
     setpointRetryClock.start();
     RequestOperation(PollState::UserParamsRead);
-    pollTimer->start();
-    runPage->portRestored();
-    form->pushButtonReadCalibr->setEnabled(true);
+    ResumePolling();
 }
 
 quint32 MainWindow::BeginConnection()
 {
     // Nothing read on an earlier connection holds for this one: the supply
     // may have been switched or power-cycled meanwhile.
-    ++connectionSerial;
     portLost = false;
+    ForgetSupply();
+    SetConnectedLook(true);
+    return connectionSerial;
+}
+
+void MainWindow::ForgetSupply()
+{
+    ++connectionSerial;
     statusFailures = 0;
     statusReadThisConnection = false;
     SetWriteButtonsEnabled(false);
     SetSetpointsKnown(false);
-    SetConnectedLook(true);
     chart->Connected();
-    return connectionSerial;
+}
+
+void MainWindow::ResumePolling()
+{
+    // The end of a connect and of a run's quiet reopen alike: ClosePort undoes
+    // each of these.
+    pollTimer->start();
+    runPage->portRestored();
+    form->pushButtonReadCalibr->setEnabled(true);
 }
 
 void MainWindow::ClosePort()
@@ -135,16 +147,11 @@ void MainWindow::SupplyChanged()
 {
     // Another supply answers from now on: the boxes, the pages and the last
     // status are the previous one's, and so is a write still waiting.
-    ++connectionSerial;
-    statusFailures = 0;
-    statusReadThisConnection = false;
     if (pollState == PollState::ApplySetpoints || pollState == PollState::CalibrationWrite
         || pollState == PollState::UserParamsWrite)
         RequestOperation(PollState::Monitor);
-    SetWriteButtonsEnabled(false);
-    SetSetpointsKnown(false);
+    ForgetSupply();
     setpointRetryClock.invalidate();  // read them at the next monitor tick
-    chart->Connected();
     StorePortChoice();
 }
 

@@ -89,7 +89,9 @@ MainWindow::MainWindow(QWidget *parent)
     form->tabWidget->setTabText(3, tr("Калибр."));
     form->tabWidget->setTabText(4, tr("UserMenu"));
     form->tabWidget->setTabText(5, tr("График"));
-    runPage = new RunPage;
+    // The settings dialog was made after the form's pages, so it is deleted
+    // after them: the page stores its choices as it goes.
+    runPage = new RunPage(settingsDialog->Settings());
     form->tabWidget->addTab(runPage, tr("Прогон"));
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));

@@ -70,6 +70,9 @@ private:
     void BuildToolBar();
     void ConnectSignals();
     quint32 BeginConnection();
+    // What a connect and a change of address both make stale.
+    void ForgetSupply();
+    void ResumePolling();
     void SetConnectedLook(bool connected);
     void SetWriteButtonsEnabled(bool enabled);
     void RequestOperation(PollState state);

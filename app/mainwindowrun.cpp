@@ -65,6 +65,5 @@ void MainWindow::ReopenForRun()
     BeginConnection();
     setpointRetryClock.invalidate();  // the set-points are read at the next monitor tick
     pollState = PollState::Monitor;
-    runPage->portRestored();
-    pollTimer->start();
+    ResumePolling();
 }

@@ -22,9 +22,8 @@
 
 namespace {
 
-// The words of the conditions, as the engine reads them.
-const char *const QuantityWords[] = {"voltage", "current", "power", "temperature",
-                                     "charge", "energy", "elapsed"};
+// In the order of RunComparison; the quantity box's rows after its first
+// ("—", no limit) follow RunQuantity's.
 const char *const ComparisonWords[] = {"<", "<=", ">", ">="};
 
 QString FormatDuration(qint64 ms)
@@ -38,14 +37,11 @@ QString FormatDuration(qint64 ms)
     return QStringLiteral("%1:%2").arg(m).arg(s, 2, 10, QLatin1Char('0'));
 }
 
-QSettings Store()
-{
-    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
-}
-
 }  // namespace
 
-RunPage::RunPage(QWidget *parent) : QWidget(parent)
+RunPage::RunPage(QSettings *store, QWidget *parent)
+    : QWidget(parent)
+    , store(store)
 {
     setObjectName(QStringLiteral("tabRun"));
     BuildLayout();
@@ -186,40 +182,40 @@ void RunPage::BuildLayout()
 
 void RunPage::LoadChoices()
 {
-    QSettings store = Store();
-    store.beginGroup(QStringLiteral("run"));
-    programEdit->setText(store.value(QStringLiteral("program")).toString());
-    repeatBox->setValue(store.value(QStringLiteral("repeat"), 1).toInt());
-    keepOutputBox->setChecked(store.value(QStringLiteral("keepOutput"), false).toBool());
-    intervalBox->setValue(store.value(QStringLiteral("interval"), 0).toInt());
-    recordEdit->setText(store.value(QStringLiteral("record")).toString());
-    appendBox->setChecked(store.value(QStringLiteral("append"), false).toBool());
+    store->beginGroup(QStringLiteral("run"));
+    programEdit->setText(store->value(QStringLiteral("program")).toString());
+    repeatBox->setValue(store->value(QStringLiteral("repeat"), 1).toInt());
+    keepOutputBox->setChecked(store->value(QStringLiteral("keepOutput"), false).toBool());
+    intervalBox->setValue(store->value(QStringLiteral("interval"), 0).toInt());
+    recordEdit->setText(store->value(QStringLiteral("record")).toString());
+    appendBox->setChecked(store->value(QStringLiteral("append"), false).toBool());
     for (int i = 0; i < LimitRows; ++i) {
         const QString key = QStringLiteral("limit%1/").arg(i + 1);
-        const int quantity = store.value(key + QStringLiteral("quantity"), 0).toInt();
-        const int comparison = store.value(key + QStringLiteral("comparison"), 0).toInt();
+        const int quantity = store->value(key + QStringLiteral("quantity"), 0).toInt();
+        const int comparison = store->value(key + QStringLiteral("comparison"), 0).toInt();
         limitRows[i].quantity->setCurrentIndex(qBound(0, quantity, limitRows[i].quantity->count() - 1));
         limitRows[i].comparison->setCurrentIndex(qBound(0, comparison, limitRows[i].comparison->count() - 1));
-        limitRows[i].value->setValue(store.value(key + QStringLiteral("value"), 0.0).toDouble());
+        limitRows[i].value->setValue(store->value(key + QStringLiteral("value"), 0.0).toDouble());
     }
+    store->endGroup();
 }
 
 void RunPage::SaveChoices() const
 {
-    QSettings store = Store();
-    store.beginGroup(QStringLiteral("run"));
-    store.setValue(QStringLiteral("program"), programEdit->text());
-    store.setValue(QStringLiteral("repeat"), repeatBox->value());
-    store.setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
-    store.setValue(QStringLiteral("interval"), intervalBox->value());
-    store.setValue(QStringLiteral("record"), recordEdit->text());
-    store.setValue(QStringLiteral("append"), appendBox->isChecked());
+    store->beginGroup(QStringLiteral("run"));
+    store->setValue(QStringLiteral("program"), programEdit->text());
+    store->setValue(QStringLiteral("repeat"), repeatBox->value());
+    store->setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
+    store->setValue(QStringLiteral("interval"), intervalBox->value());
+    store->setValue(QStringLiteral("record"), recordEdit->text());
+    store->setValue(QStringLiteral("append"), appendBox->isChecked());
     for (int i = 0; i < LimitRows; ++i) {
         const QString key = QStringLiteral("limit%1/").arg(i + 1);
-        store.setValue(key + QStringLiteral("quantity"), limitRows[i].quantity->currentIndex());
-        store.setValue(key + QStringLiteral("comparison"), limitRows[i].comparison->currentIndex());
-        store.setValue(key + QStringLiteral("value"), limitRows[i].value->value());
+        store->setValue(key + QStringLiteral("quantity"), limitRows[i].quantity->currentIndex());
+        store->setValue(key + QStringLiteral("comparison"), limitRows[i].comparison->currentIndex());
+        store->setValue(key + QStringLiteral("value"), limitRows[i].value->value());
     }
+    store->endGroup();
 }
 
 void RunPage::ChooseProgram()
@@ -308,26 +304,20 @@ void RunPage::MarkStep(int step)
         setMarked(markedStep - 1, true);
 }
 
-bool RunPage::ReadLimits(QVector<RunCondition> *limits)
+QVector<RunCondition> RunPage::ChosenLimits() const
 {
-    limits->clear();
+    QVector<RunCondition> limits;
     for (const LimitRow &row : limitRows) {
         const int quantity = row.quantity->currentIndex();
         if (quantity <= 0)
             continue;
-        const QString text = QStringLiteral("%1%2%3")
-                                 .arg(QString::fromLatin1(QuantityWords[quantity - 1]))
-                                 .arg(QString::fromLatin1(ComparisonWords[row.comparison->currentIndex()]))
-                                 .arg(row.value->value(), 0, 'g', 12);
-        QString error;
-        const std::optional<RunCondition> condition = ParseRunCondition(text, &error);
-        if (!condition) {
-            messageLabel->setText(tr("Предел не принят: %1").arg(error));
-            return false;
-        }
-        limits->append(*condition);
+        RunCondition limit;
+        limit.quantity = RunQuantity(quantity - 1);
+        limit.comparison = RunComparison(row.comparison->currentIndex());
+        limit.value = row.value->value();
+        limits.append(limit);
     }
-    return true;
+    return limits;
 }
 
 bool RunPage::start(const Supply &supply)
@@ -336,8 +326,9 @@ bool RunPage::start(const Supply &supply)
         return false;
     SaveChoices();
     RunSetup setup;
-    if (!ReadProgram(&setup.program) || !ReadLimits(&setup.limits))
+    if (!ReadProgram(&setup.program))
         return false;
+    setup.limits = ChosenLimits();
     setup.repeat = repeatBox->value();
     setup.keepOutput = keepOutputBox->isChecked();
     // 0: every status reading makes a row, twice a second.

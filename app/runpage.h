@@ -16,6 +16,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPushButton;
+class QSettings;
 class QSpinBox;
 class QTimer;
 class QToolButton;
@@ -24,7 +25,7 @@ class QToolButton;
 // (program, repeats, limits, recording) and the run itself. The page never
 // talks to the supply: the poll cycle feeds it the readings and carries out
 // its writes, one per tick, so the wire keeps its order and cadence. The
-// choices are kept in the settings store under the "run" group.
+// choices are kept in the window's settings store under the "run" group.
 class RunPage : public QWidget
 {
     Q_OBJECT
@@ -35,7 +36,8 @@ public:
     // How long a close waits for the output to be switched off.
     static constexpr int CloseWaitMs = 5000;
 
-    explicit RunPage(QWidget *parent = nullptr);
+    // store: the window's settings store, which outlives the page.
+    explicit RunPage(QSettings *store, QWidget *parent = nullptr);
     ~RunPage() override;
 
     // What the recording says about the supply.
@@ -101,7 +103,7 @@ private:
     void LoadChoices();
     void SaveChoices() const;
     bool ReadProgram(RunProgram *program);
-    bool ReadLimits(QVector<RunCondition> *limits);
+    QVector<RunCondition> ChosenLimits() const;
     void ShowSteps(const RunProgram &program);
     void MarkStep(int step);
     void ShowProgress();
@@ -125,6 +127,7 @@ private:
     QTimer *reopenTimer = nullptr;
     QTimer *closeWaitTimer = nullptr;
 
+    QSettings *store;
     std::unique_ptr<RunEngine> engine;
     QElapsedTimer clock;
     int markedStep = 0;

@@ -2,6 +2,7 @@
 
 #include "chartitems.h"
 #include "samplehistory.h"
+#include "units.h"
 
 #include <qwt_date_scale_draw.h>
 #include <qwt_date_scale_engine.h>
@@ -23,8 +24,9 @@ const QColor AmperesColor(210, 60, 0);
 // pixel wide: a wider pen makes a long history's drawing several times slower.
 const QPen VoltsPen(VoltsColor, 1, Qt::SolidLine);
 const QPen AmperesPen(AmperesColor, 1, Qt::DashLine);
-// The supply's ranges, shown while there is nothing to scale to.
-constexpr double FullVolts = 30.0;
+// The supply's ranges, shown while there is nothing to scale to: the current's
+// rounded up to a whole ampere.
+constexpr double FullVolts = MaxSetpointVolts;
 constexpr double FullAmperes = 10.0;
 
 // Shows the time and both values of the sample nearest the cursor.

@@ -18,7 +18,7 @@ double Rounded(double value, int decimals)
 
 int AmperesDecimals(const StatusRecord &status)
 {
-    return status.CurrentFine != 0 ? 4 : 3;
+    return OutputAmperesDecimals(status);
 }
 
 }  // namespace

@@ -91,14 +91,17 @@ bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs, int command)
             break;
         bool complete = ReadLinePart(line);
         while (complete && IsLateReply(line, command)) {
-            TraceFrame('<', line.left(line.indexOf(Terminator)), "late reply, dropped");
+            if (frameTrace)
+                TraceFrame('<', line.left(line.indexOf(Terminator)), "late reply, dropped");
             // What followed the late reply may be the start of the real one.
             const QByteArray rest = line.mid(line.indexOf(Terminator) + 1);
             line.clear();
             complete = TakeLinePart(line, rest);
         }
         if (complete) {
-            TraceFrame('<', line.left(line.indexOf(Terminator)));
+            // The frame's copy is made only for a trace that is on.
+            if (frameTrace)
+                TraceFrame('<', line.left(line.indexOf(Terminator)));
             return true;
         }
         idle = WaitForInput(line);

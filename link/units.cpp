@@ -12,6 +12,11 @@ double OutputAmperes(const StatusRecord &status)
     return status.CurrentFine == 0 ? status.Current / 1000.0 : status.Current / 10000.0;
 }
 
+int OutputAmperesDecimals(const StatusRecord &status)
+{
+    return status.CurrentFine == 0 ? 3 : 4;
+}
+
 int OutputMilliamperes(const StatusRecord &status)
 {
     return status.CurrentFine == 0 ? status.Current : qRound(status.Current / 10.0);

@@ -11,6 +11,9 @@ double OutputVolts(const StatusRecord &status);
 // Output current of a status: Current counts 1 mA, or 0.1 mA while the supply
 // reports its fine range (CurrentFine non-zero).
 double OutputAmperes(const StatusRecord &status);
+// The decimals of amperes that OutputAmperes resolves: 4 in the fine range,
+// otherwise 3.
+int OutputAmperesDecimals(const StatusRecord &status);
 // The output current rounded to whole milliamperes, as the display shows it.
 int OutputMilliamperes(const StatusRecord &status);
 

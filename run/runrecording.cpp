@@ -46,7 +46,7 @@ QByteArray RunRecording::FormatRow(const RecordingRow &row)
         const StatusRecord &s = *row.status;
         const double volts = OutputVolts(s);
         const double amperes = OutputAmperes(s);
-        f << Decimal(volts, 2) << Decimal(amperes, s.CurrentFine != 0 ? 4 : 3)
+        f << Decimal(volts, 2) << Decimal(amperes, OutputAmperesDecimals(s))
           << Decimal(volts * amperes, 4)
           << (s.CcFlag != 0 ? "CC" : s.CvFlag != 0 ? "CV" : "-") << (s.OutputOn != 0 ? "on" : "off");
     } else {

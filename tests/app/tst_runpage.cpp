@@ -1,3 +1,4 @@
+#include "recordingrows.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
@@ -20,30 +21,9 @@ private:
 
     QString write(const QString &name, const QByteArray &text)
     {
-        QFile file(dir.filePath(name));
-        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size())
-            return {};
-        return file.fileName();
-    }
-
-    static QByteArray read(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-
-    // The event column of the recording's event rows, in order.
-    static QStringList events(const QString &path)
-    {
-        QStringList out;
-        for (const QByteArray &line : read(path).split('\n')) {
-            if (line.isEmpty() || line.startsWith('#') || line.startsWith("time,"))
-                continue;
-            const QString event = QString::fromUtf8(line.split(',').last());
-            if (!event.isEmpty())
-                out << event;
-        }
-        return out;
+        const QString path = dir.filePath(name);
+        WriteFile(path, text);
+        return path;
     }
 
     static void setLimit(WindowDriver &d, int row, int quantity, int comparison, double value)
@@ -120,8 +100,8 @@ private slots:
         QTRY_COMPARE(message(d), QStringLiteral("Программа выполнена"));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         QVERIFY(d.slaveBox()->isEnabled());
-        QCOMPARE(events(record), (QStringList{"start", "step 1", "step 2", "end"}));
-        const QByteArray text = read(record);
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "end"}));
+        const QByteArray text = ReadFile(record);
         QVERIFY(text.contains("\n# program file: " + program.toUtf8()));
         // Reading rows between the events: set-points as the supply holds them.
         QVERIFY(text.contains(",5.000,1.000,"));
@@ -163,7 +143,7 @@ private slots:
         d.connectToSupply();
         QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         d.widget<QPushButton>("runStartButton")->click();
-        QTRY_VERIFY(events(record).size() == 1);
+        QTRY_VERIFY(RecordingEvents(record).size() == 1);
         QTest::qWait(700);  // two status readings under the limit
         QVERIFY(d.supply->model().outputOn());
 
@@ -172,9 +152,9 @@ private slots:
         d.widget<QPushButton>("pushButtonApply")->click();
         QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
         QTRY_VERIFY(message(d).contains(QStringLiteral("voltage>3")));
-        QCOMPARE(events(record), (QStringList{"start", "limit voltage>3"}));
-        const QList<QByteArray> lines = read(record).split('\n');
-        QVERIFY(read(record).contains("# limits: voltage>3"));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "limit voltage>3"}));
+        const QList<QByteArray> lines = ReadFile(record).split('\n');
+        QVERIFY(ReadFile(record).contains("# limits: voltage>3"));
         // The tripping row carries the reading that crossed.
         for (const QByteArray &line : lines)
             if (line.endsWith("limit voltage>3"))
@@ -210,7 +190,7 @@ private slots:
         d.window->close();
         QTRY_VERIFY_WITH_TIMEOUT(!d.window->isVisible(), 3000);
         QVERIFY(!d.supply->model().outputOn());
-        QCOMPARE(events(record), (QStringList{"start", "step 1", "stop"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "stop"}));
     }
 
     void silentSupplyDuringARunShowsNoBox()
@@ -240,7 +220,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(message(d).startsWith(QStringLiteral("Прогон прерван")), 4000);
         QVERIFY(message(d).contains(QStringLiteral("состояние выхода неизвестно")));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
-        QCOMPARE(events(record), (QStringList{"start", "step 1", "stop"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "stop"}));
         QVERIFY(boxes.seen.isEmpty());
     }
 
@@ -259,22 +239,24 @@ private slots:
         d.connectAction()->trigger();
         QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         d.widget<QPushButton>("runStartButton")->click();
-        QTRY_VERIFY(read(record).count('\n') > 12);  // a few readings
+        QTRY_VERIFY(ReadFile(record).count('\n') > 12);  // a few readings
 
         d.supply->closeMaster();
-        QTRY_VERIFY(events(record).contains(QStringLiteral("port lost")));
+        QTRY_VERIFY(RecordingEvents(record).contains(QStringLiteral("port lost")));
         VirtualSupply second;
         QVERIFY(second.open(nullptr));
         QVERIFY(second.makeLink(link, nullptr));
-        QTRY_VERIFY_WITH_TIMEOUT(events(record).contains(QStringLiteral("reconnected")), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains(QStringLiteral("reconnected")), 4000);
         // After the reconnection the set-points are read again, then the
         // first status reading closes the gap.
-        QTRY_VERIFY_WITH_TIMEOUT(events(record).contains(QStringLiteral("gap")), 4000);
+        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains(QStringLiteral("gap")), 4000);
         QVERIFY(second.repliesSent() >= 2);
         QVERIFY(d.disconnectAction()->isEnabled());
+        // The reopened port serves the pages as a connect does.
+        QVERIFY(d.widget<QPushButton>("pushButtonReadCalibr")->isEnabled());
         d.widget<QPushButton>("runStopButton")->click();
         QTRY_COMPARE(message(d), QStringLiteral("Прогон остановлен"));
-        QCOMPARE(events(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
         QVERIFY(boxes.seen.isEmpty());
     }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "recordingrows.h"
 #include "runengine.h"
 
 #include <QFile>
@@ -78,26 +79,8 @@ struct FrontEnd {
         return out;
     }
 
-    QList<QByteArray> rows() const
-    {
-        QFile f(recordPath());
-        f.open(QIODevice::ReadOnly);
-        QList<QByteArray> out;
-        for (const QByteArray &line : f.readAll().split('\n'))
-            if (!line.isEmpty() && !line.startsWith('#') && !line.startsWith("time,"))
-                out << line;
-        return out;
-    }
+    QList<QByteArray> rows() const { return RecordingRows(recordPath()); }
 
     // The event column of each event row, in order.
-    QStringList events() const
-    {
-        QStringList out;
-        for (const QByteArray &row : rows()) {
-            const QString event = QString::fromUtf8(row.split(',').last());
-            if (!event.isEmpty())
-                out << event;
-        }
-        return out;
-    }
+    QStringList events() const { return RecordingEvents(recordPath()); }
 };

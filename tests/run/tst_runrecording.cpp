@@ -1,4 +1,5 @@
 #include "../log/filesizecap.h"
+#include "filetext.h"
 #include "runfrontend.h"
 #include "testmain.h"
 
@@ -14,20 +15,6 @@ RecordingHeader Header()
     h.programFile = QStringLiteral("/home/u/заряд.csv");
     h.limits << QStringLiteral("current>2") << QStringLiteral("voltage>13");
     return h;
-}
-
-QByteArray Contents(const QString &path)
-{
-    QFile f(path);
-    f.open(QIODevice::ReadOnly);
-    return f.readAll();
-}
-
-void Put(const QString &path, const QByteArray &bytes)
-{
-    QFile f(path);
-    f.open(QIODevice::WriteOnly | QIODevice::Truncate);
-    f.write(bytes);
 }
 
 }  // namespace
@@ -66,7 +53,7 @@ private slots:
         row.event = QStringLiteral("limit, odd \"one\"");
         QVERIFY(r.write(row, 1300, true));
         r.close();
-        QCOMPARE(Contents(path),
+        QCOMPARE(ReadFile(path),
                  QByteArray("# velkaroctl 1.1\n"
                             "# port: /dev/ttyUSB0\n"
                             "# address: 7\n"
@@ -105,37 +92,37 @@ private slots:
         QVERIFY(first.open(path, RunRecording::Mode::New, Header(), 0));
         QVERIFY(first.write(RecordingRow(), 0, false));
         first.close();
-        const QByteArray before = Contents(path);
+        const QByteArray before = ReadFile(path);
 
         RunRecording second;
         QVERIFY(second.open(path, RunRecording::Mode::Append, Header(), 0));
         second.close();
-        const QByteArray after = Contents(path);
+        const QByteArray after = ReadFile(path);
         QVERIFY(after.startsWith(before));
         QCOMPARE(after.count("time,elapsed_s"), 1);
         QCOMPARE(after.count("# port:"), 2);
 
         // A row cut short by a crash is ended before the new block.
-        Put(path, before + "2026-12-07T04:30:06.270Z,1.2");
+        WriteFile(path, before + "2026-12-07T04:30:06.270Z,1.2");
         RunRecording third;
         QVERIFY(third.open(path, RunRecording::Mode::Append, Header(), 0));
         third.close();
-        QVERIFY(Contents(path).contains("06.270Z,1.2\n# velkaroctl"));
+        QVERIFY(ReadFile(path).contains("06.270Z,1.2\n# velkaroctl"));
 
         // An empty file gets the header row; a new recording starts afresh.
-        Put(path, QByteArray());
+        WriteFile(path, QByteArray());
         RunRecording fourth;
         QVERIFY(fourth.open(path, RunRecording::Mode::Append, Header(), 0));
         fourth.close();
-        QCOMPARE(Contents(path).count("time,elapsed_s"), 1);
+        QCOMPARE(ReadFile(path).count("time,elapsed_s"), 1);
 
         const QByteArray foreign = "# other\ntime,voltage\n1,2\n";
         for (const QByteArray &text : {foreign, QByteArray("# comments only\n")}) {
-            Put(path, text);
+            WriteFile(path, text);
             RunRecording refused;
             QVERIFY(!refused.open(path, RunRecording::Mode::Append, Header(), 0));
             QVERIFY(refused.errorString().contains(QStringLiteral("header row")));
-            QCOMPARE(Contents(path), text);
+            QCOMPARE(ReadFile(path), text);
         }
     }
 
@@ -169,7 +156,7 @@ private slots:
         QVERIFY2(f.engine.reason().startsWith(QStringLiteral("recording failed: ")), qPrintable(f.engine.reason()));
         QCOMPARE(f.writes.last().request.kind, SupplyRequest::Kind::Output);
         QCOMPARE(f.writes.last().request.outputOn, false);
-        const QByteArray text = Contents(f.recordPath());
+        const QByteArray text = ReadFile(f.recordPath());
         QVERIFY(text.endsWith('\n'));
         const QList<QByteArray> rows = f.rows();
         QVERIFY(rows.size() >= 4);

@@ -575,10 +575,6 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation> until %1</translation>
     </message>
     <message>
-        <source>Предел не принят: %1</source>
-        <translation>Limit refused: %1</translation>
-    </message>
-    <message>
         <source>Не выбран файл записи</source>
         <translation>No recording file chosen</translation>
     </message>
