@@ -35,11 +35,7 @@ QString StatusAmperesText(const StatusRecord &status)
 
 QString ModeText(const StatusRecord &status)
 {
-    if (status.CcFlag != 0)
-        return QStringLiteral("CC");
-    if (status.CvFlag != 0)
-        return QStringLiteral("CV");
-    return QStringLiteral("-");
+    return QString::fromLatin1(ModeName(status));
 }
 
 QStringList StatusFields(const StatusRecord &status)

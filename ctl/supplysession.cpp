@@ -54,13 +54,7 @@ void SupplySession::SetFrameTrace(FILE *stream)
 template <typename Read>
 LinkResult SupplySession::ReadWithTries(Read read)
 {
-    LinkResult result = LinkResult::NoReply;
-    for (int attempt = 0; attempt < readTries; ++attempt) {
-        result = read();
-        if (result == LinkResult::GoodReply)
-            break;
-    }
-    return result;
+    return WithTries(readTries, read);
 }
 
 SupplyOutcome SupplySession::ReadStatus(StatusRecord &status)

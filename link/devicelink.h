@@ -30,7 +30,7 @@ public:
     // too, so that tracing can never stop the link.
     void SetTraceStream(FILE *stream);
     // A trace of whole frames instead: one line per frame sent (">") or
-    // received ("<"), with the milliseconds of a monotonic clock; nullptr
+    // received ("<"), stamped with a monotonic clock in seconds to the millisecond; nullptr
     // turns it off. It replaces the receive parser's trace, which goes off.
     void SetFrameTrace(FILE *stream);
 

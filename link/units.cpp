@@ -12,6 +12,11 @@ double OutputAmperes(const StatusRecord &status)
     return status.CurrentFine == 0 ? status.Current / 1000.0 : status.Current / 10000.0;
 }
 
+const char *ModeName(const StatusRecord &status)
+{
+    return status.CcFlag != 0 ? "CC" : status.CvFlag != 0 ? "CV" : "-";
+}
+
 int OutputAmperesDecimals(const StatusRecord &status)
 {
     return status.CurrentFine == 0 ? 3 : 4;

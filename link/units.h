@@ -16,6 +16,8 @@ double OutputAmperes(const StatusRecord &status);
 int OutputAmperesDecimals(const StatusRecord &status);
 // The output current rounded to whole milliamperes, as the display shows it.
 int OutputMilliamperes(const StatusRecord &status);
+// The regulation mode a status reports: "CC", "CV", or "-" for neither.
+const char *ModeName(const StatusRecord &status);
 
 // The internal measurements: voltages in mV, current in mA, temperature in
 // 0.1 degC.

@@ -7,16 +7,22 @@
 // one after the other.
 constexpr int WriteTries = 4;
 
-// Makes a write up to WriteTries times, until it is acknowledged; returns the
-// last try's result. write is any callable returning LinkResult.
-template <typename Write>
-LinkResult WriteWithTries(Write write)
+// Makes a transaction up to tries times, until it gets a good reply; returns
+// the last try's result. transaction is any callable returning LinkResult.
+template <typename Transaction>
+LinkResult WithTries(int tries, Transaction transaction)
 {
     LinkResult result = LinkResult::NoReply;
-    for (int attempt = 0; attempt < WriteTries; ++attempt) {
-        result = write();
+    for (int attempt = 0; attempt < tries; ++attempt) {
+        result = transaction();
         if (result == LinkResult::GoodReply)
             break;
     }
     return result;
+}
+
+template <typename Write>
+LinkResult WriteWithTries(Write write)
+{
+    return WithTries(WriteTries, write);
 }

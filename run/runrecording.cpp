@@ -48,7 +48,7 @@ QByteArray RunRecording::FormatRow(const RecordingRow &row)
         const double amperes = OutputAmperes(s);
         f << Decimal(volts, 2) << Decimal(amperes, OutputAmperesDecimals(s))
           << Decimal(volts * amperes, 4)
-          << (s.CcFlag != 0 ? "CC" : s.CvFlag != 0 ? "CV" : "-") << (s.OutputOn != 0 ? "on" : "off");
+          << ModeName(s) << (s.OutputOn != 0 ? "on" : "off");
     } else {
         f << "" << "" << "" << "" << "";
     }
