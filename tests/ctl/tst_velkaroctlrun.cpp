@@ -2,8 +2,9 @@
 // virtual-supply program on a real pseudo-terminal, judged by its exit status,
 // its recording and what the supply holds afterwards.
 
-#include "../log/filesizecap.h"
+#include "filesizecap.h"
 #include "filetext.h"
+#include "recordingrows.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 
@@ -39,19 +40,9 @@ int Finish(QProcess &process, int timeoutMs = 20000)
 QList<QByteArrayList> Rows(const QString &path)
 {
     QList<QByteArrayList> rows;
-    for (const QByteArray &line : ReadFile(path).split('\n'))
-        if (!line.isEmpty() && !line.startsWith('#') && !line.startsWith("time,"))
-            rows << line.split(',');
+    for (const QByteArray &row : RecordingRows(path))
+        rows << row.split(',');
     return rows;
-}
-
-QStringList Events(const QString &path)
-{
-    QStringList events;
-    for (const QByteArrayList &row : Rows(path))
-        if (!row.last().isEmpty())
-            events << QString::fromUtf8(row.last());
-    return events;
 }
 
 // "on" or "off" from velkaroctl status, or empty.
@@ -91,7 +82,7 @@ private slots:
         QVERIFY2(!err.contains('\r'), err);  // no progress line off a terminal
         QCOMPARE(err.count('\n'), 5);
         QVERIFY(err.contains(" 0.000 start\n") || err.contains(" start\n"));
-        QCOMPARE(Events(record), (QStringList{"start", "step 1", "step 2", "step 3", "end"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end"}));
 
         const QByteArray text = ReadFile(record);
         QVERIFY(text.contains("# program file: " + dir.filePath("p.csv").toUtf8() + "\n# limits: none\n"));
@@ -215,7 +206,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 5, 10000);
         ::kill(pid_t(run.processId()), SIGTERM);
         QCOMPARE(Finish(run), 0);
-        QCOMPARE(Events(record).last(), QStringLiteral("stop"));
+        QCOMPARE(RecordingEvents(record).last(), QStringLiteral("stop"));
         QCOMPARE(OutputOf(port), QByteArray("off"));
 
         // Appending needs --append; then a second block and no second header.
@@ -263,16 +254,16 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 3, 10000);
         first.terminate();
         QVERIFY(first.waitForFinished(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(Events(record).contains("port lost"), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("port lost"), 5000);
         // The adapter is plugged back in: a new terminal behind the same path.
         QProcess second;
         QVERIFY(!StartSupplyProgram(second, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--link", link}).isEmpty());
-        QTRY_VERIFY_WITH_TIMEOUT(Events(record).contains("gap"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("gap"), 10000);
         const int rows = Rows(record).size();
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= rows + 2, 5000);
         ::kill(pid_t(run.processId()), SIGINT);
         QCOMPARE(Finish(run), 0);
-        QCOMPARE(Events(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
 
         // Without --reconnect the run ends at the loss and says so.
         QProcess once;
@@ -282,7 +273,7 @@ private slots:
         QVERIFY(second.waitForFinished(5000));
         QCOMPARE(Finish(once), 1);
         QVERIFY(once.readAllStandardError().contains("the output's state is unknown"));
-        QCOMPARE(Events(dir.filePath("s.csv")).last(), QStringLiteral("port lost"));
+        QCOMPARE(RecordingEvents(dir.filePath("s.csv")).last(), QStringLiteral("port lost"));
     }
 
     void aRecordingThatCannotBeWrittenStopsTheRun()

@@ -1,4 +1,4 @@
-#include "../log/filesizecap.h"
+#include "filesizecap.h"
 #include "filetext.h"
 #include "runfrontend.h"
 #include "testmain.h"
