@@ -137,15 +137,6 @@ private slots:
         for (const QByteArrayList &row : rows)
             if (row[Event] == "step 3")
                 QVERIFY2(qAbs(row[Elapsed].toDouble() - 3.0) < 0.15, row.join(','));
-        // A step's row shows what the step writes; a ramp's, where it starts.
-        QStringList stepSetpoints;
-        for (const QByteArrayList &row : rows)
-            if (row[Event].startsWith("step "))
-                stepSetpoints << QString::fromLatin1(row[VoltsSet] + "/" + row[AmperesSet]);
-        QCOMPARE(stepSetpoints.size(), 3);
-        QCOMPARE(stepSetpoints[0], QStringLiteral("5.000/1.000"));
-        QVERIFY2(stepSetpoints[1].startsWith(QStringLiteral("5.0")), qPrintable(stepSetpoints[1]));
-        QCOMPARE(stepSetpoints[2], QStringLiteral("2.000/0.500"));
         // 10 ohms: 1 A at 10 V; the counters grew.
         QVERIFY(Rows(record).last()[Charge].toDouble() > 0.0005);
         QCOMPARE(OutputOf(port), QByteArray("off"));
@@ -438,31 +429,6 @@ private slots:
             QCOMPARE(row[Pass], QByteArray("1"));
         }
         QVERIFY(reading >= 12);
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
-    }
-
-    // Passes told apart, a step's own time for until, and the summary's count.
-    void repeatsAreToldApart()
-    {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration,until\n5,1,0:30,step_elapsed>=0.5\n");
-        const QString record = dir.filePath("r.csv");
-        QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--repeat", "3",
-                       "--interval", "0.1"});
-        QCOMPARE(Finish(run), 0);
-        QStringList events;
-        for (const QByteArrayList &row : Rows(record))
-            if (!row[Event].isEmpty())
-                events << QString::fromLatin1(row[Event] + "@" + row[Pass]);
-        QCOMPARE(events, (QStringList{"start@", "step 1@1", "until step_elapsed>=0.5@1", "step 1@2",
-                                      "until step_elapsed>=0.5@2", "step 1@3", "until step_elapsed>=0.5@3",
-                                      "end@3"}));
-        QVERIFY(run.readAllStandardOutput().contains(": 3 steps done, pass 3 of 3, "));
         supply.terminate();
         QVERIFY(supply.waitForFinished(5000));
     }

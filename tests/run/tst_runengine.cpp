@@ -193,24 +193,6 @@ private slots:
         QVERIFY(f.rows().last().contains(",10.00,1.2345,12.3450,CV,on,,,0.003366,0.033659,,"));
     }
 
-    void chargeAndTimeEndSteps()
-    {
-        FrontEnd f;
-        QVERIFY(f.start(f.setup("voltage,current,duration,until\n5,2,1:00:00,charge>=0.001\n5,2,10,elapsed>4.5\n")));
-        // 2 A for 1.8 s is 0.001 Ah.
-        f.reading(0, 5, 2);
-        f.reading(1000, 5, 2);
-        QCOMPARE(f.engine.progress(f.now).step, 1);
-        f.reading(1800, 5, 2);
-        QCOMPARE(f.engine.progress(f.now).step, 2);
-        f.reading(4500, 5, 2);
-        QCOMPARE(f.engine.progress(f.now).step, 2);
-        f.reading(4600, 5, 2);
-        QVERIFY(f.engine.isFinished());
-        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until charge>=0.001", "step 2",
-                                          "until elapsed>4.5", "end"}));
-    }
-
     void repeatsAndStops()
     {
         FrontEnd f;
