@@ -122,7 +122,8 @@ void RunPage::BuildLayout()
     limits->setVerticalSpacing(2);
     const QStringList quantities = {tr("—"), tr("Напряжение, В"), tr("Ток, А"), tr("Мощность, Вт"),
                                     tr("Температура, °C"), tr("Заряд, А·ч"), tr("Энергия, Вт·ч"),
-                                    tr("Время, с")};
+                                    tr("Время, с"), tr("Время шага, с"), tr("Заряд шага, А·ч"),
+                                    tr("Энергия шага, Вт·ч")};
     auto *limitsTitle = new QLabel(tr("Пределы (выключают выход):"));
     page->addWidget(limitsTitle);
     for (int i = 0; i < LimitRows; ++i) {
@@ -329,6 +330,14 @@ bool RunPage::start(const Supply &supply)
     if (!ReadProgram(&setup.program))
         return false;
     setup.limits = ChosenLimits();
+    for (const RunCondition &limit : setup.limits) {
+        if (!ImplausibleRunCondition(limit).isEmpty()) {
+            messageLabel->setText(tr("Предел %1 не принят: у источника нет таких значений (0–30 В, 0–10 А, "
+                                     "до 300 Вт; заряд, энергия и время не бывают отрицательными)")
+                                      .arg(limit.text()));
+            return false;
+        }
+    }
     setup.repeat = repeatBox->value();
     setup.keepOutput = keepOutputBox->isChecked();
     // 0: every status reading makes a row, twice a second.
@@ -354,7 +363,15 @@ bool RunPage::start(const Supply &supply)
     // What the supply holds now is not known here (the panel's boxes may
     // hold unsent values), so the first step's set-points are always written.
     if (!engine->start(setup, Now(), setup.header.start)) {
-        messageLabel->setText(tr("Запись не открыта: %1").arg(engine->errorString()));
+        const std::optional<RecordingHolder> holder = engine->recordingHolder();
+        if (!holder)
+            messageLabel->setText(tr("Запись не открыта: %1").arg(engine->errorString()));
+        else if (holder->program.isEmpty())
+            messageLabel->setText(tr("Файл записи %1 занят другой программой").arg(setup.recordPath));
+        else
+            messageLabel->setText(tr("Файл записи %1 занят: его пишет %2 (pid %3)")
+                                      .arg(setup.recordPath, holder->program)
+                                      .arg(holder->pid));
         engine.reset();
         return false;
     }
@@ -473,7 +490,53 @@ void RunPage::CloseWaitExpired()
 
 void RunPage::RunEventRecorded(const QString &event)
 {
-    messageLabel->setText(tr("Событие: %1").arg(event));
+    messageLabel->setText(tr("Событие: %1").arg(EventText(event)));
+}
+
+QString RunPage::EventText(const QString &event)
+{
+    const QString rest = event.section(QLatin1Char(' '), 1);
+    if (event == QLatin1String("start"))
+        return tr("начало");
+    if (event == QLatin1String("end"))
+        return tr("конец программы");
+    if (event == QLatin1String("stop"))
+        return tr("остановка");
+    if (event == QLatin1String("gap"))
+        return tr("пропуск в показаниях");
+    if (event == QLatin1String("port lost"))
+        return tr("порт потерян");
+    if (event == QLatin1String("reconnected"))
+        return tr("порт снова открыт");
+    if (event.startsWith(QLatin1String("step ")))
+        return tr("шаг %1").arg(rest);
+    if (event.startsWith(QLatin1String("limit ")))
+        return tr("предел %1").arg(rest);
+    if (event.startsWith(QLatin1String("until ")))
+        return tr("условие шага %1").arg(rest);
+    return event;
+}
+
+QString RunPage::SummaryText(const RunSummary &s) const
+{
+    QString output;
+    switch (s.output) {
+    case RunOutputState::OffConfirmed: output = tr("выключен (подтверждено)"); break;
+    case RunOutputState::KeptOn: output = tr("оставлен включённым"); break;
+    case RunOutputState::Unknown: output = tr("неизвестно"); break;
+    }
+    const QString counters = tr("%1 А·ч, %2 Вт·ч, выход: %3")
+                                 .arg(s.ampereHours, 0, 'f', 6)
+                                 .arg(s.wattHours, 0, 'f', 6)
+                                 .arg(output);
+    if (s.stepCount == 0)
+        return tr("Итог за %1: только запись, %2").arg(FormatDuration(s.durationMs), counters);
+    return tr("Итог за %1: шагов выполнено %2, проход %3 из %4, %5")
+        .arg(FormatDuration(s.durationMs))
+        .arg(s.stepsDone)
+        .arg(s.pass)
+        .arg(s.passes > 0 ? QString::number(s.passes) : tr("∞"))
+        .arg(counters);
 }
 
 void RunPage::RunFinished(RunOutcome outcome)
@@ -500,6 +563,8 @@ void RunPage::RunFinished(RunOutcome outcome)
         text = tr("Прогон прерван: %1; состояние выхода неизвестно").arg(reason);
         break;
     }
+    if (engine)
+        text += QLatin1Char('\n') + SummaryText(engine->summary());
     messageLabel->setText(text);
     ShowProgress();
     SetRunningLook(false);

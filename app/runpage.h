@@ -105,6 +105,9 @@ private:
     bool ReadProgram(RunProgram *program);
     QVector<RunCondition> ChosenLimits() const;
     void ShowSteps(const RunProgram &program);
+    // The recording's English event words in the window's language.
+    static QString EventText(const QString &event);
+    QString SummaryText(const RunSummary &summary) const;
     void MarkStep(int step);
     void ShowProgress();
     void SetRunningLook(bool running);

@@ -43,7 +43,7 @@ QList<QByteArrayList> Rows(const QString &path, int *partial = nullptr)
             continue;
         const QByteArrayList fields = line.split(',');
         // The last piece has no line end: a row cut short.
-        if (fields.size() != 13 || i == lines.size() - 1) {
+        if (fields.size() != 15 || i == lines.size() - 1) {
             if (partial)
                 ++*partial;
             continue;

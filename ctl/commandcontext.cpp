@@ -176,11 +176,15 @@ int CommandContext::Interrupted(const QString &what, int signalNumber,
                                         .arg(what, WriteGuard::SignalName(signalNumber), state));
 }
 
-int CommandContext::FailSupply(const QString &what, SupplyOutcome outcome, const QString &detail) const
+QString CommandContext::SupplyFailureText(const QString &what, SupplyOutcome outcome, const QString &detail) const
 {
     QString message = what + QStringLiteral(": ") + OutcomeText(outcome, session->LastStep());
     if (!detail.isEmpty())
         message += QStringLiteral(": ") + detail;
-    message += QStringLiteral(" (port %1, address %2)").arg(portPath).arg(options.address);
-    return Fail(ExitStatus::SupplyFailed, message);
+    return message + QStringLiteral(" (port %1, address %2)").arg(portPath).arg(options.address);
+}
+
+int CommandContext::FailSupply(const QString &what, SupplyOutcome outcome, const QString &detail) const
+{
+    return Fail(ExitStatus::SupplyFailed, SupplyFailureText(what, outcome, detail));
 }

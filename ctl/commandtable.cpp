@@ -26,7 +26,7 @@ const QList<Command> &Commands()
          "[--output FILE] [--max-failures N]",
          "record status (and measurements) at a steady interval", RunWatch, true},
         {"run",
-         "[PROGRAM.csv] --record FILE [--append] [--interval S] [--repeat N] [--limit COND]... "
+         "[PROGRAM.csv] --record FILE [--append] [--interval S] [--duration S] [--repeat N] [--limit COND]... "
          "[--keep-output] [--reconnect]",
          "follow a program of steps with limits, counters and a recording", RunUnattended, true},
         {"serve-scpi", "[--listen HOST:PORT]", "answer SCPI clients over TCP (default 127.0.0.1:5025)",

@@ -5,6 +5,7 @@
 #include "commandtable.h"
 #include "decimalinput.h"
 #include "exitstatus.h"
+#include "portchoice.h"
 #include "terminationsignals.h"
 #include "unattendedrun.h"
 
@@ -16,13 +17,21 @@
 #include <algorithm>
 #include <cmath>
 
+namespace {
+
+constexpr double MaxIntervalSeconds = 86400;
+
+}  // namespace
+
 int RunUnattended(CommandContext &context, const QStringList &arguments)
 {
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Follows PROGRAM.csv step by step (or, without a program, records only), checks the limits "
         "on every reading, counts charge (Ah) and energy (Wh) and records every reading and event "
-        "into FILE, synced to disk at every event and at least every 2 s. At the end, at a limit "
+        "into FILE, synced to disk at every event and at least every 2 s; a second run on FILE is "
+        "refused while this one holds it. When it ends, one line on the standard output (an object "
+        "under --json) sums it up. At the end, at a limit "
         "and on SIGINT or SIGTERM the output is switched off and confirmed (a limit always switches "
         "it off). Exit status: 0 ended or stopped; 1 the supply or the recording failed; 2 usage or "
         "input error, nothing sent; 3 the port could not be opened; 4 stopped by a limit."));
@@ -33,13 +42,16 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         {QStringLiteral("append"),
          QStringLiteral("Add to an existing recording (a new # block, no second header row).")},
         {QStringLiteral("interval"),
-         QStringLiteral("Seconds between rows (default 1; 0: a row for every reading, read back to "
-                        "back). The status is read at least every second."),
+         QStringLiteral("Seconds between rows, up to 86400 (default 1; 0: a row for every reading, read "
+                        "back to back). The status is read at least every second."),
+         QStringLiteral("S")},
+        {QStringLiteral("duration"),
+         QStringLiteral("Without a program: record for this long (seconds, mm:ss or hh:mm:ss), then end."),
          QStringLiteral("S")},
         {QStringLiteral("repeat"),
          QStringLiteral("Run the program N times (default 1; 0: until stopped)."), QStringLiteral("N")},
         {QStringLiteral("limit"),
-         QStringLiteral("A condition that stops the run, e.g. current>2.5 (repeatable)."),
+         QStringLiteral("A condition that stops the run, e.g. current>2.5 or step_charge>2 (repeatable)."),
          QStringLiteral("COND")},
         {QStringLiteral("keep-output"),
          QStringLiteral("Leave the output as it is at the end and on a stop.")},
@@ -73,8 +85,13 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
                             QStringLiteral("%1 exists; add --append to add to it").arg(setup.recordPath));
     if (parser.isSet(QStringLiteral("interval"))) {
         double seconds = 0;
-        if (!ParseDecimal(parser.value(QStringLiteral("interval")), &seconds) || seconds < 0 || seconds > 86400)
+        if (!ParseDecimal(parser.value(QStringLiteral("interval")), &seconds) || seconds < 0)
             return context.Fail(ExitStatus::Usage, QStringLiteral("--interval wants seconds, 0 or more"));
+        if (seconds > MaxIntervalSeconds)
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("--interval %1 is longer than a day; it takes %2 s at most")
+                                    .arg(parser.value(QStringLiteral("interval")))
+                                    .arg(MaxIntervalSeconds));
         options.intervalMs = std::llround(seconds * 1000);
     }
     // Rows come every --interval; the readings behind the limits and the
@@ -96,6 +113,17 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         setup.limits << *limit;
         setup.header.limits << limit->text();
     }
+    if (parser.isSet(QStringLiteral("duration"))) {
+        if (!setup.program.steps.isEmpty())
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("--duration is for a recording without a program; the "
+                                               "program's steps set how long it runs"));
+        const std::optional<qint64> duration = ParseRunDuration(parser.value(QStringLiteral("duration")));
+        if (!duration || *duration <= 0)
+            return context.Fail(ExitStatus::Usage, QStringLiteral("--duration wants a time above 0 (seconds, "
+                                                                  "mm:ss or hh:mm:ss)"));
+        setup.durationMs = *duration;
+    }
     setup.keepOutput = parser.isSet(QStringLiteral("keep-output"));
     options.reconnect = parser.isSet(QStringLiteral("reconnect"));
 
@@ -103,14 +131,21 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     if (!termination.isValid())
         return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
     context.EndWaitOn(&termination, QStringLiteral("run"));
-    if (const int status = context.Connect())
-        return status;
     setup.header.software = QStringLiteral("velkaroctl %1").arg(QCoreApplication::applicationVersion());
-    setup.header.port = context.PortPath();
+    QString portError;
+    setup.header.port = ChoosePortPath(context.Options().port, &portError);
     setup.header.address = context.Options().address;
     setup.header.start = QDateTime::currentDateTime();
 
+    // The recording is held before the supply is reached: a second run on
+    // the same file is refused with nothing sent.
     UnattendedRun run(context, options);
+    if (const int status = run.OpenRecording())
+        return status;
+    if (const int status = context.Connect()) {
+        run.AbandonRecording();
+        return status;
+    }
     QObject::connect(&termination, &TerminationSignals::received, &run, &UnattendedRun::Stop);
     return run.Run();
 }

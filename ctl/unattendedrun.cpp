@@ -6,6 +6,7 @@
 #include "terminal.h"
 
 #include <QDateTime>
+#include <QJsonDocument>
 #include <QSerialPort>
 #include <QTimer>
 
@@ -132,9 +133,7 @@ bool UnattendedRun::Serve()
                                              .arg(request->setpoints.CurrentSet / 1000.0, 0, 'f', 3)
                                        : request->outputOn ? QStringLiteral("run: switching the output on")
                                                            : QStringLiteral("run: switching the output off");
-        WriteErr(ClearProgress());
-        context.FailSupply(what, outcome);
-        failureReported = true;
+        writeFailure = context.SupplyFailureText(what, outcome);
         engine.supplyFailed(what, now());
         return false;
     }
@@ -148,7 +147,7 @@ bool UnattendedRun::ReadOnce()
     const SupplyOutcome outcome = session.ReadStatus(status);
     if (outcome == SupplyOutcome::Done) {
         failedReads = 0;
-        if (engine.needsTemperature()) {
+        if (engine.measurementDue(now())) {
             MeasurementRecord measurement;
             if (session.ReadMeasurements(measurement) == SupplyOutcome::Done)
                 engine.feedMeasurement(measurement, now());
@@ -175,13 +174,31 @@ void UnattendedRun::Reconnect()
         engine.portRestored(now());
 }
 
+int UnattendedRun::OpenRecording()
+{
+    clock.start();
+    if (engine.openRecording(options.setup, now()))
+        return ExitStatus::Success;
+    if (engine.recordingHolder())
+        return context.Fail(ExitStatus::Usage, engine.errorString());
+    return context.Fail(ExitStatus::Usage,
+                        QStringLiteral("run: cannot write the recording: %1").arg(engine.errorString()));
+}
+
+void UnattendedRun::AbandonRecording()
+{
+    engine.abandonRecording();
+}
+
 int UnattendedRun::Run()
 {
     terminal = StandardErrorIsTerminal();
     SetpointRecord known;
     const SupplyOutcome read = context.Session().ReadSetpoints(known);
-    if (read != SupplyOutcome::Done)
+    if (read != SupplyOutcome::Done) {
+        engine.abandonRecording();
         return context.FailSupply(QStringLiteral("run: reading the set-points"), read);
+    }
     // Readings keep to a grid on the run's own clock, so that a reading is
     // not under way when a step is due.
     clock.start();
@@ -238,21 +255,38 @@ int UnattendedRun::Run()
 int UnattendedRun::Finish()
 {
     WriteErr(ClearProgress());
+    int status = ExitStatus::SupplyFailed;
+    QString failure;
     switch (engine.outcome()) {
     case RunOutcome::Completed:
     case RunOutcome::Stopped:
-        return ExitStatus::Success;
+        status = ExitStatus::Success;
+        break;
     case RunOutcome::LimitTripped:
-        return context.Fail(ExitStatus::LimitTripped,
-                            QStringLiteral("run: stopped by %1; output switched off").arg(engine.reason()));
+        status = ExitStatus::LimitTripped;
+        failure = QStringLiteral("run: stopped by %1; output switched off").arg(engine.reason());
+        break;
     case RunOutcome::RecordingFailed:
-        return context.Fail(ExitStatus::SupplyFailed,
-                            QStringLiteral("run: %1; output switched off").arg(engine.reason()));
+        failure = QStringLiteral("run: %1; output switched off").arg(engine.reason());
+        break;
     case RunOutcome::SupplyFailed:
     case RunOutcome::Running:
+        failure = writeFailure.isEmpty() ? QStringLiteral("run: %1").arg(engine.reason()) : writeFailure;
         break;
     }
-    if (!failureReported)
-        context.Fail(ExitStatus::SupplyFailed, QStringLiteral("run: %1").arg(engine.reason()));
-    return ExitStatus::SupplyFailed;
+    if (!failure.isEmpty())
+        WriteErr(QStringLiteral("velkaroctl: %1\n").arg(failure));
+    // How it went, on the standard output whatever the end: one line, or
+    // under --json one object that carries the failure too.
+    const RunSummary summary = engine.summary();
+    if (context.Options().json) {
+        QJsonObject object = summary.json();
+        object.insert(QStringLiteral("exit"), status);
+        if (!failure.isEmpty())
+            object.insert(QStringLiteral("error"), failure);
+        WriteOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
+    } else {
+        WriteOut(summary.text() + '\n');
+    }
+    return status;
 }

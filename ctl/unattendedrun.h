@@ -25,6 +25,11 @@ class UnattendedRun : public QObject
 public:
     UnattendedRun(CommandContext &context, const UnattendedOptions &options, QObject *parent = nullptr);
 
+    // Opens and locks the recording before anything is sent; returns the
+    // exit status to end with at once, or 0.
+    int OpenRecording();
+    // Takes the recording's block back when the run cannot begin.
+    void AbandonRecording();
     // Runs to the end; returns the exit status.
     int Run();
 
@@ -59,5 +64,5 @@ private:
     bool terminal = false;
     bool progressShown = false;
     int failedReads = 0;
-    bool failureReported = false;  // a failed write, told with its details
+    QString writeFailure;  // a failed write, told with its details
 };

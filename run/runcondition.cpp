@@ -4,6 +4,7 @@
 #include <QRegularExpression>
 
 #include <cmath>
+#include <limits>
 
 namespace {
 
@@ -16,8 +17,65 @@ constexpr QuantityName Quantities[] = {
     {"voltage", RunQuantity::Voltage}, {"current", RunQuantity::Current},
     {"power", RunQuantity::Power},     {"temperature", RunQuantity::Temperature},
     {"charge", RunQuantity::Charge},   {"energy", RunQuantity::Energy},
-    {"elapsed", RunQuantity::Elapsed},
+    {"elapsed", RunQuantity::Elapsed}, {"step_elapsed", RunQuantity::StepElapsed},
+    {"step_charge", RunQuantity::StepCharge}, {"step_energy", RunQuantity::StepEnergy},
 };
+
+// What the quantity can be on this supply; a condition outside it never
+// holds, or always does, and is a mistake either way.
+struct QuantityRange {
+    double lowest;
+    double highest;
+    const char *unit;
+};
+
+std::optional<QuantityRange> RangeOf(RunQuantity quantity)
+{
+    constexpr double Unbounded = std::numeric_limits<double>::infinity();
+    switch (quantity) {
+    case RunQuantity::Voltage: return QuantityRange{0, 30, "V"};
+    case RunQuantity::Current: return QuantityRange{0, 10, "A"};
+    case RunQuantity::Power: return QuantityRange{0, 300, "W"};
+    case RunQuantity::Temperature: return std::nullopt;
+    case RunQuantity::Charge:
+    case RunQuantity::StepCharge: return QuantityRange{0, Unbounded, "Ah"};
+    case RunQuantity::Energy:
+    case RunQuantity::StepEnergy: return QuantityRange{0, Unbounded, "Wh"};
+    case RunQuantity::Elapsed:
+    case RunQuantity::StepElapsed: return QuantityRange{0, Unbounded, "s"};
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+QString ImplausibleRunCondition(const RunCondition &c)
+{
+    QString name;
+    for (const QuantityName &q : Quantities)
+        if (q.quantity == c.quantity)
+            name = QLatin1String(q.name);
+    const std::optional<QuantityRange> range = RangeOf(c.quantity);
+    if (!range)
+        return {};
+    const QString value = QString::number(c.value, 'g', 12);
+    const QString unit = QLatin1String(range->unit);
+    if (c.value < range->lowest) {
+        return std::isinf(range->highest)
+                   ? QStringLiteral("%1 is never negative").arg(name)
+                   : QStringLiteral("%1 %2 %3 is outside the supply's %4 to %5 %3")
+                         .arg(name, value, unit)
+                         .arg(range->lowest)
+                         .arg(range->highest);
+    }
+    if (c.value > range->highest)
+        return QStringLiteral("%1 %2 %3 is beyond the supply's %4 %3").arg(name, value, unit).arg(range->highest);
+    if (c.comparison == RunComparison::Less && c.value <= range->lowest)
+        return QStringLiteral("%1 is never below %2 %3").arg(name).arg(range->lowest).arg(unit);
+    return {};
+}
+
+namespace {
 
 const char *ComparisonText(RunComparison c)
 {
@@ -47,6 +105,9 @@ bool RunCondition::holds(const RunQuantities &q) const
     case RunQuantity::Charge: actual = q.ampereHours; break;
     case RunQuantity::Energy: actual = q.wattHours; break;
     case RunQuantity::Elapsed: actual = q.elapsedSeconds; break;
+    case RunQuantity::StepElapsed: actual = q.stepElapsedSeconds; break;
+    case RunQuantity::StepCharge: actual = q.stepAmpereHours; break;
+    case RunQuantity::StepEnergy: actual = q.stepWattHours; break;
     }
     switch (comparison) {
     case RunComparison::Less: return actual < value;
@@ -69,7 +130,7 @@ QString RunCondition::text() const
 std::optional<RunCondition> ParseRunCondition(const QString &text, QString *error)
 {
     static const QRegularExpression form(
-        QStringLiteral("^\\s*([A-Za-z]+)\\s*(<=|>=|<|>)\\s*(\\S+)\\s*$"));
+        QStringLiteral("^\\s*([A-Za-z_]+)\\s*(<=|>=|<|>)\\s*(\\S+)\\s*$"));
     const QRegularExpressionMatch m = form.match(text);
     if (!m.hasMatch()) {
         *error = QStringLiteral("condition \"%1\" is not QUANTITY OP NUMBER (OP one of < <= > >=)")
@@ -87,7 +148,7 @@ std::optional<RunCondition> ParseRunCondition(const QString &text, QString *erro
     }
     if (!known) {
         *error = QStringLiteral("unknown quantity \"%1\" (voltage, current, power, temperature, "
-                                "charge, energy or elapsed)")
+                                "charge, energy, elapsed, step_charge, step_energy or step_elapsed)")
                      .arg(m.captured(1));
         return std::nullopt;
     }
@@ -101,6 +162,11 @@ std::optional<RunCondition> ParseRunCondition(const QString &text, QString *erro
     if (!ok || !std::isfinite(condition.value)) {
         *error = QStringLiteral("\"%1\" in condition \"%2\" is not a number")
                      .arg(m.captured(3), text.trimmed());
+        return std::nullopt;
+    }
+    const QString implausible = ImplausibleRunCondition(condition);
+    if (!implausible.isEmpty()) {
+        *error = QStringLiteral("condition \"%1\" is refused: %2").arg(text.trimmed(), implausible);
         return std::nullopt;
     }
     return condition;

@@ -7,11 +7,16 @@
 // A condition "QUANTITY OP NUMBER" (blanks allowed), such as "current<0.05":
 // what ends a step early and what trips a limit.
 
-enum class RunQuantity { Voltage, Current, Power, Temperature, Charge, Energy, Elapsed };
+// The window's limit boxes list the quantities in this order.
+enum class RunQuantity {
+    Voltage, Current, Power, Temperature, Charge, Energy, Elapsed,
+    StepElapsed, StepCharge, StepEnergy  // since the step began
+};
 enum class RunComparison { Less, LessOrEqual, Greater, GreaterOrEqual };
 
-// The values a condition is tested against, in V, A, W, degC, Ah, Wh and s.
-// The temperature is absent until a measurement has been read.
+// The values a condition is tested against, in V, A, W, degC, Ah, Wh and s;
+// charge, energy and elapsed count from the run's start, the step's from the
+// step's. The temperature is absent without a recent measurement.
 struct RunQuantities {
     double volts = 0;
     double amperes = 0;
@@ -20,6 +25,9 @@ struct RunQuantities {
     double ampereHours = 0;
     double wattHours = 0;
     double elapsedSeconds = 0;
+    double stepAmpereHours = 0;
+    double stepWattHours = 0;
+    double stepElapsedSeconds = 0;
 };
 
 struct RunCondition {
@@ -33,5 +41,11 @@ struct RunCondition {
     QString text() const;
 };
 
-// The condition, or nothing with *error saying what is wrong.
+// Why the supply's ranges (0 to 30 V, 0 to 10 A, up to 300 W; charge, energy
+// and times never negative) rule the condition out, or nothing when they do
+// not: a value beyond a range, or below its lowest with "<".
+QString ImplausibleRunCondition(const RunCondition &condition);
+
+// The condition, or nothing with *error saying what is wrong: not the form,
+// an unknown quantity, or an implausible one.
 std::optional<RunCondition> ParseRunCondition(const QString &text, QString *error);

@@ -42,17 +42,21 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
     // An engine may run again: nothing of the last run carries over.
     stepIndex = -1;
     passIndex = 0;
+    stepsDone = 0;
+    stepStartAmpereHours = stepStartWattHours = 0;
     stepStartMs = stepEndMs = lastRampMs = 0;
+    ending = RunSummary();
     wantedSetpoints.reset();
     wantedOutput.reset();
     confirmedOutput.reset();
     lastStatus.reset();
     celsius.reset();
+    measuredAtMs.reset();
     portDown = gapPending = false;
     setup = runSetup;
     if (setup.repeat < 0)
         setup.repeat = 1;
-    if (!recording.open(setup.recordPath, setup.recordMode, setup.header, nowMs))
+    if (!recording.isOpen() && !recording.open(setup.recordPath, setup.recordMode, setup.header, nowMs))
         return false;
     phase = Phase::Running;
     result = RunOutcome::Running;
@@ -75,6 +79,19 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
     return phase == Phase::Running;
 }
 
+bool RunEngine::openRecording(const RunSetup &runSetup, qint64 nowMs)
+{
+    if (isActive())
+        return false;
+    return recording.open(runSetup.recordPath, runSetup.recordMode, runSetup.header, nowMs);
+}
+
+void RunEngine::abandonRecording()
+{
+    if (!isActive())
+        recording.abandon();
+}
+
 void RunEngine::enterStep(int index, qint64 atElapsedMs, qint64 nowMs)
 {
     const RunStep &step = setup.program.steps.at(index);
@@ -84,22 +101,26 @@ void RunEngine::enterStep(int index, qint64 atElapsedMs, qint64 nowMs)
     stepStartMs = atElapsedMs;
     stepEndMs = atElapsedMs + step.durationMs;
     stepSetpoints = SetpointsOf(step);
+    stepStartAmpereHours = counters.ampereHours();
+    stepStartWattHours = counters.wattHours();
     wantedOutput = step.outputOn;
     updateRamp(nowMs);
-    record(nowMs, QStringLiteral("step %1").arg(index + 1), false);
+    // The step's row shows what the step writes, not what the last one left.
+    record(nowMs, QStringLiteral("step %1").arg(index + 1), false, wantedSetpoints);
 }
 
 void RunEngine::nextStep(qint64 atElapsedMs, qint64 nowMs)
 {
+    ++stepsDone;
     if (stepIndex + 1 < setup.program.steps.size()) {
         enterStep(stepIndex + 1, atElapsedMs, nowMs);
         return;
     }
-    ++passIndex;
-    if (setup.repeat != 0 && passIndex >= setup.repeat) {
+    if (setup.repeat != 0 && passIndex + 1 >= setup.repeat) {
         end(RunOutcome::Completed, QStringLiteral("end"), nowMs, false);
         return;
     }
+    ++passIndex;
     enterStep(0, atElapsedMs, nowMs);
 }
 
@@ -121,6 +142,9 @@ void RunEngine::updateRamp(qint64 nowMs)
 
 void RunEngine::advance(qint64 nowMs)
 {
+    if (phase == Phase::Running && stepIndex < 0 && setup.durationMs > 0 &&
+        elapsed(nowMs) >= setup.durationMs)
+        end(RunOutcome::Completed, QStringLiteral("end"), nowMs, false);
     if (phase == Phase::Running && stepIndex >= 0) {
         // Steps follow one another on the run's clock: a late call catches up
         // without shifting the steps after it.
@@ -137,6 +161,8 @@ std::optional<qint64> RunEngine::nextDeadlineMs() const
 {
     std::optional<qint64> due = recording.syncDueMs();
     auto earliest = [&due](qint64 at) { due = due ? std::min(*due, at) : at; };
+    if (phase == Phase::Running && stepIndex < 0 && setup.durationMs > 0)
+        earliest(startMs + setup.durationMs);
     if (phase == Phase::Running && stepIndex >= 0) {
         earliest(startMs + stepEndMs);
         const RunStep &step = setup.program.steps.at(stepIndex);
@@ -156,10 +182,34 @@ bool RunEngine::needsTemperature() const
     for (const RunCondition &c : setup.limits)
         if (usesTemperature(c))
             return true;
+    if (stepIndex >= 0) {
+        const std::optional<RunCondition> &until = setup.program.steps.at(stepIndex).until;
+        return until && usesTemperature(*until);
+    }
     for (const RunStep &step : setup.program.steps)
         if (step.until && usesTemperature(*step.until))
             return true;
     return false;
+}
+
+bool RunEngine::measurementDue(qint64 nowMs) const
+{
+    if (!isActive())
+        return false;
+    if (!measuredAtMs)
+        return true;
+    const qint64 period = needsTemperature() ? WatchedMeasurementPeriodMs : MeasurementPeriodMs;
+    return nowMs - *measuredAtMs >= period - MeasurementSlackMs;
+}
+
+std::optional<double> RunEngine::recentCelsius(qint64 nowMs) const
+{
+    // A temperature two periods old is no longer the supply's: left blank
+    // and never judged.
+    const qint64 period = needsTemperature() ? WatchedMeasurementPeriodMs : MeasurementPeriodMs;
+    if (!measuredAtMs || nowMs - *measuredAtMs > 2 * period)
+        return std::nullopt;
+    return celsius;
 }
 
 RunQuantities RunEngine::quantities(const StatusRecord &status, qint64 nowMs) const
@@ -168,17 +218,20 @@ RunQuantities RunEngine::quantities(const StatusRecord &status, qint64 nowMs) co
     q.volts = OutputVolts(status);
     q.amperes = OutputAmperes(status);
     q.watts = q.volts * q.amperes;
-    q.celsius = celsius;
+    q.celsius = recentCelsius(nowMs);
     q.ampereHours = counters.ampereHours();
     q.wattHours = counters.wattHours();
     q.elapsedSeconds = elapsed(nowMs) / 1000.0;
+    q.stepAmpereHours = q.ampereHours - stepStartAmpereHours;
+    q.stepWattHours = q.wattHours - stepStartWattHours;
+    q.stepElapsedSeconds = (elapsed(nowMs) - stepStartMs) / 1000.0;
     return q;
 }
 
 void RunEngine::feedMeasurement(const MeasurementRecord &measurement, qint64 nowMs)
 {
-    Q_UNUSED(nowMs)
     celsius = MeasuredCelsius(measurement);
+    measuredAtMs = nowMs;
 }
 
 void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
@@ -223,7 +276,8 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
     advance(nowMs);
 }
 
-bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading)
+bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading,
+                       const std::optional<SetpointRecord> &shownSetpoints)
 {
     if (!recording.isOpen())
         return false;
@@ -232,11 +286,13 @@ bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading)
     row.time = wallStartUtc.addMSecs(row.elapsedMs);
     if (withReading)
         row.status = lastStatus;
-    row.setpoints = knownSetpoints;
+    row.setpoints = shownSetpoints ? shownSetpoints : knownSetpoints;
     row.ampereHours = counters.ampereHours();
     row.wattHours = counters.wattHours();
     row.step = stepIndex + 1;
+    row.pass = stepIndex >= 0 ? passIndex + 1 : 0;
     row.event = event;
+    row.celsius = recentCelsius(nowMs);
     const bool isEvent = !event.isEmpty();
     if (withReading) {
         // Rows keep to the interval's grid from the run's start.
@@ -274,7 +330,11 @@ void RunEngine::end(RunOutcome outcome, const QString &event, qint64 nowMs, bool
     wantedSetpoints.reset();
     if (keep) {
         wantedOutput.reset();
-        finish(nowMs);
+        const std::optional<bool> on =
+            confirmedOutput ? confirmedOutput
+                            : lastStatus ? std::optional<bool>(lastStatus->OutputOn != 0) : std::nullopt;
+        finish(nowMs, !on ? RunOutputState::Unknown
+                          : *on ? RunOutputState::KeptOn : RunOutputState::OffConfirmed);
         return;
     }
     // Switched off by an explicit write, whatever the last reading said.
@@ -282,12 +342,24 @@ void RunEngine::end(RunOutcome outcome, const QString &event, qint64 nowMs, bool
     confirmedOutput.reset();
 }
 
-void RunEngine::finish(qint64 nowMs)
+void RunEngine::finish(qint64 nowMs, RunOutputState output)
 {
-    Q_UNUSED(nowMs)
     if (phase == Phase::Finished)
         return;
     phase = Phase::Finished;
+    ending.durationMs = elapsed(nowMs);
+    ending.stepsDone = stepsDone;
+    ending.stepCount = setup.program.steps.size();
+    ending.pass = passIndex + 1;
+    ending.passes = setup.repeat;
+    ending.ampereHours = counters.ampereHours();
+    ending.wattHours = counters.wattHours();
+    ending.reason = why;
+    ending.output = output;
+    // The recording's last line says the same; a recording that has failed
+    // is left as it is.
+    if (recording.isOpen() && result != RunOutcome::RecordingFailed)
+        recording.writeComment(QStringLiteral("summary: %1").arg(ending.text()), nowMs);
     recording.close();
     emit finished(result);
 }
@@ -320,13 +392,13 @@ void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
     } else {
         confirmedOutput = request.outputOn;
         if (phase == Phase::Ending && !request.outputOn)
-            finish(nowMs);
+            finish(nowMs, RunOutputState::OffConfirmed);
     }
 }
 
 void RunEngine::stop(qint64 nowMs)
 {
-    why = QStringLiteral("stopped");
+    why = QStringLiteral("stop");
     end(RunOutcome::Stopped, QStringLiteral("stop"), nowMs, false);
 }
 
@@ -358,7 +430,7 @@ void RunEngine::supplyFailed(const QString &reason, qint64 nowMs)
     // was not seen to switch off.
     result = RunOutcome::SupplyFailed;
     why = reason;
-    finish(nowMs);
+    finish(nowMs, RunOutputState::Unknown);
 }
 
 RunProgress RunEngine::progress(qint64 nowMs) const

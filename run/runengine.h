@@ -4,6 +4,7 @@
 #include "runcounters.h"
 #include "runprogram.h"
 #include "runrecording.h"
+#include "runsummary.h"
 
 #include <QObject>
 
@@ -20,6 +21,7 @@
 struct RunSetup {
     RunProgram program;  // no steps: a recording only
     int repeat = 1;      // passes through the program; 0 until stopped
+    qint64 durationMs = 0;  // a recording only ends after it; 0 until stopped
     QVector<RunCondition> limits;
     bool keepOutput = false;      // at the end and on stop, not at a limit
     qint64 recordIntervalMs = 1000;  // 0: a row for every reading
@@ -73,10 +75,26 @@ public:
     // False, with errorString(), when the recording cannot be opened.
     bool start(const RunSetup &setup, qint64 nowMs, const QDateTime &wallStart,
                std::optional<SetpointRecord> knownSetpoints = std::nullopt);
+    // Opens the recording ahead of start() (which then keeps it), so that a
+    // recording in use is refused before the supply is reached; false, with
+    // errorString() and perhaps recordingHolder(), when it cannot be opened.
+    bool openRecording(const RunSetup &setup, qint64 nowMs);
+    // The run will not start after all: the recording is put back as it was.
+    void abandonRecording();
 
     void feedStatus(const StatusRecord &status, qint64 nowMs);
-    // The temperature conditions use the last measurement fed.
+    // The temperature column and conditions use the last measurement fed,
+    // while it is recent.
     void feedMeasurement(const MeasurementRecord &measurement, qint64 nowMs);
+    // The one rule for when a front end reads the measurements: every
+    // MeasurementPeriodMs for the temperature column, every
+    // WatchedMeasurementPeriodMs while a limit or the step's condition
+    // watches the temperature. Due MeasurementSlackMs early, so that status
+    // readings on a grid of the same period take it every time.
+    static constexpr qint64 MeasurementPeriodMs = 5000;
+    static constexpr qint64 WatchedMeasurementPeriodMs = 1000;
+    static constexpr qint64 MeasurementSlackMs = 250;
+    bool measurementDue(qint64 nowMs) const;
     // Time passes: ends steps, moves ramps, syncs the recording.
     void advance(qint64 nowMs);
     // When advance() is next needed; nothing when only readings matter.
@@ -104,7 +122,11 @@ public:
     // Why the run ended, in words: the limit, the recording's error, ...
     QString reason() const { return why; }
     QString errorString() const { return recording.errorString(); }
+    // Who holds the recording, when start() failed because it is in use.
+    std::optional<RecordingHolder> recordingHolder() const { return recording.holder(); }
     RunProgress progress(qint64 nowMs) const;
+    // How the run went; complete once it has finished.
+    RunSummary summary() const { return ending; }
 
 signals:
     // Every event as it is recorded: "start", "step 2", "limit current>1", ...
@@ -119,9 +141,11 @@ private:
     void nextStep(qint64 atElapsedMs, qint64 nowMs);
     void updateRamp(qint64 nowMs);
     RunQuantities quantities(const StatusRecord &status, qint64 nowMs) const;
-    bool record(qint64 nowMs, const QString &event, bool withReading);
+    bool record(qint64 nowMs, const QString &event, bool withReading,
+                const std::optional<SetpointRecord> &shownSetpoints = std::nullopt);
     void end(RunOutcome outcome, const QString &event, qint64 nowMs, bool withReading);
-    void finish(qint64 nowMs);
+    void finish(qint64 nowMs, RunOutputState output);
+    std::optional<double> recentCelsius(qint64 nowMs) const;
 
     RunSetup setup;
     Phase phase = Phase::Idle;
@@ -134,6 +158,9 @@ private:
 
     int stepIndex = -1;
     int passIndex = 0;
+    int stepsDone = 0;
+    double stepStartAmpereHours = 0;
+    double stepStartWattHours = 0;
     qint64 stepStartMs = 0;  // elapsed time of the step's start
     qint64 stepEndMs = 0;
     qint64 lastRampMs = 0;  // elapsed time of the last ramp point
@@ -148,6 +175,8 @@ private:
 
     std::optional<StatusRecord> lastStatus;
     std::optional<double> celsius;
+    std::optional<qint64> measuredAtMs;
+    RunSummary ending;
     qint64 nextRowMs = 0;  // elapsed time of the next row due
     bool portDown = false;
     bool gapPending = false;

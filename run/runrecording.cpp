@@ -1,11 +1,23 @@
 #include "runrecording.h"
 
 #include "filesync.h"
+#include "recordingfile.h"
 #include "units.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 const QByteArray RunRecording::HeaderRow =
     "time,elapsed_s,voltage_V,current_A,power_W,mode,output,voltage_set_V,current_set_A,"
+    "charge_Ah,energy_Wh,step,event,temperature_C,pass\n";
+const QByteArray RunRecording::OlderHeaderRow =
+    "time,elapsed_s,voltage_V,current_A,power_W,mode,output,voltage_set_V,current_set_A,"
     "charge_Ah,energy_Wh,step,event\n";
+const QByteArray RunRecording::CutRowMark = "# cut short by an earlier crash: ";
 
 namespace {
 
@@ -24,16 +36,48 @@ QByteArray CsvField(const QString &text)
     return '"' + quoted.toUtf8() + '"';
 }
 
-// The first line that is neither blank nor a comment, with its line end.
+// The longest last line looked at for a row cut short; a row is a few
+// hundred bytes.
+constexpr qint64 TailBytes = 64 * 1024;
+
+// The first whole line that is neither blank nor a comment, with its line end.
 std::optional<QByteArray> HeaderRowOf(QFile &file)
 {
     while (!file.atEnd()) {
         const QByteArray line = file.readLine();
+        if (!line.endsWith('\n'))
+            break;
         if (line.trimmed().isEmpty() || line.startsWith('#'))
             continue;
         return line;
     }
     return std::nullopt;
+}
+
+// The writer named by the last "# pid:" line and the block's first line
+// before it ("# velkaroctl 1.1"): the one that holds the file now.
+RecordingHolder HolderOf(const QString &path)
+{
+    RecordingHolder holder;
+    QFile reader(path);
+    if (!reader.open(QIODevice::ReadOnly))
+        return holder;
+    QByteArray previous;
+    while (!reader.atEnd()) {
+        const QByteArray line = reader.readLine().trimmed();
+        if (line.startsWith("# pid: ")) {
+            holder.pid = line.mid(7).toLongLong();
+            holder.program = previous.startsWith("# ") ? QString::fromUtf8(previous.mid(2).split(' ').first())
+                                                       : QString();
+        }
+        previous = line;
+    }
+    return holder;
+}
+
+QString SystemWords(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 
 }  // namespace
@@ -57,46 +101,61 @@ QByteArray RunRecording::FormatRow(const RecordingRow &row)
     else
         f << "" << "";
     f << Decimal(row.ampereHours, 6) << Decimal(row.wattHours, 6)
-      << (row.step > 0 ? QByteArray::number(row.step) : QByteArray()) << CsvField(row.event);
+      << (row.step > 0 ? QByteArray::number(row.step) : QByteArray()) << CsvField(row.event)
+      << (row.celsius ? Decimal(*row.celsius, 1) : QByteArray())
+      << (row.pass > 0 ? QByteArray::number(row.pass) : QByteArray());
     return f.join(',') + '\n';
 }
 
 bool RunRecording::fail(const QString &what)
 {
-    error = QStringLiteral("%1: %2").arg(file.fileName(), what);
+    error = QStringLiteral("%1: %2").arg(path, what);
     return false;
 }
 
-bool RunRecording::open(const QString &path, Mode mode, const RecordingHeader &header, qint64 nowMs)
+bool RunRecording::open(const QString &recordPath, Mode mode, const RecordingHeader &header, qint64 nowMs)
 {
     error.clear();
-    file.setFileName(path);
-    bool needHeaderRow = true;
-    bool needLineEnd = false;
-    if (mode == Mode::Append && file.exists() && file.size() > 0) {
-        if (!file.open(QIODevice::ReadOnly))
-            return fail(file.errorString());
-        const std::optional<QByteArray> existing = HeaderRowOf(file);
-        // A row cut short by a crash before its line end must not swallow
-        // the first new line.
-        needLineEnd = file.seek(file.size() - 1) && file.read(1) != "\n";
-        file.close();
-        if (!existing)
-            return fail(QStringLiteral("has no header row; not a recording to append to"));
-        if (*existing != HeaderRow)
-            return fail(QStringLiteral("its header row differs; not a recording to append to"));
-        needHeaderRow = false;
+    heldBy.reset();
+    path = recordPath;
+    created = !QFileInfo::exists(path);
+    QString reason;
+    switch (OpenRecordingFile(file, path, &reason)) {
+    case RecordingFileOpen::Done:
+        break;
+    case RecordingFileOpen::InUse:
+        heldBy = HolderOf(path);
+        error = heldBy->program.isEmpty()
+                    ? QStringLiteral("the recording %1 is in use by another program").arg(path)
+                    : QStringLiteral("the recording %1 is in use by %2 (pid %3)")
+                          .arg(path, heldBy->program)
+                          .arg(heldBy->pid);
+        return false;
+    case RecordingFileOpen::Failed:
+        return fail(reason);
     }
-    const QIODevice::OpenMode openMode = QIODevice::WriteOnly | QIODevice::Unbuffered |
-                                         (mode == Mode::Append ? QIODevice::Append : QIODevice::Truncate);
-    if (!file.open(openMode))
-        return fail(file.errorString());
     goodSize = file.size();
+    bool needHeaderRow = true;
+    if (mode == Mode::Append && goodSize > 0) {
+        if (!prepareAppend()) {
+            file.close();
+            return false;
+        }
+        needHeaderRow = false;
+    } else if (goodSize > 0) {
+        // Replacing: only now that the file is held, never under another writer.
+        if (!TruncateRecordingFile(file, 0, &reason)) {
+            file.close();
+            return fail(reason);
+        }
+        goodSize = 0;
+    }
 
+    sizeBeforeBlock = goodSize;
     QByteArray block;
-    if (needLineEnd)
-        block += '\n';
     block += "# " + header.software.toUtf8() + '\n';
+    // Who writes, for a second writer to be told.
+    block += "# pid: " + QByteArray::number(QCoreApplication::applicationPid()) + '\n';
     block += "# port: " + header.port.toUtf8() + '\n';
     block += "# address: " + QByteArray::number(header.address) + '\n';
     // The offset always in digits, "+00:00" included, never "Z".
@@ -120,17 +179,54 @@ bool RunRecording::open(const QString &path, Mode mode, const RecordingHeader &h
     return true;
 }
 
+bool RunRecording::prepareAppend()
+{
+    QFile reader(path);
+    if (!reader.open(QIODevice::ReadOnly))
+        return fail(reader.errorString());
+    const std::optional<QByteArray> existing = HeaderRowOf(reader);
+    if (!existing)
+        return fail(QStringLiteral("has no header row; not a recording to append to"));
+    if (*existing == OlderHeaderRow)
+        return fail(QStringLiteral("its columns are the older layout, without temperature_C and pass after "
+                                   "event; start a new recording"));
+    if (*existing != HeaderRow)
+        return fail(QStringLiteral("its header row differs; not a recording to append to"));
+
+    // A last line without its line end is what a crash left of a row: kept
+    // as a comment, never completed into a row of wrong values.
+    const qint64 size = reader.size();
+    const qint64 from = std::max<qint64>(0, size - TailBytes);
+    if (!reader.seek(from))
+        return fail(reader.errorString());
+    const QByteArray tail = reader.readAll();
+    if (tail.size() != size - from)
+        return fail(reader.errorString());
+    if (tail.endsWith('\n'))
+        return true;
+    const int cutStart = tail.lastIndexOf('\n') + 1;
+    if (cutStart == 0 && from > 0)
+        return fail(QStringLiteral("its last line is far longer than a row; not a recording to append to"));
+    const QByteArray cut = tail.mid(cutStart);
+    QString reason;
+    if (!TruncateRecordingFile(file, size - cut.size(), &reason))
+        return fail(reason);
+    goodSize = size - cut.size();
+    return writeWhole(CutRowMark + cut + '\n');
+}
+
 bool RunRecording::writeWhole(const QByteArray &bytes)
 {
     if (!file.isOpen())
         return fail(QStringLiteral("the recording is closed"));
-    const qint64 written = file.write(bytes);
-    if (written != bytes.size()) {
-        const QString reason = file.errorString();
+    qint64 written = 0;
+    QString reason;
+    if (!AppendToRecordingFile(file, bytes, &written, &reason)) {
         // Take a partial row back, so that the file still ends on a whole row.
+        QString ignored;
         if (written != 0)
-            file.resize(goodSize);
-        return fail(reason.isEmpty() ? QStringLiteral("short write") : reason);
+            TruncateRecordingFile(file, goodSize, &ignored);
+        return fail(reason);
     }
     goodSize += written;
     unsynced = true;
@@ -140,10 +236,17 @@ bool RunRecording::writeWhole(const QByteArray &bytes)
 bool RunRecording::sync(qint64 nowMs)
 {
     if (!SyncFileToDisk(file))
-        return fail(QStringLiteral("cannot sync to disk"));
+        return fail(QStringLiteral("cannot sync to disk: %1").arg(SystemWords(errno)));
     unsynced = false;
     lastSyncMs = nowMs;
     return true;
+}
+
+bool RunRecording::writeComment(const QString &text, qint64 nowMs)
+{
+    QString line = text;
+    line.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return writeWhole("# " + line.toUtf8() + '\n') && sync(nowMs);
 }
 
 bool RunRecording::write(const RecordingRow &row, qint64 nowMs, bool isEvent)
@@ -167,6 +270,18 @@ std::optional<qint64> RunRecording::syncDueMs() const
     if (!unsynced || !file.isOpen())
         return std::nullopt;
     return lastSyncMs + SyncPeriodMs;
+}
+
+void RunRecording::abandon()
+{
+    if (!file.isOpen())
+        return;
+    QString ignored;
+    if (!created)
+        TruncateRecordingFile(file, sizeBeforeBlock, &ignored);
+    file.close();
+    if (created)
+        QFile::remove(path);
 }
 
 void RunRecording::close()

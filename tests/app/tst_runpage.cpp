@@ -1,4 +1,5 @@
 #include "recordingrows.h"
+#include "runrecording.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
@@ -95,9 +96,13 @@ private slots:
         QTRY_COMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxV")->value(), 7.5);
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxA")->value(), 0.5);
         QTRY_VERIFY(steps->item(1)->font().bold());
+        // Events in the window's words; the recording keeps its own.
+        QTRY_COMPARE(message(d), QStringLiteral("Событие: шаг 2"));
         QVERIFY(d.widget<QLabel>("runProgressLabel")->text().startsWith(QStringLiteral("Шаг 2/2, осталось 0:0")));
         QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
-        QTRY_COMPARE(message(d), QStringLiteral("Программа выполнена"));
+        QTRY_VERIFY(message(d).startsWith(QStringLiteral("Программа выполнена\nИтог за 0:03: шагов выполнено 2, "
+                                                         "проход 1 из 1, 0.00")));
+        QVERIFY2(message(d).endsWith(QStringLiteral(" Вт·ч, выход: выключен (подтверждено)")), qPrintable(message(d)));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         QVERIFY(d.slaveBox()->isEnabled());
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "end"}));
@@ -224,6 +229,38 @@ private slots:
         QVERIFY(boxes.seen.isEmpty());
     }
 
+    void aHeldRecordingOrAnImpossibleLimitIsRefused()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser boxes;
+        const QString record = dir.filePath(QStringLiteral("held.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->clear();
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        setLimit(d, 1, 0, 0, 0);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        RecordingHeader header;
+        header.software = QStringLiteral("velkaroctl 1.1");
+        RunRecording other;
+        QVERIFY(other.open(record, RunRecording::Mode::New, header, 0));
+        const QByteArray held = ReadFile(record);
+        d.widget<QPushButton>("runStartButton")->click();
+        QCOMPARE(message(d), QStringLiteral("Файл записи %1 занят: его пишет velkaroctl (pid %2)")
+                                 .arg(record)
+                                 .arg(QCoreApplication::applicationPid()));
+        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QCOMPARE(ReadFile(record), held);
+        other.close();
+
+        setLimit(d, 1, 1, 2, 1000);  // voltage > 1000
+        d.widget<QPushButton>("runStartButton")->click();
+        QVERIFY2(message(d).startsWith(QStringLiteral("Предел voltage>1000 не принят: ")), qPrintable(message(d)));
+        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QCOMPARE(ReadFile(record), held);
+        QVERIFY(boxes.seen.isEmpty());
+    }
+
     void lostPortIsReopenedByItsName()
     {
         MessageBoxCloser boxes;
@@ -255,7 +292,7 @@ private slots:
         // The reopened port serves the pages as a connect does.
         QVERIFY(d.widget<QPushButton>("pushButtonReadCalibr")->isEnabled());
         d.widget<QPushButton>("runStopButton")->click();
-        QTRY_COMPARE(message(d), QStringLiteral("Прогон остановлен"));
+        QTRY_VERIFY(message(d).startsWith(QStringLiteral("Прогон остановлен\nИтог за ")));
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
         QVERIFY(boxes.seen.isEmpty());
     }

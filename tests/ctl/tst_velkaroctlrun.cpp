@@ -2,14 +2,18 @@
 // virtual-supply program on a real pseudo-terminal, judged by its exit status,
 // its recording and what the supply holds afterwards.
 
-#include "filesizecap.h"
 #include "filetext.h"
 #include "recordingrows.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 
+#include <QDir>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
+#include <QSet>
 
 #include <csignal>
 
@@ -41,7 +45,7 @@ QList<QByteArrayList> Rows(const QString &path)
 {
     QList<QByteArrayList> rows;
     for (const QByteArray &row : RecordingRows(path))
-        rows << row.split(',');
+        rows << RecordingFields(row);
     return rows;
 }
 
@@ -57,7 +61,19 @@ QByteArray OutputOf(const QString &port)
     return m.captured(1).toUtf8();
 }
 
-enum Field { Time, Elapsed, Volts, Amperes, Watts, Mode, Output, VoltsSet, AmperesSet, Charge, Energy, Step, Event };
+enum Field { Time, Elapsed, Volts, Amperes, Watts, Mode, Output, VoltsSet, AmperesSet, Charge, Energy, Step, Event,
+             Celsius, Pass };
+
+// The elapsed-time stamps of the measurement requests in a frame trace.
+QVector<double> MeasurementReads(const QByteArray &trace)
+{
+    QVector<double> stamps;
+    static const QRegularExpression request("^(\\d+\\.\\d{3}) > #008010", QRegularExpression::MultilineOption);
+    QRegularExpressionMatchIterator it = request.globalMatch(QString::fromLatin1(trace));
+    while (it.hasNext())
+        stamps << it.next().captured(1).toDouble();
+    return stamps;
+}
 
 }  // namespace
 
@@ -80,6 +96,14 @@ private slots:
         QCOMPARE(Finish(run), 0);
         const QByteArray err = run.readAllStandardError();
         QVERIFY2(!err.contains('\r'), err);  // no progress line off a terminal
+        // How it went, on the standard output and as the recording's last line.
+        const QString out = QString::fromUtf8(run.readAllStandardOutput());
+        const QRegularExpressionMatch summary =
+            QRegularExpression("^(end after 00:00:04\\.\\d{3}: 3 steps done, pass 1 of 1, 0\\.\\d{6} Ah, "
+                               "0\\.\\d{6} Wh, output off \\(confirmed\\))\n$")
+                .match(out);
+        QVERIFY2(summary.hasMatch(), qPrintable(out));
+        QVERIFY(ReadFile(record).endsWith("\n# summary: " + summary.captured(1).toUtf8() + "\n"));
         QCOMPARE(err.count('\n'), 5);
         QVERIFY(err.contains(" 0.000 start\n") || err.contains(" start\n"));
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end"}));
@@ -93,7 +117,7 @@ private slots:
         // first second and then hold; step 3 starts at 3 s on the run's clock.
         int rampRows = 0;
         for (const QByteArrayList &row : Rows(record)) {
-            QCOMPARE(row.size(), 13);
+            QCOMPARE(row.size(), int(RecordingColumns));
             const double elapsed = row[Elapsed].toDouble();
             if (!row[Event].isEmpty() || row[Volts].isEmpty())
                 continue;
@@ -159,9 +183,21 @@ private slots:
                        "0", "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"});
         QCOMPARE(Finish(run), 4);
         QVERIFY(run.readAllStandardError().contains("stopped by limit current>1; output switched off"));
-        // A failure like any other under --json.
-        QCOMPARE(run.readAllStandardOutput(),
-                 QByteArray(R"({"error":"run: stopped by limit current>1; output switched off","exit":4})" "\n"));
+        // One object: the failure as for any command, and the summary.
+        const QByteArray out = run.readAllStandardOutput();
+        QCOMPARE(out.count('\n'), 1);
+        const QJsonObject o = QJsonDocument::fromJson(out).object();
+        QCOMPARE(o.value("error").toString(), QStringLiteral("run: stopped by limit current>1; output switched off"));
+        QCOMPARE(o.value("exit").toInt(), 4);
+        QCOMPARE(o.value("reason").toString(), QStringLiteral("limit current>1"));
+        QCOMPARE(o.value("output").toString(), QStringLiteral("off_confirmed"));
+        QCOMPARE(o.value("steps_done").toInt(), 0);
+        QCOMPARE(o.value("steps").toInt(), 1);
+        QCOMPARE(o.value("pass").toInt(), 1);
+        QCOMPARE(o.value("passes").toInt(), 1);
+        QVERIFY(o.value("duration_s").toDouble() > 0 && o.value("duration_s").toDouble() < 10);
+        QVERIFY(o.value("charge_Ah").toDouble() >= 0 && o.value("energy_Wh").toDouble() >= 0);
+        QCOMPARE(o.size(), 11);
         QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
         const QByteArrayList last = Rows(record).last();
         QCOMPARE(last[Event], QByteArray("limit current>1"));
@@ -237,7 +273,7 @@ private slots:
         const QByteArray text = ReadFile(record);
         QVERIFY(text.endsWith('\n'));
         for (const QByteArrayList &row : Rows(record))
-            QCOMPARE(row.size(), 13);
+            QCOMPARE(row.size(), int(RecordingColumns));
         supply.terminate();
         QVERIFY(supply.waitForFinished(5000));
     }
@@ -276,28 +312,123 @@ private slots:
         QCOMPARE(RecordingEvents(dir.filePath("s.csv")).last(), QStringLiteral("port lost"));
     }
 
-    void aRecordingThatCannotBeWrittenStopsTheRun()
+    void aFullDiskStopsTheRunAndSaysWhy()
+    {
+        QTemporaryDir dir;
+        const QString small = dir.filePath("small");
+        QVERIFY(QDir().mkpath(small));
+        if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=12k", "tmpfs", small}) != 0)
+            QSKIP("mounting a small tmpfs needs root");
+        const auto unmount = qScopeGuard([&small] { QProcess::execute("umount", {small}); });
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,5:00\n");
+        const QString record = small + "/rec.csv";
+        QProcess run;
+        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0",
+                       "--keep-output"});
+        QCOMPARE(Finish(run, 120000), 1);
+        // The system's words, not "Unknown error".
+        const QByteArray err = run.readAllStandardError();
+        QVERIFY2(err.contains("recording failed: " + record.toUtf8() + ": No space left on device"), err);
+        QVERIFY(ReadFile(record).endsWith('\n'));
+        QVERIFY(Rows(record).size() > 20);
+        for (const QByteArrayList &row : Rows(record))
+            QCOMPARE(row.size(), int(RecordingColumns));
+        // Kept output or not, a failing recording switches it off.
+        QVERIFY(run.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
+        QCOMPARE(OutputOf(port), QByteArray("off"));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
+    void aSecondWriterIsRefusedBeforeAnythingIsSent()
     {
         QProcess supply;
         const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
+        const QString record = dir.filePath("x.csv");
+        QProcess first;
+        StartCtl(first, {"--port", port, "run", "--record", record, "--interval", "0.2"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 3, 10000);
+        const QByteArray refusal = "velkaroctl: the recording " + record.toUtf8() + " is in use by velkaroctl (pid " +
+                                   QByteArray::number(first.processId()) + ")\n";
+        // Exit 2, not 3: refused before the port was even looked for.
+        QProcess second;
+        StartCtl(second, {"--port", dir.filePath("none"), "run", "--record", record, "--append"});
+        QCOMPARE(Finish(second), 2);
+        QCOMPARE(second.readAllStandardError(), refusal);
+        // On a real supply, not one frame goes out.
+        StartCtl(second, {"--trace", "--port", port, "run", "--record", record, "--append"});
+        QCOMPARE(Finish(second), 2);
+        QCOMPARE(second.readAllStandardError(), refusal);
+        QCOMPARE(second.readAllStandardOutput(), QByteArray());
+        const int rows = Rows(record).size();
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= rows + 2, 5000);  // the first goes on
+        ::kill(pid_t(first.processId()), SIGTERM);
+        QCOMPARE(Finish(first), 0);
+        const QByteArray text = ReadFile(record);
+        QCOMPARE(text.count("# start: "), 1);
+        QCOMPARE(text.count("\ntime,elapsed_s,"), 1);
+        for (const QByteArrayList &row : Rows(record))
+            QCOMPARE(row.size(), int(RecordingColumns));
+        // Once the first has ended, appending is free again.
+        StartCtl(second, {"--port", port, "run", "--record", record, "--append", "--duration", "0.3"});
+        QCOMPARE(Finish(second), 0);
+        QCOMPARE(ReadFile(record).count("# start: "), 2);
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
+    // Every second while the step's condition watches the temperature, every
+    // 5 s after; the column holds what the supply answered.
+    void theTemperatureIsReadAsOftenAsItIsWatched()
+    {
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration,until\n5,1,4,temperature>200\n5,1,10.5,\n");
         const QString record = dir.filePath("r.csv");
         QProcess run;
-        {
-            // The disk fills after a dozen rows: velkaroctl inherits the cap.
-            FileSizeCap cap(1500);
-            StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0",
-                           "--keep-output"});
-            QVERIFY(run.waitForStarted(5000));
+        StartCtl(run, {"--trace", "--port", port, "run", dir.filePath("p.csv"), "--record", record});
+        QCOMPARE(Finish(run, 30000), 0);
+        const QByteArray trace = run.readAllStandardError();
+        const QVector<double> reads = MeasurementReads(trace);
+        // The trace's clock starts with the run's first request; step 2 at 4 s.
+        QVector<double> watched, unwatched;
+        for (int i = 1; i < reads.size(); ++i)
+            (reads[i] < 4.0 ? watched : unwatched) << reads[i] - reads[i - 1];
+        QVERIFY2(watched.size() >= 3, trace);
+        for (double gap : watched)
+            QVERIFY2(gap <= 1.1, trace);
+        QVERIFY2(unwatched.size() >= 2 && unwatched.size() <= 3, trace);
+        for (int i = 1; i < unwatched.size(); ++i)
+            QVERIFY2(unwatched[i] >= 4.7 && unwatched[i] <= 5.1, trace);
+        QVERIFY2(reads.last() > 13.0, trace);
+
+        // The supply's temperatures, from its replies to those requests.
+        QSet<QByteArray> answered;
+        static const QRegularExpression reply("^\\d+\\.\\d{3} < #800010(?:[0-9A-F]{2})(?:[0-9A-F]{8})([0-9A-F]{2})([0-9A-F]{2})",
+                                              QRegularExpression::MultilineOption);
+        QRegularExpressionMatchIterator it = reply.globalMatch(QString::fromLatin1(trace));
+        while (it.hasNext()) {
+            const QRegularExpressionMatch m = it.next();
+            const int tenths = (m.captured(2) + m.captured(1)).toInt(nullptr, 16);
+            answered << QByteArray::number(tenths / 10.0, 'f', 1);
         }
-        QCOMPARE(Finish(run), 1);
-        QVERIFY(run.readAllStandardError().contains("recording failed"));
-        QVERIFY(ReadFile(record).endsWith('\n'));
-        for (const QByteArrayList &row : Rows(record))
-            QCOMPARE(row.size(), 13);
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QCOMPARE(answered.isEmpty(), false);
+        int reading = 0;
+        for (const QByteArrayList &row : Rows(record)) {
+            if (row[Volts].isEmpty())
+                continue;
+            ++reading;
+            QVERIFY2(answered.contains(row[Celsius]), row.join(','));
+            QCOMPARE(row[Pass], QByteArray("1"));
+        }
+        QVERIFY(reading >= 12);
         supply.terminate();
         QVERIFY(supply.waitForFinished(5000));
     }
@@ -333,6 +464,20 @@ private slots:
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,10\n");
         StartCtl(run, {"--port", dir.filePath("none"), "run", dir.filePath("p.csv"), "--record", dir.filePath("r.csv")});
         QCOMPARE(Finish(run), 3);
+        QVERIFY(!QFile::exists(dir.filePath("r.csv")));  // taken back when the port failed
+        const QList<QPair<QStringList, QByteArray>> refused = {
+            {{"--limit", "voltage>1000"}, "--limit: condition \"voltage>1000\" is refused: voltage 1000 V is beyond "
+                                          "the supply's 30 V"},
+            {{"--interval", "100000"}, "--interval 100000 is longer than a day; it takes 86400 s at most"},
+            {{"--duration", "0"}, "--duration wants a time above 0"},
+            {{"--duration", "10", dir.filePath("p.csv")}, "--duration is for a recording without a program"},
+        };
+        for (const auto &r : refused) {
+            StartCtl(run, QStringList{"--port", dir.filePath("none"), "run", "--record", dir.filePath("r.csv")} + r.first);
+            QCOMPARE(Finish(run), 2);
+            const QByteArray err = run.readAllStandardError();
+            QVERIFY2(err.contains(r.second), err);
+        }
     }
 };
 

@@ -1,6 +1,7 @@
 #include "runfrontend.h"
 #include "testmain.h"
 
+#include <QJsonObject>
 #include <QSignalSpy>
 
 class TestRunEngine : public QObject
@@ -53,8 +54,8 @@ private slots:
         f.reading(1010, 5, 0.5);
         const QList<QByteArray> rows = f.rows();
         QVERIFY(rows[3].contains(",1.010,5.00,0.500,2.5000,CV,on,5.000,1.000,"));
-        QVERIFY(rows[3].endsWith(",1,"));
-        QVERIFY(rows[4].endsWith(",2,step 2"));
+        QVERIFY(rows[3].endsWith(",1,,,1"));
+        QVERIFY(rows[4].endsWith(",2,step 2,,1"));
         QCOMPARE(f.setpointWrites().last(), (std::array<qint64, 3>{1010, 6000, 1000}));
     }
 
@@ -118,7 +119,7 @@ private slots:
         QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.1", "step 2", "end"}));
         const QList<QByteArray> rows = f.rows();
         // 3 s at 0.5 A, then (0.5 + 0.09) / 2 A for 1 s: 1.795 As, 7.539 Ws.
-        QVERIFY(rows[6].endsWith(",4.20,0.090,0.3780,CV,on,4.200,1.000,0.000499,0.002094,1,until current<0.1"));
+        QVERIFY(rows[6].endsWith(",4.20,0.090,0.3780,CV,on,4.200,1.000,0.000499,0.002094,1,until current<0.1,,1"));
     }
 
     void untilWaitsForTheStepsWrites()
@@ -164,7 +165,7 @@ private slots:
         QCOMPARE(f.engine.outcome(), RunOutcome::LimitTripped);
         QCOMPARE(f.engine.reason(), QStringLiteral("limit current>2"));
         // 0.5 As + 1.5 As = 2 As; 6.25 Ws + 18.875 Ws = 25.125 Ws.
-        QVERIFY(f.rows().last().endsWith(",12.50,2.500,31.2500,CC,on,12.000,1.000,0.000556,0.006979,1,limit current>2"));
+        QVERIFY(f.rows().last().endsWith(",12.50,2.500,31.2500,CC,on,12.000,1.000,0.000556,0.006979,1,limit current>2,,1"));
         // Nothing more is asked or recorded after the end.
         f.reading(4000, 12.0, 0.5);
         QVERIFY(!f.engine.pendingRequest());
@@ -190,24 +191,6 @@ private slots:
         QCOMPARE(f.events(), (QStringList{"start", "gap"}));
         QCOMPARE(f.rows().size(), 7);
         QVERIFY(f.rows().last().contains(",10.00,1.2345,12.3450,CV,on,,,0.003366,0.033659,,"));
-    }
-
-    void chargeAndTimeEndSteps()
-    {
-        FrontEnd f;
-        QVERIFY(f.start(f.setup("voltage,current,duration,until\n5,2,1:00:00,charge>=0.001\n5,2,10,elapsed>4.5\n")));
-        // 2 A for 1.8 s is 0.001 Ah.
-        f.reading(0, 5, 2);
-        f.reading(1000, 5, 2);
-        QCOMPARE(f.engine.progress(f.now).step, 1);
-        f.reading(1800, 5, 2);
-        QCOMPARE(f.engine.progress(f.now).step, 2);
-        f.reading(4500, 5, 2);
-        QCOMPARE(f.engine.progress(f.now).step, 2);
-        f.reading(4600, 5, 2);
-        QVERIFY(f.engine.isFinished());
-        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until charge>=0.001", "step 2",
-                                          "until elapsed>4.5", "end"}));
     }
 
     void repeatsAndStops()
@@ -285,6 +268,175 @@ private slots:
         f.engine.supplyFailed(QStringLiteral("no answer"), 5000);
         QCOMPARE(f.engine.outcome(), RunOutcome::SupplyFailed);
         QVERIFY(!f.engine.pendingRequest());
+    }
+
+    // With --repeat 3 each pass is told apart, and step_charge counts from
+    // its own step where charge would end pass 2's first step at once.
+    void passesAndStepQuantitiesOverThreeRepeats()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration,until\n5,2,1:00:00,step_charge>=0.001\n"
+                             "5,0.1,10,step_elapsed>2\n");
+        s.repeat = 3;
+        s.recordIntervalMs = 0;
+        QVERIFY(f.start(s));
+        QVector<qint64> stepOneEnds;
+        for (qint64 ms = 0; f.engine.isActive() && ms < 60000; ms += 100) {
+            const int step = f.engine.progress(ms).step;
+            f.reading(ms, 5, step == 1 ? 2 : 0.1);
+            if (step == 1 && f.engine.progress(ms).step == 2)
+                stepOneEnds << ms;
+        }
+        QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
+        // 2 A for 1.8 s is 0.001 Ah; step 2 lasts until a reading 2.1 s into
+        // it. Passes 2 and 3 begin with 0.1 s from 0.1 A to 2 A (0.105 As),
+        // so 3.6 As takes 1.9 s there.
+        QCOMPARE(stepOneEnds.size(), 3);
+        QCOMPARE(stepOneEnds[0], 1800);
+        QCOMPARE(stepOneEnds[1], 3900 + 1900);
+        QCOMPARE(stepOneEnds[2], 7900 + 1900);
+        QStringList passes;
+        for (const QByteArray &row : f.rows()) {
+            const QByteArrayList fields = RecordingFields(row);
+            if (fields[RecEvent].startsWith("step ") || fields[RecEvent].startsWith("until "))
+                passes << QString::fromLatin1(fields[RecEvent] + " @" + fields[RecPass]);
+        }
+        QCOMPARE(passes, (QStringList{"step 1 @1", "until step_charge>=0.001 @1", "step 2 @1",
+                                      "until step_elapsed>2 @1", "step 1 @2", "until step_charge>=0.001 @2",
+                                      "step 2 @2", "until step_elapsed>2 @2", "step 1 @3",
+                                      "until step_charge>=0.001 @3", "step 2 @3", "until step_elapsed>2 @3"}));
+        const RunSummary summary = f.engine.summary();
+        QCOMPARE(summary.stepsDone, 6);
+        QCOMPARE(summary.pass, 3);
+        QCOMPARE(summary.passes, 3);
+    }
+
+    void aStepRowShowsTheStepsSetpoints()
+    {
+        FrontEnd f;
+        SetpointRecord known;
+        known.VoltageSet = 5000;
+        known.CurrentSet = 363;
+        QVERIFY(f.start(f.setup("voltage,current,duration,ramp\n5,1,1,\n8,2,1,\n12,1,2,2\n"), known));
+        f.timeTo(1000);
+        f.timeTo(2000);
+        QStringList shown;
+        for (const QByteArray &row : f.rows()) {
+            const QByteArrayList fields = RecordingFields(row);
+            if (fields[RecEvent].startsWith("step "))
+                shown << QString::fromLatin1(fields[RecVoltsSet] + "/" + fields[RecAmperesSet]);
+        }
+        // A ramp's first values are where it starts: step 2's.
+        QCOMPARE(shown, (QStringList{"5.000/1.000", "8.000/2.000", "8.000/2.000"}));
+    }
+
+    void theSummarySaysHowEachRunEnded()
+    {
+        QString error;
+        {
+            FrontEnd f;
+            RunSetup s = f.setup("voltage,current,duration\n5,1,2\n6,1,1\n");
+            s.repeat = 2;
+            QVERIFY(f.start(s));
+            f.reading(1000, 5, 1);
+            f.reading(2000, 5, 1);
+            f.timeTo(6000);
+            const RunSummary summary = f.engine.summary();
+            QCOMPARE(summary.text(), QStringLiteral("end after 00:00:06.000: 4 steps done, pass 2 of 2, "
+                                                    "0.000278 Ah, 0.001389 Wh, output off (confirmed)"));
+            QCOMPARE(summary.json(),
+                     (QJsonObject{{"reason", "end"}, {"duration_s", 6.0}, {"steps_done", 4}, {"steps", 2},
+                                  {"pass", 2}, {"passes", 2}, {"charge_Ah", 0.000278}, {"energy_Wh", 0.001389},
+                                  {"output", "off_confirmed"}}));
+            QVERIFY(ReadFile(f.recordPath()).endsWith(",end,,2\n# summary: " + summary.text().toUtf8() + "\n"));
+        }
+        {
+            FrontEnd f;
+            RunSetup s = f.setup("voltage,current,duration\n5,1,60\n");
+            s.keepOutput = true;
+            s.repeat = 0;
+            QVERIFY(f.start(s));
+            f.reading(1500, 5, 1);
+            f.engine.stop(2250);
+            QCOMPARE(f.engine.summary().text(), QStringLiteral("stop after 00:00:02.250: 0 steps done, pass 1 of "
+                                                               "unlimited, 0.000000 Ah, 0.000000 Wh, output kept on"));
+        }
+        {
+            FrontEnd f;
+            RunSetup s = f.setup(QByteArray());
+            s.limits << *ParseRunCondition(QStringLiteral("current>2"), &error);
+            QVERIFY(f.start(s));
+            // The tripping reading, and the supply never confirms the off.
+            StatusRecord tripping;
+            tripping.Current = 2500;
+            f.engine.feedStatus(tripping, 1000);
+            QVERIFY(f.engine.isEnding());
+            f.engine.supplyFailed(QStringLiteral("the supply did not answer"), 3000);
+            QCOMPARE(f.engine.summary().text(),
+                     QStringLiteral("the supply did not answer after 00:00:03.000: recording only, "
+                                    "0.000000 Ah, 0.000000 Wh, output unknown"));
+            QCOMPARE(f.engine.summary().json().value("output").toString(), QStringLiteral("unknown"));
+        }
+    }
+
+    void aRecordingAloneEndsAfterItsDuration()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup(QByteArray());
+        s.durationMs = 3000;
+        f.now = 500;
+        QVERIFY(f.start(s));
+        QCOMPARE(*f.engine.nextDeadlineMs(), 3500);
+        f.timeTo(3499);
+        QVERIFY(f.engine.isActive());
+        f.timeTo(3500);
+        QVERIFY(f.engine.isFinished());
+        QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
+        // The output off, as at a program's end.
+        QCOMPARE(f.writes.size(), 1);
+        QCOMPARE(f.writes.last().request.outputOn, false);
+        QCOMPARE(f.events().last(), QStringLiteral("end"));
+    }
+
+    // The measurements' rule both front ends follow, and the temperature
+    // column it fills: blank once the last measurement is two periods old.
+    void theTemperatureIsReadOnTheEnginesRule()
+    {
+        auto measurement = [](double celsius) {
+            MeasurementRecord m;
+            m.Temp = qRound(celsius * 10);
+            return m;
+        };
+        FrontEnd f;
+        RunSetup s = f.setup(QByteArray());
+        s.recordIntervalMs = 0;
+        QVERIFY(f.start(s));
+        QVERIFY(f.engine.measurementDue(0));
+        f.engine.feedMeasurement(measurement(30.5), 0);
+        QVERIFY(!f.engine.measurementDue(4749));
+        QVERIFY(f.engine.measurementDue(4750));
+        f.reading(9000, 5, 1);
+        f.reading(10001, 5, 1);
+        QList<QByteArray> rows = f.rows();
+        QCOMPARE(RecordingFields(rows[1])[RecCelsius], QByteArray("30.5"));
+        QCOMPARE(RecordingFields(rows[2])[RecCelsius], QByteArray());
+
+        // A temperature limit: every second, and never judged on an old value.
+        FrontEnd g;
+        RunSetup watched = g.setup("voltage,current,duration\n5,1,60\n");
+        QString error;
+        watched.limits << *ParseRunCondition(QStringLiteral("temperature>45"), &error);
+        QVERIFY(g.start(watched));
+        QVERIFY(g.engine.needsTemperature());
+        g.engine.feedMeasurement(measurement(50), 0);
+        QVERIFY(!g.engine.measurementDue(749));
+        QVERIFY(g.engine.measurementDue(750));
+        g.reading(2001, 5, 1);
+        QVERIFY(!g.engine.isEnding());
+        g.engine.feedMeasurement(measurement(50), 2100);
+        g.reading(2200, 5, 1);
+        QCOMPARE(g.engine.outcome(), RunOutcome::LimitTripped);
+        QCOMPARE(g.engine.reason(), QStringLiteral("limit temperature>45"));
     }
 
     void rowsKeepToTheInterval()

@@ -59,6 +59,9 @@ private slots:
         QTest::newRow("condition op") << head + "5,1,10,current=0.1,\n" << 3 << "QUANTITY OP NUMBER";
         QTest::newRow("condition quantity") << head + "5,1,10,resistance<3,\n" << 3 << "unknown quantity \"resistance\"";
         QTest::newRow("condition number") << head + "5,1,10,current<0.1x,\n" << 3 << "\"0.1x\"";
+        QTest::newRow("until out of reach") << head + "5,1,10,voltage>1000,\n" << 3
+                                            << "condition \"voltage>1000\" is refused: voltage 1000 V is beyond "
+                                               "the supply's 30 V";
         QTest::newRow("quote") << head + "5,\"1,10,,\n" << 3 << "quote";
         QTest::newRow("no steps") << head << 0 << "no steps";
         QTest::newRow("empty") << QByteArray("# nothing\n\n") << 0 << "no header";
@@ -88,6 +91,35 @@ private slots:
         QTest::newRow("charge") << "charge > 2.2" << "charge>2.2";
         QTest::newRow("energy") << "energy<1e3" << "energy<1000";
         QTest::newRow("elapsed") << "elapsed>3600" << "elapsed>3600";
+        QTest::newRow("step charge") << "Step_Charge>=0.5" << "step_charge>=0.5";
+        QTest::newRow("step energy") << "step_energy > 2" << "step_energy>2";
+        QTest::newRow("step elapsed") << "step_elapsed<=0" << "step_elapsed<=0";
+        QTest::newRow("ends of ranges") << "voltage>=30" << "voltage>=30";
+        QTest::newRow("power's end") << "power<=300" << "power<=300";
+    }
+
+    // What the supply's ranges rule out, with why.
+    void refusesConditionsOutOfReach_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("why");
+        QTest::newRow("voltage") << "voltage>1000" << "voltage 1000 V is beyond the supply's 30 V";
+        QTest::newRow("current") << "current<-3" << "current -3 A is outside the supply's 0 to 10 A";
+        QTest::newRow("below nothing") << "current<0" << "current is never below 0 A";
+        QTest::newRow("power") << "power>=300.5" << "power 300.5 W is beyond the supply's 300 W";
+        QTest::newRow("charge") << "charge>-1" << "charge is never negative";
+        QTest::newRow("step energy") << "step_energy<-0.1" << "step_energy is never negative";
+        QTest::newRow("time") << "elapsed<0" << "elapsed is never below 0 s";
+        QTest::newRow("step time") << "step_elapsed>=-5" << "step_elapsed is never negative";
+    }
+
+    void refusesConditionsOutOfReach()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, why);
+        QString error;
+        QVERIFY(!ParseRunCondition(text, &error));
+        QCOMPARE(error, QStringLiteral("condition \"%1\" is refused: %2").arg(text, why));
     }
 
     void readsConditions()
@@ -115,6 +147,16 @@ private slots:
         QVERIFY(!ParseRunCondition("temperature<1000", &error)->holds(q));
         q.celsius = 41;
         QVERIFY(ParseRunCondition("temperature>40", &error)->holds(q));
+        // The step's own counts, not the run's.
+        q.ampereHours = 2;
+        q.stepAmpereHours = 0.4;
+        q.elapsedSeconds = 100;
+        q.stepElapsedSeconds = 3;
+        q.stepWattHours = 1.5;
+        QVERIFY(!ParseRunCondition("step_charge>0.5", &error)->holds(q));
+        QVERIFY(ParseRunCondition("charge>0.5", &error)->holds(q));
+        QVERIFY(ParseRunCondition("step_elapsed<4", &error)->holds(q));
+        QVERIFY(ParseRunCondition("step_energy>=1.5", &error)->holds(q));
     }
 };
 

@@ -46,25 +46,32 @@ private slots:
         row.ampereHours = 0.0123456;
         row.wattHours = 0.15;
         row.step = 2;
+        row.pass = 3;
+        row.celsius = 31.25;
         QVERIFY(r.write(row, 1250, false));
         row.status.reset();
         row.setpoints.reset();
         row.step = 0;
+        row.pass = 0;
+        row.celsius.reset();
         row.event = QStringLiteral("limit, odd \"one\"");
         QVERIFY(r.write(row, 1300, true));
+        QVERIFY(r.writeComment(QStringLiteral("summary: two\nlines"), 1400));
         r.close();
         QCOMPARE(ReadFile(path),
                  QByteArray("# velkaroctl 1.1\n"
+                            "# pid: " + QByteArray::number(QCoreApplication::applicationPid()) + "\n"
                             "# port: /dev/ttyUSB0\n"
                             "# address: 7\n"
                             "# start: 2026-12-07T07:30:05.020+03:00\n"
                             "# program file: /home/u/\xD0\xB7\xD0\xB0\xD1\x80\xD1\x8F\xD0\xB4.csv\n"
                             "# limits: current>2; voltage>13\n"
                             "time,elapsed_s,voltage_V,current_A,power_W,mode,output,voltage_set_V,"
-                            "current_set_A,charge_Ah,energy_Wh,step,event\n"
+                            "current_set_A,charge_Ah,energy_Wh,step,event,temperature_C,pass\n"
                             "2026-12-07T04:30:06.270Z,1.250,12.34,1.500,18.5100,CV,on,12.340,2.000,"
-                            "0.012346,0.150000,2,\n"
-                            "2026-12-07T04:30:06.270Z,1.250,,,,,,,,0.012346,0.150000,,\"limit, odd \"\"one\"\"\"\n"));
+                            "0.012346,0.150000,2,,31.3,3\n"
+                            "2026-12-07T04:30:06.270Z,1.250,,,,,,,,0.012346,0.150000,,\"limit, odd \"\"one\"\"\",,\n"
+                            "# summary: two lines\n"));
     }
 
     void syncsAtLeastEveryTwoSeconds()
@@ -102,13 +109,6 @@ private slots:
         QCOMPARE(after.count("time,elapsed_s"), 1);
         QCOMPARE(after.count("# port:"), 2);
 
-        // A row cut short by a crash is ended before the new block.
-        WriteFile(path, before + "2026-12-07T04:30:06.270Z,1.2");
-        RunRecording third;
-        QVERIFY(third.open(path, RunRecording::Mode::Append, Header(), 0));
-        third.close();
-        QVERIFY(ReadFile(path).contains("06.270Z,1.2\n# velkaroctl"));
-
         // An empty file gets the header row; a new recording starts afresh.
         WriteFile(path, QByteArray());
         RunRecording fourth;
@@ -117,13 +117,109 @@ private slots:
         QCOMPARE(ReadFile(path).count("time,elapsed_s"), 1);
 
         const QByteArray foreign = "# other\ntime,voltage\n1,2\n";
-        for (const QByteArray &text : {foreign, QByteArray("# comments only\n")}) {
-            WriteFile(path, text);
+        const QByteArray older = "# velkaroctl 1.0\ntime,elapsed_s,voltage_V,current_A,power_W,mode,output,"
+                                 "voltage_set_V,current_set_A,charge_Ah,energy_Wh,step,event\n1,2";
+        const QList<QPair<QByteArray, QString>> refusals = {
+            {foreign, QStringLiteral("its header row differs")},
+            {QByteArray("# comments only\n"), QStringLiteral("has no header row")},
+            {QByteArray("# a header row cut short\ntime,elapsed_s,vol"), QStringLiteral("has no header row")},
+            {older, QStringLiteral("older layout, without temperature_C and pass after event")},
+        };
+        for (const auto &refusal : refusals) {
+            WriteFile(path, refusal.first);
             RunRecording refused;
             QVERIFY(!refused.open(path, RunRecording::Mode::Append, Header(), 0));
-            QVERIFY(refused.errorString().contains(QStringLiteral("header row")));
-            QCOMPARE(ReadFile(path), text);
+            QVERIFY2(refused.errorString().contains(refusal.second), qPrintable(refused.errorString()));
+            QCOMPARE(ReadFile(path), refusal.first);
         }
+    }
+
+    // A crash may cut the last row at any byte: appending keeps its text as a
+    // comment and never lets it read as a row of values.
+    void aCutRowBecomesACommentAtEveryByte()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.csv");
+        RunRecording first;
+        QVERIFY(first.open(path, RunRecording::Mode::New, Header(), 0));
+        RecordingRow row;
+        row.time = QDateTime(QDate(2026, 12, 7), QTime(4, 30, 6, 270), Qt::UTC);
+        row.elapsedMs = 1250;
+        row.ampereHours = 0.000396;
+        row.step = 1;
+        row.pass = 1;
+        row.event = QStringLiteral("step 1");
+        QVERIFY(first.write(row, 0, false));
+        first.close();
+        const QByteArray whole = ReadFile(path);
+        const QByteArray last = RunRecording::FormatRow(row);
+        const QByteArray before = whole.left(whole.size() - last.size());
+
+        for (int cut = 0; cut <= last.size(); ++cut) {
+            const QByteArray part = last.left(cut);
+            WriteFile(path, before + part);
+            RunRecording again;
+            QVERIFY(again.open(path, RunRecording::Mode::Append, Header(), 0));
+            row.event = QStringLiteral("start");
+            QVERIFY(again.write(row, 0, true));
+            again.close();
+            const QByteArray text = ReadFile(path);
+            QVERIFY(text.startsWith(before));
+            const bool cutShort = cut > 0 && cut < last.size();
+            if (cutShort)
+                QVERIFY2(text.contains("\n" + RunRecording::CutRowMark + part + "\n# velkaroctl 1.1\n"), text.constData());
+            else
+                QVERIFY(!text.contains(RunRecording::CutRowMark));
+            // Every row whole: the one row before (when it was whole) and the new one.
+            const QList<QByteArray> rows = RecordingRows(path);
+            QCOMPARE(rows.size(), cut == last.size() ? 2 : 1);
+            for (const QByteArray &r : rows)
+                QCOMPARE(RecordingFields(r).size(), int(RecordingColumns));
+            QCOMPARE(rows.last() + "\n", RunRecording::FormatRow(row));
+            row.event = QStringLiteral("step 1");
+        }
+    }
+
+    void aSecondWriterIsRefusedAndTold()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.csv");
+        RunRecording first;
+        QVERIFY(first.open(path, RunRecording::Mode::New, Header(), 0));
+        const QByteArray held = ReadFile(path);
+        for (RunRecording::Mode mode : {RunRecording::Mode::Append, RunRecording::Mode::New}) {
+            RunRecording second;
+            QVERIFY(!second.open(path, mode, Header(), 0));
+            QCOMPARE(second.errorString(), QStringLiteral("the recording %1 is in use by velkaroctl (pid %2)")
+                                               .arg(path)
+                                               .arg(QCoreApplication::applicationPid()));
+            QCOMPARE(second.holder()->program, QStringLiteral("velkaroctl"));
+            QCOMPARE(ReadFile(path), held);  // neither replaced nor added to
+        }
+        first.close();
+        RunRecording third;
+        QVERIFY(third.open(path, RunRecording::Mode::Append, Header(), 0));
+        QVERIFY(!third.holder());
+    }
+
+    void anAbandonedOpeningLeavesTheFileAsItWas()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.csv");
+        RunRecording fresh;
+        QVERIFY(fresh.open(path, RunRecording::Mode::New, Header(), 0));
+        fresh.abandon();
+        QVERIFY(!QFile::exists(path));
+
+        QVERIFY(fresh.open(path, RunRecording::Mode::New, Header(), 0));
+        fresh.close();
+        const QByteArray before = ReadFile(path);
+        WriteFile(path, before + "2026-12-07T04:3");
+        RunRecording appended;
+        QVERIFY(appended.open(path, RunRecording::Mode::Append, Header(), 0));
+        appended.abandon();
+        // The repair stays: the cut row is never let back as a row.
+        QCOMPARE(ReadFile(path), before + RunRecording::CutRowMark + "2026-12-07T04:3\n");
     }
 
     void anUnwritableFileRefusesTheStart()
@@ -134,7 +230,8 @@ private slots:
         QVERIFY(!f.start(s));
         QVERIFY(!f.engine.isActive());
         QVERIFY(f.writes.isEmpty());  // nothing was sent
-        QVERIFY(!f.engine.errorString().isEmpty());
+        QVERIFY2(f.engine.errorString().endsWith(QStringLiteral("/dev/full: No space left on device")),
+                 qPrintable(f.engine.errorString()));
     }
 
     void aFullDiskStopsTheRunWithWholeRows()
@@ -147,13 +244,14 @@ private slots:
         const qint64 size = QFileInfo(f.recordPath()).size();
         {
             // Room for about three and a half rows more.
-            FileSizeCap cap(size + 3 * 72 + 30);
+            FileSizeCap cap(size + 3 * 76 + 30);
             for (int i = 1; f.engine.isActive() && !f.engine.isEnding() && i < 100; ++i)
                 f.reading(i * 1000, 5.0, 1.0 + i / 1000.0);
         }
         QVERIFY(f.engine.isFinished());
         QCOMPARE(f.engine.outcome(), RunOutcome::RecordingFailed);
-        QVERIFY2(f.engine.reason().startsWith(QStringLiteral("recording failed: ")), qPrintable(f.engine.reason()));
+        // The system's own words for the cause.
+        QCOMPARE(f.engine.reason(), QStringLiteral("recording failed: %1: File too large").arg(f.recordPath()));
         QCOMPARE(f.writes.last().request.kind, SupplyRequest::Kind::Output);
         QCOMPARE(f.writes.last().request.outputOn, false);
         const QByteArray text = ReadFile(f.recordPath());
@@ -161,7 +259,7 @@ private slots:
         const QList<QByteArray> rows = f.rows();
         QVERIFY(rows.size() >= 4);
         for (const QByteArray &row : rows)
-            QCOMPARE(row.count(','), 12);
+            QCOMPARE(RecordingFields(row).size(), int(RecordingColumns));
     }
 };
 

@@ -640,5 +640,89 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation>elapsed %1
 %2 Ah  %3 Wh  %4 W</translation>
     </message>
+    <message>
+        <source>Время шага, с</source>
+        <translation>Step time, s</translation>
+    </message>
+    <message>
+        <source>Заряд шага, А·ч</source>
+        <translation>Step charge, Ah</translation>
+    </message>
+    <message>
+        <source>Энергия шага, Вт·ч</source>
+        <translation>Step energy, Wh</translation>
+    </message>
+    <message>
+        <source>Предел %1 не принят: у источника нет таких значений (0–30 В, 0–10 А, до 300 Вт; заряд, энергия и время не бывают отрицательными)</source>
+        <translation>Limit %1 refused: the supply has no such values (0–30 V, 0–10 A, up to 300 W; charge, energy and time are never negative)</translation>
+    </message>
+    <message>
+        <source>Файл записи %1 занят другой программой</source>
+        <translation>The recording %1 is in use by another program</translation>
+    </message>
+    <message>
+        <source>Файл записи %1 занят: его пишет %2 (pid %3)</source>
+        <translation>The recording %1 is in use by %2 (pid %3)</translation>
+    </message>
+    <message>
+        <source>начало</source>
+        <translation>start</translation>
+    </message>
+    <message>
+        <source>конец программы</source>
+        <translation>end of the program</translation>
+    </message>
+    <message>
+        <source>остановка</source>
+        <translation>stop</translation>
+    </message>
+    <message>
+        <source>пропуск в показаниях</source>
+        <translation>gap in the readings</translation>
+    </message>
+    <message>
+        <source>порт потерян</source>
+        <translation>port lost</translation>
+    </message>
+    <message>
+        <source>порт снова открыт</source>
+        <translation>port reopened</translation>
+    </message>
+    <message>
+        <source>шаг %1</source>
+        <translation>step %1</translation>
+    </message>
+    <message>
+        <source>предел %1</source>
+        <translation>limit %1</translation>
+    </message>
+    <message>
+        <source>условие шага %1</source>
+        <translation>step condition %1</translation>
+    </message>
+    <message>
+        <source>выключен (подтверждено)</source>
+        <translation>off (confirmed)</translation>
+    </message>
+    <message>
+        <source>оставлен включённым</source>
+        <translation>kept on</translation>
+    </message>
+    <message>
+        <source>неизвестно</source>
+        <translation>unknown</translation>
+    </message>
+    <message>
+        <source>%1 А·ч, %2 Вт·ч, выход: %3</source>
+        <translation>%1 Ah, %2 Wh, output: %3</translation>
+    </message>
+    <message>
+        <source>Итог за %1: только запись, %2</source>
+        <translation>Summary after %1: recording only, %2</translation>
+    </message>
+    <message>
+        <source>Итог за %1: шагов выполнено %2, проход %3 из %4, %5</source>
+        <translation>Summary after %1: %2 steps done, pass %3 of %4, %5</translation>
+    </message>
 </context>
 </TS>
