@@ -1,6 +1,7 @@
 #include "scpierrors.h"
 #include "scpimessage.h"
 #include "scpinumber.h"
+#include "scpistatusregister.h"
 #include "testmain.h"
 
 #include <cmath>
@@ -126,12 +127,23 @@ private slots:
         QTest::newRow("MAXimum") << QByteArray("MAXimum") << a << int(ScpiNumber::Maximum) << 0.0;
         QTest::newRow("DEF") << QByteArray("def") << v << int(ScpiNumber::Default) << 0.0;
         QTest::newRow("DEFault") << QByteArray("DEFault") << a << int(ScpiNumber::Default) << 0.0;
-        for (const char *junk : {"", "abc", "+", ".", "-.", "1.2.3", "5E", "e5", "5 V V", "0x10", "1 2",
-                                 "MINI", "DEFA", "MA", "5 mv2", "- 5", "5;", "\xb5V"})
+        for (const char *junk : {"", "abc", "+", ".", "-.", "1.2.3", "e5", "MINI", "DEFA", "MA",
+                                 "- 5", "5;", "\xb5V", "5 \xb5V", "5 ,"})
             QTest::newRow(junk) << QByteArray(junk) << v << invalid << 0.0;
-        QTest::newRow("amperes for volts") << QByteArray("5 A") << v << invalid << 0.0;
-        QTest::newRow("volts for amperes") << QByteArray("5V") << a << invalid << 0.0;
-        QTest::newRow("millivolts for amperes") << QByteArray("5MV") << a << invalid << 0.0;
+        // -131: a suffix, but not one of this unit; -138: a suffix where
+        // none is taken; -108: a second value.
+        const int badSuffix = ScpiNumber::InvalidSuffix;
+        for (const char *text : {"5 V V", "0x10", "5 mv2", "3 KV", "5 A", "5E", "5EV"})
+            QTest::newRow(text) << QByteArray(text) << v << badSuffix << 0.0;
+        QTest::newRow("microamperes") << QByteArray("1 UA") << a << badSuffix << 0.0;
+        QTest::newRow("volts for amperes") << QByteArray("5V") << a << badSuffix << 0.0;
+        QTest::newRow("millivolts for amperes") << QByteArray("5MV") << a << badSuffix << 0.0;
+        const ScpiUnit none = ScpiUnit::None;
+        QTest::newRow("count") << QByteArray("16") << none << value << 16.0;
+        QTest::newRow("count with a suffix")
+            << QByteArray("16 V") << none << int(ScpiNumber::SuffixNotAllowed) << 0.0;
+        for (const char *text : {"1 2", "1 +2", "1\t.5", "1 -2"})
+            QTest::newRow(text) << QByteArray(text) << v << int(ScpiNumber::ParameterNotAllowed) << 0.0;
     }
 
     void numbers()
@@ -148,6 +160,36 @@ private slots:
             else
                 QVERIFY2(std::abs(number.value - value) < 1e-12, qPrintable(QString::number(number.value)));
         }
+    }
+
+    void statusRegisterLatchesChosenTransitions()
+    {
+        ScpiStatusRegister group;
+        // At start, as after STATus:PRESet: every rise latches, no fall.
+        group.SetCondition(0x300);
+        group.SetCondition(0x100);
+        QCOMPARE(group.Condition(), 0x100);
+        QCOMPARE(group.TakeEvents(), 0x300);
+        QCOMPARE(group.TakeEvents(), 0);
+        // Only falls of bit 8; nothing enabled, so no summary.
+        group.SetPositiveFilter(0);
+        group.SetNegativeFilter(0x100);
+        group.SetCondition(0x200);
+        QVERIFY(!group.Summary());
+        group.SetEnable(0x100);
+        QVERIFY(group.Summary());
+        QCOMPARE(group.TakeEvents(), 0x100);
+        QVERIFY(!group.Summary());
+        // Bit 15 does not exist.
+        group.SetEnable(0xFFFF);
+        group.SetCondition(0x8000);
+        QCOMPARE(group.Enable(), 0x7FFF);
+        QCOMPARE(group.Condition(), 0);
+        group.Preset();
+        QCOMPARE(group.Enable(), 0);
+        QCOMPARE(group.PositiveFilter(), 0x7FFF);
+        QCOMPARE(group.NegativeFilter(), 0);
+        QCOMPARE(group.TakeEvents(), 0);  // the fall of bit 9 was not chosen
     }
 
     void errorsSetTheirClassBit()
