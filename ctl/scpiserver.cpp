@@ -23,8 +23,11 @@ void Refuse(qintptr descriptor, const char *line)
     if (ScpiSocketIo::Prepare(descriptor)) {
         ScpiSocketIo::Send(descriptor, line, qint64(qstrlen(line)));
         ScpiSocketIo::ShutdownSend(descriptor);
-        char sink[512];
-        while (ScpiSocketIo::Receive(descriptor, sink, sizeof sink) > 0) {
+        // Bounded, so that a client that keeps sending cannot hold the server.
+        char sink[4096];
+        for (int pass = 0; pass < 16; ++pass) {
+            if (ScpiSocketIo::Receive(descriptor, sink, sizeof sink) <= 0)
+                break;
         }
     }
     ScpiSocketIo::Close(descriptor);

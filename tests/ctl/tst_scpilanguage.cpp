@@ -1,7 +1,6 @@
 #include "scpierrors.h"
 #include "scpimessage.h"
 #include "scpinumber.h"
-#include "scpistatusregister.h"
 #include "testmain.h"
 
 #include <cmath>
@@ -160,36 +159,6 @@ private slots:
             else
                 QVERIFY2(std::abs(number.value - value) < 1e-12, qPrintable(QString::number(number.value)));
         }
-    }
-
-    void statusRegisterLatchesChosenTransitions()
-    {
-        ScpiStatusRegister group;
-        // At start, as after STATus:PRESet: every rise latches, no fall.
-        group.SetCondition(0x300);
-        group.SetCondition(0x100);
-        QCOMPARE(group.Condition(), 0x100);
-        QCOMPARE(group.TakeEvents(), 0x300);
-        QCOMPARE(group.TakeEvents(), 0);
-        // Only falls of bit 8; nothing enabled, so no summary.
-        group.SetPositiveFilter(0);
-        group.SetNegativeFilter(0x100);
-        group.SetCondition(0x200);
-        QVERIFY(!group.Summary());
-        group.SetEnable(0x100);
-        QVERIFY(group.Summary());
-        QCOMPARE(group.TakeEvents(), 0x100);
-        QVERIFY(!group.Summary());
-        // Bit 15 does not exist.
-        group.SetEnable(0xFFFF);
-        group.SetCondition(0x8000);
-        QCOMPARE(group.Enable(), 0x7FFF);
-        QCOMPARE(group.Condition(), 0);
-        group.Preset();
-        QCOMPARE(group.Enable(), 0);
-        QCOMPARE(group.PositiveFilter(), 0x7FFF);
-        QCOMPARE(group.NegativeFilter(), 0);
-        QCOMPARE(group.TakeEvents(), 0);  // the fall of bit 9 was not chosen
     }
 
     void errorsSetTheirClassBit()

@@ -375,22 +375,17 @@ private slots:
         QTest::addColumn<int>("millivolts");  // -1: refused, the set-points stay
         QTest::addColumn<int>("milliamperes");
         QTest::newRow("30.0004 V") << QByteArray("VOLT 30.0004") << 30000 << 1000;
-        QTest::newRow("30.0001 V") << QByteArray("VOLT 30.0001") << 30000 << 1000;
         QTest::newRow("30.0005 V") << QByteArray("VOLT 30.0005") << -1 << 1000;
         QTest::newRow("30.001 V") << QByteArray("VOLT 30.001") << -1 << 1000;
         QTest::newRow("30000.4 mV") << QByteArray("VOLT 30000.4 MV") << 30000 << 1000;
         QTest::newRow("0.0095 V") << QByteArray("VOLT 0.0095") << 10 << 1000;
-        QTest::newRow("9.5 mV") << QByteArray("VOLT 9.5MV") << 10 << 1000;
         QTest::newRow("0.00949 V") << QByteArray("VOLT 0.00949") << -1 << 1000;
         QTest::newRow("1.2356 V") << QByteArray("VOLT 1.2356") << 1236 << 1000;
-        QTest::newRow("1.2354 V") << QByteArray("VOLT 1.2354") << 1235 << 1000;
         QTest::newRow("9.9994 A") << QByteArray("CURR 9.9994") << 5000 << 9999;
         QTest::newRow("9.9995 A") << QByteArray("CURR 9.9995") << 5000 << -1;
-        QTest::newRow("10 A") << QByteArray("CURR 10") << 5000 << -1;
         QTest::newRow("0.0045 A") << QByteArray("CURR 0.0045") << 5000 << 5;
         QTest::newRow("4.5 mA") << QByteArray("CURR 4.5 MA") << 5000 << 5;
         QTest::newRow("0.00449 A") << QByteArray("CURR 0.00449") << 5000 << -1;
-        QTest::newRow("0.0056 A") << QByteArray("CURR 0.0056") << 5000 << 6;
         QTest::newRow("both at the top") << QByteArray("APPL 30.0001,9.9994") << 30000 << 9999;
         QTest::newRow("APPL over the top") << QByteArray("APPL 30.0001,9.9995") << -1 << -1;
     }
