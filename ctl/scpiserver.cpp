@@ -98,6 +98,11 @@ void ScpiServer::AcceptClient(qintptr descriptor)
     }
 }
 
+bool ScpiServer::IsServing(quint64 id) const
+{
+    return id == serving || id == suspended;
+}
+
 quint64 ScpiServer::IdOf(QObject *socket) const
 {
     return socket ? socket->property(ClientId).toULongLong() : 0;
@@ -143,7 +148,7 @@ void ScpiServer::CloseIdle(quint64 id)
     if (found == clients.end() || !found->second.socket)
         return;
     Client &client = found->second;
-    if (!client.waiting.isEmpty() || serving == id) {
+    if (!client.waiting.isEmpty() || IsServing(id)) {
         client.idle->start();
         return;
     }
@@ -164,7 +169,7 @@ void ScpiServer::FinishSocket(ScpiClientSocket *socket)
 void ScpiServer::ReleaseIfDone(quint64 id)
 {
     const auto found = clients.find(id);
-    if (found == clients.end() || serving == id || !found->second.waiting.isEmpty())
+    if (found == clients.end() || IsServing(id) || !found->second.waiting.isEmpty())
         return;
     Client &client = found->second;
     if (client.socket) {
@@ -291,7 +296,7 @@ void ScpiServer::RunQueue()
 
 void ScpiServer::RunOne(quint64 id)
 {
-    const quint64 suspended = serving;
+    const quint64 before = serving;
     const Message message = clients[id].waiting.dequeue();
     --queued;
     serving = id;
@@ -300,7 +305,7 @@ void ScpiServer::RunOne(quint64 id)
         instrument.QueueError(ScpiError::InputBufferOverrun);
     else
         response = instrument.Execute(message.text);
-    serving = suspended;
+    serving = before;
     // A client that has gone gets no response; its message was still
     // carried out, as it arrived whole.
     const auto found = clients.find(id);
@@ -316,10 +321,10 @@ void ScpiServer::ServeOthers()
     // message waiting gets one turn, in order after the client being served,
     // so that none waits for more than one try. Their own steps do not make
     // room for others again.
-    if (servingOthers || stopped || serving == 0)
+    if (suspended != 0 || stopped || serving == 0)
         return;
-    servingOthers = true;
     const quint64 owner = serving;
+    suspended = owner;
     QList<quint64> turns;
     for (auto it = clients.upper_bound(owner); it != clients.end(); ++it)
         turns.append(it->first);
@@ -331,7 +336,7 @@ void ScpiServer::ServeOthers()
             continue;
         RunOne(id);
     }
-    servingOthers = false;
+    suspended = 0;
 }
 
 void ScpiServer::Stop()

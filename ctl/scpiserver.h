@@ -110,6 +110,8 @@ private:
     void RunOne(quint64 id);
     void ServeOthers();
     quint64 IdOf(QObject *socket) const;
+    // A message of the client is being carried out, or waits between tries.
+    bool IsServing(quint64 id) const;
 
     ScpiInstrument &instrument;
     QSerialPort *port;
@@ -118,10 +120,12 @@ private:
     quint64 nextId = 1;
     quint64 lastServed = 0;
     quint64 serving = 0;  // the client whose message is being carried out
+    // The client whose message waits between two tries while others are
+    // served; 0 when none does.
+    quint64 suspended = 0;
     int queued = 0;
     int idleSeconds = 0;
     bool running = false;
     bool runScheduled = false;
-    bool servingOthers = false;
     bool stopped = false;
 };
