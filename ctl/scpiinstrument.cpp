@@ -385,13 +385,14 @@ std::optional<QByteArray> ScpiInstrument::eventEnableQuery(const ScpiCommand &)
 
 std::optional<QByteArray> ScpiInstrument::statusByte(const ScpiCommand &)
 {
+    // First, as its errors count too.
+    refreshOperation();
+    refreshQuestionable();
     int status = 0;
     if (errors.Count() > 0)
         status |= ErrorQueueBit;
     // Only what this message has answered so far can still wait for the
     // client: an earlier message's response went out whole.
-    refreshOperation();
-    refreshQuestionable();
     if (!message.responses.isEmpty())
         status |= MessageAvailableBit;
     if (questionable.Summary())

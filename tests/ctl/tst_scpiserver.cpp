@@ -321,6 +321,9 @@ private slots:
         QCOMPARE(ask(*client, "*CLS;:STAT:QUES:ENAB 512;:STAT:QUES:COND?;:STAT:OPER:COND?;*STB?"),
                  QByteArray("512;0;92"));
         QCOMPARE(ask(*client, "SYST:ERR:COUN?;:STAT:QUES?"), QByteArray("4;512"));
+        // A status byte asked first in its message counts the errors of its
+        // own reads: the queue (4) and the enabled execution error (32).
+        QCOMPARE(ask(*client, "*CLS;*ESE 16;*SRE 0;*STB?;*ESE 0"), QByteArray("36"));
         supply.setOptions({});
         supply.model().setTemperatureCelsius(30);
         QCOMPARE(ask(*client, "*CLS;:STAT:QUES:COND?;:STAT:OPER:COND?;:STAT:QUES?"),
