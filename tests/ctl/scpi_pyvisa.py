@@ -125,6 +125,31 @@ try:
 
     server.send_signal(signal.SIGTERM)
     assert server.wait(5) == 0, "serve-scpi did not end cleanly on SIGTERM"
+
+    # A supply that never answers, with PyVISA's default time-out of 2 s:
+    # every answer comes in time, so none is read by the wrong query.
+    silent = subprocess.Popen([supply_exe, "--silent"], stdout=subprocess.PIPE, text=True)
+    silent_pty = silent.stdout.readline().strip()
+    silent_server = subprocess.Popen(
+        [ctl, "--port", silent_pty, "serve-scpi", "--listen", "127.0.0.1:0"],
+        stdout=subprocess.PIPE, text=True)
+    silent_port = re.match(r"listening\s+127\.0\.0\.1:(\d+)$",
+                           silent_server.stdout.readline().strip()).group(1)
+    try:
+        dead = rm.open_resource(f"TCPIP::127.0.0.1::{silent_port}::SOCKET",
+                                read_termination="\n", write_termination="\n")
+        assert dead.timeout == 2000, dead.timeout
+        nan = "9.91E+37"
+        assert dead.query("MEAS:VOLT?;:VOLT?;:MEAS:TEMP?") == f"{nan};{nan};{nan}"
+        assert dead.query("*IDN?") == f"norvel,TK4810M,0,{version}"
+        assert dead.query("MEAS:CURR?;:APPL?") == f"{nan};{nan}"
+        assert dead.query("STAT:QUES:COND?") == "512"
+        assert dead.query("SYST:ERR:COUN?") == "6"
+        dead.close()
+    finally:
+        for process in (silent_server, silent):
+            process.kill()
+            process.wait()
 finally:
     for process in (server, supply):
         if process and process.poll() is None:
