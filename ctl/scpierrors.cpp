@@ -7,6 +7,8 @@ QByteArray ScpiError::Text(int code)
     case Syntax: return "Syntax error";
     case ParameterNotAllowed: return "Parameter not allowed";
     case MissingParameter: return "Missing parameter";
+    case InvalidSuffix: return "Invalid suffix";
+    case SuffixNotAllowed: return "Suffix not allowed";
     case UndefinedHeader: return "Undefined header";
     case DataOutOfRange: return "Data out of range";
     case IllegalParameterValue: return "Illegal parameter value";

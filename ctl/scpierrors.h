@@ -9,6 +9,8 @@ constexpr int NoError = 0;
 constexpr int Syntax = -102;
 constexpr int ParameterNotAllowed = -108;
 constexpr int MissingParameter = -109;
+constexpr int InvalidSuffix = -131;
+constexpr int SuffixNotAllowed = -138;
 constexpr int UndefinedHeader = -113;
 constexpr int DataOutOfRange = -222;
 constexpr int IllegalParameterValue = -224;
@@ -26,6 +28,7 @@ constexpr int QueryErrorBit = 0x04;
 constexpr int DeviceErrorBit = 0x08;
 constexpr int ExecutionErrorBit = 0x10;
 constexpr int CommandErrorBit = 0x20;
+constexpr int PowerOnBit = 0x80;
 
 // The event status bit an error sets by its class: -1xx command, -2xx
 // execution, -3xx device-dependent, -4xx query; 0 for any other code.

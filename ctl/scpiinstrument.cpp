@@ -4,6 +4,7 @@
 #include "units.h"
 
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -12,6 +13,10 @@ constexpr int ErrorQueueBit = 0x04;
 constexpr int MessageAvailableBit = 0x10;
 constexpr int EventStatusBit = 0x20;
 constexpr int MasterSummaryBit = 0x40;  // the summary itself: never enabled
+constexpr int QuestionableSummaryBit = 0x08;
+constexpr int OperationSummaryBit = 0x80;
+// One step of a set-point, in thousandths of a volt or an ampere.
+constexpr double StepsPerUnit = 1000;
 
 QByteArray fixed(double value, int decimals)
 {
@@ -37,63 +42,137 @@ ScpiInstrument::ScpiInstrument(SupplySession &session, const QByteArray &identit
     const char *voltage = "[SOURce#]:VOLTage[:LEVel][:IMMediate][:AMPLitude]";
     const char *current = "[SOURce#]:CURRent[:LEVel][:IMMediate][:AMPLitude]";
     table = {
-        {ScpiHeader("*IDN"), true, 0, 0, &ScpiInstrument::identify},
-        {ScpiHeader("*RST"), false, 0, 0, &ScpiInstrument::reset},
-        {ScpiHeader("*CLS"), false, 0, 0, &ScpiInstrument::clearStatus},
-        {ScpiHeader("*OPC"), true, 0, 0, &ScpiInstrument::operationCompleteQuery},
-        {ScpiHeader("*OPC"), false, 0, 0, &ScpiInstrument::operationComplete},
+        {ScpiHeader("*IDN"), true, 0, 0, method(&ScpiInstrument::identify)},
+        {ScpiHeader("*RST"), false, 0, 0, method(&ScpiInstrument::reset)},
+        {ScpiHeader("*CLS"), false, 0, 0, method(&ScpiInstrument::clearStatus)},
+        {ScpiHeader("*OPC"), true, 0, 0, method(&ScpiInstrument::operationCompleteQuery)},
+        {ScpiHeader("*OPC"), false, 0, 0, method(&ScpiInstrument::operationComplete)},
         // Commands already run one after the other.
-        {ScpiHeader("*WAI"), false, 0, 0, &ScpiInstrument::nothing},
-        {ScpiHeader("*TST"), true, 0, 0, &ScpiInstrument::zero},
-        {ScpiHeader("*OPT"), true, 0, 0, &ScpiInstrument::zero},
-        {ScpiHeader("*ESR"), true, 0, 0, &ScpiInstrument::eventStatus},
-        {ScpiHeader("*ESE"), false, 1, 1, &ScpiInstrument::setEventEnable},
-        {ScpiHeader("*ESE"), true, 0, 0, &ScpiInstrument::eventEnableQuery},
-        {ScpiHeader("*STB"), true, 0, 0, &ScpiInstrument::statusByte},
-        {ScpiHeader("*SRE"), false, 1, 1, &ScpiInstrument::setServiceEnable},
-        {ScpiHeader("*SRE"), true, 0, 0, &ScpiInstrument::serviceEnableQuery},
-        {ScpiHeader(voltage), false, 1, 1, &ScpiInstrument::setVoltage},
-        {ScpiHeader(voltage), true, 0, 1, &ScpiInstrument::voltageSetpoint},
-        {ScpiHeader(current), false, 1, 1, &ScpiInstrument::setCurrent},
-        {ScpiHeader(current), true, 0, 1, &ScpiInstrument::currentSetpoint},
-        {ScpiHeader("APPLy"), false, 1, 2, &ScpiInstrument::apply},
-        {ScpiHeader("APPLy"), true, 0, 0, &ScpiInstrument::applied},
-        {ScpiHeader("OUTPut#[:STATe]"), false, 1, 1, &ScpiInstrument::setOutput},
-        {ScpiHeader("OUTPut#[:STATe]"), true, 0, 0, &ScpiInstrument::outputState},
-        {ScpiHeader("OUTPut#:MODE"), true, 0, 0, &ScpiInstrument::outputMode},
-        {ScpiHeader("MEASure#[:SCALar]:VOLTage[:DC]"), true, 0, 0, &ScpiInstrument::measureVoltage},
-        {ScpiHeader("MEASure#[:SCALar]:CURRent[:DC]"), true, 0, 0, &ScpiInstrument::measureCurrent},
-        {ScpiHeader("MEASure#[:SCALar]:POWer[:DC]"), true, 0, 0, &ScpiInstrument::measurePower},
-        {ScpiHeader("MEASure#[:SCALar]:ALL[:DC]"), true, 0, 0, &ScpiInstrument::measureAll},
-        {ScpiHeader("MEASure#:TEMPerature"), true, 0, 0, &ScpiInstrument::measureTemperature},
-        {ScpiHeader("SYSTem:ERRor[:NEXT]"), true, 0, 0, &ScpiInstrument::nextError},
-        {ScpiHeader("SYSTem:ERRor:COUNt"), true, 0, 0, &ScpiInstrument::errorCount},
-        {ScpiHeader("SYSTem:ERRor:ALL"), true, 0, 0, &ScpiInstrument::allErrors},
-        {ScpiHeader("SYSTem:VERSion"), true, 0, 0, &ScpiInstrument::version},
+        {ScpiHeader("*WAI"), false, 0, 0, method(&ScpiInstrument::nothing)},
+        {ScpiHeader("*TST"), true, 0, 0, method(&ScpiInstrument::zero)},
+        {ScpiHeader("*OPT"), true, 0, 0, method(&ScpiInstrument::zero)},
+        {ScpiHeader("*ESR"), true, 0, 0, method(&ScpiInstrument::eventStatus)},
+        {ScpiHeader("*ESE"), false, 1, 1, method(&ScpiInstrument::setEventEnable)},
+        {ScpiHeader("*ESE"), true, 0, 0, method(&ScpiInstrument::eventEnableQuery)},
+        {ScpiHeader("*STB"), true, 0, 0, method(&ScpiInstrument::statusByte)},
+        {ScpiHeader("*SRE"), false, 1, 1, method(&ScpiInstrument::setServiceEnable)},
+        {ScpiHeader("*SRE"), true, 0, 0, method(&ScpiInstrument::serviceEnableQuery)},
+        {ScpiHeader(voltage), false, 1, 1, method(&ScpiInstrument::setVoltage)},
+        {ScpiHeader(voltage), true, 0, 1, method(&ScpiInstrument::voltageSetpoint)},
+        {ScpiHeader(current), false, 1, 1, method(&ScpiInstrument::setCurrent)},
+        {ScpiHeader(current), true, 0, 1, method(&ScpiInstrument::currentSetpoint)},
+        {ScpiHeader("APPLy"), false, 1, 2, method(&ScpiInstrument::apply)},
+        {ScpiHeader("APPLy"), true, 0, 0, method(&ScpiInstrument::applied)},
+        {ScpiHeader("OUTPut#[:STATe]"), false, 1, 1, method(&ScpiInstrument::setOutput)},
+        {ScpiHeader("OUTPut#[:STATe]"), true, 0, 0, method(&ScpiInstrument::outputState)},
+        {ScpiHeader("OUTPut#:MODE"), true, 0, 0, method(&ScpiInstrument::outputMode)},
+        {ScpiHeader("MEASure#[:SCALar]:VOLTage[:DC]"), true, 0, 0, method(&ScpiInstrument::measureVoltage)},
+        {ScpiHeader("MEASure#[:SCALar]:CURRent[:DC]"), true, 0, 0, method(&ScpiInstrument::measureCurrent)},
+        {ScpiHeader("MEASure#[:SCALar]:POWer[:DC]"), true, 0, 0, method(&ScpiInstrument::measurePower)},
+        {ScpiHeader("MEASure#[:SCALar]:ALL[:DC]"), true, 0, 0, method(&ScpiInstrument::measureAll)},
+        {ScpiHeader("MEASure#:TEMPerature"), true, 0, 0, method(&ScpiInstrument::measureTemperature)},
+        {ScpiHeader("SYSTem:ERRor[:NEXT]"), true, 0, 0, method(&ScpiInstrument::nextError)},
+        {ScpiHeader("SYSTem:ERRor:COUNt"), true, 0, 0, method(&ScpiInstrument::errorCount)},
+        {ScpiHeader("SYSTem:ERRor:ALL"), true, 0, 0, method(&ScpiInstrument::allErrors)},
+        {ScpiHeader("SYSTem:VERSion"), true, 0, 0, method(&ScpiInstrument::version)},
         // Scripts written for serial instruments send these; over TCP there
         // is no front panel to lock.
-        {ScpiHeader("SYSTem:REMote"), false, 0, 0, &ScpiInstrument::nothing},
-        {ScpiHeader("SYSTem:LOCal"), false, 0, 0, &ScpiInstrument::nothing},
-        {ScpiHeader("SYSTem:RWLock"), false, 0, 0, &ScpiInstrument::nothing},
+        {ScpiHeader("SYSTem:REMote"), false, 0, 0, method(&ScpiInstrument::nothing)},
+        {ScpiHeader("SYSTem:LOCal"), false, 0, 0, method(&ScpiInstrument::nothing)},
+        {ScpiHeader("SYSTem:RWLock"), false, 0, 0, method(&ScpiInstrument::nothing)},
+        {ScpiHeader("STATus:PRESet"), false, 0, 0, method(&ScpiInstrument::presetStatus)},
     };
+    addStatusGroup("OPERation", operation, &ScpiInstrument::refreshOperation);
+    addStatusGroup("QUEStionable", questionable, &ScpiInstrument::refreshQuestionable);
+    session.SetAfterFailedTry([this](LinkResult failed) {
+        silentTries = failed == LinkResult::NoReply ? silentTries + 1 : 0;
+        if (this->serveOthers && !inGap) {
+            const int tries = stepTries;
+            inGap = true;
+            this->serveOthers();
+            inGap = false;
+            stepTries = tries;
+            this->session.SetReadTries(tries);
+            this->session.SetWriteTries(tries);
+        }
+        return silentTries < WriteTries;
+    });
 }
 
-std::optional<QByteArray> ScpiInstrument::Execute(const QByteArray &message)
+ScpiInstrument::~ScpiInstrument()
 {
-    forgetReads();
-    responses.clear();
-    for (const ScpiCommand &command : ParseScpiMessage(message)) {
+    session.SetAfterFailedTry({});
+}
+
+void ScpiInstrument::SetBetweenTries(std::function<void()> serve)
+{
+    serveOthers = std::move(serve);
+}
+
+ScpiInstrument::Handler ScpiInstrument::method(Method handler)
+{
+    return [this, handler](const ScpiCommand &command) { return (this->*handler)(command); };
+}
+
+void ScpiInstrument::addStatusGroup(const char *name, ScpiStatusRegister &group,
+                                    void (ScpiInstrument::*refresh)())
+{
+    const QByteArray root = QByteArray("STATus:") + name;
+    const auto setter = [this, &group](void (ScpiStatusRegister::*set)(int)) {
+        return [this, &group, set](const ScpiCommand &command) -> std::optional<QByteArray> {
+            if (const std::optional<int> value = registerValue(command.parameters.first(), 65535))
+                (group.*set)(*value);
+            return std::nullopt;
+        };
+    };
+    const auto getter = [&group](int (ScpiStatusRegister::*get)() const) {
+        return [&group, get](const ScpiCommand &) -> std::optional<QByteArray> {
+            return QByteArray::number((group.*get)());
+        };
+    };
+    table.append({ScpiHeader(root + "[:EVENt]"), true, 0, 0,
+                  [this, &group, refresh](const ScpiCommand &) -> std::optional<QByteArray> {
+                      (this->*refresh)();
+                      return QByteArray::number(group.TakeEvents());
+                  }});
+    table.append({ScpiHeader(root + ":CONDition"), true, 0, 0,
+                  [this, &group, refresh](const ScpiCommand &) -> std::optional<QByteArray> {
+                      (this->*refresh)();
+                      return QByteArray::number(group.Condition());
+                  }});
+    table.append({ScpiHeader(root + ":ENABle"), false, 1, 1, setter(&ScpiStatusRegister::SetEnable)});
+    table.append({ScpiHeader(root + ":ENABle"), true, 0, 0, getter(&ScpiStatusRegister::Enable)});
+    table.append({ScpiHeader(root + ":PTRansition"), false, 1, 1,
+                  setter(&ScpiStatusRegister::SetPositiveFilter)});
+    table.append({ScpiHeader(root + ":PTRansition"), true, 0, 0,
+                  getter(&ScpiStatusRegister::PositiveFilter)});
+    table.append({ScpiHeader(root + ":NTRansition"), false, 1, 1,
+                  setter(&ScpiStatusRegister::SetNegativeFilter)});
+    table.append({ScpiHeader(root + ":NTRansition"), true, 0, 0,
+                  getter(&ScpiStatusRegister::NegativeFilter)});
+}
+
+std::optional<QByteArray> ScpiInstrument::Execute(const QByteArray &text)
+{
+    // Another message may be carried out between the tries of one of this
+    // message's steps; each keeps its own state, and the suspended one reads
+    // again what the other may have changed.
+    MessageState suspended = std::exchange(message, MessageState());
+    for (const ScpiCommand &command : ParseScpiMessage(text)) {
         if (command.syntaxError) {
             QueueError(ScpiError::Syntax);
             break;
         }
         const std::optional<QByteArray> response = carryOut(command);
         if (response)
-            responses.append(*response);
+            message.responses.append(*response);
     }
-    if (responses.isEmpty())
-        return std::nullopt;
-    return responses.join(';');
+    std::optional<QByteArray> result;
+    if (!message.responses.isEmpty())
+        result = message.responses.join(';');
+    message = std::move(suspended);
+    forgetReads();
+    return result;
 }
 
 void ScpiInstrument::QueueError(int code)
@@ -112,50 +191,106 @@ std::optional<QByteArray> ScpiInstrument::carryOut(const ScpiCommand &command)
         else if (command.parameters.size() < entry.minParameters)
             QueueError(ScpiError::MissingParameter);
         else
-            return (this->*entry.handler)(command);
+            return entry.handler(command);
         return std::nullopt;
     }
     QueueError(ScpiError::UndefinedHeader);
     return std::nullopt;
 }
 
-bool ScpiInstrument::succeeded(SupplyOutcome outcome)
+bool ScpiInstrument::ask(bool read, const std::function<SupplyOutcome()> &step)
 {
+    const int skip = message.gaveUp;
+    if (skip != ScpiError::NoError && (read || skip == ScpiError::HardwareMissing)) {
+        QueueError(skip);
+        return false;
+    }
+    stepTries = inGap ? 1 : qMax(1, WriteTries - silentTries);
+    session.SetReadTries(stepTries);
+    session.SetWriteTries(stepTries);
+    const SupplyOutcome outcome = step();
+    const bool silent = outcome == SupplyOutcome::NoReply;
+    if (!silent)
+        silentTries = 0;
+    questionable.SetConditionBits(NotAnsweringBit, silent);
+    if (silent) {
+        // Nothing the supply reported still holds for certain.
+        operation.SetCondition(0);
+        questionable.SetConditionBits(OverTemperatureBit, false);
+    }
     if (outcome == SupplyOutcome::Done)
         return true;
-    QueueError(outcome == SupplyOutcome::NoReply ? ScpiError::HardwareMissing
-                                                 : ScpiError::HardwareError);
+    const int code = silent ? ScpiError::HardwareMissing : ScpiError::HardwareError;
+    QueueError(code);
+    if (read || silent)
+        message.gaveUp = code;
     return false;
 }
 
 bool ScpiInstrument::readStatus(StatusRecord &status)
 {
-    if (!messageStatus) {
+    if (!message.status) {
         StatusRecord read;
-        if (!succeeded(session.ReadStatus(read)))
+        if (!ask(true, [&] { return session.ReadStatus(read); })) {
+            operation.SetCondition(0);
             return false;
-        messageStatus = read;
+        }
+        message.status = read;
+        int conditions = 0;
+        if (read.OutputOn) {
+            conditions |= OutputOnBit;
+            conditions |= read.CcFlag ? ConstantCurrentBit : ConstantVoltageBit;
+        }
+        operation.SetCondition(conditions);
     }
-    status = *messageStatus;
+    status = *message.status;
     return true;
 }
 
 bool ScpiInstrument::readSetpoints(SetpointRecord &setpoints)
 {
-    if (!messageSetpoints) {
+    if (!message.setpoints) {
         SetpointRecord read;
-        if (!succeeded(session.ReadSetpoints(read)))
+        if (!ask(true, [&] { return session.ReadSetpoints(read); }))
             return false;
-        messageSetpoints = read;
+        message.setpoints = read;
     }
-    setpoints = *messageSetpoints;
+    setpoints = *message.setpoints;
     return true;
+}
+
+bool ScpiInstrument::readMeasurement(MeasurementRecord &measurement)
+{
+    if (!message.measurement) {
+        MeasurementRecord read;
+        const bool answered = ask(true, [&] { return session.ReadMeasurements(read); });
+        questionable.SetConditionBits(
+            OverTemperatureBit, answered && MeasuredCelsius(read) > OverTemperatureCelsius);
+        if (!answered)
+            return false;
+        message.measurement = read;
+    }
+    measurement = *message.measurement;
+    return true;
+}
+
+void ScpiInstrument::refreshOperation()
+{
+    StatusRecord status;
+    readStatus(status);
+}
+
+void ScpiInstrument::refreshQuestionable()
+{
+    MeasurementRecord measurement;
+    readMeasurement(measurement);
 }
 
 void ScpiInstrument::forgetReads()
 {
-    messageStatus.reset();
-    messageSetpoints.reset();
+    message.status.reset();
+    message.setpoints.reset();
+    message.measurement.reset();
 }
 
 std::optional<QByteArray> ScpiInstrument::identify(const ScpiCommand &)
@@ -170,8 +305,8 @@ std::optional<QByteArray> ScpiInstrument::reset(const ScpiCommand &)
     // minimum. Each step is confirmed by reading back; the set-points are
     // lowered even when switching off failed.
     forgetReads();
-    succeeded(session.SetOutput(false));
-    succeeded(session.SetSetpoints(MinSetpointVolts, MinSetpointAmperes));
+    ask(false, [&] { return session.SetOutput(false); });
+    ask(false, [&] { return session.SetSetpoints(MinSetpointVolts, MinSetpointAmperes); });
     return std::nullopt;
 }
 
@@ -179,6 +314,8 @@ std::optional<QByteArray> ScpiInstrument::clearStatus(const ScpiCommand &)
 {
     errors.Clear();
     events = 0;
+    operation.ClearEvents();
+    questionable.ClearEvents();
     return std::nullopt;
 }
 
@@ -211,16 +348,23 @@ std::optional<QByteArray> ScpiInstrument::eventStatus(const ScpiCommand &)
     return QByteArray::number(value);
 }
 
-std::optional<int> ScpiInstrument::registerValue(const QByteArray &parameter)
+std::optional<int> ScpiInstrument::registerValue(const QByteArray &parameter, int maximum)
 {
-    bool ok = false;
-    const double value = parameter.toDouble(&ok);
-    if (!ok || !std::isfinite(value)) {
+    const ScpiNumber number = ReadScpiNumber(parameter, ScpiUnit::None);
+    if (number.kind == ScpiNumber::SuffixNotAllowed) {
+        QueueError(ScpiError::SuffixNotAllowed);
+        return std::nullopt;
+    }
+    if (number.kind == ScpiNumber::ParameterNotAllowed) {
+        QueueError(ScpiError::ParameterNotAllowed);
+        return std::nullopt;
+    }
+    if (number.kind != ScpiNumber::Value) {
         QueueError(ScpiError::IllegalParameterValue);
         return std::nullopt;
     }
-    const double rounded = std::round(value);
-    if (rounded < 0 || rounded > 255) {
+    const double rounded = std::round(number.value);
+    if (!(rounded >= 0 && rounded <= maximum)) {
         QueueError(ScpiError::DataOutOfRange);
         return std::nullopt;
     }
@@ -229,7 +373,7 @@ std::optional<int> ScpiInstrument::registerValue(const QByteArray &parameter)
 
 std::optional<QByteArray> ScpiInstrument::setEventEnable(const ScpiCommand &command)
 {
-    if (const std::optional<int> value = registerValue(command.parameters.first()))
+    if (const std::optional<int> value = registerValue(command.parameters.first(), 255))
         eventEnable = *value;
     return std::nullopt;
 }
@@ -241,13 +385,20 @@ std::optional<QByteArray> ScpiInstrument::eventEnableQuery(const ScpiCommand &)
 
 std::optional<QByteArray> ScpiInstrument::statusByte(const ScpiCommand &)
 {
+    // First, as its errors count too.
+    refreshOperation();
+    refreshQuestionable();
     int status = 0;
     if (errors.Count() > 0)
         status |= ErrorQueueBit;
     // Only what this message has answered so far can still wait for the
     // client: an earlier message's response went out whole.
-    if (!responses.isEmpty())
+    if (!message.responses.isEmpty())
         status |= MessageAvailableBit;
+    if (questionable.Summary())
+        status |= QuestionableSummaryBit;
+    if (operation.Summary())
+        status |= OperationSummaryBit;
     if (events & eventEnable)
         status |= EventStatusBit;
     if (status & serviceEnable & ~MasterSummaryBit)
@@ -257,7 +408,7 @@ std::optional<QByteArray> ScpiInstrument::statusByte(const ScpiCommand &)
 
 std::optional<QByteArray> ScpiInstrument::setServiceEnable(const ScpiCommand &command)
 {
-    if (const std::optional<int> value = registerValue(command.parameters.first()))
+    if (const std::optional<int> value = registerValue(command.parameters.first(), 255))
         serviceEnable = *value & ~MasterSummaryBit;
     return std::nullopt;
 }
@@ -275,6 +426,13 @@ std::optional<double> ScpiInstrument::setpointValue(const QByteArray &parameter,
     case ScpiNumber::Invalid:
         QueueError(ScpiError::IllegalParameterValue);
         return std::nullopt;
+    case ScpiNumber::InvalidSuffix:
+    case ScpiNumber::SuffixNotAllowed:
+        QueueError(ScpiError::InvalidSuffix);
+        return std::nullopt;
+    case ScpiNumber::ParameterNotAllowed:
+        QueueError(ScpiError::ParameterNotAllowed);
+        return std::nullopt;
     case ScpiNumber::Minimum:
     case ScpiNumber::Default:
         value = minimumOf(unit);
@@ -283,7 +441,10 @@ std::optional<double> ScpiInstrument::setpointValue(const QByteArray &parameter,
         value = maximumOf(unit);
         break;
     case ScpiNumber::Value:
-        value = number.value;
+        // To the nearest step the supply takes, halves up, and then checked:
+        // 30.0004 V is 30.000 V. The small margin keeps a decimal half that
+        // the binary fraction puts just below it a half.
+        value = std::floor(number.value * StepsPerUnit + 0.5 + 1e-6) / StepsPerUnit;
         break;
     }
     if (!(value >= minimumOf(unit) && value <= maximumOf(unit))) {
@@ -300,9 +461,9 @@ void ScpiInstrument::setSetpoint(const QByteArray &parameter, ScpiUnit unit)
         return;
     forgetReads();
     if (unit == ScpiUnit::Volt)
-        succeeded(session.SetSetpoints(*value, std::nullopt));
+        ask(false, [&] { return session.SetSetpoints(*value, std::nullopt); });
     else
-        succeeded(session.SetSetpoints(std::nullopt, *value));
+        ask(false, [&] { return session.SetSetpoints(std::nullopt, *value); });
 }
 
 std::optional<QByteArray> ScpiInstrument::setpoint(const ScpiCommand &command, ScpiUnit unit)
@@ -357,7 +518,7 @@ std::optional<QByteArray> ScpiInstrument::apply(const ScpiCommand &command)
             return std::nullopt;
     }
     forgetReads();
-    succeeded(session.SetSetpoints(volts, amperes));
+    ask(false, [&] { return session.SetSetpoints(volts, amperes); });
     return std::nullopt;
 }
 
@@ -375,9 +536,9 @@ std::optional<QByteArray> ScpiInstrument::setOutput(const ScpiCommand &command)
     const QByteArray value = command.parameters.first().toUpper();
     forgetReads();
     if (value == "ON" || value == "1")
-        succeeded(session.SetOutput(true));
+        ask(false, [&] { return session.SetOutput(true); });
     else if (value == "OFF" || value == "0")
-        succeeded(session.SetOutput(false));
+        ask(false, [&] { return session.SetOutput(false); });
     else
         QueueError(ScpiError::IllegalParameterValue);
     return std::nullopt;
@@ -438,7 +599,7 @@ std::optional<QByteArray> ScpiInstrument::measureAll(const ScpiCommand &)
 std::optional<QByteArray> ScpiInstrument::measureTemperature(const ScpiCommand &)
 {
     MeasurementRecord measurement;
-    if (!succeeded(session.ReadMeasurements(measurement)))
+    if (!readMeasurement(measurement))
         return QByteArray(NotANumber);
     return fixed(MeasuredCelsius(measurement), 1);
 }
@@ -464,4 +625,11 @@ std::optional<QByteArray> ScpiInstrument::allErrors(const ScpiCommand &)
 std::optional<QByteArray> ScpiInstrument::version(const ScpiCommand &)
 {
     return QByteArray("1999.0");
+}
+
+std::optional<QByteArray> ScpiInstrument::presetStatus(const ScpiCommand &)
+{
+    operation.Preset();
+    questionable.Preset();
+    return std::nullopt;
 }

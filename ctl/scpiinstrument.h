@@ -4,10 +4,12 @@
 #include "scpierrors.h"
 #include "scpimessage.h"
 #include "scpinumber.h"
+#include "scpistatusregister.h"
 
 #include <QByteArray>
 #include <QList>
 
+#include <functional>
 #include <optional>
 
 class SupplySession;
@@ -17,11 +19,37 @@ enum class SupplyOutcome;
 // on a SupplySession and keeps the one error queue and the status registers.
 // Blocking: a command that needs the supply returns once its step with the
 // supply is over.
+//
+// Time per message is bounded against a supply that does not answer: a step
+// with the supply is tried until four tries in a row got no reply, counting
+// the tries of other messages carried out between its own; once a step of a
+// message failed, the rest of its reads (and after no reply, its writes)
+// fail at once with their errors queued; while the supply has stayed silent
+// each step is tried once.
 class ScpiInstrument
 {
 public:
+    // Bits of STATus:OPERation (8 to 10 are the instrument's own in SCPI-99).
+    static constexpr int ConstantVoltageBit = 0x100;
+    static constexpr int ConstantCurrentBit = 0x200;
+    static constexpr int OutputOnBit = 0x400;
+    // Bits of STATus:QUEStionable: 4 is SCPI-99's TEMPerature, 9 the
+    // instrument's own.
+    static constexpr int OverTemperatureBit = 0x10;
+    static constexpr int NotAnsweringBit = 0x200;
+    // The supply's internal temperature above which OverTemperatureBit is set.
+    static constexpr double OverTemperatureCelsius = 75.0;
+
     // identity: the whole *IDN? response.
     ScpiInstrument(SupplySession &session, const QByteArray &identity);
+    // Takes its hook off the session, which other commands may use on.
+    ~ScpiInstrument();
+
+    // Called after a failed try of a step with the supply, with the step's
+    // message suspended: the server carries out other clients' messages
+    // there, so that they wait at most one try; each of their steps is tried
+    // once. Execute() is called again from inside it.
+    void SetBetweenTries(std::function<void()> serveOthers);
 
     // Carries out one message (without its line end) and returns its response
     // line without the line end, or nothing when no query of it was carried
@@ -37,7 +65,8 @@ public:
     static constexpr char NotANumber[] = "9.91E+37";
 
 private:
-    using Handler = std::optional<QByteArray> (ScpiInstrument::*)(const ScpiCommand &);
+    using Handler = std::function<std::optional<QByteArray>(const ScpiCommand &)>;
+    using Method = std::optional<QByteArray> (ScpiInstrument::*)(const ScpiCommand &);
     struct Entry {
         ScpiHeader header;
         bool query;
@@ -46,6 +75,21 @@ private:
         Handler handler;
     };
 
+    // What a message carries along while it is carried out.
+    struct MessageState {
+        QList<QByteArray> responses;  // of its queries so far
+        // Records read for it: queries of one message that need the same
+        // record share its read; a write makes the next query read again.
+        std::optional<StatusRecord> status;
+        std::optional<SetpointRecord> setpoints;
+        std::optional<MeasurementRecord> measurement;
+        // Once a step failed: the error the rest of its reads queue at once
+        // (and its writes too when it is -241, no reply).
+        int gaveUp = ScpiError::NoError;
+    };
+
+    Handler method(Method handler);
+    void addStatusGroup(const char *name, ScpiStatusRegister &group, void (ScpiInstrument::*refresh)());
     // The response of a query, nothing for a command; errors are queued.
     std::optional<QByteArray> carryOut(const ScpiCommand &command);
 
@@ -80,6 +124,7 @@ private:
     std::optional<QByteArray> errorCount(const ScpiCommand &);
     std::optional<QByteArray> allErrors(const ScpiCommand &);
     std::optional<QByteArray> version(const ScpiCommand &);
+    std::optional<QByteArray> presetStatus(const ScpiCommand &);
 
     // A set-point parameter in volts or amperes (MIN and DEF the minimum,
     // MAX the maximum); nothing, with its error queued, when it is not one
@@ -89,26 +134,36 @@ private:
     // The set-point query's answer; with MIN or MAX the limit, without asking
     // the supply; nothing for another parameter.
     std::optional<QByteArray> setpoint(const ScpiCommand &command, ScpiUnit unit);
-    // 0 to 255 for an enable register; nothing, with its error queued, else.
-    std::optional<int> registerValue(const QByteArray &parameter);
-    // Queues the error for a step that failed; true when it succeeded.
-    bool succeeded(SupplyOutcome outcome);
-    // The supply's status and set-points, read at most once per message:
-    // queries of one message that need the same record share its read. A
-    // write makes the next query read again.
+    // 0 to maximum for a register; nothing, with its error queued, else.
+    std::optional<int> registerValue(const QByteArray &parameter, int maximum);
+    // One step with the supply under the message's time rule: false, with
+    // its error queued, when it failed or was not tried.
+    bool ask(bool read, const std::function<SupplyOutcome()> &step);
+    // The supply's records, read at most once per message; each read brings
+    // the status conditions that come from it up to date.
     bool readStatus(StatusRecord &status);
     bool readSetpoints(SetpointRecord &setpoints);
+    bool readMeasurement(MeasurementRecord &measurement);
+    void refreshOperation();
+    void refreshQuestionable();
     void forgetReads();
 
     SupplySession &session;
     QByteArray identity;
     ScpiErrorQueue errors;
     QList<Entry> table;
-    int events = 0;         // standard event status register
+    // Standard event status register: power-on until first read or cleared.
+    int events = ScpiError::PowerOnBit;
     int eventEnable = 0;    // *ESE
     int serviceEnable = 0;  // *SRE
-    // Responses of the message being carried out so far.
-    QList<QByteArray> responses;
-    std::optional<StatusRecord> messageStatus;
-    std::optional<SetpointRecord> messageSetpoints;
+    ScpiStatusRegister operation;
+    ScpiStatusRegister questionable;
+    MessageState message;
+    // Tries in a row that got no reply, whichever message made them.
+    int silentTries = 0;
+    // How often the step under way may be tried.
+    int stepTries = 0;
+    // Other messages are being carried out between two tries of a step.
+    bool inGap = false;
+    std::function<void()> serveOthers;
 };

@@ -21,12 +21,21 @@ int skipDigits(const QByteArray &text, int at)
     return at;
 }
 
+bool isLetter(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 // The factor a suffix stands for, or 0 when the unit does not take it.
 double suffixFactor(const QByteArray &suffix, ScpiUnit unit)
 {
+    if (suffix.isEmpty())
+        return 1.0;
+    if (unit == ScpiUnit::None)
+        return 0;
     const QByteArray upper = suffix.toUpper();
     const char *base = unit == ScpiUnit::Volt ? "V" : "A";
-    if (upper.isEmpty() || upper == base)
+    if (upper == base)
         return 1.0;
     if (upper == QByteArray("M") + base)
         return 0.001;
@@ -81,9 +90,20 @@ ScpiNumber ReadScpiNumber(const QByteArray &text, ScpiUnit unit)
     const int numberEnd = at;
     while (at < text.size() && isSpace(text.at(at)))
         ++at;
-    const double factor = suffixFactor(text.mid(at), unit);
-    if (factor == 0)
+    const QByteArray rest = text.mid(at);
+    if (!rest.isEmpty() && !isLetter(rest.at(0))) {
+        // "1 2": a second value where one is taken; "1.2.3", "5;": no number.
+        const char first = rest.at(0);
+        if (at > numberEnd && (isDigit(first) || first == '+' || first == '-' || first == '.'))
+            number.kind = ScpiNumber::ParameterNotAllowed;
         return number;
+    }
+    const double factor = suffixFactor(rest, unit);
+    if (factor == 0) {
+        number.kind = unit == ScpiUnit::None ? ScpiNumber::SuffixNotAllowed
+                                             : ScpiNumber::InvalidSuffix;
+        return number;
+    }
 
     bool ok = false;
     double value = text.left(numberEnd).toDouble(&ok);

@@ -6,6 +6,7 @@
 enum class ScpiUnit {
     Volt,    // V, MV
     Ampere,  // A, MA
+    None,    // a count or a register value: no suffix
 };
 
 struct ScpiNumber {
@@ -14,7 +15,10 @@ struct ScpiNumber {
         Minimum,  // MIN or MINimum
         Maximum,  // MAX or MAXimum
         Default,  // DEF or DEFault
-        Invalid,  // not a number of this unit
+        Invalid,  // not a number
+        InvalidSuffix,       // a number, then a suffix this unit does not take
+        SuffixNotAllowed,    // a number, then a suffix where the unit is None
+        ParameterNotAllowed, // a number, white space, then another number ("1 2")
     };
     Kind kind = Invalid;
     double value = 0;
@@ -23,6 +27,7 @@ struct ScpiNumber {
 // Reads one numeric parameter (surrounding white space already removed): an
 // optional sign, digits with an optional decimal point, an optional exponent
 // (E or e, an optional sign, digits), then optionally white space and a suffix
-// of the unit, in any case. A number too large for a double reads as an
+// of the unit, in any case: anything after the number that starts with a
+// letter is taken as a suffix and judged as one. A number too large for a double reads as an
 // infinite value, which no range admits; one too small reads as zero.
 ScpiNumber ReadScpiNumber(const QByteArray &text, ScpiUnit unit);

@@ -5,12 +5,33 @@
 #include "scpierrors.h"
 #include "scpiinstrument.h"
 #include "scpilistener.h"
+#include "scpisocketio.h"
 
 #include <QTimer>
 
 namespace {
 
 const char ClientId[] = "scpiClient";
+
+// Tells a refused client why and lets it go at once, holding nothing: the
+// short line goes into the system's send buffer of a fresh connection whole,
+// and the system delivers it before the end of the connection. What the
+// client sent already is read first, since a close with unread input would
+// reset the connection instead.
+void Refuse(qintptr descriptor, const char *line)
+{
+    if (ScpiSocketIo::Prepare(descriptor)) {
+        ScpiSocketIo::Send(descriptor, line, qint64(qstrlen(line)));
+        ScpiSocketIo::ShutdownSend(descriptor);
+        // Bounded, so that a client that keeps sending cannot hold the server.
+        char sink[4096];
+        for (int pass = 0; pass < 16; ++pass) {
+            if (ScpiSocketIo::Receive(descriptor, sink, sizeof sink) <= 0)
+                break;
+        }
+    }
+    ScpiSocketIo::Close(descriptor);
+}
 
 }  // namespace
 
@@ -20,6 +41,7 @@ ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *p
     , port(port)
     , server(new ScpiListener(this))
 {
+    instrument.SetBetweenTries([this] { ServeOthers(); });
     connect(server, &ScpiListener::Accepted, this, &ScpiServer::AcceptClient);
     connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &ScpiServer::PortFailed);
 }
@@ -52,21 +74,15 @@ int ScpiServer::Connected() const
 
 void ScpiServer::AcceptClient(qintptr descriptor)
 {
-    auto *socket = new ScpiClientSocket(descriptor, this);
-    if (stopped || Connected() >= MaxClients) {
-        if (stopped || refusedOpen >= MaxClients) {
-            // Many at once: closed without a word, so that a flood of
-            // connections holds nothing.
-            socket->Abort();
-        } else {
-            ++refusedOpen;
-            connect(socket, &ScpiClientSocket::Closed, this, [this] { --refusedOpen; });
-            socket->Write(BusyLine);
-            socket->Finish();
-        }
-        connect(socket, &ScpiClientSocket::Closed, socket, &QObject::deleteLater);
+    if (stopped) {
+        ScpiSocketIo::Close(descriptor);
         return;
     }
+    if (Connected() >= MaxClients) {
+        Refuse(descriptor, BusyLine);
+        return;
+    }
+    auto *socket = new ScpiClientSocket(descriptor, this);
     const quint64 id = nextId++;
     socket->setProperty(ClientId, id);
     Client &client = clients[id];
@@ -80,6 +96,11 @@ void ScpiServer::AcceptClient(qintptr descriptor)
         connect(client.idle, &QTimer::timeout, this, [this, id] { CloseIdle(id); });
         client.idle->start(idleSeconds * 1000);
     }
+}
+
+bool ScpiServer::IsServing(quint64 id) const
+{
+    return id == serving || id == suspended;
 }
 
 quint64 ScpiServer::IdOf(QObject *socket) const
@@ -127,7 +148,7 @@ void ScpiServer::CloseIdle(quint64 id)
     if (found == clients.end() || !found->second.socket)
         return;
     Client &client = found->second;
-    if (!client.waiting.isEmpty() || serving == id) {
+    if (!client.waiting.isEmpty() || IsServing(id)) {
         client.idle->start();
         return;
     }
@@ -148,11 +169,12 @@ void ScpiServer::FinishSocket(ScpiClientSocket *socket)
 void ScpiServer::ReleaseIfDone(quint64 id)
 {
     const auto found = clients.find(id);
-    if (found == clients.end() || serving == id || !found->second.waiting.isEmpty())
+    if (found == clients.end() || IsServing(id) || !found->second.waiting.isEmpty())
         return;
     Client &client = found->second;
     if (client.socket) {
-        if (!client.socket->InputEnded() || !client.socket->Inbox().isEmpty())
+        if (!client.socket->InputEnded() || !client.socket->Inbox().isEmpty()
+            || !client.partial.isEmpty())
             return;
         // The client has said all it will; it has its responses once they
         // are sent.
@@ -207,6 +229,17 @@ void ScpiServer::TakeLines(quint64 id)
             Enqueue(client, line, false);
     }
     inbox.remove(0, at);
+    // The end of the client's input ends its last line too: a client that
+    // sends a query without a line end and then shuts down its sending side
+    // (printf 'MEAS:VOLT?' | nc -N) asks it all the same.
+    if (inbox.isEmpty() && socket->InputEnded() && !client.partial.isEmpty() && mayTake()) {
+        QByteArray line;
+        line.swap(client.partial);
+        if (line.endsWith('\r'))
+            line.chop(1);
+        if (!line.isEmpty())
+            Enqueue(client, line, false);
+    }
     socket->SetReading(mayTake());
 }
 
@@ -255,25 +288,55 @@ void ScpiServer::RunQueue()
         const quint64 id = NextTurn();
         if (id == 0)
             break;
-        const Message message = clients[id].waiting.dequeue();
-        --queued;
-        serving = id;
-        std::optional<QByteArray> response;
-        if (message.overrun)
-            instrument.QueueError(ScpiError::InputBufferOverrun);
-        else
-            response = instrument.Execute(message.text);
-        serving = 0;
+        RunOne(id);
         lastServed = id;
-        // A client that has gone gets no response; its message was still
-        // carried out, as it arrived whole.
-        const auto found = clients.find(id);
-        if (found != clients.end() && found->second.socket && response)
-            found->second.socket->Write(*response + '\n');
-        TakeAllLines();
-        ReleaseIfDone(id);
     }
     running = false;
+}
+
+void ScpiServer::RunOne(quint64 id)
+{
+    const quint64 before = serving;
+    const Message message = clients[id].waiting.dequeue();
+    --queued;
+    serving = id;
+    std::optional<QByteArray> response;
+    if (message.overrun)
+        instrument.QueueError(ScpiError::InputBufferOverrun);
+    else
+        response = instrument.Execute(message.text);
+    serving = before;
+    // A client that has gone gets no response; its message was still
+    // carried out, as it arrived whole.
+    const auto found = clients.find(id);
+    if (found != clients.end() && found->second.socket && response)
+        found->second.socket->Write(*response + '\n');
+    TakeAllLines();
+    ReleaseIfDone(id);
+}
+
+void ScpiServer::ServeOthers()
+{
+    // Between two tries of a step with the supply: every other client with a
+    // message waiting gets one turn, in order after the client being served,
+    // so that none waits for more than one try. Their own steps do not make
+    // room for others again.
+    if (suspended != 0 || stopped || serving == 0)
+        return;
+    const quint64 owner = serving;
+    suspended = owner;
+    QList<quint64> turns;
+    for (auto it = clients.upper_bound(owner); it != clients.end(); ++it)
+        turns.append(it->first);
+    for (auto it = clients.begin(); it != clients.end() && it->first < owner; ++it)
+        turns.append(it->first);
+    for (const quint64 id : turns) {
+        const auto found = clients.find(id);
+        if (stopped || found == clients.end() || found->second.waiting.isEmpty())
+            continue;
+        RunOne(id);
+    }
+    suspended = 0;
 }
 
 void ScpiServer::Stop()

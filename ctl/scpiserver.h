@@ -20,8 +20,12 @@ class QTimer;
 // runs while no client asks: no timers but the optional idle ones.
 //
 // A client that shuts down its sending side still gets the responses to all
-// it sent; then the server closes. A client refused because every slot is
-// taken is told so in one line before the close.
+// it sent, its last line taken whole even without its line end; then the
+// server closes. A client refused because every slot is taken is told so in
+// one line before the close, however many come.
+//
+// While a step with the supply waits to try again, the other clients'
+// messages take their turns (see ScpiInstrument::SetBetweenTries).
 //
 // Memory stays bounded whatever clients send: a line longer than MaxLine
 // (its line end not counted) is dropped with -363, and a client's socket is
@@ -102,7 +106,12 @@ private:
     // picks up what was queued meanwhile.
     void ScheduleRun();
     void RunQueue();
+    // Carries out the client's next message and sends its response.
+    void RunOne(quint64 id);
+    void ServeOthers();
     quint64 IdOf(QObject *socket) const;
+    // A message of the client is being carried out, or waits between tries.
+    bool IsServing(quint64 id) const;
 
     ScpiInstrument &instrument;
     QSerialPort *port;
@@ -111,8 +120,10 @@ private:
     quint64 nextId = 1;
     quint64 lastServed = 0;
     quint64 serving = 0;  // the client whose message is being carried out
+    // The client whose message waits between two tries while others are
+    // served; 0 when none does.
+    quint64 suspended = 0;
     int queued = 0;
-    int refusedOpen = 0;  // refused connections still being closed
     int idleSeconds = 0;
     bool running = false;
     bool runScheduled = false;

@@ -49,12 +49,25 @@ void SupplySession::SetFrameTrace(FILE *stream)
     link.SetFrameTrace(stream);
 }
 
+template <typename Transaction>
+auto SupplySession::Reported(Transaction transaction)
+{
+    return [this, transaction, ended = false, last = LinkResult::NoReply]() mutable {
+        if (ended)
+            return last;
+        last = transaction();
+        if (last != LinkResult::GoodReply && afterFailedTry && !afterFailedTry(last))
+            ended = true;
+        return last;
+    };
+}
+
 // A lost or damaged reply costs one more request, not the whole command: a
 // read has no effect on the supply, so trying it again is always safe.
 template <typename Read>
 LinkResult SupplySession::ReadWithTries(Read read)
 {
-    return WithTries(readTries, read);
+    return WithTries(readTries, Reported(read));
 }
 
 SupplyOutcome SupplySession::ReadStatus(StatusRecord &status)
@@ -95,7 +108,7 @@ template <typename Record, typename Read, typename Write, typename Same>
 SupplyOutcome SupplySession::WriteConfirmed(Write write, Read read, Record &readBack, Same same)
 {
     lastStep = SupplyStep::Write;
-    const SupplyOutcome written = FromLink(WriteWithTries(write));
+    const SupplyOutcome written = FromLink(WithTries(writeTries, Reported(write)));
     if (written != SupplyOutcome::Done)
         return written;
     lastStep = SupplyStep::ReadBack;

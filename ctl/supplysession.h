@@ -4,6 +4,7 @@
 #include "records.h"
 #include "writeattempts.h"
 
+#include <functional>
 #include <optional>
 
 class QSerialPort;
@@ -45,6 +46,12 @@ public:
     // back after a write) is tried until answered: WriteTries unless set. A
     // caller that samples at a steady rate tries once and reports the miss.
     void SetReadTries(int tries) { readTries = tries; }
+    // How often each write is tried until acknowledged: WriteTries unless set.
+    void SetWriteTries(int tries) { writeTries = tries; }
+    // Called after every try that failed, with its result; returning false
+    // ends the step's tries there. The SCPI server serves its other clients
+    // there and counts the supply's silence.
+    void SetAfterFailedTry(std::function<bool(LinkResult)> hook) { afterFailedTry = std::move(hook); }
 
     SupplyOutcome ReadStatus(StatusRecord &status);
     SupplyOutcome ReadMeasurements(MeasurementRecord &measurement);
@@ -69,12 +76,18 @@ public:
 private:
     template <typename Read>
     LinkResult ReadWithTries(Read read);
+    // The transaction, reporting each failed try to afterFailedTry and
+    // making no more once it says so.
+    template <typename Transaction>
+    auto Reported(Transaction transaction);
     template <typename Record, typename Read, typename Write, typename Same>
     SupplyOutcome WriteConfirmed(Write write, Read read, Record &readBack, Same same);
 
     DeviceLink link;
     quint8 address;
     int readTries = WriteTries;
+    int writeTries = WriteTries;
+    std::function<bool(LinkResult)> afterFailedTry;
     SupplyStep lastStep = SupplyStep::Read;
     SetpointRecord readBackSetpoints;
     StatusRecord readBackStatus;

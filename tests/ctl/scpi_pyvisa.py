@@ -7,6 +7,7 @@ import re
 import signal
 import subprocess
 import sys
+import time
 
 import pyvisa
 from pymeasure.adapters import VISAAdapter
@@ -37,6 +38,7 @@ try:
         assert abs(answer - expected) <= tolerance, f"{query!r}: {answer}, expected {expected}"
 
     check("*IDN?", f"norvel,TK4810M,0,{version}")
+    check("*ESR?", "128")
     check("SYSTem:VERSion?", "1999.0")
     check("OUTP?", "0")
     check("OUTPut:MODE?", "OFF")
@@ -51,8 +53,13 @@ try:
     temperature = float(inst.query("MEAS:TEMP?"))
     assert 20.0 <= temperature <= 80.0, temperature
 
+    # The limit binds: wait for constant current (STATus:OPERation bit 9) as
+    # a script that knows nothing of OUTP:MODE? would.
     inst.write("CURR 5E-1")
-    check("*OPC?;OUTP:MODE?", "1;CC")
+    deadline = time.monotonic() + 5
+    while not int(inst.query("STAT:OPER:COND?")) & 512:
+        assert time.monotonic() < deadline, "no CC in STATus:OPERation:CONDition"
+    check("STAT:OPER:COND?;:OUTP:MODE?", "1536;CC")
     near("MEAS:CURR?", 0.5, 0.0011)
     near("MEAS:VOLT?", 5.0, 0.011)
     inst.write("OUTP OFF;VOLT 1500 MV")
@@ -63,7 +70,7 @@ try:
 
     check("SYST:ERR?", '0,"No error"')
     inst.write("VOLT 30.5")   # out of range: nothing is sent
-    inst.write("CURR 2 V")    # wrong unit
+    inst.write("CURR 2 V")    # wrong unit: invalid suffix
     inst.write("OUTP MAYBE")
     inst.write("VOLT")
     inst.write("VOLT 1,2")
@@ -75,7 +82,7 @@ try:
     inst.write('DISP:TEXT "Ready?"')
     inst.write("VOLT 5?")
     check("*OPC?", "1")
-    for code in ["-222", "-224", "-224", "-109", "-108", "-102", "-113", "-113", "-102"]:
+    for code in ["-222", "-131", "-224", "-109", "-108", "-102", "-113", "-113", "-102"]:
         assert inst.query("SYST:ERR?").startswith(code + ","), code
     check("SYSTem:ERRor:NEXT?", '0,"No error"')
     for _ in range(20):
@@ -87,7 +94,7 @@ try:
     inst.write("*CLS")
     check("SYST:ERR?", '0,"No error"')
 
-    # The status registers as IEEE 488.2 has them.
+    # The status registers as IEEE 488.2 has them; power-on was read above.
     inst.write("NOSUCH")
     check("*ESR?", "32")
     check("*ESR?", "0")
@@ -118,6 +125,31 @@ try:
 
     server.send_signal(signal.SIGTERM)
     assert server.wait(5) == 0, "serve-scpi did not end cleanly on SIGTERM"
+
+    # A supply that never answers, with PyVISA's default time-out of 2 s:
+    # every answer comes in time, so none is read by the wrong query.
+    silent = subprocess.Popen([supply_exe, "--silent"], stdout=subprocess.PIPE, text=True)
+    silent_pty = silent.stdout.readline().strip()
+    silent_server = subprocess.Popen(
+        [ctl, "--port", silent_pty, "serve-scpi", "--listen", "127.0.0.1:0"],
+        stdout=subprocess.PIPE, text=True)
+    silent_port = re.match(r"listening\s+127\.0\.0\.1:(\d+)$",
+                           silent_server.stdout.readline().strip()).group(1)
+    try:
+        dead = rm.open_resource(f"TCPIP::127.0.0.1::{silent_port}::SOCKET",
+                                read_termination="\n", write_termination="\n")
+        assert dead.timeout == 2000, dead.timeout
+        nan = "9.91E+37"
+        assert dead.query("MEAS:VOLT?;:VOLT?;:MEAS:TEMP?") == f"{nan};{nan};{nan}"
+        assert dead.query("*IDN?") == f"norvel,TK4810M,0,{version}"
+        assert dead.query("MEAS:CURR?;:APPL?") == f"{nan};{nan}"
+        assert dead.query("STAT:QUES:COND?") == "512"
+        assert dead.query("SYST:ERR:COUN?") == "6"
+        dead.close()
+    finally:
+        for process in (silent_server, silent):
+            process.kill()
+            process.wait()
 finally:
     for process in (server, supply):
         if process and process.poll() is None:

@@ -126,12 +126,23 @@ private slots:
         QTest::newRow("MAXimum") << QByteArray("MAXimum") << a << int(ScpiNumber::Maximum) << 0.0;
         QTest::newRow("DEF") << QByteArray("def") << v << int(ScpiNumber::Default) << 0.0;
         QTest::newRow("DEFault") << QByteArray("DEFault") << a << int(ScpiNumber::Default) << 0.0;
-        for (const char *junk : {"", "abc", "+", ".", "-.", "1.2.3", "5E", "e5", "5 V V", "0x10", "1 2",
-                                 "MINI", "DEFA", "MA", "5 mv2", "- 5", "5;", "\xb5V"})
+        for (const char *junk : {"", "abc", "+", ".", "-.", "1.2.3", "e5", "MINI", "DEFA", "MA",
+                                 "- 5", "5;", "\xb5V", "5 \xb5V", "5 ,"})
             QTest::newRow(junk) << QByteArray(junk) << v << invalid << 0.0;
-        QTest::newRow("amperes for volts") << QByteArray("5 A") << v << invalid << 0.0;
-        QTest::newRow("volts for amperes") << QByteArray("5V") << a << invalid << 0.0;
-        QTest::newRow("millivolts for amperes") << QByteArray("5MV") << a << invalid << 0.0;
+        // -131: a suffix, but not one of this unit; -138: a suffix where
+        // none is taken; -108: a second value.
+        const int badSuffix = ScpiNumber::InvalidSuffix;
+        for (const char *text : {"5 V V", "0x10", "5 mv2", "3 KV", "5 A", "5E", "5EV"})
+            QTest::newRow(text) << QByteArray(text) << v << badSuffix << 0.0;
+        QTest::newRow("microamperes") << QByteArray("1 UA") << a << badSuffix << 0.0;
+        QTest::newRow("volts for amperes") << QByteArray("5V") << a << badSuffix << 0.0;
+        QTest::newRow("millivolts for amperes") << QByteArray("5MV") << a << badSuffix << 0.0;
+        const ScpiUnit none = ScpiUnit::None;
+        QTest::newRow("count") << QByteArray("16") << none << value << 16.0;
+        QTest::newRow("count with a suffix")
+            << QByteArray("16 V") << none << int(ScpiNumber::SuffixNotAllowed) << 0.0;
+        for (const char *text : {"1 2", "1 +2", "1\t.5", "1 -2"})
+            QTest::newRow(text) << QByteArray(text) << v << int(ScpiNumber::ParameterNotAllowed) << 0.0;
     }
 
     void numbers()

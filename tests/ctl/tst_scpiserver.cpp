@@ -1,6 +1,6 @@
 // velkaroctl serve-scpi as a separate process, on a virtual supply in this
-// process (it answers while the test waits), under failing replies, bad input
-// and a lost line.
+// process (it answers while the test waits), under failing replies, a silent
+// supply, bad input, floods of connections and a lost line.
 
 #include "commandset.h"
 #include "devicelink.h"
@@ -12,11 +12,15 @@
 #include <QRandomGenerator>
 #include <QTcpSocket>
 
+#include <sys/socket.h>
+
+#include <algorithm>
 #include <memory>
 
 namespace {
 
 const QByteArray NoError = "0,\"No error\"";
+const char ScpiBusyLine[] = "busy: all 4 SCPI connections are in use, try again later\n";
 
 QByteArray nextLine(QTcpSocket &socket, int timeoutMs = 5000)
 {
@@ -29,6 +33,15 @@ QByteArray ask(QTcpSocket &socket, const QByteArray &message)
 {
     socket.write(message + '\n');
     return nextLine(socket);
+}
+
+// Ends the connection with a reset, as a client that crashed with unread
+// input does, instead of an orderly close.
+void reset(QTcpSocket &socket)
+{
+    const linger now{1, 0};
+    setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
+    socket.abort();
 }
 
 // What the supply received: command code and payload of each request in
@@ -80,21 +93,68 @@ private slots:
         }
     }
 
-    void failedStepsAnswerNotANumberAndQueueTheirCause()
+    void powerOnIsReportedOnce()
     {
         auto client = connectClient();
+        QCOMPARE(ask(*client, "*ESR?;*ESR?"), QByteArray("128;0"));
+    }
+
+    void silentSupplyBoundsEachMessage()
+    {
+        auto first = connectClient();
+        auto second = connectClient();
+        auto third = connectClient();
         VirtualSupply::Options options;
         options.silent = true;
         supply.setOptions(options);
-        QCOMPARE(ask(*client, "MEAS:VOLT?;*OPC?"), QByteArray("9.91E+37;1"));
-        client->write("OUTP ON\n");
-        QCOMPARE(ask(*client, "SYST:ERR?;ERR?;ERR?"),
-                 "-241,\"Hardware missing\";-241,\"Hardware missing\";" + NoError);
+        supply.clearReceived();
+        // Three queries on three different records: the first read fails
+        // after four tries in a row (about 1 s), the other two at once.
+        // Before, each tried four times: 3.1 s.
+        QElapsedTimer total;
+        total.start();
+        first->write("MEAS:VOLT?;:VOLT?;:MEAS:TEMP?\n");
+        QVERIFY(QTest::qWaitFor([&] { return !supply.receivedLines().isEmpty(); }, 5000));
+        // Other clients' messages are carried out between two tries: they
+        // wait for one try (about 0.26 s), not for the whole message, and
+        // the third one's read is tried once and counts as one of the four.
+        QElapsedTimer waited;
+        waited.start();
+        second->write("*IDN?\n");
+        third->write("MEAS:CURR?\n");
+        QVERIFY(QTest::qWaitFor([&] { return second->canReadLine(); }, 5000));
+        const qint64 secondWaited = waited.elapsed();
+        QCOMPARE(nextLine(*third), QByteArray("9.91E+37"));
+        QCOMPARE(nextLine(*first), QByteArray("9.91E+37;9.91E+37;9.91E+37"));
+        const qint64 messageTook = total.elapsed();
+        QVERIFY2(secondWaited < 800, qPrintable(QString::number(secondWaited)));
+        QVERIFY2(messageTook < 2000, qPrintable(QString::number(messageTook)));
+        QVERIFY(second->readLine().startsWith("norvel,TK4810M,"));
+        QCOMPARE(requests(supply, false), QVector<QByteArray>(4, "0101").toList());
+        QCOMPARE(ask(*first, "SYST:ERR:ALL?"),
+                 QByteArray("-241,\"Hardware missing\",-241,\"Hardware missing\","
+                            "-241,\"Hardware missing\",-241,\"Hardware missing\""));
+
+        // While it stays silent, each step is tried once, and the rest of its
+        // message gives up at once.
+        supply.clearReceived();
+        QCOMPARE(ask(*first, "MEAS:CURR?;:APPL?"), QByteArray("9.91E+37;9.91E+37"));
+        QCOMPARE(requests(supply, false), QList<QByteArray>{"0101"});
+        QCOMPARE(ask(*first, "SYST:ERR:COUN?;*CLS"), QByteArray("2"));
+        supply.clearReceived();
+        first->write("OUTP ON;:VOLT 5\n");
+        QCOMPARE(ask(*first, "SYST:ERR:ALL?"),
+                 QByteArray("-241,\"Hardware missing\",-241,\"Hardware missing\""));
+        QCOMPARE(requests(supply, false), QList<QByteArray>{"07119a1b"});
+
+        // A refused reply is not silence; the message's later reads give up
+        // all the same.
         options.silent = false;
         options.corrupt = 1.0;
         supply.setOptions(options);
-        QCOMPARE(ask(*client, "MEAS:CURR?"), QByteArray("9.91E+37"));
-        QCOMPARE(ask(*client, "SYST:ERR?;ERR?"), "-240,\"Hardware error\";" + NoError);
+        QCOMPARE(ask(*first, "MEAS:CURR?;:VOLT?"), QByteArray("9.91E+37;9.91E+37"));
+        QCOMPARE(ask(*first, "SYST:ERR?;ERR?;ERR?"),
+                 "-240,\"Hardware error\";-240,\"Hardware error\";" + NoError);
         supply.setOptions({});
         QCOMPARE(supply.model().outputOn(), false);
     }
@@ -107,14 +167,8 @@ private slots:
         supply.clearReceived();
 
         std::vector<std::unique_ptr<QTcpSocket>> clients;
-        for (int i = 0; i < 6; ++i)
+        for (int i = 0; i < 4; ++i)
             clients.push_back(connectClient());
-        // Only four at once: the two late ones are told so and closed.
-        QCOMPARE(nextLine(*clients[4]), QByteArray("busy: all 4 SCPI connections are in use, try again later"));
-        QVERIFY(QTest::qWaitFor([&] {
-            return clients[4]->state() == QAbstractSocket::UnconnectedState
-                   && clients[5]->state() == QAbstractSocket::UnconnectedState;
-        }, 5000));
         QTcpSocket &garbage = *clients[0], &overlong = *clients[1], &tiny = *clients[2],
                    &mute = *clients[3];
 
@@ -149,27 +203,15 @@ private slots:
             ++answered;
         QCOMPARE(answered, 5000);
 
-        // Gone mid-message, closing or aborting: nothing of the cut message
-        // is carried out; the whole one before it is, and asks the supply.
+        // A connection reset in the middle of a line: nothing of the cut
+        // message is carried out.
         auto aborting = connectClient();
         aborting->write("OUTP ON;VOLT 8.5");
+        QVERIFY(aborting->waitForBytesWritten(5000));
         QTest::qWait(100);
-        aborting->abort();
-        mute.abort();
+        reset(*aborting);
+        reset(mute);
         QCOMPARE(ask(overlong, "VOLT 7.25;*OPC?"), QByteArray("1"));
-        auto closing = connectClient();
-        closing->write("MEAS:VOLT?\nOUTP ON;VOLT 8.5");
-        closing->disconnectFromHost();
-        const auto lastCommand = [&] {
-            const QList<QByteArray> lines = supply.receivedLines();
-            QByteArray bytes;
-            if (!lines.isEmpty())
-                DeviceLink::DecodeLine(lines.last(), bytes);
-            return bytes.size() > 2 ? quint8(bytes.at(2)) : 0;
-        };
-        // Its MEAS:VOLT? reads the status after the write's read-back.
-        QVERIFY(QTest::qWaitFor([&] { return lastCommand() == CommandSet::Status; }, 5000));
-        QCOMPARE(ask(overlong, "*OPC?"), QByteArray("1"));
 
         QCOMPARE(server.state(), QProcess::Running);
 #ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine
@@ -178,6 +220,7 @@ private slots:
 #endif
 
         // The supply was told one thing, once: 7.25 V with the limit kept.
+        QCOMPARE(ask(overlong, "*OPC?"), QByteArray("1"));
         const QList<QByteArray> writes = requests(supply, true);
         const QByteArray current = QByteArray::number(currentMa & 0xFF, 16).rightJustified(2, '0')
                                    + QByteArray::number(currentMa >> 8, 16).rightJustified(2, '0');
@@ -201,12 +244,16 @@ private slots:
         QCOMPARE(supply.model().currentSetMa(), 5);
         QCOMPARE(ask(*client, "OUTP?;:APPL?"), QByteArray("0;\"0.010,0.005\""));
 
+        // Against a silent supply the set-point step gives up at once after
+        // the output's four tries.
         VirtualSupply::Options options;
         options.silent = true;
         supply.setOptions(options);
+        supply.clearReceived();
         const QByteArray failed = ask(*client, "*RST;SYST:ERR:ALL?");
         supply.setOptions({});
         QCOMPARE(failed, QByteArray("-241,\"Hardware missing\",-241,\"Hardware missing\""));
+        QCOMPARE(requests(supply, false), QVector<QByteArray>(4, "07110000").toList());
     }
 
     void statusRegistersFollowTheEvents()
@@ -231,6 +278,61 @@ private slots:
                  "-222,\"Data out of range\",-224,\"Illegal parameter value\";0;36");
         client->write("SYST:REM;RWL;LOC;*ESE 0\n");
         QCOMPARE(ask(*client, "SYST:ERR:COUN?"), QByteArray("0"));
+        // Suffixes the unit does not take, a suffix where none is taken, a
+        // second value: nothing is sent.
+        supply.clearReceived();
+        client->write("VOLT 3 KV;:CURR 1 UA;:VOLT 1 2;*SRE 16 V;:STAT:OPER:ENAB 1 2\n");
+        QCOMPARE(ask(*client, "SYST:ERR:ALL?;*SRE?"),
+                 QByteArray("-131,\"Invalid suffix\",-131,\"Invalid suffix\","
+                            "-108,\"Parameter not allowed\",-138,\"Suffix not allowed\","
+                            "-108,\"Parameter not allowed\";32"));
+        QCOMPARE(requests(supply, false), QList<QByteArray>());
+    }
+
+    void operationAndQuestionableFollowTheSupply()
+    {
+        // A 10-ohm load: 12 V under a 2 A limit is CV at 1.2 A; a 0.5 A
+        // limit is CC at 5 V.
+        supply.model().setLoadOhms(10);
+        auto client = connectClient();
+        QCOMPARE(ask(*client, "*RST;*CLS;*SRE 0;:STAT:PRES;:STAT:OPER:COND?;:STAT:QUES:COND?"),
+                 QByteArray("0;0"));
+        client->write("APPL 12,2;:OUTP ON\n");
+        // CV (bit 8) and output on (bit 10); their rises latch.
+        QCOMPARE(ask(*client, "STAT:OPER:COND?;EVEN?;EVEN?"), QByteArray("1280;1280;0"));
+        client->write("CURR 0.5\n");
+        QCOMPARE(ask(*client, "STAT:OPER:COND?;:STAT:OPER?;:OUTP:MODE?"), QByteArray("1536;512;CC"));
+        // Only the fall of CC latches, and it makes bit 7 of the status byte
+        // and, enabled, the request summary.
+        client->write("STAT:OPER:ENAB 512;NTR 512;PTR 0;:CURR 2;*SRE 128\n");
+        QCOMPARE(ask(*client, "*STB?"), QByteArray("192"));
+        QCOMPARE(ask(*client, "STAT:OPER:ENAB?;NTR?;PTR?"), QByteArray("512;512;0"));
+        // 16: this message's earlier answer waits.
+        QCOMPARE(ask(*client, "STAT:OPER?;*STB?;:STAT:OPER:COND?"), QByteArray("512;16;1280"));
+
+        // Over-temperature (bit 4) into bit 3 of the status byte.
+        supply.model().setTemperatureCelsius(90);
+        QCOMPARE(ask(*client, "STAT:QUES:COND?;ENAB 16;*STB?;*SRE 8;*STB?"), QByteArray("16;24;88"));
+        // A supply that does not answer: bit 9, and nothing it said before
+        // still counts; each read queues its error.
+        VirtualSupply::Options options;
+        options.silent = true;
+        supply.setOptions(options);
+        QCOMPARE(ask(*client, "*CLS;:STAT:QUES:ENAB 512;:STAT:QUES:COND?;:STAT:OPER:COND?;*STB?"),
+                 QByteArray("512;0;92"));
+        QCOMPARE(ask(*client, "SYST:ERR:COUN?;:STAT:QUES?"), QByteArray("4;512"));
+        // A status byte asked first in its message counts the errors of its
+        // own reads: the queue (4) and the enabled execution error (32).
+        QCOMPARE(ask(*client, "*CLS;*ESE 16;*SRE 0;*STB?;*ESE 0"), QByteArray("36"));
+        supply.setOptions({});
+        supply.model().setTemperatureCelsius(30);
+        QCOMPARE(ask(*client, "*CLS;:STAT:QUES:COND?;:STAT:OPER:COND?;:STAT:QUES?"),
+                 QByteArray("0;1280;0"));
+
+        QCOMPARE(ask(*client, "STAT:PRES;:STAT:OPER:ENAB?;PTR?;NTR?;:STAT:QUES:ENAB?;PTR?;NTR?"),
+                 QByteArray("0;32767;0;0;32767;0"));
+        QCOMPARE(ask(*client, "OUTP OFF;:STAT:OPER:COND?;*SRE 0;*STB?"), QByteArray("0;16"));
+        client->write("*CLS\n");
     }
 
     void applyAndMeasureAllUseOneSupplyStepEach()
@@ -270,26 +372,120 @@ private slots:
         client->write("*CLS\n");
     }
 
-    void halfClosedClientGetsEveryAnswer()
+    void setpointsRoundToTheStepThenMeetTheRange_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("millivolts");  // -1: refused, the set-points stay
+        QTest::addColumn<int>("milliamperes");
+        QTest::newRow("30.0004 V") << QByteArray("VOLT 30.0004") << 30000 << 1000;
+        QTest::newRow("30.0005 V") << QByteArray("VOLT 30.0005") << -1 << 1000;
+        QTest::newRow("30.001 V") << QByteArray("VOLT 30.001") << -1 << 1000;
+        QTest::newRow("30000.4 mV") << QByteArray("VOLT 30000.4 MV") << 30000 << 1000;
+        QTest::newRow("0.0095 V") << QByteArray("VOLT 0.0095") << 10 << 1000;
+        QTest::newRow("0.00949 V") << QByteArray("VOLT 0.00949") << -1 << 1000;
+        QTest::newRow("1.2356 V") << QByteArray("VOLT 1.2356") << 1236 << 1000;
+        QTest::newRow("9.9994 A") << QByteArray("CURR 9.9994") << 5000 << 9999;
+        QTest::newRow("9.9995 A") << QByteArray("CURR 9.9995") << 5000 << -1;
+        QTest::newRow("0.0045 A") << QByteArray("CURR 0.0045") << 5000 << 5;
+        QTest::newRow("4.5 mA") << QByteArray("CURR 4.5 MA") << 5000 << 5;
+        QTest::newRow("0.00449 A") << QByteArray("CURR 0.00449") << 5000 << -1;
+        QTest::newRow("both at the top") << QByteArray("APPL 30.0001,9.9994") << 30000 << 9999;
+        QTest::newRow("APPL over the top") << QByteArray("APPL 30.0001,9.9995") << -1 << -1;
+    }
+
+    void setpointsRoundToTheStepThenMeetTheRange()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(int, millivolts);
+        QFETCH(int, milliamperes);
+        auto client = connectClient();
+        QCOMPARE(ask(*client, "*CLS;OUTP OFF;:APPL 5,1;*OPC?"), QByteArray("1"));
+        client->write(command + '\n');
+        const QByteArray error = millivolts < 0 || milliamperes < 0
+                                     ? QByteArray("-222,\"Data out of range\"") : NoError;
+        QCOMPARE(ask(*client, "SYST:ERR?;ERR?"), error + ';' + NoError);
+        QCOMPARE(supply.model().voltageSetMv(), millivolts < 0 ? 5000 : millivolts);
+        QCOMPARE(supply.model().currentSetMa(), milliamperes < 0 ? 1000 : milliamperes);
+    }
+
+    void unterminatedLastLineIsAMessage()
     {
         // nc -N shuts down its sending side after its input and reads on.
         QProcess nc;
         nc.start(QStringLiteral("nc"), {"-N", "127.0.0.1", QString::number(port)});
         QVERIFY(nc.waitForStarted());
-        // More than a client may have waiting at once, and a cut-off line at
-        // the end, which is not carried out.
+        // More than a client may have waiting at once, and a last line
+        // without its line end.
         nc.write("MEAS:VOLT?\n*IDN?\nOUTP?\n" + QByteArray("*OPC?\n").repeated(12) + "*IDN?");
         nc.closeWriteChannel();
         // Waits with the event loop running: the supply answers in this process.
         QTRY_COMPARE_WITH_TIMEOUT(nc.state(), QProcess::NotRunning, 5000);
         const QList<QByteArray> lines = nc.readAllStandardOutput().split('\n');
-        QCOMPARE(lines.size(), 16);
+        QCOMPARE(lines.size(), 17);
         QCOMPARE(lines.at(0), QByteArray("0.000"));
         QVERIFY(lines.at(1).startsWith("norvel,TK4810M,"));
         QCOMPARE(lines.at(2), QByteArray("0"));
         for (int i = 3; i < 15; ++i)
             QCOMPARE(lines.at(i), QByteArray("1"));
+        QVERIFY(lines.at(15).startsWith("norvel,TK4810M,"));
         QCOMPARE(lines.last(), QByteArray());
+
+        // A Python socket that half-closes after one unterminated message.
+        QProcess python;
+        python.start(QStringLiteral("/usr/bin/python3"),
+                     {"-c", "import socket, sys\n"
+                            "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))\n"
+                            "s.sendall(b'OUTP?;:SYST:ERR:COUN?')\n"
+                            "s.shutdown(socket.SHUT_WR)\n"
+                            "sys.stdout.buffer.write(s.makefile('rb').read())\n",
+                      QString::number(port)});
+        QTRY_COMPARE_WITH_TIMEOUT(python.state(), QProcess::NotRunning, 5000);
+        QCOMPARE(python.exitCode(), 0);
+        QCOMPARE(python.readAllStandardOutput(), QByteArray("0;0\n"));
+
+        // A whole close after it: carried out, with nobody left to answer.
+        auto closing = connectClient();
+        closing->write("VOLT 6.5");
+        closing->disconnectFromHost();
+        QTRY_COMPARE_WITH_TIMEOUT(supply.model().voltageSetMv(), 6500, 5000);
+    }
+
+    void everyRefusedClientReadsTheBusyLine()
+    {
+        std::vector<std::unique_ptr<QTcpSocket>> held;
+        for (int i = 0; i < 4; ++i)
+            held.push_back(connectClient());
+        QCOMPARE(ask(*held.back(), "*OPC?"), QByteArray("1"));
+        // 200 at once, each asking at once, as a script's retry loop would.
+        constexpr int Refused = 200;
+        std::vector<std::unique_ptr<QTcpSocket>> late;
+        std::vector<QByteArray> got(Refused);
+        for (int i = 0; i < Refused; ++i) {
+            late.push_back(std::make_unique<QTcpSocket>());
+            QTcpSocket *socket = late.back().get();
+            connect(socket, &QTcpSocket::readyRead, this, [socket, &got, i] { got[i] += socket->readAll(); });
+            connect(socket, &QTcpSocket::connected, this, [socket] { socket->write("*IDN?\n"); });
+            socket->connectToHost(QHostAddress::LocalHost, port);
+        }
+        const QByteArray busy = ScpiBusyLine;
+        const auto told = [&] { return int(std::count(got.begin(), got.end(), busy)); };
+        QTRY_COMPARE_WITH_TIMEOUT(told(), Refused, 15000);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(late.begin(), late.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        }), 5000);
+        // The four are served on; a slot given up goes to the next one.
+        QCOMPARE(ask(*held.front(), "*OPC?"), QByteArray("1"));
+        held.pop_back();
+        std::unique_ptr<QTcpSocket> next;
+        QTRY_VERIFY_WITH_TIMEOUT((next = connectClient(), ask(*next, "*OPC?") == "1"), 5000);
+        // Every slot free again for the next test: the server gives a slot up
+        // before it answers the end of the client's input with its own.
+        held.push_back(std::move(next));
+        for (const auto &socket : held)
+            shutdown(int(socket->socketDescriptor()), SHUT_WR);
+        QTRY_VERIFY_WITH_TIMEOUT(std::all_of(held.begin(), held.end(), [](const auto &socket) {
+            return socket->state() == QAbstractSocket::UnconnectedState;
+        }), 5000);
     }
 
     void clientsTakeTurns()
