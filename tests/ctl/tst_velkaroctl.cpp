@@ -759,6 +759,23 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     QCOMPARE(QJsonDocument::fromJson(lines[2]).object()["address"], QJsonValue(2));
     QVERIFY(!supply->modelAt(1)->outputOn() && !supply->modelAt(2)->outputOn());
 
+    // SIGTERM while address 6 is tried: its tries end, 2 is not written, 1
+    // is still confirmed, and the status is the signal's.
+    supply->clearReceived();
+    QProcess on;
+    on.setProcessEnvironment(CtlEnvironment());
+    on.start(QStringLiteral(VELKAROCTL_EXE), at + QStringList{"--address", "1,6,2", "on"});
+    QVERIFY(on.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(requestsSeen().contains("W6"), 5000);
+    ::kill(pid_t(on.processId()), SIGTERM);
+    QVERIFY(QTest::qWaitFor([&] { return on.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(on.exitCode(), 143);
+    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "W6", "W6", "W6", "R1"}));
+    QCOMPARE(on.readAllStandardOutput(), QByteArray("address  1\noutput   on\n"));
+    const QByteArray told = on.readAllStandardError();
+    QVERIFY2(told.contains("on: stopped by SIGTERM; nothing was sent to address 2"), told);
+    QVERIFY(supply->modelAt(1)->outputOn() && !supply->modelAt(2)->outputOn());
+
     // Commands of one supply take one address; a list names each once.
     supply->clearReceived();
     run = Ctl(at + QStringList{"--address", "1,2", "calibration", "read"});
