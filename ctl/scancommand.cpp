@@ -63,7 +63,7 @@ int RunScan(CommandContext &context, const QStringList &arguments)
     const bool progress = StandardErrorIsTerminal();
     const int total = last - first + 1;
     QList<Found> found;
-    for (int address = first; address <= last; ++address) {
+    for (int address = first; address <= last && context.PortLoss().isEmpty(); ++address) {
         if (progress) {
             WriteErr(QStringLiteral("\rscanning address %1 (%2 of %3), %4 found")
                          .arg(address)
@@ -86,8 +86,6 @@ int RunScan(CommandContext &context, const QStringList &arguments)
             && DeviceLink::FillSetpoints(reply, setpoints))
             supply.setpoints = setpoints;
         found << supply;
-        if (!context.PortLoss().isEmpty())
-            break;
     }
     if (progress)
         WriteErr(QStringLiteral("\r\033[K"));

@@ -65,7 +65,8 @@ private:
     int RunSeveral();
     // One sample of every address: its lines in the order of the addresses;
     // false when the run must end (an output that cannot be written). asked
-    // tells whether any request went out.
+    // tells whether any request went out; failedAll, once every address has
+    // failed --max-failures samples in a row, the fewest such failures, else 0.
     bool SampleEach(bool *asked, int *failedAll);
     bool Put(const QString &line);
     // Once a good sample took longer than the interval: says so and samples

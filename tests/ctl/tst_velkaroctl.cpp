@@ -840,6 +840,17 @@ void TestVelkaroctl::scanListsTheSuppliesThatAnswer()
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains("no supply answered at addresses 7-8"), run.err);
     QCOMPARE(Ctl(at + QStringList{"scan", "--range", "5-3"}).status, 2);
+
+    // A port that goes away ends the scan at once, not after every address.
+    supply->clearReceived();
+    QProcess scan;
+    scan.start(QStringLiteral(VELKAROCTL_EXE), at + QStringList{"scan"});
+    QVERIFY(scan.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(supply->receivedLines().size() >= 3, 5000);
+    supply->closeMaster();
+    QVERIFY(QTest::qWaitFor([&] { return scan.state() == QProcess::NotRunning; }, 3000));
+    QCOMPARE(scan.exitCode(), 1);
+    QVERIFY(scan.readAllStandardError().contains("scan: the port failed"));
 }
 
 PANEL_TEST_MAIN(TestVelkaroctl)
