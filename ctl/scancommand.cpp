@@ -65,7 +65,7 @@ int RunScan(CommandContext &context, const QStringList &arguments)
     QList<Found> found;
     for (int address = first; address <= last && context.PortLoss().isEmpty(); ++address) {
         if (progress) {
-            WriteErr(QStringLiteral("\rscanning address %1 (%2 of %3), %4 found")
+            WriteErr(QStringLiteral("\rscanning address %1 (%2 of %3), %4 found\x1b[K")
                          .arg(address)
                          .arg(address - first + 1)
                          .arg(total)
@@ -88,7 +88,7 @@ int RunScan(CommandContext &context, const QStringList &arguments)
         found << supply;
     }
     if (progress)
-        WriteErr(QStringLiteral("\r\033[K"));
+        WriteErr(QStringLiteral("\r\x1b[K"));
     if (!context.PortLoss().isEmpty())
         return context.Fail(ExitStatus::SupplyFailed,
                             QStringLiteral("scan: the port failed: %1").arg(context.PortLoss()));
