@@ -62,7 +62,7 @@ int main(int argc, char **argv)
                        "on, off and watch take a list (1,2,5 or 1-4): several supplies on one line."),
         QStringLiteral("N|LIST"), QStringLiteral("0"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print one JSON object per command."));
+                                        QStringLiteral("Print one JSON object per command (one per address for several)."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("One line per frame sent (>) and received (<) on the standard error, "
                        "time-stamped in seconds on a monotonic clock."));
