@@ -21,7 +21,8 @@ public:
 
     bool IsBackingOff(quint8 address) const;
     int MissesInRow(quint8 address) const { return states[address].misses; }
-    // When a backed-off address may be asked next; nowMs-independent.
+    // When an address being backed off may be asked next, on the clock that
+    // Asked() was given.
     qint64 NextTryMs(quint8 address) const;
 
 private:
