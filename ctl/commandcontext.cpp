@@ -69,6 +69,15 @@ QString OutputFailure()
 CommandContext::CommandContext(const GlobalOptions &options)
     : options(options)
 {
+    if (this->options.addresses.isEmpty())
+        this->options.addresses = {options.address};
+}
+
+void CommandContext::UseAddress(quint8 address)
+{
+    options.address = address;
+    if (session)
+        session->SetAddress(address);
 }
 
 int CommandContext::Connect()
@@ -137,6 +146,13 @@ int CommandContext::PrintLines(const QJsonObject &json, const QStringList &lines
 int CommandContext::Fail(int status, const QString &message) const
 {
     WriteErr(QStringLiteral("velkaroctl: %1\n").arg(message));
+    if (options.json && SeveralAddresses()) {
+        const QJsonObject object{{QStringLiteral("address"), int(options.address)},
+                                 {QStringLiteral("error"), message},
+                                 {QStringLiteral("exit"), status}};
+        WriteOut(QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact)) + '\n');
+        return status;
+    }
     return FailJson(options.json, status, message);
 }
 
@@ -178,7 +194,13 @@ int CommandContext::Interrupted(const QString &what, int signalNumber,
 
 QString CommandContext::SupplyFailureText(const QString &what, SupplyOutcome outcome, const QString &detail) const
 {
-    QString message = what + QStringLiteral(": ") + OutcomeText(outcome, session->LastStep());
+    return FailSupplyAt(what, outcome, session->LastStep(), detail);
+}
+
+int CommandContext::FailSupplyAt(const QString &what, SupplyOutcome outcome, SupplyStep step,
+                                 const QString &detail) const
+{
+    QString message = what + QStringLiteral(": ") + OutcomeText(outcome, step);
     if (!detail.isEmpty())
         message += QStringLiteral(": ") + detail;
     return message + QStringLiteral(" (port %1, address %2)").arg(portPath).arg(options.address);

@@ -19,7 +19,8 @@ class WriteGuard;
 // The options given before the command.
 struct GlobalOptions {
     QString port;  // empty: ChoosePortPath decides
-    quint8 address = 0;
+    quint8 address = 0;        // the first of addresses
+    QList<quint8> addresses;   // every address given, in order; at least address
     bool json = false;
     bool trace = false;
     qint64 waitMs = 0;  // how long to wait for a port another program holds
@@ -41,6 +42,10 @@ public:
     // ExitStatus::Success, or the status to end with after saying why.
     int Connect();
     SupplySession &Session() { return *session; }
+    // With several addresses: the one the following steps, messages and
+    // failure objects (under --json, with an "address" field) are about.
+    void UseAddress(quint8 address);
+    bool SeveralAddresses() const { return options.addresses.size() > 1; }
     QSerialPort &Port() { return port; }
     // The path Connect() chose and opened.
     QString PortPath() const { return portPath; }
@@ -63,6 +68,9 @@ public:
     // step and what became of it. detail, when given, follows the message.
     int FailSupply(const QString &what, SupplyOutcome outcome,
                    const QString &detail = QString()) const;
+    // The same for an outcome kept from an earlier step.
+    int FailSupplyAt(const QString &what, SupplyOutcome outcome, SupplyStep step,
+                     const QString &detail = QString()) const;
     // After a write that went on to its end although signalNumber came: one
     // line saying whether the supply was left confirmed, and the status
     // 128 + signalNumber. An outcome that is not Done names what failed; no

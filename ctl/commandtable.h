@@ -17,6 +17,9 @@ struct Command {
     // TerminationSignals): one that runs until stopped, or one that finishes
     // a write first. The others die at once.
     bool endsOnTermination;
+    // True for a command that takes a list of addresses (--address 1,2,5):
+    // it does its work for each in the order given.
+    bool severalAddresses = false;
 };
 
 const QList<Command> &Commands();
@@ -40,3 +43,4 @@ int RunParams(CommandContext &context, const QStringList &arguments);
 int RunWatch(CommandContext &context, const QStringList &arguments);
 int RunUnattended(CommandContext &context, const QStringList &arguments);
 int RunServeScpi(CommandContext &context, const QStringList &arguments);
+int RunScan(CommandContext &context, const QStringList &arguments);

@@ -1,6 +1,7 @@
 // velkaroctl: the power supply from scripts and the shell. Global options come
 // before the command; each command parses its own arguments.
 
+#include "addresslist.h"
 #include "commandcontext.h"
 #include "commandtable.h"
 #include "consoleoutput.h"
@@ -57,10 +58,11 @@ int main(int argc, char **argv)
         QStringLiteral("Serial port (default: $VELKARO_PORT, else the only port found)."),
         QStringLiteral("PATH"));
     const QCommandLineOption addressOption(
-        QStringLiteral("address"), QStringLiteral("The supply's slave address, 0 to 255 (default 0)."),
-        QStringLiteral("N"), QStringLiteral("0"));
+        QStringLiteral("address"), QStringLiteral("The supply's slave address, 0 to 255 (default 0). status, get, measure, set, "
+                       "on, off and watch take a list (1,2,5 or 1-4): several supplies on one line."),
+        QStringLiteral("N|LIST"), QStringLiteral("0"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
-                                        QStringLiteral("Print one JSON object per command."));
+                                        QStringLiteral("Print one JSON object per command (one per address for several)."));
     const QCommandLineOption traceOption(
         QStringLiteral("trace"), QStringLiteral("One line per frame sent (>) and received (<) on the standard error, "
                        "time-stamped in seconds on a monotonic clock."));
@@ -109,11 +111,14 @@ int main(int argc, char **argv)
     // another port: that would be another supply.
     if (parser.isSet(portOption) && options.port.isEmpty())
         return usage(QStringLiteral("--port is empty"));
-    bool ok = false;
-    const uint address = parser.value(addressOption).toUInt(&ok);
-    if (!ok || address > 255)
-        return usage(QStringLiteral("--address wants 0 to 255, not \"%1\"").arg(parser.value(addressOption)));
-    options.address = quint8(address);
+    QString why;
+    if (!ParseAddressList(parser.value(addressOption), &options.addresses, &why))
+        return usage(QStringLiteral("--address wants 0 to 255 or a list, not \"%1\": %2")
+                         .arg(parser.value(addressOption), why));
+    if (options.addresses.size() > 1 && !command->severalAddresses)
+        return usage(QStringLiteral("%1 takes one address, not \"%2\"")
+                         .arg(arguments.first(), parser.value(addressOption)));
+    options.address = options.addresses.first();
     double waitSeconds = 0;
     if (!ParseDecimal(parser.value(waitOption), &waitSeconds) || waitSeconds < 0 || waitSeconds > 86400)
         return usage(QStringLiteral("--wait wants seconds, 0 to 86400, not \"%1\"").arg(parser.value(waitOption)));

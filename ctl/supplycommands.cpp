@@ -1,5 +1,6 @@
 // The short commands: one step with the supply each, or none for ports.
 
+#include "addressblocks.h"
 #include "commandcontext.h"
 #include "commandtable.h"
 #include "decimalinput.h"
@@ -12,6 +13,7 @@
 #include <QJsonArray>
 #include <QSerialPortInfo>
 
+#include <algorithm>
 #include <optional>
 
 namespace {
@@ -48,6 +50,101 @@ std::optional<double> SetpointValue(const QCommandLineParser &parser, const QStr
     return value;
 }
 
+// For several addresses: writes each one back to back, then reads each back
+// to confirm it, then tells each result in the order given. A signal stops
+// the writing after the write under way; what was written is still confirmed
+// and told. Returns the worst exit status.
+template <typename Write, typename Confirm, typename Report>
+int WriteEach(CommandContext &context, WriteGuard &guard, const QString &what, Write write,
+              Confirm confirm, Report report)
+{
+    const QList<quint8> addresses = context.Options().addresses;
+    QList<SupplyOutcome> outcomes;
+    QList<SupplyStep> steps;
+    int signalNumber = 0;
+    for (int i = 0; i < addresses.size(); ++i) {
+        if ((signalNumber = guard.Received()))
+            break;
+        context.UseAddress(addresses.at(i));
+        outcomes << write(i);
+        steps << context.Session().LastStep();
+    }
+    const int sent = outcomes.size();
+    for (int i = 0; i < sent; ++i) {
+        if (outcomes.at(i) != SupplyOutcome::Done)
+            continue;
+        context.UseAddress(addresses.at(i));
+        outcomes[i] = confirm(i);
+        steps[i] = context.Session().LastStep();
+    }
+    AddressBlocks blocks(context);
+    int worst = ExitStatus::Success;
+    for (int i = 0; i < sent; ++i) {
+        context.UseAddress(addresses.at(i));
+        worst = std::max(worst, report(blocks, i, outcomes.at(i), steps.at(i)));
+    }
+    if (!signalNumber)
+        signalNumber = guard.Received();
+    if (!signalNumber)
+        return worst;
+    QStringList unsent;
+    for (int i = sent; i < addresses.size(); ++i)
+        unsent << QString::number(addresses.at(i));
+    if (!unsent.isEmpty())
+        context.UseAddress(addresses.at(sent));
+    const QString state = unsent.isEmpty()
+                              ? QStringLiteral("every address was written and is told above")
+                              : QStringLiteral("nothing was sent to address %1").arg(unsent.join(", "));
+    return std::max(worst, context.Fail(128 + signalNumber, QStringLiteral("%1: stopped by %2; %3")
+                                                                .arg(what, WriteGuard::SignalName(signalNumber), state)));
+}
+
+int SwitchEach(CommandContext &context, WriteGuard &guard, bool on)
+{
+    const QString what = on ? QStringLiteral("on") : QStringLiteral("off");
+    return WriteEach(
+        context, guard, what, [&](int) { return context.Session().WriteOutput(on); },
+        [&](int) { return context.Session().ConfirmOutput(on); },
+        [&](AddressBlocks &blocks, int, SupplyOutcome outcome, SupplyStep step) {
+            if (outcome == SupplyOutcome::NotConfirmed)
+                return context.FailSupplyAt(what, outcome, step,
+                                            QStringLiteral("the output is still %1")
+                                                .arg(on ? QStringLiteral("off") : QStringLiteral("on")));
+            if (outcome != SupplyOutcome::Done)
+                return context.FailSupplyAt(what, outcome, step);
+            return blocks.Print({{QStringLiteral("output"), on}, {QStringLiteral("confirmed"), true}},
+                                {{QStringLiteral("output"), what}});
+        });
+}
+
+int SetEach(CommandContext &context, WriteGuard &guard, std::optional<double> volts,
+            std::optional<double> amperes)
+{
+    const int count = context.Options().addresses.size();
+    QVector<SetpointRecord> wanted(count);
+    QVector<SetpointRecord> held(count);
+    return WriteEach(
+        context, guard, QStringLiteral("set"),
+        [&](int i) { return context.Session().WriteSetpoints(volts, amperes, wanted[i]); },
+        [&](int i) {
+            const SupplyOutcome outcome = context.Session().ConfirmSetpoints(wanted.at(i));
+            held[i] = context.Session().ReadBackSetpoints();
+            return outcome;
+        },
+        [&](AddressBlocks &blocks, int i, SupplyOutcome outcome, SupplyStep step) {
+            if (outcome == SupplyOutcome::NotConfirmed)
+                return context.FailSupplyAt(QStringLiteral("set"), outcome, step,
+                                            QStringLiteral("it holds %1 V and %2 A")
+                                                .arg(DecimalText(SetpointVolts(held.at(i)), 3),
+                                                     DecimalText(SetpointAmperes(held.at(i)), 3)));
+            if (outcome != SupplyOutcome::Done)
+                return context.FailSupplyAt(QStringLiteral("set"), outcome, step);
+            QJsonObject json = SetpointJson(held.at(i));
+            json.insert(QStringLiteral("confirmed"), true);
+            return blocks.Print(json, SetpointRows(held.at(i)));
+        });
+}
+
 int SwitchOutput(CommandContext &context, const QStringList &arguments, bool on)
 {
     const int parsed = ParseNoArguments(
@@ -63,6 +160,8 @@ int SwitchOutput(CommandContext &context, const QStringList &arguments, bool on)
         return status;
     if (const int signalNumber = guard.Received())
         return context.Interrupted(what, signalNumber);
+    if (context.SeveralAddresses())
+        return SwitchEach(context, guard, on);
     const SupplyOutcome outcome = context.Session().SetOutput(on);
     if (const int signalNumber = guard.Received())
         return context.Interrupted(what, signalNumber, outcome);
@@ -112,11 +211,14 @@ int RunStatus(CommandContext &context, const QStringList &arguments)
         return parsed;
     if (const int status = context.Connect())
         return status;
-    StatusRecord status;
-    const SupplyOutcome outcome = context.Session().ReadStatus(status);
-    if (outcome != SupplyOutcome::Done)
-        return context.FailSupply(QStringLiteral("status"), outcome);
-    return context.PrintResult(StatusJson(status), StatusRows(status));
+    AddressBlocks blocks(context);
+    return blocks.ForEach([&](quint8) {
+        StatusRecord status;
+        const SupplyOutcome outcome = context.Session().ReadStatus(status);
+        if (outcome != SupplyOutcome::Done)
+            return context.FailSupply(QStringLiteral("status"), outcome);
+        return blocks.Print(StatusJson(status), StatusRows(status));
+    });
 }
 
 int RunMeasure(CommandContext &context, const QStringList &arguments)
@@ -129,11 +231,14 @@ int RunMeasure(CommandContext &context, const QStringList &arguments)
         return parsed;
     if (const int status = context.Connect())
         return status;
-    MeasurementRecord measurement;
-    const SupplyOutcome outcome = context.Session().ReadMeasurements(measurement);
-    if (outcome != SupplyOutcome::Done)
-        return context.FailSupply(QStringLiteral("measure"), outcome);
-    return context.PrintResult(MeasurementJson(measurement), MeasurementRows(measurement));
+    AddressBlocks blocks(context);
+    return blocks.ForEach([&](quint8) {
+        MeasurementRecord measurement;
+        const SupplyOutcome outcome = context.Session().ReadMeasurements(measurement);
+        if (outcome != SupplyOutcome::Done)
+            return context.FailSupply(QStringLiteral("measure"), outcome);
+        return blocks.Print(MeasurementJson(measurement), MeasurementRows(measurement));
+    });
 }
 
 int RunSet(CommandContext &context, const QStringList &arguments)
@@ -171,6 +276,8 @@ int RunSet(CommandContext &context, const QStringList &arguments)
         return status;
     if (const int signalNumber = guard.Received())
         return context.Interrupted(QStringLiteral("set"), signalNumber);
+    if (context.SeveralAddresses())
+        return SetEach(context, guard, volts, amperes);
     SupplySession &session = context.Session();
     const SupplyOutcome outcome = session.SetSetpoints(volts, amperes);
     if (const int signalNumber = guard.Received())
@@ -214,36 +321,39 @@ int RunGet(CommandContext &context, const QStringList &arguments)
     }
     if (const int status = context.Connect())
         return status;
-    // Only what was asked for is read.
-    SetpointRecord setpoints;
-    StatusRecord status;
-    SupplySession &session = context.Session();
-    if (asked.contains(known[0]) || asked.contains(known[1])) {
-        const SupplyOutcome outcome = session.ReadSetpoints(setpoints);
-        if (outcome != SupplyOutcome::Done)
-            return context.FailSupply(QStringLiteral("get"), outcome);
-    }
-    if (asked.contains(known[2])) {
-        const SupplyOutcome outcome = session.ReadStatus(status);
-        if (outcome != SupplyOutcome::Done)
-            return context.FailSupply(QStringLiteral("get"), outcome);
-    }
-    const QJsonObject setpointJson = SetpointJson(setpoints);
-    QJsonObject json;
-    QStringList lines;
-    for (const QString &name : asked) {
-        if (name == known[0]) {
-            json.insert(name, setpointJson[QStringLiteral("voltageSet")]);
-            lines << DecimalText(SetpointVolts(setpoints), 3);
-        } else if (name == known[1]) {
-            json.insert(name, setpointJson[QStringLiteral("currentSet")]);
-            lines << DecimalText(SetpointAmperes(setpoints), 3);
-        } else {
-            json.insert(name, status.OutputOn != 0);
-            lines << (status.OutputOn != 0 ? QStringLiteral("on") : QStringLiteral("off"));
+    AddressBlocks blocks(context);
+    return blocks.ForEach([&](quint8) {
+        // Only what was asked for is read.
+        SetpointRecord setpoints;
+        StatusRecord status;
+        SupplySession &session = context.Session();
+        if (asked.contains(known[0]) || asked.contains(known[1])) {
+            const SupplyOutcome outcome = session.ReadSetpoints(setpoints);
+            if (outcome != SupplyOutcome::Done)
+                return context.FailSupply(QStringLiteral("get"), outcome);
         }
-    }
-    return context.PrintLines(json, lines);
+        if (asked.contains(known[2])) {
+            const SupplyOutcome outcome = session.ReadStatus(status);
+            if (outcome != SupplyOutcome::Done)
+                return context.FailSupply(QStringLiteral("get"), outcome);
+        }
+        const QJsonObject setpointJson = SetpointJson(setpoints);
+        QJsonObject json;
+        QStringList lines;
+        for (const QString &name : asked) {
+            if (name == known[0]) {
+                json.insert(name, setpointJson[QStringLiteral("voltageSet")]);
+                lines << DecimalText(SetpointVolts(setpoints), 3);
+            } else if (name == known[1]) {
+                json.insert(name, setpointJson[QStringLiteral("currentSet")]);
+                lines << DecimalText(SetpointAmperes(setpoints), 3);
+            } else {
+                json.insert(name, status.OutputOn != 0);
+                lines << (status.OutputOn != 0 ? QStringLiteral("on") : QStringLiteral("off"));
+            }
+        }
+        return blocks.PrintLines(json, lines);
+    });
 }
 
 int RunOn(CommandContext &context, const QStringList &arguments)

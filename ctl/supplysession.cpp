@@ -122,6 +122,19 @@ SupplyOutcome SupplySession::SetSetpoints(std::optional<double> volts,
                                           std::optional<double> amperes)
 {
     SetpointRecord wanted;
+    const SupplyOutcome written = WriteSetpoints(volts, amperes, wanted);
+    return written == SupplyOutcome::Done ? ConfirmSetpoints(wanted) : written;
+}
+
+SupplyOutcome SupplySession::SetOutput(bool on)
+{
+    const SupplyOutcome written = WriteOutput(on);
+    return written == SupplyOutcome::Done ? ConfirmOutput(on) : written;
+}
+
+SupplyOutcome SupplySession::WriteSetpoints(std::optional<double> volts,
+                                            std::optional<double> amperes, SetpointRecord &wanted)
+{
     if (!volts || !amperes) {
         const SupplyOutcome present = ReadSetpoints(wanted);
         if (present != SupplyOutcome::Done)
@@ -131,21 +144,39 @@ SupplyOutcome SupplySession::SetSetpoints(std::optional<double> volts,
         wanted.VoltageSet = ToThousandths(*volts);
     if (amperes)
         wanted.CurrentSet = ToThousandths(*amperes);
-    return WriteConfirmed(
-        [&] { return link.SetSetpoints(address, wanted.VoltageSet, wanted.CurrentSet); },
-        [&](SetpointRecord &r) { return link.GetSetpoints(address, r); }, readBackSetpoints,
-        [&](const SetpointRecord &r) {
-            return r.VoltageSet == wanted.VoltageSet && r.CurrentSet == wanted.CurrentSet;
-        });
+    lastStep = SupplyStep::Write;
+    return FromLink(WriteWithTries(
+        [&] { return link.SetSetpoints(address, wanted.VoltageSet, wanted.CurrentSet); }));
 }
 
-SupplyOutcome SupplySession::SetOutput(bool on)
+SupplyOutcome SupplySession::ConfirmSetpoints(const SetpointRecord &wanted)
+{
+    lastStep = SupplyStep::ReadBack;
+    const SupplyOutcome reading =
+        FromLink(ReadWithTries([&] { return link.GetSetpoints(address, readBackSetpoints); }));
+    if (reading != SupplyOutcome::Done)
+        return reading;
+    return readBackSetpoints.VoltageSet == wanted.VoltageSet
+                   && readBackSetpoints.CurrentSet == wanted.CurrentSet
+               ? SupplyOutcome::Done
+               : SupplyOutcome::NotConfirmed;
+}
+
+SupplyOutcome SupplySession::WriteOutput(bool on)
 {
     const int value = on ? CommandSet::OutputOnValue : CommandSet::OutputOffValue;
-    return WriteConfirmed([&] { return link.SetOutput(address, value); },
-                          [&](StatusRecord &r) { return link.GetStatus(address, r); },
-                          readBackStatus,
-                          [&](const StatusRecord &r) { return (r.OutputOn != 0) == on; });
+    lastStep = SupplyStep::Write;
+    return FromLink(WriteWithTries([&] { return link.SetOutput(address, value); }));
+}
+
+SupplyOutcome SupplySession::ConfirmOutput(bool on)
+{
+    lastStep = SupplyStep::ReadBack;
+    const SupplyOutcome reading =
+        FromLink(ReadWithTries([&] { return link.GetStatus(address, readBackStatus); }));
+    if (reading != SupplyOutcome::Done)
+        return reading;
+    return (readBackStatus.OutputOn != 0) == on ? SupplyOutcome::Done : SupplyOutcome::NotConfirmed;
 }
 
 SupplyOutcome SupplySession::WriteCalibration(const CalibrationRecord &calibration)

@@ -52,6 +52,11 @@ public:
     // ends the step's tries there. The SCPI server serves its other clients
     // there and counts the supply's silence.
     void SetAfterFailedTry(std::function<bool(LinkResult)> hook) { afterFailedTry = std::move(hook); }
+    // The supply the next calls talk to, for a line with several.
+    void SetAddress(quint8 address) { this->address = address; }
+    quint8 Address() const { return address; }
+    // The link itself, for a caller that schedules its own exchanges.
+    DeviceLink &Link() { return link; }
 
     SupplyOutcome ReadStatus(StatusRecord &status);
     SupplyOutcome ReadMeasurements(MeasurementRecord &measurement);
@@ -60,6 +65,15 @@ public:
     // which is read first. Range checks are the caller's.
     SupplyOutcome SetSetpoints(std::optional<double> volts, std::optional<double> amperes);
     SupplyOutcome SetOutput(bool on);
+    // The two halves of those, for writing several supplies back to back
+    // before confirming each: the write (after reading the present values a
+    // partial set needs; wanted receives what was written), then the reading
+    // back.
+    SupplyOutcome WriteSetpoints(std::optional<double> volts, std::optional<double> amperes,
+                                 SetpointRecord &wanted);
+    SupplyOutcome ConfirmSetpoints(const SetpointRecord &wanted);
+    SupplyOutcome WriteOutput(bool on);
+    SupplyOutcome ConfirmOutput(bool on);
     SupplyOutcome ReadCalibration(CalibrationRecord &calibration);
     SupplyOutcome WriteCalibration(const CalibrationRecord &calibration);
     SupplyOutcome ReadUserParams(UserParamRecord &params);

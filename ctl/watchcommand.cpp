@@ -50,14 +50,22 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
         "one line per good sample, flushed at once: UTC time with milliseconds, seconds since the "
         "start, then the values. A failed sample writes no line; it is reported on the standard "
         "error. Ends with status 0 on the count, the duration, SIGINT or SIGTERM, and with status "
-        "1 after --max-failures failed samples in a row."));
+        "1 after --max-failures failed samples in a row.\n"
+        "With several addresses (--address 1,2,5) each sample reads them in turn and writes one "
+        "line per address that answered, with an address column (CSV) or field (JSON lines); an "
+        "address that missed 3 requests in a row is asked once every 2 s until it answers, and "
+        "the run ends on failures only when every address has failed --max-failures samples in "
+        "a row."));
     parser.addOptions({
         {QStringLiteral("interval"),
          QStringLiteral("Seconds between samples (default 0.5; 0: as fast as the line allows; an "
                         "interval shorter than a sample is told once and sampled as fast as "
                         "the line allows)."),
          QStringLiteral("S")},
-        {QStringLiteral("count"), QStringLiteral("Stop after N lines."), QStringLiteral("N")},
+        {QStringLiteral("count"),
+         QStringLiteral("Stop after N samples (a line each; with several addresses, a line per "
+                        "address that answered)."),
+         QStringLiteral("N")},
         {QStringLiteral("duration"), QStringLiteral("Stop after S seconds."), QStringLiteral("S")},
         {QStringLiteral("measure"), QStringLiteral("Add the internal measurements.")},
         {QStringLiteral("format"),

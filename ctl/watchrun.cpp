@@ -1,6 +1,7 @@
 #include "watchrun.h"
 
 #include "commandcontext.h"
+#include "commandset.h"
 #include "exitstatus.h"
 #include "readingformat.h"
 #include "supplysession.h"
@@ -16,9 +17,12 @@
 
 namespace {
 
-QString CsvHeader(bool measure, bool power)
+QString CsvHeader(bool measure, bool power, bool address)
 {
-    QString header = QStringLiteral("time,elapsed_s,voltage_V,current_A,mode,output");
+    QString header = QStringLiteral("time,elapsed_s,");
+    if (address)
+        header += QStringLiteral("address,");
+    header += QStringLiteral("voltage_V,current_A,mode,output");
     if (power)
         header += QStringLiteral(",power_W");
     if (measure)
@@ -50,6 +54,14 @@ WatchRun::WatchRun(CommandContext &context, QFileDevice &output, const WatchOpti
 {
     // A missed sample is reported, not made up for late: one try each.
     context.Session().SetReadTries(1);
+    if (context.SeveralAddresses()) {
+        transport = std::make_unique<DeviceLinkTransport>(context.Session().Link());
+        schedule = std::make_unique<LineSchedule>(*transport, [this] { return clock.elapsed(); });
+        for (int k = 0; k < context.Options().addresses.size(); ++k) {
+            failedInRow << 0;
+            quiet << false;
+        }
+    }
 }
 
 void WatchRun::Stop()
@@ -83,30 +95,39 @@ bool WatchRun::Sample(QString *line, QString *failure)
     SupplyOutcome outcome = session.ReadStatus(status);
     if (outcome == SupplyOutcome::Done && options.measure)
         outcome = session.ReadMeasurements(measurement);
-    const QString stamp = time.toString(Qt::ISODateWithMs);
     if (outcome != SupplyOutcome::Done) {
-        *failure = QStringLiteral("%1: %2").arg(stamp, OutcomeWord(outcome));
+        *failure = QStringLiteral("%1: %2").arg(time.toString(Qt::ISODateWithMs), OutcomeWord(outcome));
         return false;
     }
+    *line = Row(time, elapsed, -1, status, measurement);
+    return true;
+}
+
+QString WatchRun::Row(const QDateTime &time, double elapsed, int address,
+                      const StatusRecord &status, const MeasurementRecord &measurement) const
+{
+    const QString stamp = time.toString(Qt::ISODateWithMs);
     if (options.jsonl) {
         QJsonObject json{{QStringLiteral("time"), stamp},
                          {QStringLiteral("elapsed"), elapsed},
                          {QStringLiteral("status"), StatusJson(status)}};
+        if (address >= 0)
+            json.insert(QStringLiteral("address"), address);
         if (options.power)
             json.insert(QStringLiteral("power"), PowerText(status).toDouble());
         if (options.measure)
             json.insert(QStringLiteral("measurements"), MeasurementJson(measurement));
-        *line = QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n';
-        return true;
+        return QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) + '\n';
     }
     QStringList fields{stamp, QString::number(elapsed, 'f', 3)};
+    if (address >= 0)
+        fields += QString::number(address);
     fields += StatusFields(status);
     if (options.power)
         fields += PowerText(status);
     if (options.measure)
         fields += MeasurementFields(measurement);
-    *line = fields.join(',') + '\n';
-    return true;
+    return fields.join(',') + '\n';
 }
 
 bool WatchRun::Put(const QString &line)
@@ -145,8 +166,14 @@ void WatchRun::NoteSampleTime(qint64 sampleNs)
 int WatchRun::Run()
 {
     clock.start();
-    if (!options.jsonl && options.header && !Put(CsvHeader(options.measure, options.power)))
+    const bool several = context.SeveralAddresses();
+    if (!options.jsonl && options.header && !Put(CsvHeader(options.measure, options.power, several)))
         return ExitStatus::Usage;
+    return several ? RunSeveral() : RunOne();
+}
+
+int WatchRun::RunOne()
+{
     int failedInRow = 0;
     int failed = 0;
     qint64 dueNs = 0;
@@ -193,5 +220,138 @@ int WatchRun::Run()
     }
     if (failed > 0)
         WriteErr(QStringLiteral("velkaroctl: watch: %1 lines, %2 failed samples\n").arg(lines).arg(failed));
+    return ExitStatus::Success;
+}
+
+bool WatchRun::SampleEach(bool *asked, int *failedAll)
+{
+    struct Reading {
+        bool good = false;
+        bool notAsked = false;
+        LinkResult result = LinkResult::NoReply;
+        QDateTime time;
+        double elapsed = 0;
+        StatusRecord status;
+        MeasurementRecord measurement;
+    };
+    const QList<quint8> &addresses = context.Options().addresses;
+    QVector<Reading> readings(addresses.size());
+    *asked = false;
+    for (int k = 0; k < addresses.size(); ++k) {
+        LineRequest status;
+        status.address = addresses.at(k);
+        status.command = CommandSet::Status;
+        status.access = CommandSet::AccessRead;
+        status.minLength = CommandSet::StatusReply.min;
+        schedule->Submit(0, status, [this, k, &readings, status, asked](const LineOutcome &outcome) {
+            Reading &reading = readings[k];
+            reading.time = QDateTime::currentDateTimeUtc();
+            reading.elapsed = double(clock.nsecsElapsed() / 1000000) / 1000.0;
+            reading.notAsked = outcome.notAsked;
+            reading.result = outcome.result;
+            *asked = *asked || !outcome.notAsked;
+            reading.good = outcome.result == LinkResult::GoodReply
+                           && DeviceLink::FillStatus(outcome.reply, reading.status);
+            if (!reading.good || !options.measure)
+                return;
+            LineRequest measure = status;
+            measure.command = CommandSet::Measurements;
+            measure.minLength = CommandSet::MeasurementsReply.min;
+            schedule->Submit(0, measure, [&reading](const LineOutcome &m) {
+                reading.result = m.result;
+                reading.good = m.result == LinkResult::GoodReply
+                               && DeviceLink::FillMeasurements(m.reply, reading.measurement);
+            });
+        });
+    }
+    schedule->RunAll();
+
+    *failedAll = 0;
+    int failedCount = 0;
+    for (int k = 0; k < addresses.size(); ++k) {
+        const Reading &reading = readings.at(k);
+        const int address = addresses.at(k);
+        if (reading.good) {
+            if (quiet.at(k))
+                WriteErr(QStringLiteral("velkaroctl: watch: address %1 answers again\n").arg(address));
+            quiet[k] = false;
+            failedInRow[k] = 0;
+            if (!Put(Row(reading.time, reading.elapsed, address, reading.status, reading.measurement)))
+                return false;
+            ++lines;
+            continue;
+        }
+        ++failedReadings;
+        ++failedInRow[k];
+        if (!reading.notAsked) {
+            WriteErr(QStringLiteral("velkaroctl: watch: address %1: %2: %3 (%4 in a row)\n")
+                         .arg(address)
+                         .arg(reading.time.toString(Qt::ISODateWithMs),
+                              reading.result == LinkResult::NoReply ? QStringLiteral("no answer")
+                                                                    : QStringLiteral("reply rejected"))
+                         .arg(failedInRow.at(k)));
+        }
+        if (!quiet.at(k) && schedule->Backoff().IsBackingOff(quint8(address))) {
+            quiet[k] = true;
+            WriteErr(QStringLiteral("velkaroctl: watch: address %1 missed %2 requests in a row; "
+                                    "asked once every %3 s until it answers\n")
+                         .arg(address)
+                         .arg(AddressBackoff::MissesToBackOff)
+                         .arg(AddressBackoff::RetryMs / 1000));
+        }
+        if (failedInRow.at(k) >= options.maxFailures)
+            ++failedCount;
+    }
+    if (failedCount == addresses.size())
+        *failedAll = failedInRow.isEmpty() ? 0 : *std::min_element(failedInRow.begin(), failedInRow.end());
+    return true;
+}
+
+int WatchRun::RunSeveral()
+{
+    int samples = 0;
+    qint64 dueNs = 0;
+    for (;;) {
+        const qint64 endNs = options.durationNs > 0 ? options.durationNs : dueNs;
+        WaitUntil(std::min(dueNs, endNs));
+        if (stopping || (options.durationNs > 0 && clock.nsecsElapsed() >= options.durationNs))
+            break;
+        const qint64 startNs = clock.nsecsElapsed();
+        bool asked = false;
+        int failedAll = 0;
+        if (!SampleEach(&asked, &failedAll))
+            return ExitStatus::Usage;
+        if (!context.PortLoss().isEmpty()) {
+            WriteErr(QStringLiteral("velkaroctl: watch: the port failed: %1 (%2 lines written)\n")
+                         .arg(context.PortLoss())
+                         .arg(lines));
+            return ExitStatus::SupplyFailed;
+        }
+        if (failedAll > 0) {
+            WriteErr(QStringLiteral("velkaroctl: watch: stopped after %1 failed samples in a row at "
+                                    "every address (%2 lines written)\n")
+                         .arg(failedAll)
+                         .arg(lines));
+            return ExitStatus::SupplyFailed;
+        }
+        NoteSampleTime(clock.nsecsElapsed() - startNs);
+        if (++samples == options.count)
+            break;
+        dueNs = options.intervalNs > 0 ? (clock.nsecsElapsed() / options.intervalNs + 1) * options.intervalNs
+                                       : 0;
+        // Every address backed off: nothing to ask before the first is due.
+        if (!asked) {
+            qint64 nextMs = -1;
+            for (const quint8 address : context.Options().addresses) {
+                const qint64 tryMs = schedule->Backoff().NextTryMs(address);
+                nextMs = nextMs < 0 ? tryMs : std::min(nextMs, tryMs);
+            }
+            dueNs = std::max(dueNs, nextMs * 1000000);
+        }
+    }
+    if (failedReadings > 0)
+        WriteErr(QStringLiteral("velkaroctl: watch: %1 lines, %2 readings missed\n")
+                     .arg(lines)
+                     .arg(failedReadings));
     return ExitStatus::Success;
 }

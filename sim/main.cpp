@@ -2,6 +2,7 @@
 // control panel without hardware. Prints the terminal's path as the first line
 // of the standard output and serves until SIGINT or SIGTERM.
 
+#include "addresslist.h"
 #include "terminationsignals.h"
 #include "virtualsupply.h"
 
@@ -45,14 +46,20 @@ ParsedOptions parse(QCommandLineParser &parser, const QCoreApplication &app)
         "its link cannot be made, 2 for a usage error."));
     const QCommandLineOption help = parser.addHelpOption();
     parser.addOptions({
-        {QStringLiteral("address"), QStringLiteral("Slave address to answer, 0 to 255 (default 0)."),
-         QStringLiteral("N"), QStringLiteral("0")},
+        {QStringLiteral("address"),
+         QStringLiteral("Slave address to answer, 0 to 255 (default 0); a list (1,2,5 or 1-4) "
+                        "serves one independent supply per address on the same terminal."),
+         QStringLiteral("LIST"), QStringLiteral("0")},
         {QStringLiteral("link"), QStringLiteral("Also reach the terminal through a symbolic link at PATH, "
                                                 "removed on exit."),
          QStringLiteral("PATH")},
         {QStringLiteral("load"), QStringLiteral("Resistive load in ohms; 0 or less is an open circuit "
-                                                "(default 10)."),
-         QStringLiteral("OHMS"), QStringLiteral("10")},
+                                                "(default 10). N=OHMS for address N alone; "
+                                                "repeatable."),
+         QStringLiteral("OHMS")},
+        {QStringLiteral("silent-address"),
+         QStringLiteral("A supply at address N that receives but never answers; repeatable."),
+         QStringLiteral("N")},
         {QStringLiteral("pace"), QStringLiteral("Send replies at the speed of a 9600-baud line.")},
         {QStringLiteral("seed"), QStringLiteral("Seed for the faults and the measurement noise (default 1)."),
          QStringLiteral("N"), QStringLiteral("1")},
@@ -85,16 +92,45 @@ ParsedOptions parse(QCommandLineParser &parser, const QCoreApplication &app)
 
     VirtualSupply::Options &o = parsed.supply;
     bool ok = false;
-    const uint address = parser.value(QStringLiteral("address")).toUInt(&ok);
-    if (!ok || address > 255) {
-        parsed.error = QStringLiteral("--address wants 0 to 255");
+    QList<quint8> addresses;
+    QString why;
+    if (!ParseAddressList(parser.value(QStringLiteral("address")), &addresses, &why)) {
+        parsed.error = QStringLiteral("--address wants 0 to 255 or a list: %1").arg(why);
         return parsed;
     }
-    o.address = quint8(address);
-    o.loadOhms = parser.value(QStringLiteral("load")).toDouble(&ok);
-    if (!ok) {
-        parsed.error = QStringLiteral("--load wants a number of ohms");
-        return parsed;
+    o.address = addresses.takeFirst();
+    o.moreAddresses = addresses;
+    for (const QString &value : parser.values(QStringLiteral("silent-address"))) {
+        QList<quint8> silent;
+        if (!ParseAddressList(value, &silent, &why) || silent.size() != 1) {
+            parsed.error = QStringLiteral("--silent-address wants 0 to 255, not \"%1\"").arg(value);
+            return parsed;
+        }
+        o.silentAddresses.insert(silent.first());
+        if (silent.first() != o.address && !o.moreAddresses.contains(silent.first()))
+            o.moreAddresses.append(silent.first());
+    }
+    for (const QString &value : parser.values(QStringLiteral("load"))) {
+        const int equals = value.indexOf('=');
+        const double ohms = value.mid(equals + 1).toDouble(&ok);
+        if (!ok) {
+            parsed.error = QStringLiteral("--load wants a number of ohms or N=OHMS, not \"%1\"").arg(value);
+            return parsed;
+        }
+        if (equals < 0) {
+            o.loadOhms = ohms;
+            continue;
+        }
+        QList<quint8> one;
+        if (!ParseAddressList(value.left(equals), &one, &why) || one.size() != 1) {
+            parsed.error = QStringLiteral("--load N=OHMS wants an address 0 to 255, not \"%1\"").arg(value);
+            return parsed;
+        }
+        if (one.first() != o.address && !o.moreAddresses.contains(one.first())) {
+            parsed.error = QStringLiteral("--load %1: address %2 is not served").arg(value).arg(one.first());
+            return parsed;
+        }
+        o.loadByAddress.insert(one.first(), ohms);
     }
     o.seed = parser.value(QStringLiteral("seed")).toUInt(&ok);
     if (!ok) {
@@ -155,7 +191,15 @@ int main(int argc, char **argv)
 
     std::printf("%s\n", qPrintable(supply.portPath()));
     std::fflush(stdout);
-    std::fprintf(stderr, "virtual-supply: serving at address %d\n", int(parsed.supply.address));
+    const QList<quint8> served = supply.addresses();
+    if (served.size() == 1) {
+        std::fprintf(stderr, "virtual-supply: serving at address %d\n", int(parsed.supply.address));
+    } else {
+        QStringList names;
+        for (const quint8 address : served)
+            names << QString::number(address);
+        std::fprintf(stderr, "virtual-supply: serving at addresses %s\n", qPrintable(names.join(", ")));
+    }
 
     return app.exec();
 }

@@ -40,7 +40,8 @@ VirtualSupply::VirtualSupply(const Options &options, QObject *parent)
     , endpoint(new PtyEndpoint(this))
     , scheduler(new ReplyScheduler(endpoint, this))
 {
-    supplyModel.setLoadOhms(options.loadOhms);
+    supplyModel.setLoadOhms(options.loadByAddress.value(options.address, options.loadOhms));
+    makeFurtherModels();
     scheduler->setPaced(options.pace9600);
     modelClock.start();
     connect(endpoint, &PtyEndpoint::received, this, &VirtualSupply::takeBytes);
@@ -74,8 +75,41 @@ void VirtualSupply::closeMaster()
 void VirtualSupply::setOptions(const Options &options)
 {
     opts = options;
+    makeFurtherModels();
     faults = FaultPlan(ratesOf(options), options.seed);
     scheduler->setPaced(options.pace9600);
+}
+
+void VirtualSupply::makeFurtherModels()
+{
+    for (const quint8 address : opts.moreAddresses) {
+        if (address == opts.address || furtherModels.count(address) != 0)
+            continue;
+        // Each its own noise, so that two supplies never read alike by chance.
+        auto model = std::make_unique<SupplyModel>(opts.seed + address + 1);
+        model->setLoadOhms(opts.loadByAddress.value(address, opts.loadOhms));
+        furtherModels.emplace(address, std::move(model));
+    }
+}
+
+SupplyModel *VirtualSupply::modelAt(quint8 address)
+{
+    if (address == opts.address)
+        return &supplyModel;
+    if (!opts.moreAddresses.contains(address))
+        return nullptr;
+    const auto found = furtherModels.find(address);
+    return found == furtherModels.end() ? nullptr : found->second.get();
+}
+
+QList<quint8> VirtualSupply::addresses() const
+{
+    QList<quint8> list{opts.address};
+    for (const quint8 address : opts.moreAddresses) {
+        if (!list.contains(address))
+            list.append(address);
+    }
+    return list;
 }
 
 void VirtualSupply::queueRawReply(const QList<QByteArray> &pieces, int gapMs)
@@ -144,10 +178,14 @@ QByteArray VirtualSupply::replyTo(const QByteArray &line)
     const int n = DeviceLink::DecodeLine(line, request);
     if (n < CommandSet::HeaderBytes + CommandSet::CrcBytes)
         return {};
-    if (DeviceLink::CrcOver(request) != 0 || quint8(request.at(0)) != opts.address)
+    if (DeviceLink::CrcOver(request) != 0)
+        return {};
+    const quint8 address = quint8(request.at(0));
+    SupplyModel *model = modelAt(address);
+    if (!model || opts.silentAddresses.contains(address))
         return {};
 
-    std::optional<CommandHandler::Answer> reply = CommandHandler::answer(supplyModel, request);
+    std::optional<CommandHandler::Answer> reply = CommandHandler::answer(*model, request);
     if (!reply)
         return {};
     if (opts.traceable && reply->isRead)
@@ -155,7 +193,7 @@ QByteArray VirtualSupply::replyTo(const QByteArray &line)
 
     QByteArray bytes;
     bytes.append(char(CommandSet::MasterAddress));
-    bytes.append(char(opts.address));
+    bytes.append(char(address));
     bytes.append(char(reply->command));
     bytes.append(char(reply->access));
     bytes.append(reply->data);
@@ -166,5 +204,7 @@ void VirtualSupply::advanceModelClock()
 {
     const qint64 now = modelClock.elapsed();
     supplyModel.advance(now - modelClockMs);
+    for (auto &further : furtherModels)
+        further.second->advance(now - modelClockMs);
     modelClockMs = now;
 }

@@ -7,9 +7,12 @@
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QList>
+#include <QMap>
 #include <QObject>
+#include <QSet>
 #include <QString>
 
+#include <map>
 #include <memory>
 
 class PtyEndpoint;
@@ -28,14 +31,20 @@ struct VirtualSupplyOptions {
     double late = 0;
     bool silent = false;     // receives, never answers
     bool traceable = false;  // read replies carry TraceablePattern data
+    // Further supplies on the same line, each with a model of its own; the
+    // faults and pacing are the line's, so they apply to every address.
+    QList<quint8> moreAddresses;
+    QMap<quint8, double> loadByAddress;  // instead of loadOhms for that address
+    QSet<quint8> silentAddresses;        // served, but never answer
 };
 
 // A power supply on a pseudo-terminal: a client opens portPath() as its serial
 // port and talks to it as to the real device. Runs on the caller's event loop.
 //
 // A request line (from '#' through the carriage return) is answered when it
-// decodes, its CRC checks and it is addressed to this supply; anything else is
-// met with silence, as from a device on a shared line. The reply comes from
+// decodes, its CRC checks and it is addressed to this supply (or to one of the
+// further supplies it serves on the same line, each answering from its own
+// model); anything else is met with silence, as from a device on a shared line. The reply comes from
 // the model, or in traceable mode from TraceablePattern, and then passes
 // through the fault plan.
 //
@@ -60,9 +69,14 @@ public:
     void closeMaster();
 
     SupplyModel &model() { return supplyModel; }
+    // The model of a served address, or nullptr.
+    SupplyModel *modelAt(quint8 address);
+    // Every address served, the first one first.
+    QList<quint8> addresses() const;
     const Options &options() const { return opts; }
     // Address, pacing, faults (re-seeded), silence and traceability; the
-    // model, including its load, is left as it is.
+    // model, including its load, is left as it is. Further addresses keep
+    // their models; new ones get a model of their own.
     void setOptions(const Options &options);
 
     // The next received line is answered with exactly these characters, piece
@@ -107,9 +121,11 @@ private:
     // The frame text of the model's reply, or empty for silence.
     QByteArray replyTo(const QByteArray &line);
     void advanceModelClock();
+    void makeFurtherModels();
 
     Options opts;
     SupplyModel supplyModel;
+    std::map<quint8, std::unique_ptr<SupplyModel>> furtherModels;
     FaultPlan faults;
     LineAssembler assembler;
     PtyEndpoint *endpoint;

@@ -101,12 +101,41 @@ private slots:
     void portIsLockedOnItsDevice();
     void getReadsWhatTheSupplyHolds();
     void watchAppendsAndAddsPower();
+    void severalAddressesAreWrittenThenConfirmed();
+    void watchReadsEveryAddressInTurn();
+    void scanListsTheSuppliesThatAnswer();
 
 private:
     // The in-process supply, for tests that look inside it.
     std::unique_ptr<VirtualSupply> supply;
     QString port;
+
+    // Supplies at 1 (10 ohm), 2 (2 ohm) and 5 on the in-process line.
+    void serveThreeAddresses();
+    // "W<address>" or "R<address>" for each request the line carried.
+    QStringList requestsSeen() const;
 };
+
+void TestVelkaroctl::serveThreeAddresses()
+{
+    VirtualSupply::Options options;
+    options.address = 1;
+    options.moreAddresses = {2, 5};
+    options.loadByAddress = {{2, 2.0}};
+    supply->setOptions(options);
+    supply->clearReceived();
+}
+
+QStringList TestVelkaroctl::requestsSeen() const
+{
+    QStringList seen;
+    for (const QByteArray &line : supply->receivedLines()) {
+        QByteArray bytes;
+        DeviceLink::DecodeLine(line, bytes);
+        seen << QStringLiteral("%1%2").arg(bytes.at(3) == char(AccessWrite) ? 'W' : 'R').arg(int(quint8(bytes.at(0))));
+    }
+    return seen;
+}
 
 void TestVelkaroctl::init()
 {
@@ -679,6 +708,149 @@ void TestVelkaroctl::watchAppendsAndAddsPower()
     QCOMPARE(run.status, 0);
     QCOMPARE(run.out.count('\n'), 5);
     QCOMPARE(run.err.count("longer than --interval; sampling as fast as the line allows"), 1);
+}
+
+void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
+{
+    serveThreeAddresses();
+    const QStringList at{"--port", port};
+
+    // Every address written back to back, then each read back.
+    CtlRun run = Ctl(at + QStringList{"--address", "1,2,5", "set", "--voltage", "7", "--current", "0.5"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("address      1\nvoltage set  7.000 V\ncurrent set  0.500 A\n\n"
+                                 "address      2\nvoltage set  7.000 V\ncurrent set  0.500 A\n\n"
+                                 "address      5\nvoltage set  7.000 V\ncurrent set  0.500 A\n"));
+    QCOMPARE(requestsSeen(), (QStringList{"W1", "W2", "W5", "R1", "R2", "R5"}));
+    for (const quint8 address : {1, 2, 5})
+        QCOMPARE(supply->modelAt(address)->voltageSetMv(), 7000);
+
+    QCOMPARE(Ctl(at + QStringList{"--address", "2,1", "on"}).out,
+             QByteArray("address  2\noutput   on\n\naddress  1\noutput   on\n"));
+    QVERIFY(supply->modelAt(1)->outputOn() && supply->modelAt(2)->outputOn());
+    QVERIFY(!supply->modelAt(5)->outputOn());
+
+    // Each supply reads its own: 7 V into 10 and 2 ohm, both held at 0.5 A.
+    run = Ctl(at + QStringList{"--json", "--address", "1-2", "status"});
+    QCOMPARE(run.status, 0);
+    QList<QByteArray> lines = run.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 2);
+    QCOMPARE(QJsonDocument::fromJson(lines[0]).object(),
+             Json(R"({"address": 1, "voltage": 5, "current": 0.5, "mode": "CC", "output": true})"));
+    QCOMPARE(QJsonDocument::fromJson(lines[1]).object(),
+             Json(R"({"address": 2, "voltage": 1, "current": 0.5, "mode": "CC", "output": true})"));
+    QCOMPARE(Ctl(at + QStringList{"--address", "5,1", "get", "voltage", "output"}).out,
+             QByteArray("address 5\n7.000\noff\n\naddress 1\n7.000\non\n"));
+
+    // An address nobody answers at fails alone; the others are switched and
+    // confirmed all the same, and the exit status is the worst.
+    supply->clearReceived();
+    run = Ctl(at + QStringList{"--json", "--address", "1,6,2", "off"});
+    QCOMPARE(run.status, 1);
+    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "W6", "W6", "W6", "W2", "R1", "R2"}));
+    lines = run.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(QJsonDocument::fromJson(lines[0]).object(),
+             Json(R"({"address": 1, "output": false, "confirmed": true})"));
+    const QJsonObject failed = QJsonDocument::fromJson(lines[1]).object();
+    QCOMPARE((QList<QJsonValue>{failed["address"], failed["exit"]}), (QList<QJsonValue>{6, 1}));
+    QVERIFY2(run.err.contains("did not answer the write in 4 tries (port " + port.toUtf8() + ", address 6)"),
+             run.err);
+    QCOMPARE(QJsonDocument::fromJson(lines[2]).object()["address"], QJsonValue(2));
+    QVERIFY(!supply->modelAt(1)->outputOn() && !supply->modelAt(2)->outputOn());
+
+    // SIGTERM while address 6 is tried: its tries end, 2 is not written, 1
+    // is still confirmed, and the status is the signal's.
+    supply->clearReceived();
+    QProcess on;
+    on.setProcessEnvironment(CtlEnvironment());
+    on.start(QStringLiteral(VELKAROCTL_EXE), at + QStringList{"--address", "1,6,2", "on"});
+    QVERIFY(on.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(requestsSeen().contains("W6"), 5000);
+    ::kill(pid_t(on.processId()), SIGTERM);
+    QVERIFY(QTest::qWaitFor([&] { return on.state() == QProcess::NotRunning; }, 10000));
+    QCOMPARE(on.exitCode(), 143);
+    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "W6", "W6", "W6", "R1"}));
+    QCOMPARE(on.readAllStandardOutput(), QByteArray("address  1\noutput   on\n"));
+    const QByteArray told = on.readAllStandardError();
+    QVERIFY2(told.contains("on: stopped by SIGTERM; nothing was sent to address 2"), told);
+    QVERIFY(supply->modelAt(1)->outputOn() && !supply->modelAt(2)->outputOn());
+
+    // Commands of one supply take one address; a list names each once.
+    supply->clearReceived();
+    run = Ctl(at + QStringList{"--address", "1,2", "calibration", "read"});
+    QCOMPARE(run.status, 2);
+    QVERIFY2(run.err.contains("calibration takes one address"), run.err);
+    QCOMPARE(Ctl(at + QStringList{"--address", "1,1", "status"}).status, 2);
+    QCOMPARE(supply->receivedLines().size(), 0);
+}
+
+void TestVelkaroctl::watchReadsEveryAddressInTurn()
+{
+    serveThreeAddresses();
+    const QStringList at{"--port", port};
+    // Address 6 never answers: told, then backed off, not read every sample.
+    CtlRun run = Ctl(at + QStringList{"--address", "1,2,6", "watch", "--interval", "0", "--count", "5"});
+    QCOMPARE(run.status, 0);
+    QList<QByteArray> lines = run.out.split('\n');
+    QCOMPARE(lines.size(), 12);
+    QCOMPARE(lines[0], QByteArray("time,elapsed_s,address,voltage_V,current_A,mode,output"));
+    const QRegularExpression row(R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,\d+\.\d{3},(\d),0\.00,0\.0000,-,off$)");
+    for (int k = 1; k <= 10; ++k) {
+        const QRegularExpressionMatch match = row.match(QString::fromLatin1(lines[k]));
+        QVERIFY2(match.hasMatch(), lines[k]);
+        QCOMPARE(match.captured(1), k % 2 ? QStringLiteral("1") : QStringLiteral("2"));
+    }
+    QCOMPARE(requestsSeen().count("R6"), 3);
+    QVERIFY2(run.err.contains("address 6 missed 3 requests in a row; asked once every 2 s"), run.err);
+    QCOMPARE(run.err.count("no answer"), 3);
+
+    run = Ctl(at + QStringList{"--json", "--address", "2,1", "watch", "--count", "2", "--interval", "0"});
+    QCOMPARE(run.status, 0);
+    lines = run.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(QJsonDocument::fromJson(lines[k]).object()["address"], QJsonValue(k % 2 ? 1 : 2));
+
+    // Only when every address has failed that often does the watch end.
+    run = Ctl(at + QStringList{"--address", "6,7", "watch", "--interval", "0", "--max-failures", "3"});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains("stopped after 3 failed samples in a row at every address"), run.err);
+}
+
+void TestVelkaroctl::scanListsTheSuppliesThatAnswer()
+{
+    serveThreeAddresses();
+    supply->modelAt(2)->setSetpoints(12340, 1500);
+    supply->modelAt(5)->setOutputOn(true);
+    const QStringList at{"--port", port};
+    CtlRun run = Ctl(at + QStringList{"scan", "--range", "0-6"});
+    QCOMPARE(run.status, 0);
+    QCOMPARE(run.out, QByteArray("address 1  5.000 V  1.000 A  output off\n"
+                                 "address 2  12.340 V  1.500 A  output off\n"
+                                 "address 5  5.000 V  1.000 A  output on\n"));
+    // No progress line off a terminal; one status read per address, one try.
+    QCOMPARE(run.err, QByteArray());
+    QCOMPARE(requestsSeen(), (QStringList{"R0", "R1", "R1", "R2", "R2", "R3", "R4", "R5", "R5", "R6"}));
+
+    run = Ctl(at + QStringList{"--json", "scan", "--range", "2-3"});
+    QCOMPARE(run.json(), Json(R"({"range": "2-3", "supplies": [{"address": 2, "voltageSet": 12.34,
+                                 "currentSet": 1.5, "output": false}]})"));
+    run = Ctl(at + QStringList{"scan", "--range", "7-8"});
+    QCOMPARE(run.status, 1);
+    QVERIFY2(run.err.contains("no supply answered at addresses 7-8"), run.err);
+    QCOMPARE(Ctl(at + QStringList{"scan", "--range", "5-3"}).status, 2);
+
+    // A port that goes away ends the scan at once, not after every address.
+    supply->clearReceived();
+    QProcess scan;
+    scan.start(QStringLiteral(VELKAROCTL_EXE), at + QStringList{"scan"});
+    QVERIFY(scan.waitForStarted(5000));
+    QTRY_VERIFY_WITH_TIMEOUT(supply->receivedLines().size() >= 3, 5000);
+    supply->closeMaster();
+    QVERIFY(QTest::qWaitFor([&] { return scan.state() == QProcess::NotRunning; }, 3000));
+    QCOMPARE(scan.exitCode(), 1);
+    QVERIFY(scan.readAllStandardError().contains("scan: the port failed"));
 }
 
 PANEL_TEST_MAIN(TestVelkaroctl)

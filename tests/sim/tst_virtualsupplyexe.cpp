@@ -46,6 +46,7 @@ private slots:
     void usageErrorsShareOneStatus_data();
     void usageErrorsShareOneStatus();
     void linkThatCannotBeMadeSaysWhy();
+    void servesSeveralAddresses();
 
 private:
     // Starts the program and returns the first line of its output.
@@ -62,7 +63,7 @@ QByteArray TestVirtualSupplyExe::exchange(QSerialPort &port, const QByteArray &r
 {
     port.write(request);
     QByteArray reply;
-    while (!reply.contains('\r') && port.waitForReadyRead(1000))
+    while (!reply.contains('\r') && port.waitForReadyRead(500))
         reply += port.readAll();
     QByteArray bytes;
     DeviceLink::DecodeLine(reply, bytes);
@@ -119,6 +120,13 @@ void TestVirtualSupplyExe::usageErrorsShareOneStatus_data()
     QTest::newRow("unknown option") << QStringList{"--fast"} << QByteArray("fast");
     QTest::newRow("missing value") << QStringList{"--address"} << QByteArray("address");
     QTest::newRow("bad probability") << QStringList{"--drop", "1.5"} << QByteArray("--drop");
+    QTest::newRow("address twice") << QStringList{"--address", "1,2,1"} << QByteArray("address 1 is given twice");
+    QTest::newRow("address list") << QStringList{"--address", "1,,2"} << QByteArray("--address");
+    QTest::newRow("load of another") << QStringList{"--address", "1,2", "--load", "3=4.7"}
+                                     << QByteArray("address 3 is not served");
+    QTest::newRow("load value") << QStringList{"--load", "2=x"} << QByteArray("N=OHMS");
+    QTest::newRow("silent address") << QStringList{"--silent-address", "256"}
+                                    << QByteArray("--silent-address");
 }
 
 void TestVirtualSupplyExe::usageErrorsShareOneStatus()
@@ -147,6 +155,44 @@ void TestVirtualSupplyExe::linkThatCannotBeMadeSaysWhy()
     QCOMPARE(taken.exitCode, 1);
     QVERIFY2(taken.error.contains("not a symbolic link"), taken.error.constData());
     QVERIFY(QFileInfo(regular.fileName()).isFile());
+}
+
+void TestVirtualSupplyExe::servesSeveralAddresses()
+{
+    QProcess process;
+    const QString path = start(process, {"--address", "1,2,5", "--load", "4", "--load", "2=2",
+                                         "--silent-address", "5", "--silent-address", "9"});
+    QVERIFY2(path.startsWith("/dev/pts/"), qPrintable(path));
+    QSerialPort port;
+    port.setPortName(path);
+    QVERIFY(port.open(QIODevice::ReadWrite));
+
+    // Switching 2 on leaves 1 off: each supply has its own model and load.
+    // 5 V into 2 ohm is above the 1 A limit (CC); into 4 ohm it is 1.25 A,
+    // CC as well, but only once switched on.
+    const QByteArray ack = exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex("028007119A1B")));
+    QCOMPARE(ack.left(4), QByteArray::fromHex("8002071F"));
+    const QByteArray two = exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex("02800101")));
+    QCOMPARE(two.left(4), QByteArray::fromHex("80020101"));
+    auto u16 = [](const QByteArray &bytes, int at) { return quint8(bytes.at(at)) | quint8(bytes.at(at + 1)) << 8; };
+    QCOMPARE((QList<int>{u16(two, 4), u16(two, 6), two.at(9), two.at(11)}), (QList<int>{200, 1000, 1, 1}));
+    const QByteArray one = exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex("01800101")));
+    QCOMPARE(one.left(4), QByteArray::fromHex("80010101"));
+    QCOMPARE(int(one.at(11)), 0);
+    QCOMPARE(exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex("018007119A1B"))).size(), 6);
+    const QByteArray oneOn = exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex("01800101")));
+    // 5 V into 4 ohm: 1.25 A wanted, held at 1 A: CC at 4 V.
+    QCOMPARE((QList<int>{u16(oneOn, 4), u16(oneOn, 6), oneOn.at(9), oneOn.at(11)}),
+             (QList<int>{400, 1000, 1, 1}));
+
+    // Silent supplies, and addresses not served, never answer.
+    for (const char *request : {"05800101", "09800101", "03800101"})
+        QVERIFY(exchange(port, DeviceLink::EncodeFrame(QByteArray::fromHex(request))).isEmpty());
+    port.close();
+    ::kill(pid_t(process.processId()), SIGTERM);
+    QVERIFY(process.waitForFinished(5000));
+    QCOMPARE(process.exitCode(), 0);
+    QVERIFY(process.readAllStandardError().contains("serving at addresses 1, 2, 5, 9"));
 }
 
 PANEL_TEST_MAIN(TestVirtualSupplyExe)
