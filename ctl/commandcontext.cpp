@@ -194,16 +194,22 @@ int CommandContext::Interrupted(const QString &what, int signalNumber,
 
 QString CommandContext::SupplyFailureText(const QString &what, SupplyOutcome outcome, const QString &detail) const
 {
-    return FailSupplyAt(what, outcome, session->LastStep(), detail);
+    return SupplyFailureTextAt(what, outcome, session->LastStep(), detail);
 }
 
-int CommandContext::FailSupplyAt(const QString &what, SupplyOutcome outcome, SupplyStep step,
-                                 const QString &detail) const
+QString CommandContext::SupplyFailureTextAt(const QString &what, SupplyOutcome outcome,
+                                            SupplyStep step, const QString &detail) const
 {
     QString message = what + QStringLiteral(": ") + OutcomeText(outcome, step);
     if (!detail.isEmpty())
         message += QStringLiteral(": ") + detail;
     return message + QStringLiteral(" (port %1, address %2)").arg(portPath).arg(options.address);
+}
+
+int CommandContext::FailSupplyAt(const QString &what, SupplyOutcome outcome, SupplyStep step,
+                                 const QString &detail) const
+{
+    return Fail(ExitStatus::SupplyFailed, SupplyFailureTextAt(what, outcome, step, detail));
 }
 
 int CommandContext::FailSupply(const QString &what, SupplyOutcome outcome, const QString &detail) const

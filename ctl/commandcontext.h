@@ -64,6 +64,8 @@ public:
     int Fail(int status, const QString &message) const;
     // What FailSupply says, without saying it.
     QString SupplyFailureText(const QString &what, SupplyOutcome outcome, const QString &detail = {}) const;
+    QString SupplyFailureTextAt(const QString &what, SupplyOutcome outcome, SupplyStep step,
+                                const QString &detail = {}) const;
     // The same for a step with the supply that did not end Done: names the
     // step and what became of it. detail, when given, follows the message.
     int FailSupply(const QString &what, SupplyOutcome outcome,
