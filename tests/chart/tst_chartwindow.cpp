@@ -44,7 +44,7 @@ private slots:
         // fine range as 1234 tenths of a milliampere.
         d.supply->model().setSetpoints(1234, 500);
         d.supply->model().setOutputOn(true);
-        d.window->findChild<QTabWidget *>()->setCurrentIndex(5);  // drawn as it grows
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();  // drawn as it grows
         d.connectToSupply();
         auto *chart = d.window->findChild<LiveChart *>();
         const SampleHistory &history = chart->History();
