@@ -95,6 +95,10 @@ ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObjec
     plot->setAxisScaleDraw(QwtPlot::xBottom, timeDraw);
     plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
     plot->setAxisMaxMajor(QwtPlot::xBottom, 3);
+    // A minute up to now until the first drawing: the default scale, one
+    // second of the epoch in milliseconds, asks for a plot some 1200 px wide.
+    const double now = double(QDateTime::currentMSecsSinceEpoch());
+    plot->setAxisScale(QwtPlot::xBottom, now - 60000, now);
 
     switches = new ChartSwitchItem(history);
     switches->attach(plot);
@@ -112,6 +116,9 @@ ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObjec
         plot->insertLegend(new QwtLegend, QwtPlot::TopLegend);
 
     picker = new NearestSamplePicker(plot->canvas(), history);
+    // The plot's own minimum follows its time axis's labels, which can ask
+    // for more than a screen's width; a window holding it stays resizable.
+    plot->setMinimumSize(240, 160);
 }
 
 ChartPlotView::~ChartPlotView()
