@@ -189,7 +189,7 @@ void MainWindow::BuildPageWindows()
                                  QSize(900, 520), this);
     runPage = new RunPage(settings);
     runWindow = new PageWindow(runPage, tr("Прогон"), settings, QStringLiteral("windows/runSize"),
-                               runPage->sizeHint(), this);
+                               runPage->sizeHint().expandedTo(QSize(340, 470)), this);
 
     openChartAction = new QAction(tr("График"), this);
     openChartAction->setObjectName(QStringLiteral("actionOpenChart"));
@@ -201,6 +201,8 @@ void MainWindow::BuildPageWindows()
         auto *button = new QToolButton;
         button->setDefaultAction(action);
         button->setAutoRaise(true);
+        // No taller than the status bar's text: the pages keep their height.
+        button->setMaximumHeight(button->fontMetrics().height() + 4);
         form->statusBar->addPermanentWidget(button);
     }
     connect(openChartAction, &QAction::triggered, chartWindow, &PageWindow::Open);

@@ -20,7 +20,7 @@ ElidingLineEdit::ElidingLineEdit(QWidget *parent)
 QString ElidingLineEdit::ShownText() const
 {
     const int room = contentsRect().width() - 2 * TextMargin;
-    return fontMetrics().elidedText(text(), Qt::ElideMiddle, room);
+    return fontMetrics().elidedText(text(), Qt::ElideLeft, room);
 }
 
 void ElidingLineEdit::paintEvent(QPaintEvent *event)

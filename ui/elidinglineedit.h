@@ -3,7 +3,7 @@
 #include <QLineEdit>
 
 // A line edit for a path in a narrow place: while it has no focus, a text too
-// long for it is shown with its middle left out ("/dev/…USB0"), and its tool
+// long for it is shown with its start left out ("…ttyUSB0"), and its tool
 // tip holds it whole. Typing into it shows and edits the whole text.
 class ElidingLineEdit : public QLineEdit
 {

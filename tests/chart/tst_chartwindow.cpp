@@ -110,6 +110,13 @@ private slots:
         QCOMPARE(QImage(saved.filePath("run.png")).size(), QSize(1200, 700));
         QVERIFY(QImage(saved.filePath("run.png")) != QImage(saved.filePath("plain.png")));
         QVERIFY(d.widget<QwtPlot>("qwtPlotChart")->title().isEmpty());
+        // The whole record rather than the minute on screen: another image,
+        // the same table, and the view as it was.
+        const QwtInterval shown = d.widget<QwtPlot>("qwtPlotChart")->axisInterval(QwtPlot::xBottom);
+        QVERIFY(chart->SaveFiles(saved.filePath("all.png"), saved.filePath("all.csv"), LiveChart::ImageSpan::Whole));
+        QVERIFY(QImage(saved.filePath("all.png")) != QImage(saved.filePath("run.png")));
+        QCOMPARE(QFile(saved.filePath("all.csv")).size(), QFile(saved.filePath("run.csv")).size());
+        QCOMPARE(d.widget<QwtPlot>("qwtPlotChart")->axisInterval(QwtPlot::xBottom).width(), shown.width());
 
         // A save that cannot be written says so and leaves the old table.
         QTemporaryDir dir;
