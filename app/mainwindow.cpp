@@ -1,8 +1,8 @@
 #include "mainwindow.h"
 
 #include "devicelink.h"
-#include "elidinglineedit.h"
 #include "dialogsettingslog.h"
+#include "elidinglineedit.h"
 #include "livechart.h"
 #include "lostportwatch.h"
 #include "mainwindowform.h"
@@ -71,7 +71,7 @@ MainWindow::MainWindow(QWidget *parent)
     // Typing is allowed too, for ports the system does not list (a virtual
     // port, a stable /dev/serial/by-id name); connecting uses the text.
     portBox->setEditable(true);
-    // A path longer than the box is shown with its middle left out, whole in
+    // A path longer than the box is shown with its start left out, whole in
     // its tool tip.
     portBox->setLineEdit(new ElidingLineEdit);
     // The list stays the ports found here: a typed path is used, not kept.
@@ -218,6 +218,8 @@ void MainWindow::BuildOutputOffShortcut()
     outputOffAction->setShortcutContext(Qt::ApplicationShortcut);
     outputOffAction->setEnabled(false);
     addAction(outputOffAction);
+    // The log options hold the window while open: the shortcut is theirs too.
+    settingsDialog->addAction(outputOffAction);
     form->pushButtonOnOff->setToolTip(
         tr("Включает и выключает выход; %1 выключает его с любой страницы")
             .arg(outputOffAction->shortcut().toString(QKeySequence::NativeText)));

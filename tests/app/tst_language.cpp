@@ -245,7 +245,11 @@ private slots:
                      russian ? QStringLiteral("Выключить") : QStringLiteral("Switch off"));
         walk(d.window.get());
 
-        // The pages in windows of their own, and the log options.
+        // The pages in windows of their own, the run's with a message of two
+        // lines, and the log options.
+        d.widget<QLabel>("runMessageLabel")->setText(
+            QStringLiteral("Прогон прерван: запись не подтверждена после четырёх попыток; "
+                           "состояние выхода неизвестно"));
         d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
         d.window->findChild<QAction *>(QStringLiteral("actionOpenRun"))->trigger();
         d.widget<QPushButton>("pushButtonLogParam")->click();

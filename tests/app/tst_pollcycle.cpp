@@ -199,6 +199,14 @@ private slots:
         QTRY_VERIFY(d.supply->model().outputOn());
         QVERIFY(notice->isVisible());
         notice->done(QMessageBox::Ok);
+        // The log options hold the window while open, not the shortcut.
+        d.widget<QPushButton>("pushButtonLogParam")->click();
+        auto *options = d.window->findChild<QDialog *>(QStringLiteral("DialogSettingsLog"));
+        QApplication::setActiveWindow(options);
+        QVERIFY(QTest::qWaitForWindowActive(options));
+        QTest::keyClick(options, Qt::Key_F12);
+        QTRY_VERIFY(!d.supply->model().outputOn());
+        options->close();
     }
 
     // A failure box left open holds neither the poll nor the chart, and a
