@@ -213,6 +213,26 @@ private slots:
         });
         d.widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"log1.txt"});
+
+        // The same name again: the file it would replace is asked about
+        // first, and a No leaves it as it was.
+        QFile saved(dir.filePath("log1.txt"));
+        QVERIFY(saved.open(QIODevice::WriteOnly) && saved.write("kept\n") == 5);
+        saved.close();
+        bool asked = false;
+        WhenModal<QFileDialog>([&dir, &asked](QFileDialog *dialog) {
+            WhenModal<QMessageBox>([&asked, dialog](QMessageBox *question) {
+                asked = true;
+                question->button(QMessageBox::No)->click();
+                dialog->reject();
+            });
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(dir.filePath("log1"));
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        d.widget<QPushButton>("pushButtonLogSave")->click();
+        QVERIFY(asked);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("kept\n"));
     }
 
     // Recorded lines not saved: closing asks, and only Discard closes.
