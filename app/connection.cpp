@@ -103,6 +103,7 @@ void MainWindow::SetConnectedLook(bool connected)
 {
     connectAction->setEnabled(!connected);
     disconnectAction->setEnabled(connected);
+    outputOffAction->setEnabled(connected);
     portBox->setEnabled(!connected);
     form->tab->setEnabled(connected);
     runPage->setConnected(connected);

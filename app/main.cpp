@@ -56,8 +56,9 @@ int main(int argc, char *argv[])
     }
     if (!language.warning.isEmpty())
         std::fprintf(stderr, "velkaro: %s\n", qPrintable(language.warning));
-    if (!InstallUiLanguage(&app, language.language))
-        std::fprintf(stderr, "velkaro: the English texts cannot be loaded; the window stays Russian\n");
+    QString missing;
+    if (!InstallUiLanguage(&app, language.language, &missing))
+        std::fprintf(stderr, "velkaro: %s\n", qPrintable(missing));
     int exitCode = 0;
     {
         MainWindow window;

@@ -2,10 +2,12 @@
 
 #include "devicelink.h"
 #include "dialogsettingslog.h"
+#include "elidinglineedit.h"
 #include "livechart.h"
 #include "lostportwatch.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
+#include "pagewindow.h"
 #include "runpage.h"
 
 #include <QAction>
@@ -13,13 +15,17 @@
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLabel>
-#include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSerialPortInfo>
+#include <QSettings>
+#include <QStatusBar>
 #include <QSpinBox>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
 
 namespace {
 
@@ -31,6 +37,9 @@ void MakeToolBarLabel(QLabel *label, int minimumWidth)
     label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     QFont font = label->font();
     font.setWeight(75);
+    // A point smaller than the window's: both captions fit the fixed width
+    // beside the port box in either language.
+    font.setPointSizeF(std::max(6.0, font.pointSizeF() - 1));
     label->setFont(font);
     label->setMinimumWidth(minimumWidth);
 }
@@ -50,7 +59,7 @@ MainWindow::MainWindow(QWidget *parent)
     settingsDialog = new DialogSettingsLog(this);
     notices = std::make_unique<NoticeBoxes>(this);
     chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
-                           form->pushButtonChartSave, form->pushButtonChartWindow},
+                           form->pushButtonChartSave},
                           this);
     pollTimer = new QTimer(this);
     pollTimer->setInterval(250);
@@ -62,6 +71,9 @@ MainWindow::MainWindow(QWidget *parent)
     // Typing is allowed too, for ports the system does not list (a virtual
     // port, a stable /dev/serial/by-id name); connecting uses the text.
     portBox->setEditable(true);
+    // A path longer than the box is shown with its start left out, whole in
+    // its tool tip.
+    portBox->setLineEdit(new ElidingLineEdit);
     // The list stays the ports found here: a typed path is used, not kept.
     portBox->setInsertPolicy(QComboBox::NoInsert);
     const auto ports = QSerialPortInfo::availablePorts();
@@ -76,23 +88,23 @@ MainWindow::MainWindow(QWidget *parent)
 
     MakeToolBarLabel(portLabel, 60);
     MakeToolBarLabel(slaveLabel, 50);
+    // The port box takes what the tool bar has left: a path needs more than
+    // a port's short name.
     portBox->setFixedHeight(25);
-    portBox->setFixedWidth(60);
+    portBox->setMinimumWidth(60);
+    portBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     slaveBox->setFixedHeight(25);
     slaveBox->setFixedWidth(45);
 
     BuildToolBar();
+    BuildOutputOffShortcut();
 
     form->tabWidget->setTabText(0, tr("Панель"));
     form->tabWidget->setTabText(1, tr("Лог"));
     form->tabWidget->setTabText(2, tr("АЦП"));
     form->tabWidget->setTabText(3, tr("Калибр."));
     form->tabWidget->setTabText(4, tr("UserMenu"));
-    form->tabWidget->setTabText(5, tr("График"));
-    // The settings dialog was made after the form's pages, so it is deleted
-    // after them: the page stores its choices as it goes.
-    runPage = new RunPage(settingsDialog->Settings());
-    form->tabWidget->addTab(runPage, tr("Прогон"));
+    BuildPageWindows();
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));
     form->label_cv->setPixmap(QPixmap(LedOnGreen));
@@ -127,6 +139,9 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The run page stores its choices as it goes: it goes before the
+    // settings dialog, which holds the store.
+    delete runWindow;
     delete form;
 }
 
@@ -141,7 +156,10 @@ void MainWindow::BuildToolBar()
     aboutAction->setStatusTip(tr("О программе"));
 
     QToolBar *bar = form->mainToolBar;
-    bar->setIconSize(QSize(30, 30));
+    // Fixed in place and with icons a little smaller than 30 px: the whole
+    // bar, About included, fits the fixed window.
+    bar->setMovable(false);
+    bar->setIconSize(QSize(24, 24));
     bar->addAction(connectAction);
     bar->addAction(disconnectAction);
     bar->addSeparator();
@@ -153,6 +171,58 @@ void MainWindow::BuildToolBar()
     bar->addSeparator();
     bar->addSeparator();
     bar->addAction(aboutAction);
+    // The separators measure themselves with their own style: the bar's
+    // narrower one.
+    for (QWidget *item : bar->findChildren<QWidget *>()) {
+        if (item->inherits("QToolBarSeparator"))
+            item->setStyle(bar->style());
+    }
+}
+
+void MainWindow::BuildPageWindows()
+{
+    // Seven captions do not fit the fixed window's tab bar: the chart and the
+    // run open in windows of their own, from buttons on the status bar.
+    QSettings *settings = settingsDialog->Settings();
+    form->tabWidget->removeTab(form->tabWidget->indexOf(form->tab_6));
+    chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
+                                 QSize(900, 520), this);
+    runPage = new RunPage(settings);
+    runWindow = new PageWindow(runPage, tr("Прогон"), settings, QStringLiteral("windows/runSize"),
+                               runPage->sizeHint().expandedTo(QSize(340, 470)), this);
+
+    openChartAction = new QAction(tr("График"), this);
+    openChartAction->setObjectName(QStringLiteral("actionOpenChart"));
+    openChartAction->setStatusTip(tr("Напряжение и ток во времени, в отдельном окне"));
+    openRunAction = new QAction(tr("Прогон"), this);
+    openRunAction->setObjectName(QStringLiteral("actionOpenRun"));
+    openRunAction->setStatusTip(tr("Программа шагов, пределы и запись, в отдельном окне"));
+    for (QAction *action : {openChartAction, openRunAction}) {
+        auto *button = new QToolButton;
+        button->setDefaultAction(action);
+        button->setAutoRaise(true);
+        // No taller than the status bar's text: the pages keep their height.
+        button->setMaximumHeight(button->fontMetrics().height() + 4);
+        form->statusBar->addPermanentWidget(button);
+    }
+    connect(openChartAction, &QAction::triggered, chartWindow, &PageWindow::Open);
+    connect(openRunAction, &QAction::triggered, runWindow, &PageWindow::Open);
+}
+
+void MainWindow::BuildOutputOffShortcut()
+{
+    // An application shortcut: it acts from the page windows and while a
+    // notice has the focus, as long as no dialog holds the whole program.
+    outputOffAction = new QAction(tr("Выключить выход"), this);
+    outputOffAction->setShortcut(QKeySequence(Qt::Key_F12));
+    outputOffAction->setShortcutContext(Qt::ApplicationShortcut);
+    outputOffAction->setEnabled(false);
+    addAction(outputOffAction);
+    // The log options hold the window while open: the shortcut is theirs too.
+    settingsDialog->addAction(outputOffAction);
+    form->pushButtonOnOff->setToolTip(
+        tr("Включает и выключает выход; %1 выключает его с любой страницы")
+            .arg(outputOffAction->shortcut().toString(QKeySequence::NativeText)));
 }
 
 void MainWindow::ConnectSignals()
@@ -160,14 +230,14 @@ void MainWindow::ConnectSignals()
     connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
     connect(disconnectAction, &QAction::triggered, this, &MainWindow::ClosePort);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
+    connect(outputOffAction, &QAction::triggered, this, &MainWindow::SwitchOutputOff);
     connect(pollTimer, &QTimer::timeout, this, &MainWindow::TimeOut);
     connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
     connect(form->pushButtonOnOff, &QPushButton::clicked, this, &MainWindow::OnOff);
-    // Enter in a set-point box applies, as the button does.
-    for (QDoubleSpinBox *box : {form->doubleSpinBoxV, form->doubleSpinBoxA}) {
-        if (auto *edit = box->findChild<QLineEdit *>())
-            connect(edit, &QLineEdit::returnPressed, this, &MainWindow::ApplyFromKeyboard);
-    }
+    // Enter in a set-point box applies, as the button does, once the box
+    // holds a value it takes.
+    for (SetpointSpinBox *box : {form->doubleSpinBoxV, form->doubleSpinBoxA})
+        connect(box, &SetpointSpinBox::entered, this, &MainWindow::ApplyFromKeyboard);
     connect(form->pushButtonReadCalibr, &QPushButton::clicked, this, &MainWindow::ReadParam);
     connect(form->pushButtonApplyCalibr, &QPushButton::clicked, this, &MainWindow::WriteParam);
     connect(form->pushButtonReadUserParam, &QPushButton::clicked, this, &MainWindow::ReadUserParam);

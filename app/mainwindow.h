@@ -22,6 +22,7 @@ class DialogSettingsLog;
 class LiveChart;
 class MainWindowForm;
 class NoticeBoxes;
+class PageWindow;
 class RunPage;
 
 // Operation of the next poll tick.
@@ -65,9 +66,12 @@ private slots:
     void About();
     void StartRun();
     void ReopenForRun();
+    void SwitchOutputOff();
 
 private:
     void BuildToolBar();
+    void BuildPageWindows();
+    void BuildOutputOffShortcut();
     void ConnectSignals();
     quint32 BeginConnection();
     // What a connect and a change of address both make stale.
@@ -93,7 +97,9 @@ private:
     LinkResult SendSetpoints();
     LinkResult SendOutputSwitch();
     void ShowWriteFailure();
-    void ShowReadFailure();
+    // Which port and address were read, and whether nothing came back or a
+    // reply failed its checks: a wrong address and a dead line differ.
+    void ShowReadFailure(LinkResult result);
     void ShowError(const QString &text);
 
     void LoadCalibration();
@@ -116,6 +122,8 @@ private:
     QAction *connectAction = nullptr;
     QAction *disconnectAction = nullptr;
     QAction *aboutAction = nullptr;
+    // Switches the output off from any page and window, a notice open or not.
+    QAction *outputOffAction = nullptr;
     QSerialPort *port = nullptr;
     std::unique_ptr<DeviceLink> link;
     CalibrationRecord calibration;
@@ -125,11 +133,19 @@ private:
     QTimer *pollTimer = nullptr;
     DialogSettingsLog *settingsDialog = nullptr;
     LiveChart *chart = nullptr;  // the chart page, fed by the poll cycle
-    RunPage *runPage = nullptr;  // the last page, fed by the poll cycle
+    RunPage *runPage = nullptr;  // the run page, fed by the poll cycle
+    // The chart and run pages in windows of their own, opened from the status
+    // bar: the tab bar holds only the pages that fit it.
+    PageWindow *chartWindow = nullptr;
+    PageWindow *runWindow = nullptr;
+    QAction *openChartAction = nullptr;
+    QAction *openRunAction = nullptr;
     int runRetryCount = 0;
     PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;
+    // The pending output write switches off whatever the last status said.
+    bool switchOffOnly = false;
     bool logActive = false;
     quint8 slaveAddress = 0;
     // Log clocks: durations are held as times of day counted from midnight, so

@@ -6,8 +6,8 @@
 #include "exportfolder.h"
 #include "logexport.h"
 #include "mainwindowform.h"
+#include "savefiledialog.h"
 
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QSettings>
@@ -23,8 +23,8 @@ bool MainWindow::SaveLog()
     QSettings *settings = settingsDialog->Settings();
     const QString startDir =
         ExportStartFolder(settings->value(QStringLiteral("dirLogFile")).toString());
-    const QString fileName = QFileDialog::getSaveFileName(
-        this, tr("Save File"), startDir, tr("Текстовый файл (*.txt)"));
+    const QString fileName =
+        ChooseSaveFile(this, tr("Save File"), startDir, {tr("Текстовый файл (*.txt)")});
     if (fileName.isEmpty())
         return false;
 

@@ -85,8 +85,9 @@ bool HoldsWritten(const UserParamRecord &held, const UserParamRecord &written)
 void MainWindow::LoadCalibration()
 {
     const quint32 connection = connectionSerial;
-    if (link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead) != LinkResult::GoodReply) {
-        ShowReadFailure();
+    const LinkResult read = link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead);
+    if (read != LinkResult::GoodReply) {
+        ShowReadFailure(read);
         return;
     }
     for (int i = 0; i < CalibrationFieldCount; ++i)
@@ -114,8 +115,9 @@ void MainWindow::StoreCalibration()
 void MainWindow::LoadUserParams()
 {
     const quint32 connection = connectionSerial;
-    if (link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead) != LinkResult::GoodReply) {
-        ShowReadFailure();
+    const LinkResult read = link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead);
+    if (read != LinkResult::GoodReply) {
+        ShowReadFailure(read);
         return;
     }
     for (int i = 0; i < UserParamFieldCount; ++i)

@@ -8,6 +8,7 @@
 #include "units.h"
 #include "writeattempts.h"
 
+#include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QLCDNumber>
 #include <QLabel>
@@ -93,6 +94,14 @@ void MainWindow::RequestOperation(PollState state)
 
 void MainWindow::ApplyParam()
 {
+    // A box still holding a number it does not take says so, and nothing
+    // is sent: neither that number nor the one the box held before.
+    for (SetpointSpinBox *box : {form->doubleSpinBoxV, form->doubleSpinBoxA}) {
+        if (!box->hasAcceptableInput()) {
+            box->ShowRange();
+            return;
+        }
+    }
     RequestOperation(PollState::ApplySetpoints);
     retryCount = 0;
 }
@@ -101,6 +110,14 @@ void MainWindow::OnOff()
 {
     RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
+    switchOffOnly = false;
+}
+
+void MainWindow::SwitchOutputOff()
+{
+    RequestOperation(PollState::SwitchOutput);
+    retryCount = 0;
+    switchOffOnly = true;
 }
 
 void MainWindow::ReadParam()
@@ -218,13 +235,14 @@ LinkResult MainWindow::SendSetpoints()
 LinkResult MainWindow::SendOutputSwitch()
 {
     // The switch goes the other way from the output's state: right after
-    // connecting no status has told it yet, so it is read first.
-    if (!statusReadThisConnection) {
+    // connecting no status has told it yet, so it is read first. Off needs
+    // no reading.
+    if (!switchOffOnly && !statusReadThisConnection) {
         const LinkResult result = ShowStatus();
         if (result != LinkResult::GoodReply)
             return result;
     }
-    const int value = status.OutputOn ? CommandSet::OutputOffValue : CommandSet::OutputOnValue;
+    const int value = switchOffOnly || status.OutputOn ? CommandSet::OutputOffValue : CommandSet::OutputOnValue;
     const LinkResult result = link->SetOutput(slaveAddress, value);
     if (result == LinkResult::GoodReply)
         chart->AddSwitch(value == CommandSet::OutputOnValue);
@@ -238,9 +256,13 @@ void MainWindow::ShowWriteFailure()
     ShowError(tr("Ошибка записи"));
 }
 
-void MainWindow::ShowReadFailure()
+void MainWindow::ShowReadFailure(LinkResult result)
 {
     if (portLost || runPage->takeMessage(tr("Ошибка чтения")))
         return;
-    ShowError(tr("Ошибка чтения"));
+    const QString what = result == LinkResult::NoReply
+                             ? tr("нет ответа за %1 мс").arg(DeviceLink::TimeoutMs)
+                             : tr("ответ не прошёл проверку");
+    ShowError(tr("Ошибка чтения") + QLatin1Char('\n')
+              + tr("%1, адрес %2: %3").arg(portBox->currentText()).arg(slaveAddress).arg(what));
 }

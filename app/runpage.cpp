@@ -1,5 +1,6 @@
 #include "runpage.h"
 
+#include "savefiledialog.h"
 #include "units.h"
 
 #include <QCheckBox>
@@ -231,9 +232,9 @@ void RunPage::ChooseProgram()
 
 void RunPage::ChooseRecording()
 {
-    const QString path = QFileDialog::getSaveFileName(this, tr("Файл записи"), recordEdit->text(),
-                                                      tr("Записи (*.csv);;Все файлы (*)"), nullptr,
-                                                      QFileDialog::DontConfirmOverwrite);
+    const QString path = ChooseSaveFile(this, tr("Файл записи"), recordEdit->text(),
+                                        {tr("Записи (*.csv)"), tr("Все файлы (*)")}, nullptr,
+                                        QFileDialog::DontConfirmOverwrite);
     if (!path.isEmpty())
         recordEdit->setText(path);
 }

@@ -1,6 +1,7 @@
 #include "uilanguage.h"
 
 #include <QCoreApplication>
+#include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
 
@@ -85,16 +86,30 @@ UiLanguageChoice ChooseUiLanguage(const QStringList &arguments, const QString &v
     return choice;
 }
 
-bool InstallUiLanguage(QCoreApplication *app, UiLanguage language)
+bool InstallUiLanguage(QCoreApplication *app, UiLanguage language, QString *missing)
 {
-    if (language == UiLanguage::Russian)
-        return true;
+    if (language == UiLanguage::Russian) {
+        auto *toolkit = new QTranslator(app);
+        const QString name = QStringLiteral("qtbase_ru");
+        for (const QString &folder : {QLibraryInfo::location(QLibraryInfo::TranslationsPath),
+                                      QCoreApplication::applicationDirPath() + QStringLiteral("/translations")}) {
+            if (toolkit->load(name, folder))
+                return app->installTranslator(toolkit);
+        }
+        delete toolkit;
+        if (missing)
+            *missing = QStringLiteral("the toolkit's Russian texts (%1.qm) are not installed; "
+                                      "its dialogs and buttons stay English").arg(name);
+        return false;
+    }
     // The compiled translation lives in a static library's resource, which
     // the linker keeps only when something refers to it.
     Q_INIT_RESOURCE(velkarotranslations);
     auto *translator = new QTranslator(app);
     if (!translator->load(QStringLiteral(":/translations/velkaro_en.qm"))) {
         delete translator;
+        if (missing)
+            *missing = QStringLiteral("the English texts cannot be loaded; the window stays Russian");
         return false;
     }
     return app->installTranslator(translator);

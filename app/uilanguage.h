@@ -26,6 +26,9 @@ struct UiLanguageChoice {
 UiLanguageChoice ChooseUiLanguage(const QStringList &arguments, const QString &variable,
                                   const QLocale &system);
 
-// Installs the translation of language on app (Russian needs none); false
-// when the embedded translation cannot be loaded.
-bool InstallUiLanguage(QCoreApplication *app, UiLanguage language);
+// Installs on app the window's own texts in language (the Russian sources need
+// none) and the toolkit's own texts of its dialogs and buttons (Russian from
+// the toolkit's translations, found where the toolkit keeps them or in a
+// "translations" folder beside the program; English needs none). False when
+// either cannot be loaded, with what is missing in *missing.
+bool InstallUiLanguage(QCoreApplication *app, UiLanguage language, QString *missing = nullptr);

@@ -19,7 +19,6 @@
 #include <QToolBar>
 #include <QDoubleSpinBox>
 #include <QMessageBox>
-#include <QTabWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -92,7 +91,7 @@ int RunConnected(QApplication &app, const QString &port, int seconds, bool chart
     MainWindow window;
     window.show();
     if (chartPage)
-        window.findChild<QTabWidget *>()->setCurrentIndex(5);
+        window.findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
 
     // Every reading shown changes the input voltage box a little.
     int readings = 0;

@@ -68,9 +68,11 @@ QRectF ChartCurveItem::boundingRect() const
     }
     if (!any)
         return QRectF(1.0, 1.0, -2.0, -2.0);  // nothing: no say in the scales
-    // A trace on the scale's end would be drawn on the frame and hidden by it.
+    // A trace on the scale's top would be drawn on the frame and hidden by
+    // it; below, the scale ends at zero unless a reading is negative.
     const double margin = std::max((high - low) * 0.05, fullRange * 0.01);
-    return QRectF(x0, low - margin, x1 - x0, high - low + 2 * margin);
+    const double bottom = low < 0 ? low - margin : low;
+    return QRectF(x0, bottom, x1 - x0, high + margin - bottom);
 }
 
 void ChartCurveItem::draw(QPainter *painter, const QwtScaleMap &xMap, const QwtScaleMap &yMap,

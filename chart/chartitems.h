@@ -12,7 +12,7 @@ class SampleHistory;
 // One value of the history as lines, thinned to the canvas's pixel columns at
 // every drawing, broken where reads failed. Its bounding rectangle covers the
 // values within the shown time only, so that the axis scales itself to what
-// is on screen, with a margin so that no trace lies on the frame.
+// is on screen, with a margin above so that no trace lies on the top frame.
 class ChartCurveItem : public QwtPlotItem
 {
 public:

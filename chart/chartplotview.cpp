@@ -15,6 +15,8 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace {
 
 const QColor VoltsColor(0, 70, 200);
@@ -93,8 +95,10 @@ ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObjec
     plot->setAxisScaleDraw(QwtPlot::xBottom, timeDraw);
     plot->setAxisScaleEngine(QwtPlot::xBottom, new QwtDateScaleEngine(Qt::LocalTime));
     plot->setAxisMaxMajor(QwtPlot::xBottom, 3);
-    plot->setAxisAutoScale(QwtPlot::yLeft, true);
-    plot->setAxisAutoScale(QwtPlot::yRight, true);
+    // A minute up to now until the first drawing: the default scale, one
+    // second of the epoch in milliseconds, asks for a plot some 1200 px wide.
+    const double now = double(QDateTime::currentMSecsSinceEpoch());
+    plot->setAxisScale(QwtPlot::xBottom, now - 60000, now);
 
     switches = new ChartSwitchItem(history);
     switches->attach(plot);
@@ -112,6 +116,9 @@ ChartPlotView::ChartPlotView(QwtPlot *plot, const SampleHistory &history, QObjec
         plot->insertLegend(new QwtLegend, QwtPlot::TopLegend);
 
     picker = new NearestSamplePicker(plot->canvas(), history);
+    // The plot's own minimum follows its time axis's labels, which can ask
+    // for more than a screen's width; a window holding it stays resizable.
+    plot->setMinimumSize(240, 160);
 }
 
 ChartPlotView::~ChartPlotView()
@@ -126,6 +133,30 @@ ChartPlotView::~ChartPlotView()
     }
 }
 
+ValueScales ZeroBasedScales(const QRectF &volts, const QRectF &amperes)
+{
+    // Nothing in the time shown: the supply's ranges.
+    ValueScales scales{0, volts.isValid() ? volts.bottom() : FullVolts, 0,
+                       amperes.isValid() ? amperes.bottom() : FullAmperes};
+    if (volts.isValid() && volts.top() < 0)
+        scales.voltsLow = volts.top();
+    if (amperes.isValid() && amperes.top() < 0)
+        scales.amperesLow = amperes.top();
+    // A flat trace at zero still needs a scale.
+    scales.voltsHigh = std::max(scales.voltsHigh, scales.voltsLow + FullVolts * 0.01);
+    scales.amperesHigh = std::max(scales.amperesHigh, scales.amperesLow + FullAmperes * 0.01);
+    // Both zeros at one height: the share of the height below zero is the
+    // larger of the two, and the other scale reaches down to match it.
+    const double voltsBelow = -scales.voltsLow / (scales.voltsHigh - scales.voltsLow);
+    const double amperesBelow = -scales.amperesLow / (scales.amperesHigh - scales.amperesLow);
+    const double below = std::max(voltsBelow, amperesBelow);
+    if (below > 0) {
+        scales.voltsLow = -below * scales.voltsHigh / (1 - below);
+        scales.amperesLow = -below * scales.amperesHigh / (1 - below);
+    }
+    return scales;
+}
+
 void ChartPlotView::Show(double x0Ms, double x1Ms)
 {
     if (!plot)
@@ -133,15 +164,8 @@ void ChartPlotView::Show(double x0Ms, double x1Ms)
     volts->SetTimeWindow(x0Ms, x1Ms);
     amperes->SetTimeWindow(x0Ms, x1Ms);
     plot->setAxisScale(QwtPlot::xBottom, x0Ms, x1Ms);
-    // Nothing in the time shown: the supply's ranges rather than the plot's
-    // default 0 to 1000.
-    if (volts->boundingRect().isValid())
-        plot->setAxisAutoScale(QwtPlot::yLeft, true);
-    else
-        plot->setAxisScale(QwtPlot::yLeft, 0, FullVolts);
-    if (amperes->boundingRect().isValid())
-        plot->setAxisAutoScale(QwtPlot::yRight, true);
-    else
-        plot->setAxisScale(QwtPlot::yRight, 0, FullAmperes);
+    const ValueScales scales = ZeroBasedScales(volts->boundingRect(), amperes->boundingRect());
+    plot->setAxisScale(QwtPlot::yLeft, scales.voltsLow, scales.voltsHigh);
+    plot->setAxisScale(QwtPlot::yRight, scales.amperesLow, scales.amperesHigh);
     plot->replot();
 }

@@ -2,6 +2,7 @@
 
 #include "chartfiles.h"
 #include "chartplotview.h"
+#include "savefiledialog.h"
 #include "units.h"
 
 #include <qwt_plot.h>
@@ -12,10 +13,8 @@
 #include <QDateTime>
 #include <QDir>
 #include <QEvent>
-#include <QFileDialog>
 #include <QFileInfo>
 #include <QMessageBox>
-#include <QVBoxLayout>
 
 #include <algorithm>
 
@@ -47,14 +46,12 @@ LiveChart::LiveChart(const LiveChartControls &controls, QWidget *window)
     connect(controls.span, qOverload<int>(&QComboBox::currentIndexChanged), this, &LiveChart::Redraw);
     connect(controls.pause, &QAbstractButton::toggled, this, &LiveChart::SetPaused);
     connect(controls.save, &QAbstractButton::clicked, this, &LiveChart::Save);
-    connect(controls.separate, &QAbstractButton::clicked, this, &LiveChart::ShowSeparateWindow);
 }
 
 LiveChart::~LiveChart()
 {
-    // The views' items refer to the history, which goes with this object.
+    // The view's items refer to the history, which goes with this object.
     delete pageView;
-    delete separateView;
 }
 
 qint64 LiveChart::Now()
@@ -87,7 +84,10 @@ void LiveChart::AddStatus(const StatusRecord &status)
 
 void LiveChart::AddReadFailure()
 {
+    // The time goes on without readings: the axis moves and the gap shows.
     history.BreakLine();
+    if (!paused)
+        Redraw();
 }
 
 void LiveChart::AddSwitch(bool on)
@@ -111,24 +111,28 @@ void LiveChart::Redraw()
 {
     if (controls.plot->isVisible())
         ShowOn(pageView);
-    if (separateWindow && separateWindow->isVisible())
-        ShowOn(separateView);
 }
 
 void LiveChart::ShowOn(ChartPlotView *view)
 {
+    // While following, the right edge is now, not the newest sample: a
+    // supply that stopped answering shows as time without a line.
     const int n = history.Size();
-    const qint64 right = paused ? frozenRightMs : (n > 0 ? history.At(n - 1).clockMs : Now());
+    const qint64 right = paused ? frozenRightMs : Now();
     const int index = std::clamp(controls.span->currentIndex(), 0, int(std::size(SpanMs)) - 1);
-    qint64 left = SpanMs[index] > 0 ? right - SpanMs[index] : (n > 0 ? history.At(0).clockMs : right);
+    const qint64 left = SpanMs[index] > 0 ? right - SpanMs[index] : (n > 0 ? history.At(0).clockMs : right);
+    ShowSpan(view, left, right);
+}
+
+void LiveChart::ShowSpan(ChartPlotView *view, qint64 left, qint64 right)
+{
     left = std::min(left, right - 1000);  // a scale needs some width
     view->Show(double(left), double(right));
 }
 
 void LiveChart::SetPaused(bool pause)
 {
-    const int n = history.Size();
-    frozenRightMs = n > 0 ? history.At(n - 1).clockMs : Now();
+    frozenRightMs = Now();
     paused = pause;
     Redraw();
 }
@@ -136,23 +140,27 @@ void LiveChart::SetPaused(bool pause)
 bool LiveChart::eventFilter(QObject *watched, QEvent *event)
 {
     // A plot shown again catches up with what was recorded while hidden.
-    if (event->type() == QEvent::Show) {
-        if (watched == controls.plot)
-            ShowOn(pageView);
-        else if (separateView && watched == separateView->Plot())
-            ShowOn(separateView);
-    }
+    if (event->type() == QEvent::Show && watched == controls.plot)
+        ShowOn(pageView);
     return QObject::eventFilter(watched, event);
 }
 
-bool LiveChart::SaveFiles(const QString &pngPath, const QString &csvPath)
+bool LiveChart::SaveFiles(const QString &pngPath, const QString &csvPath, ImageSpan span)
 {
-    ShowOn(pageView);
-    // The time axis shows clock times only: the image names its dates.
+    const int n = history.Size();
+    if (span == ImageSpan::Whole && n > 0)
+        ShowSpan(pageView, history.At(0).clockMs, std::max(history.At(n - 1).clockMs, latestMs));
+    else
+        ShowOn(pageView);
+    // The time axis shows clock times only: the image names its dates, and
+    // whether it holds what was on screen or everything recorded (the table
+    // always holds everything).
     const QwtText title = controls.plot->title();
-    controls.plot->setTitle(ShownDates(controls.plot));
+    controls.plot->setTitle(ShownDates(controls.plot) + QStringLiteral(", ")
+                            + (span == ImageSpan::Whole ? tr("вся запись") : tr("видимый участок")));
     const bool image = SaveChartPng(pngPath, controls.plot, ImageWidth, ImageHeight);
     controls.plot->setTitle(title);
+    ShowOn(pageView);
     const bool table = SaveChartCsv(csvPath, history);
     return image && table;
 }
@@ -160,9 +168,11 @@ bool LiveChart::SaveFiles(const QString &pngPath, const QString &csvPath)
 void LiveChart::Save()
 {
     const QString startDir = lastDir.isEmpty() ? QDir::currentPath() : lastDir;
-    const QString chosen = QFileDialog::getSaveFileName(
-        window, tr("Сохранить график"), startDir + QStringLiteral("/chart.png"),
-        tr("Изображение PNG и таблица CSV (*.png)"));
+    const QStringList filters = {tr("Видимый участок: PNG и CSV (*.png)"),
+                                 tr("Вся запись: PNG и CSV (*.png)")};
+    QString filter;
+    const QString chosen =
+        ChooseSaveFile(controls.plot->window(), tr("Сохранить график"), startDir + QStringLiteral("/chart.png"), filters, &filter);
     if (chosen.isEmpty())
         return;
     const QFileInfo info(chosen);
@@ -171,25 +181,7 @@ void LiveChart::Save()
     const bool typed = info.suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0
                        || info.suffix().compare(QStringLiteral("csv"), Qt::CaseInsensitive) == 0;
     const QString base = typed ? info.path() + QLatin1Char('/') + info.completeBaseName() : chosen;
-    if (!SaveFiles(base + QStringLiteral(".png"), base + QStringLiteral(".csv")))
-        QMessageBox::warning(window, tr("Ошибка"), tr("Не удается сохранить файл"));
-}
-
-void LiveChart::ShowSeparateWindow()
-{
-    if (!separateWindow) {
-        // A child of the main window: it closes with it and does not keep
-        // the program running on its own.
-        separateWindow = new QWidget(window, Qt::Window);
-        separateWindow->setWindowTitle(tr("График"));
-        separateWindow->resize(900, 520);
-        auto *layout = new QVBoxLayout(separateWindow);
-        auto *plot = new QwtPlot(separateWindow);
-        layout->addWidget(plot);
-        separateView = new ChartPlotView(plot, history, this);
-        plot->installEventFilter(this);
-    }
-    separateWindow->show();
-    separateWindow->raise();
-    separateWindow->activateWindow();
+    const ImageSpan span = filter == filters.at(1) ? ImageSpan::Whole : ImageSpan::Visible;
+    if (!SaveFiles(base + QStringLiteral(".png"), base + QStringLiteral(".csv"), span))
+        QMessageBox::warning(controls.plot->window(), tr("Ошибка"), tr("Не удается сохранить файл"));
 }

@@ -4,7 +4,6 @@
 #include "samplehistory.h"
 
 #include <QObject>
-#include <QPointer>
 
 class QAbstractButton;
 class QComboBox;
@@ -17,12 +16,11 @@ struct LiveChartControls {
     QComboBox *span = nullptr;          // 1 min, 10 min, 1 h, everything
     QAbstractButton *pause = nullptr;   // checkable: the view stands still
     QAbstractButton *save = nullptr;
-    QAbstractButton *separate = nullptr;  // the chart in a window of its own
 };
 
 // The chart page: records what the window reads and shows it on the page's
-// plot and, on request, in a separate resizable window. Only shown plots are
-// redrawn; recording goes on while the view is paused or hidden.
+// plot. The plot is redrawn only while shown; recording goes on while the
+// view is paused or hidden.
 class LiveChart : public QObject
 {
     Q_OBJECT
@@ -45,9 +43,12 @@ public:
     void ForgetSetpoints();
 
     const SampleHistory &History() const { return history; }
-    // Writes the page's chart as a PNG image and the samples as CSV; false
-    // when either file could not be written (an old file is then intact).
-    bool SaveFiles(const QString &pngPath, const QString &csvPath);
+    // What the image of a save holds: the span on screen or all the history.
+    enum class ImageSpan { Visible, Whole };
+    // Writes the page's chart as a PNG image, titled with its dates and which
+    // span it holds, and all the samples as CSV; false when either file could
+    // not be written (an old file is then intact).
+    bool SaveFiles(const QString &pngPath, const QString &csvPath, ImageSpan span = ImageSpan::Visible);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -56,18 +57,16 @@ private slots:
     void Redraw();
     void SetPaused(bool paused);
     void Save();
-    void ShowSeparateWindow();
 
 private:
     qint64 Now();
     void ShowOn(ChartPlotView *view);
+    void ShowSpan(ChartPlotView *view, qint64 left, qint64 right);
 
     QWidget *window;
     LiveChartControls controls;
     SampleHistory history;
     ChartPlotView *pageView = nullptr;
-    ChartPlotView *separateView = nullptr;
-    QPointer<QWidget> separateWindow;
     qint64 latestMs = 0;   // the clock never goes back within the history
     bool setpointsKnown = false;
     double voltsSet = 0;

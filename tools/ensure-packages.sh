@@ -27,9 +27,10 @@ ensure_packages() {
             apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 }
 
-# Qt Linguist tools compile the English translation of the window.
+# Qt Linguist tools compile the English translation of the window; Qt's own
+# Russian texts (its dialogs and standard buttons) come from qttranslations5-l10n.
 BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqwt-qt5-dev
-    qttools5-dev qttools5-dev-tools)
+    qttools5-dev qttools5-dev-tools qttranslations5-l10n)
 # The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The SCPI server's proof drives it with PyVISA and PyMeasure from Debian's

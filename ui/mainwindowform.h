@@ -17,4 +17,8 @@ public:
 
     // Sets every caption again, tab captions included; safe to repeat.
     void retranslate(QMainWindow *window);
+
+private:
+    // Metrics that let every caption fit the window's fixed size.
+    void FitFixedLayout();
 };

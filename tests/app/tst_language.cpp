@@ -1,10 +1,13 @@
 // The window's language: how the program chooses it, the English window
 // itself, and the translation file kept complete.
 
+#include "captionfit.h"
 #include "testmain.h"
 #include "uilanguage.h"
 #include "windowdriver.h"
 
+#include <QScopeGuard>
+#include <QTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -146,7 +149,7 @@ private slots:
         WindowDriver d(silent);
         QVERIFY(d.supplyOpen);
         MessageBoxCloser closer;
-        d.widget<QPushButton>("pushButtonChartWindow")->click();
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
 
         const QStringList russian = RussianTexts(d.window.get());
         QVERIFY2(russian.isEmpty(), qPrintable(russian.join('\n')));
@@ -162,7 +165,8 @@ private slots:
         d.portBox()->setEditText(d.supply->portPath());
         d.action(QStringLiteral("Connect"))->trigger();
         QTRY_COMPARE(closer.seen.size(), 3);
-        QCOMPARE(closer.seen.at(2).text, QStringLiteral("Read error"));
+        QCOMPARE(closer.seen.at(2).text, QStringLiteral("Read error\n%1, address 0: no answer within 200 ms")
+                                             .arg(d.supply->portPath()));
         d.supply->setOptions({});
         QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Switch on"));
         for (const MessageBoxCloser::Seen &box : closer.seen) {
@@ -170,6 +174,120 @@ private slots:
                      qPrintable(box.title + QStringLiteral(": ") + box.text));
         }
         QVERIFY(qApp->removeTranslator(qApp->findChild<QTranslator *>()));
+    }
+
+
+    // The Russian window has the toolkit's own buttons in Russian too; the
+    // English one keeps the toolkit's English.
+    void toolkitButtonsSpeakTheWindowsLanguage()
+    {
+        for (const UiLanguage language : {UiLanguage::Russian, UiLanguage::English}) {
+            QVERIFY(InstallUiLanguage(qApp, language));
+            WindowDriver d;
+            QVERIFY(d.supplyOpen);
+            d.connectToSupply();
+            d.widget<QPushButton>("pushButtonLogStart")->click();
+            QTRY_VERIFY(!d.widget<QTextEdit>("textEditLog")->toPlainText().isEmpty());
+            QString cancel;
+            WhenModal<QMessageBox>([&cancel](QMessageBox *box) {
+                cancel = box->button(QMessageBox::Cancel)->text();
+                box->button(QMessageBox::Cancel)->click();
+            });
+            QVERIFY(!d.window->close());
+            QCOMPARE(cancel, language == UiLanguage::Russian ? QStringLiteral("Отмена") : QStringLiteral("Cancel"));
+            for (QTranslator *translator : qApp->findChildren<QTranslator *>())
+                qApp->removeTranslator(translator);
+        }
+    }
+
+    // Every caption of every page, page window and dialog fits its widget in
+    // both languages, at the window's fixed size, in the system's fonts.
+    void everyCaptionFits_data()
+    {
+        QTest::addColumn<int>("language");
+        QTest::newRow("ru") << int(UiLanguage::Russian);
+        QTest::newRow("en") << int(UiLanguage::English);
+    }
+
+    void everyCaptionFits()
+    {
+        QFETCH(int, language);
+        // A desktop's default font, as the toolkit picks it on a Debian
+        // system without desktop settings: the offscreen platform's own is
+        // 12 points, which no window is laid out for.
+        const QFont offscreenFont = QApplication::font();
+        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
+        auto restore = qScopeGuard([&offscreenFont] {
+            QApplication::setFont(offscreenFont);
+            for (QTranslator *translator : qApp->findChildren<QTranslator *>())
+                qApp->removeTranslator(translator);
+        });
+        const bool russian = UiLanguage(language) == UiLanguage::Russian;
+        QVERIFY(InstallUiLanguage(qApp, UiLanguage(language)));
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.supply->model().setOutputOn(true);
+        QStringList clipped;
+        auto walk = [&clipped](QWidget *top) {
+            QVERIFY(QTest::qWaitForWindowExposed(top));
+            QCoreApplication::processEvents();
+            clipped << captionfit::Clipped(top);
+        };
+        // Every page, disconnected and connected with the output on.
+        auto *tabs = d.widget<QTabWidget>("tabWidget");
+        for (int i = 0; i < tabs->count(); ++i) {
+            tabs->setCurrentIndex(i);
+            walk(d.window.get());
+        }
+        d.connectToSupply();
+        tabs->setCurrentIndex(0);
+        QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(),
+                     russian ? QStringLiteral("Выключить") : QStringLiteral("Switch off"));
+        walk(d.window.get());
+
+        // The pages in windows of their own, the run's with a message of two
+        // lines, and the log options.
+        d.widget<QLabel>("runMessageLabel")->setText(
+            QStringLiteral("Прогон прерван: запись не подтверждена после четырёх попыток; "
+                           "состояние выхода неизвестно"));
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenRun"))->trigger();
+        d.widget<QPushButton>("pushButtonLogParam")->click();
+        int windows = 0;
+        for (QWidget *top : QApplication::topLevelWidgets()) {
+            if (top != d.window.get() && top->isVisible() && top->isWindow() && !top->inherits("QTipLabel")) {
+                walk(top);
+                ++windows;
+            }
+        }
+        QCOMPARE(windows, 3);
+
+        // The boxes: a read that fails, About, and the question at closing.
+        QStringList boxes;
+        auto walkBox = [&](QMessageBox *box) {
+            boxes << box->text();
+            walk(box);
+            if (QAbstractButton *cancel = box->button(QMessageBox::Cancel))
+                cancel->click();
+            else
+                box->done(QMessageBox::Ok);
+        };
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        d.supply->setOptions(silent);
+        d.widget<QPushButton>("pushButtonReadUserParam")->click();
+        QTRY_VERIFY(!VisibleNotices(d.window.get()).isEmpty());
+        walkBox(VisibleNotices(d.window.get()).constFirst());
+        d.supply->setOptions({});
+        WhenModal<QMessageBox>(walkBox);
+        d.action(russian ? QStringLiteral("О программе") : QStringLiteral("About"))->trigger();
+        d.widget<QPushButton>("pushButtonLogStart")->click();
+        QTRY_VERIFY(!d.widget<QTextEdit>("textEditLog")->toPlainText().isEmpty());
+        WhenModal<QMessageBox>(walkBox);
+        QVERIFY(!d.window->close());
+        QCOMPARE(boxes.size(), 3);
+        clipped.removeDuplicates();
+        QVERIFY2(clipped.isEmpty(), qPrintable(clipped.join('\n')));
     }
 
     // The translation file holds every text of the sources, each finished:

@@ -37,35 +37,6 @@ private:
     static QString message(WindowDriver &d) { return d.widget<QLabel>("runMessageLabel")->text(); }
 
 private slots:
-    void pageIsLastAndFitsTheWindow()
-    {
-        // The fixed window is made for a desktop's 9-point font; the offscreen
-        // platform's default is 12 points, which nothing was laid out for.
-        const QFont offscreenFont = QApplication::font();
-        QApplication::setFont(QFont(QStringLiteral("Sans Serif"), 9));
-        auto restoreFont = qScopeGuard([&offscreenFont] { QApplication::setFont(offscreenFont); });
-        WindowDriver d;
-        auto *tabs = d.widget<QTabWidget>("tabWidget");
-        QCOMPARE(tabs->count(), 7);
-        QCOMPARE(tabs->tabText(5), QStringLiteral("График"));
-        QCOMPARE(tabs->tabText(6), QStringLiteral("Прогон"));
-        tabs->setCurrentIndex(6);
-        QWidget *page = tabs->widget(6);
-        QTRY_VERIFY(page->isVisible());
-        // Nothing clipped: every control gets at least the size it asks for
-        // and lies inside the page.
-        for (QWidget *w : page->findChildren<QWidget *>()) {
-            if (!w->isVisible() || w->parentWidget() != page)
-                continue;
-            auto *label = qobject_cast<QLabel *>(w);
-            const int needed = label ? (label->wordWrap() ? 0 : label->sizeHint().width())
-                                     : w->minimumSizeHint().width();
-            QVERIFY2(w->width() >= needed, qPrintable(QStringLiteral("%1 %2: %3 < %4").arg(w->objectName(), label ? label->text() : QString()).arg(w->width()).arg(needed)));
-            QVERIFY2(page->rect().contains(QRect(w->mapTo(page, QPoint()), w->size())), qPrintable(w->objectName()));
-        }
-        QVERIFY(!d.widget<QPushButton>("runStartButton")->isEnabled());
-    }
-
     void twoStepProgramReachesTheSupplyAndIsRecorded()
     {
         WindowDriver d;

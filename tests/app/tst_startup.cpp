@@ -4,6 +4,8 @@
 
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QLineEdit>
+#include <QToolTip>
 #include <QTextEdit>
 
 #include <QLCDNumber>
@@ -15,6 +17,7 @@
 #include <cerrno>
 #include <cstring>
 
+using CommandSet::Setpoints;
 using CommandSet::Status;
 
 class StartupTest : public QObject
@@ -26,9 +29,10 @@ private slots:
     {
         WindowDriver d;
         QTabWidget *tabs = d.widget<QTabWidget>("tabWidget");
+        // The chart and the run open in windows of their own.
         const QStringList captions = {QStringLiteral("Панель"), QStringLiteral("Лог"), QStringLiteral("АЦП"),
-                                      QStringLiteral("Калибр."), QStringLiteral("UserMenu"),
-                                      QStringLiteral("График")};
+                                      QStringLiteral("Калибр."), QStringLiteral("UserMenu")};
+        QCOMPARE(tabs->count(), captions.size());
         for (int i = 0; i < captions.size(); ++i)
             QCOMPARE(tabs->tabText(i), captions.at(i));
         QCOMPARE(tabs->currentIndex(), 0);
@@ -119,9 +123,8 @@ private slots:
             QVERIFY2(line.startsWith("#0580"), line.constData());
     }
 
-    // Enter in a set-point box applies; Tab goes voltage, current, apply,
-    // output switch.
-    void enterAppliesAndTabFollowsThePage()
+    // Tab goes voltage, current, apply, output switch.
+    void tabFollowsThePage()
     {
         WindowDriver d;
         QVERIFY(d.supplyOpen);
@@ -132,17 +135,6 @@ private slots:
         QApplication::setActiveWindow(d.window.get());
         QVERIFY(QTest::qWaitForWindowActive(d.window.get()));
         volts->setFocus();
-        volts->selectAll();
-        QTest::keyClicks(volts, QStringLiteral("12.5"));
-        QTest::keyClick(volts, Qt::Key_Return);
-        QTRY_COMPARE(d.supply->model().voltageSetMv(), 12500);
-        amperes->setFocus();
-        amperes->selectAll();
-        QTest::keyClicks(amperes, QStringLiteral("0.75"));
-        QTest::keyClick(amperes, Qt::Key_Enter);
-        QTRY_COMPARE(d.supply->model().currentSetMa(), 750);
-
-        volts->setFocus();
         const QList<QWidget *> order = {amperes, d.widget<QWidget>("pushButtonApply"),
                                         d.widget<QWidget>("pushButtonOnOff")};
         for (QWidget *next : order) {
@@ -151,6 +143,96 @@ private slots:
             QVERIFY2(focused == next || next->isAncestorOf(focused),
                      qPrintable(focused ? focused->objectName() : QStringLiteral("none")));
         }
+    }
+
+    // What is typed is applied by Enter, or nothing is: a number the box
+    // does not take stays as typed, the box says what it takes, and neither
+    // Enter nor Apply sends anything. A comma serves as the decimal separator.
+    void typedSetpointIsAppliedOrNothingIs_data()
+    {
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<int>("applied");  // mV or mA; -1: refused
+        for (const char *box : {"doubleSpinBoxV", "doubleSpinBoxA"}) {
+            QTest::addRow("%s 35", box) << box << "35" << -1;
+            QTest::addRow("%s 3,5", box) << box << "3,5" << 3500;
+            QTest::addRow("%s -1", box) << box << "-1" << -1;
+            QTest::addRow("%s 30.01", box) << box << "30.01" << -1;
+        }
+    }
+
+    void typedSetpointIsAppliedOrNothingIs()
+    {
+        QFETCH(QString, box);
+        QFETCH(QString, typed);
+        QFETCH(int, applied);
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.supply->model().setSetpoints(7000, 700);
+        d.connectToSupply();
+        QTRY_VERIFY(d.commands().contains(Status));
+        auto *field = d.widget<QDoubleSpinBox>(box.toLatin1());
+        const bool volts = box == QLatin1String("doubleSpinBoxV");
+        QApplication::setActiveWindow(d.window.get());
+        QVERIFY(QTest::qWaitForWindowActive(d.window.get()));
+        field->setFocus();
+        field->selectAll();
+        QTest::keyClicks(field, typed);
+        // Enter on the keypad and Return alike.
+        QTest::keyClick(field, volts ? Qt::Key_Return : Qt::Key_Enter);
+        if (applied >= 0) {
+            QTRY_COMPARE(volts ? d.supply->model().voltageSetMv() : d.supply->model().currentSetMa(), applied);
+            return;
+        }
+        // Every keystroke kept, the range said next to the box.
+        QCOMPARE(field->findChild<QLineEdit *>()->text(), typed + field->suffix());
+        QVERIFY(QToolTip::isVisible());
+        QCOMPARE(QToolTip::text(), volts ? QStringLiteral("Допустимо от 0.01 до 30.00 V, шаг 0.01")
+                                         : QStringLiteral("Допустимо от 0.005 до 9.999 A, шаг 0.001"));
+        d.widget<QPushButton>("pushButtonApply")->click();
+        // Two more status reads: the ticks went on, and no write came.
+        const int statusReads = d.commands().count(Status);
+        QTRY_VERIFY(d.commands().count(Status) >= statusReads + 2);
+        QCOMPARE(d.commands().count(Setpoints), 2);  // the two reads at the connect
+        QCOMPARE(d.supply->model().voltageSetMv(), 7000);
+        QCOMPARE(d.supply->model().currentSetMa(), 700);
+    }
+
+    // A log saved under a name without a suffix gets the filter's.
+    void savedLogGetsTheFiltersSuffix()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.connectToSupply();
+        d.widget<QPushButton>("pushButtonLogStart")->click();
+        QTRY_VERIFY(!d.widget<QTextEdit>("textEditLog")->toPlainText().isEmpty());
+        QTemporaryDir dir;
+        WhenModal<QFileDialog>([&dir](QFileDialog *dialog) {
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(dir.filePath("log1"));
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        d.widget<QPushButton>("pushButtonLogSave")->click();
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{"log1.txt"});
+
+        // The same name again: the file it would replace is asked about
+        // first, and a No leaves it as it was.
+        QFile saved(dir.filePath("log1.txt"));
+        QVERIFY(saved.open(QIODevice::WriteOnly) && saved.write("kept\n") == 5);
+        saved.close();
+        bool asked = false;
+        WhenModal<QFileDialog>([&dir, &asked](QFileDialog *dialog) {
+            WhenModal<QMessageBox>([&asked, dialog](QMessageBox *question) {
+                asked = true;
+                question->button(QMessageBox::No)->click();
+                dialog->reject();
+            });
+            dialog->findChild<QLineEdit *>(QStringLiteral("fileNameEdit"))->setText(dir.filePath("log1"));
+            static_cast<QDialog *>(dialog)->accept();
+        });
+        d.widget<QPushButton>("pushButtonLogSave")->click();
+        QVERIFY(asked);
+        QVERIFY(saved.open(QIODevice::ReadOnly));
+        QCOMPARE(saved.readAll(), QByteArray("kept\n"));
     }
 
     // Recorded lines not saved: closing asks, and only Discard closes.
@@ -182,6 +264,35 @@ private slots:
 
         WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Discard)->click(); });
         QVERIFY(d.window->close());
+    }
+
+    // A read that fails at the connect says which port and address it tried
+    // and what happened: nothing came back, or a reply failed its checks.
+    void readFailureAtConnectNamesPortAddressAndWhat_data()
+    {
+        QTest::addColumn<bool>("wrongAddress");
+        QTest::addColumn<QString>("what");
+        QTest::newRow("wrong address") << true << QStringLiteral("нет ответа за 200 мс");
+        QTest::newRow("corrupt replies") << false << QStringLiteral("ответ не прошёл проверку");
+    }
+
+    void readFailureAtConnectNamesPortAddressAndWhat()
+    {
+        QFETCH(bool, wrongAddress);
+        QFETCH(QString, what);
+        VirtualSupply::Options options;
+        options.address = 5;
+        options.corrupt = wrongAddress ? 0 : 1;
+        WindowDriver d(options);
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser closer;
+        d.slaveBox()->setValue(wrongAddress ? 3 : 5);
+        d.connectToSupply();
+        QTRY_VERIFY(!closer.seen.isEmpty());
+        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка чтения\n%1, адрес %2: %3")
+                                             .arg(d.supply->portPath())
+                                             .arg(wrongAddress ? 3 : 5)
+                                             .arg(what));
     }
 
     void portThatCannotBeOpenedSaysSoAndStaysDisconnected_data()

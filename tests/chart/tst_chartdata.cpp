@@ -90,9 +90,11 @@ private slots:
         QCOMPARE(lines.points.at(lines.starts.at(1)).x(), 12000.0);
     }
 
-    // Nothing to scale to: the supply's ranges. A flat trace keeps off the
-    // frame.
-    void axesShowRangesAndKeepAMargin()
+    // Nothing to scale to: the supply's ranges. Readings that are never
+    // negative: both axes from zero, with room above the highest. A negative
+    // reading takes its axis below zero, and the other follows, so that both
+    // zeros stay at one height.
+    void axesStartAtZeroWithTheirZerosLevel()
     {
         const qint64 t0 = QDateTime(QDate(2026, 3, 4), QTime(5, 6, 7)).toMSecsSinceEpoch();
         SampleHistory history;
@@ -105,7 +107,6 @@ private slots:
         QCOMPARE(plot.axisInterval(QwtPlot::yRight).minValue(), 0.0);
         QCOMPARE(plot.axisInterval(QwtPlot::yRight).maxValue(), 10.0);
 
-        // Steps between round values, where a scale would otherwise end.
         for (qint64 t = t0; t < t0 + 60000; t += 500) {
             const bool high = (t - t0) / 500 % 2;
             ChartSample s = At(t, high ? 5.0 : 4.0);
@@ -113,12 +114,25 @@ private slots:
             history.Append(s);
         }
         view.Show(double(t0), double(t0 + 60000));
-        const QwtInterval volts = plot.axisInterval(QwtPlot::yLeft);
-        const QwtInterval amperes = plot.axisInterval(QwtPlot::yRight);
-        QVERIFY2(volts.minValue() < 4.0 && volts.maxValue() > 5.0,
-                 qPrintable(QStringLiteral("%1..%2").arg(volts.minValue()).arg(volts.maxValue())));
-        QVERIFY2(amperes.minValue() < 0.4 && amperes.maxValue() > 0.5,
-                 qPrintable(QStringLiteral("%1..%2").arg(amperes.minValue()).arg(amperes.maxValue())));
+        QwtInterval volts = plot.axisInterval(QwtPlot::yLeft);
+        QwtInterval amperes = plot.axisInterval(QwtPlot::yRight);
+        QCOMPARE(volts.minValue(), 0.0);
+        QCOMPARE(amperes.minValue(), 0.0);
+        QVERIFY2(volts.maxValue() > 5.0 && amperes.maxValue() > 0.5,
+                 qPrintable(QStringLiteral("%1 V, %2 A").arg(volts.maxValue()).arg(amperes.maxValue())));
+
+        ChartSample negative = At(t0 + 60000, 4.0);
+        negative.amperes = -0.1;
+        history.Append(negative);
+        view.Show(double(t0), double(t0 + 61000));
+        volts = plot.axisInterval(QwtPlot::yLeft);
+        amperes = plot.axisInterval(QwtPlot::yRight);
+        QVERIFY(amperes.minValue() < -0.1);
+        QVERIFY(volts.minValue() < 0);
+        const double voltsZero = -volts.minValue() / volts.width();
+        const double amperesZero = -amperes.minValue() / amperes.width();
+        QVERIFY2(qAbs(voltsZero - amperesZero) < 1e-9,
+                 qPrintable(QStringLiteral("%1 against %2").arg(voltsZero).arg(amperesZero)));
     }
 
     void savesPointsAndImageAndAFailureKeepsOldFiles()

@@ -2,6 +2,7 @@
 #include "commandset.h"
 #include "filesizecap.h"
 #include "livechart.h"
+#include "pagewindow.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
@@ -10,6 +11,7 @@
 #include <QFileDialog>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTabWidget>
 
 #include <functional>
@@ -44,7 +46,7 @@ private slots:
         // fine range as 1234 tenths of a milliampere.
         d.supply->model().setSetpoints(1234, 500);
         d.supply->model().setOutputOn(true);
-        d.window->findChild<QTabWidget *>()->setCurrentIndex(5);  // drawn as it grows
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();  // drawn as it grows
         d.connectToSupply();
         auto *chart = d.window->findChild<LiveChart *>();
         const SampleHistory &history = chart->History();
@@ -54,13 +56,24 @@ private slots:
         QCOMPARE(history.At(0).volts, 1.23);
         QVERIFY(history.At(0).cv && !history.At(0).cc && history.At(0).output);
 
-        // Reads that fail break the line once; the curve goes on after them.
+        // Readings that are never negative: both value axes from zero.
+        auto *plot = d.widget<QwtPlot>("qwtPlotChart");
+        QCOMPARE(plot->axisInterval(QwtPlot::yLeft).minValue(), 0.0);
+        QCOMPARE(plot->axisInterval(QwtPlot::yRight).minValue(), 0.0);
+        QVERIFY(plot->axisInterval(QwtPlot::yLeft).maxValue() > 1.23);
+        QVERIFY(plot->axisInterval(QwtPlot::yRight).maxValue() > 0.1234);
+
+        // Reads that fail break the line once; the curve goes on after them,
+        // and meanwhile the time axis follows the clock.
         VirtualSupply::Options silent;
         silent.silent = true;
         d.supply->setOptions(silent);
         const int before = history.Size();
         const int statusBefore = Count(d.commands(), CommandSet::Status);
         QCOMPARE(before, statusBefore);
+        const double shownUntil = plot->axisInterval(QwtPlot::xBottom).maxValue();
+        QTRY_VERIFY(plot->axisInterval(QwtPlot::xBottom).maxValue() > shownUntil + 400);
+        QCOMPARE(history.Size(), before);
         QTRY_VERIFY(Count(d.commands(), CommandSet::Status) >= statusBefore + 2);
         d.supply->setOptions({});
         const int unanswered = Count(d.commands(), CommandSet::Status) - statusBefore;
@@ -97,6 +110,13 @@ private slots:
         QCOMPARE(QImage(saved.filePath("run.png")).size(), QSize(1200, 700));
         QVERIFY(QImage(saved.filePath("run.png")) != QImage(saved.filePath("plain.png")));
         QVERIFY(d.widget<QwtPlot>("qwtPlotChart")->title().isEmpty());
+        // The whole record rather than the minute on screen: another image,
+        // the same table, and the view as it was.
+        const QwtInterval shown = d.widget<QwtPlot>("qwtPlotChart")->axisInterval(QwtPlot::xBottom);
+        QVERIFY(chart->SaveFiles(saved.filePath("all.png"), saved.filePath("all.csv"), LiveChart::ImageSpan::Whole));
+        QVERIFY(QImage(saved.filePath("all.png")) != QImage(saved.filePath("run.png")));
+        QCOMPARE(QFile(saved.filePath("all.csv")).size(), QFile(saved.filePath("run.csv")).size());
+        QCOMPARE(d.widget<QwtPlot>("qwtPlotChart")->axisInterval(QwtPlot::xBottom).width(), shown.width());
 
         // A save that cannot be written says so and leaves the old table.
         QTemporaryDir dir;
@@ -126,6 +146,42 @@ private slots:
         QVERIFY(old.open(QIODevice::ReadOnly));
         QCOMPARE(old.readAll(), QByteArray("old table\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.csv"});
+    }
+
+    // The chart's window opens within the free area of a screen smaller
+    // than the size it was asked for, and keeps the size it was given.
+    void chartWindowFitsTheScreenAndKeepsItsSize()
+    {
+        // The placing rule alone, on a 1024 x 768 screen with a panel.
+        const QRect panelled(0, 0, 1024, 740);
+        const QRect placed = FitToScreen(QSize(1215, 700), QSize(16, 48), panelled, QPoint(170, 235));
+        QVERIFY(panelled.contains(placed.adjusted(-8, -40, 8, 8)));
+        QCOMPARE(placed.size(), QSize(1008, 692));
+
+        // The real window on the test's screen, asked for more than it has.
+        QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"))
+            .setValue(QStringLiteral("windows/chartSize"), QSize(1215, 700));
+        {
+            WindowDriver d;
+            d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
+            QWidget *chartWindow = d.widget<QwtPlot>("qwtPlotChart")->window();
+            QVERIFY(chartWindow != d.window.get());
+            QVERIFY(QTest::qWaitForWindowExposed(chartWindow));
+            const QRect available = chartWindow->screen()->availableGeometry();
+            // Run again on a 1024 x 768 screen (the vnc platform takes a size;
+            // the offscreen one is always 800 x 600).
+            const QString screenSize = qEnvironmentVariable("EXPECT_SCREEN_SIZE");
+            if (!screenSize.isEmpty())
+                QCOMPARE(QStringLiteral("%1x%2").arg(available.width()).arg(available.height()), screenSize);
+            QVERIFY2(available.contains(chartWindow->frameGeometry()),
+                     qPrintable(QStringLiteral("%1 x %2 in %3 x %4")
+                                    .arg(chartWindow->frameGeometry().width()).arg(chartWindow->frameGeometry().height())
+                                    .arg(available.width()).arg(available.height())));
+            chartWindow->resize(500, 300);
+        }
+        WindowDriver d;
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
+        QCOMPARE(d.widget<QwtPlot>("qwtPlotChart")->window()->size(), QSize(500, 300));
     }
 };
 

@@ -34,9 +34,22 @@ void WhenModal(std::function<void(T *)> action)
     poll->start();
 }
 
-// Closes every modal message box that opens while it lives, and remembers
-// which window it belonged to and what it said, so that several windows in one
-// process can each be held to their own boxes.
+// The message boxes on screen that belong to window (its notices are not
+// modal: the window stays usable while one is open).
+inline QList<QMessageBox *> VisibleNotices(const QWidget *window)
+{
+    QList<QMessageBox *> boxes;
+    for (QWidget *top : QApplication::topLevelWidgets()) {
+        auto *box = qobject_cast<QMessageBox *>(top);
+        if (box && box->isVisible() && box->parentWidget() == window)
+            boxes << box;
+    }
+    return boxes;
+}
+
+// Closes every message box that opens while it lives, modal or not, and
+// remembers which window it belonged to and what it said, so that several
+// windows in one process can each be held to their own boxes.
 class MessageBoxCloser : public QObject
 {
 public:
@@ -50,11 +63,13 @@ public:
     MessageBoxCloser()
     {
         connect(&poll, &QTimer::timeout, this, [this] {
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            if (!box || !box->isVisible())
-                return;
-            seen.append({box->icon(), box->windowTitle(), box->text(), box->parentWidget()});
-            box->done(QMessageBox::Ok);
+            for (QWidget *top : QApplication::topLevelWidgets()) {
+                auto *box = qobject_cast<QMessageBox *>(top);
+                if (!box || !box->isVisible())
+                    continue;
+                seen.append({box->icon(), box->windowTitle(), box->text(), box->parentWidget()});
+                box->done(QMessageBox::Ok);
+            }
         });
         poll.start(5);
     }
@@ -102,8 +117,9 @@ public:
         }
         return nullptr;
     }
-    QAction *connectAction() const { return action(QStringLiteral("Подключить")); }
-    QAction *disconnectAction() const { return action(QStringLiteral("Отключить")); }
+    // The tool bar's first two actions, in either language.
+    QAction *connectAction() const { return toolBar()->actions().value(0); }
+    QAction *disconnectAction() const { return toolBar()->actions().value(1); }
 
     void connectToSupply()
     {

@@ -1,7 +1,8 @@
 // The window connected to an in-process virtual supply, chart page showing,
 // while a script works the set-points, the output and the load for about a
-// minute; then it stays up for the given number of seconds in all. Another
-// page can be shown instead, and the window's language chosen as velkaro does.
+// minute; then it stays up for the given number of seconds in all. The chart
+// window covers the screen; a page of the main window (by its tab's index)
+// can be shown instead, and the window's language chosen as velkaro does.
 //   chartshot <seconds> [--page <index>] [--lang en|ru]
 
 #include "mainwindow.h"
@@ -27,7 +28,7 @@ int main(int argc, char *argv[])
     const QStringList arguments = app.arguments();
     const int seconds = arguments.value(1, QStringLiteral("70")).toInt();
     const int pageOption = arguments.indexOf(QStringLiteral("--page"));
-    const int page = pageOption > 0 ? arguments.value(pageOption + 1).toInt() : 5;
+    const int page = pageOption > 0 ? arguments.value(pageOption + 1).toInt() : -1;
     const UiLanguageChoice language =
         ChooseUiLanguage(arguments, qEnvironmentVariable("VELKARO_LANG"), QLocale::system());
     if (!language.error.isEmpty() || !InstallUiLanguage(&app, language.language)) {
@@ -43,7 +44,12 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.move(0, 0);
     window.show();
-    window.findChild<QTabWidget *>()->setCurrentIndex(page);
+    if (page >= 0) {
+        window.findChild<QTabWidget *>()->setCurrentIndex(page);
+    } else {
+        window.findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
+        window.findChild<QComboBox *>(QStringLiteral("comboBoxChartSpan"))->window()->setGeometry(0, 0, 640, 400);
+    }
     window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(supply.portPath());
     // The tool bar's first action connects, in either language.
     window.findChild<QToolBar *>()->actions().constFirst()->trigger();

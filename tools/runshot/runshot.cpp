@@ -41,7 +41,10 @@ int main(int argc, char *argv[])
     MainWindow window;
     window.move(0, 0);
     window.show();
-    window.findChild<QTabWidget *>()->setCurrentIndex(6);
+    // The run page opens in a window of its own; here it covers the screen.
+    window.findChild<QAction *>(QStringLiteral("actionOpenRun"))->trigger();
+    QWidget *runWindow = window.findChild<QLineEdit *>(QStringLiteral("runProgramEdit"))->window();
+    runWindow->setGeometry(0, 0, 340, 470);
     window.findChild<QLineEdit *>(QStringLiteral("runProgramEdit"))->setText(program.fileName());
     window.findChild<QLineEdit *>(QStringLiteral("runRecordEdit"))
         ->setText(dir.filePath(QStringLiteral("soak-record.csv")));

@@ -67,10 +67,6 @@
         <translation>Save Chart</translation>
     </message>
     <message>
-        <source>Изображение PNG и таблица CSV (*.png)</source>
-        <translation>PNG image and CSV table (*.png)</translation>
-    </message>
-    <message>
         <source>Ошибка</source>
         <translation>Error</translation>
     </message>
@@ -79,8 +75,20 @@
         <translation>Cannot save the file</translation>
     </message>
     <message>
-        <source>График</source>
-        <translation>Chart</translation>
+        <source>вся запись</source>
+        <translation>whole record</translation>
+    </message>
+    <message>
+        <source>видимый участок</source>
+        <translation>visible span</translation>
+    </message>
+    <message>
+        <source>Видимый участок: PNG и CSV (*.png)</source>
+        <translation>Visible span: PNG and CSV (*.png)</translation>
+    </message>
+    <message>
+        <source>Вся запись: PNG и CSV (*.png)</source>
+        <translation>Whole record: PNG and CSV (*.png)</translation>
     </message>
 </context>
 <context>
@@ -306,10 +314,6 @@
         <translation>Save</translation>
     </message>
     <message>
-        <source>Окно</source>
-        <translation>Window</translation>
-    </message>
-    <message>
         <source>Error</source>
         <translation>Error</translation>
     </message>
@@ -422,6 +426,34 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>Прогон</source>
         <translation>Run</translation>
+    </message>
+    <message>
+        <source>Напряжение и ток во времени, в отдельном окне</source>
+        <translation>Voltage and current over time, in a window of its own</translation>
+    </message>
+    <message>
+        <source>Программа шагов, пределы и запись, в отдельном окне</source>
+        <translation>A program of steps, limits and recording, in a window of its own</translation>
+    </message>
+    <message>
+        <source>Выключить выход</source>
+        <translation>Switch the output off</translation>
+    </message>
+    <message>
+        <source>Включает и выключает выход; %1 выключает его с любой страницы</source>
+        <translation>Switches the output on and off; %1 switches it off from any page</translation>
+    </message>
+    <message>
+        <source>нет ответа за %1 мс</source>
+        <translation>no answer within %1 ms</translation>
+    </message>
+    <message>
+        <source>ответ не прошёл проверку</source>
+        <translation>a reply failed its checks</translation>
+    </message>
+    <message>
+        <source>%1, адрес %2: %3</source>
+        <translation>%1, address %2: %3</translation>
     </message>
 </context>
 <context>
@@ -541,10 +573,6 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>Файл записи</source>
         <translation>Recording file</translation>
-    </message>
-    <message>
-        <source>Записи (*.csv);;Все файлы (*)</source>
-        <translation>Recordings (*.csv);;All files (*)</translation>
     </message>
     <message>
         <source>Без программы: только запись</source>
@@ -723,6 +751,21 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>Итог за %1: шагов выполнено %2, проход %3 из %4, %5</source>
         <translation>Summary after %1: %2 steps done, pass %3 of %4, %5</translation>
+    </message>
+    <message>
+        <source>Записи (*.csv)</source>
+        <translation>Recordings (*.csv)</translation>
+    </message>
+    <message>
+        <source>Все файлы (*)</source>
+        <translation>All files (*)</translation>
+    </message>
+</context>
+<context>
+    <name>SetpointSpinBox</name>
+    <message>
+        <source>Допустимо от %1 до %2%4, шаг %3</source>
+        <translation>Takes %1 to %2%4 in steps of %3</translation>
     </message>
 </context>
 </TS>
