@@ -145,8 +145,8 @@ SupplyOutcome SupplySession::WriteSetpoints(std::optional<double> volts,
     if (amperes)
         wanted.CurrentSet = ToThousandths(*amperes);
     lastStep = SupplyStep::Write;
-    return FromLink(WriteWithTries(
-        [&] { return link.SetSetpoints(address, wanted.VoltageSet, wanted.CurrentSet); }));
+    return FromLink(WithTries(writeTries, Reported(
+        [&] { return link.SetSetpoints(address, wanted.VoltageSet, wanted.CurrentSet); })));
 }
 
 SupplyOutcome SupplySession::ConfirmSetpoints(const SetpointRecord &wanted)
@@ -166,7 +166,7 @@ SupplyOutcome SupplySession::WriteOutput(bool on)
 {
     const int value = on ? CommandSet::OutputOnValue : CommandSet::OutputOffValue;
     lastStep = SupplyStep::Write;
-    return FromLink(WriteWithTries([&] { return link.SetOutput(address, value); }));
+    return FromLink(WithTries(writeTries, Reported([&] { return link.SetOutput(address, value); })));
 }
 
 SupplyOutcome SupplySession::ConfirmOutput(bool on)
