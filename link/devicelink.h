@@ -99,7 +99,8 @@ public:
     static constexpr quint8 TimeoutMs = 200;
     static constexpr int ReadChunk = 100;
     // Replies are paired with requests by the supply's address and the
-    // command: a supply answers in the order asked, so a reply answers the
+    // command (a write's acknowledgement with a write, a read's reply with a
+    // read): a supply answers in the order asked, so a reply answers the
     // oldest unanswered request with its key, and a request whose key is
     // still unanswered is not sent (its reply could not be told from the
     // earlier one's) until a read of another command has been answered.
@@ -141,19 +142,19 @@ private:
         WaitFor kind = WaitFor::AnyLine;
         quint64 serial = 0;
         quint8 address = 0;
-        quint8 command = 0;
+        int request = 0;  // the request's kind (see UnansweredRequests)
     };
     enum class Pairing { Take, Drop, Hold };
     struct Step {
-        WaitFor kind;  // Reply: send the request, Probe: send a read of command, Listen
-        quint8 command;
+        WaitFor kind;  // Reply: send the request, Probe: send a read of request, Listen
+        int request;
     };
     // Sends the request (or first settles the line) and waits for its reply
-    // within timeoutMs; true with the reply line, or a line that cannot be
-    // judged, in line.
-    bool Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
-                  const quint8 *payload, int length, quint8 timeoutMs);
-    Step NextStep(quint8 address, quint8 command) const;
+    // within timeoutMs: GoodReply with the reply line, or a line that cannot
+    // be judged, in line; BadReply when a settling read met a damaged line.
+    LinkResult Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
+                        const quint8 *payload, int length, quint8 timeoutMs);
+    Step NextStep(quint8 address, int kind) const;
     bool AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited);
     Pairing Pair(const QByteArray &line, Awaited &awaited, const QByteArray &held);
     // Judges what the port already holds against the unanswered requests.

@@ -77,18 +77,26 @@ bool DeviceLink::WaitForInput(const QByteArray &line)
 namespace {
 
 // The reads that settle the line: cheap, and without effect on the supply.
-const QList<quint8> ProbeCommands{CommandSet::Setpoints, CommandSet::Status,
-                                  CommandSet::Measurements, CommandSet::UserParams};
+const QList<int> ProbeKinds{CommandSet::Setpoints, CommandSet::Status, CommandSet::Measurements,
+                             CommandSet::UserParams};
+
+// The kind of a request: its command, and whether it writes.
+int KindOf(quint8 command, bool write)
+{
+    return command | (write ? 0x100 : 0);
+}
 
 // A decoded line names the request it answers only when it is a whole frame
-// to the master with a good CRC: source address in byte 1, command in byte 2.
-bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command)
+// to the master with a good CRC: source address in byte 1, command in byte 2,
+// and in byte 3 the read's access code or a write's acknowledgement.
+bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind)
 {
-    if (decoded.size() < 3 + CommandSet::CrcBytes || DeviceLink::CrcOver(decoded) != 0
-        || quint8(decoded.at(0)) != DeviceLink::MasterAddress)
+    if (decoded.size() < CommandSet::HeaderBytes + CommandSet::CrcBytes
+        || DeviceLink::CrcOver(decoded) != 0 || quint8(decoded.at(0)) != DeviceLink::MasterAddress)
         return false;
     source = quint8(decoded.at(1));
     command = quint8(decoded.at(2));
+    kind = KindOf(command, quint8(decoded.at(3)) != CommandSet::AccessRead);
     return true;
 }
 
@@ -164,7 +172,7 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
     if (!held.isEmpty()) {
         // Not known to be the reply: the request still counts as unanswered,
         // so that its reply, should it come later, is not taken for another.
-        unanswered.Add(awaited.address, awaited.command, clock.elapsed());
+        unanswered.Add(awaited.address, awaited.request, clock.elapsed());
         TraceFrame('<', held.left(held.indexOf(Terminator)), "not known to be the reply, dropped");
     }
     FlushTrace();
@@ -180,19 +188,21 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
     DecodeLine(line, decoded);
     quint8 source = 0;
     quint8 command = 0;
-    if (!KeyOf(decoded, source, command)) {
-        // The caller's own wait ends on it, to be judged as before.
-        if (awaited.kind == WaitFor::Reply)
+    int kind = 0;
+    if (!KeyOf(decoded, source, command, kind)) {
+        // The caller's own wait ends on it, to be judged as before; so does
+        // a settling read's, whose failure is the call's.
+        if (awaited.kind == WaitFor::Reply || awaited.kind == WaitFor::Probe)
             return Pairing::Take;
         TraceDropped(line, "Error not a reply", {}, "not a reply, dropped");
         return Pairing::Drop;
     }
     if (awaited.kind == WaitFor::Reply && !held.isEmpty() && source == awaited.address
-        && command == awaited.command) {
+        && kind == awaited.request) {
         TraceDropped(held, "Error late reply", QByteArray::number(command), "late reply, dropped");
         return Pairing::Hold;
     }
-    const quint64 answered = unanswered.Answer(source, command, clock.elapsed(), OvertakeMs);
+    const quint64 answered = unanswered.Answer(source, kind, clock.elapsed(), OvertakeMs);
     if (answered == 0) {
         foreignFlowing = true;
         TraceDropped(line, "Error unrequested reply",
@@ -237,26 +247,26 @@ void DeviceLink::TakeInPending()
         TraceFrame('<', line, "dropped");
 }
 
-DeviceLink::Step DeviceLink::NextStep(quint8 address, quint8 command) const
+DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind) const
 {
     // A supply that has stopped answering gets no new request for every try:
     // each would be one more late reply to wait out once it answers again.
     if (unanswered.CountAt(address) >= OutstandingCap
         && clock.elapsed() - unanswered.LastSentAt(address) < ProbeIntervalMs)
-        return {WaitFor::Listen, command};
-    if (!unanswered.Contains(address, command))
-        return {WaitFor::Reply, command};
-    for (quint8 probe : ProbeCommands) {
+        return {WaitFor::Listen, kind};
+    if (!unanswered.Contains(address, kind))
+        return {WaitFor::Reply, kind};
+    for (int probe : ProbeKinds) {
         if (!unanswered.Contains(address, probe))
             return {WaitFor::Probe, probe};
     }
     // Every settling read is unanswered too: the one whose reply retires the
     // most, so that a supply that lost its requests is found again.
-    return {WaitFor::Probe, quint8(unanswered.LatestFirstOf(address, ProbeCommands))};
+    return {WaitFor::Probe, unanswered.LatestFirstOf(address, ProbeKinds)};
 }
 
-bool DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
-                          const quint8 *payload, int length, quint8 timeoutMs)
+LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
+                                const quint8 *payload, int length, quint8 timeoutMs)
 {
     QElapsedTimer stopwatch;
     stopwatch.start();
@@ -264,19 +274,19 @@ bool DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command, quin
     Awaited reply;
     reply.kind = WaitFor::Reply;
     reply.address = address;
-    reply.command = command;
+    reply.request = KindOf(command, access == CommandSet::AccessWrite);
     TakeInPending();
     if (foreignFlowing && heardAt >= 0) {
         // Replies this link never asked for are coming: let them pass first.
         Awaited quiet;
         quiet.kind = WaitFor::Quiet;
         if (clock.elapsed() - heardAt < BackToBackMs && !AwaitLine(line, left(), quiet))
-            return false;
+            return LinkResult::NoReply;
         foreignFlowing = false;
     }
     bool probed = false;
     for (;;) {
-        Step step = NextStep(address, command);
+        Step step = NextStep(address, reply.request);
         // One settling read a call: should the request stay unanswered past
         // it, the call listens for it instead of asking again.
         if (step.kind == WaitFor::Probe && probed)
@@ -286,24 +296,34 @@ bool DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command, quin
             listen.kind = WaitFor::Listen;
             listen.serial = unanswered.OldestAt(address);
             if (!AwaitLine(line, left(), listen))
-                return false;
+                return LinkResult::NoReply;
             continue;
         }
         if (step.kind == WaitFor::Reply) {
             if (SendFrame(address, command, access, payload, length))
-                reply.serial = unanswered.Add(address, command, clock.elapsed());
-            return AwaitLine(line, left(), reply);
+                reply.serial = unanswered.Add(address, reply.request, clock.elapsed());
+            return AwaitLine(line, left(), reply) ? LinkResult::GoodReply : LinkResult::NoReply;
         }
         // A read whose reply cannot be mistaken: once it is answered, every
         // earlier request to the supply is answered or lost.
         Awaited probe;
         probe.kind = WaitFor::Probe;
         probe.address = address;
-        probe.command = step.command;
-        if (SendFrame(address, step.command, CommandSet::AccessRead, nullptr, 0))
-            probe.serial = unanswered.Add(address, step.command, clock.elapsed());
+        probe.request = step.request;
+        if (SendFrame(address, quint8(step.request), CommandSet::AccessRead, nullptr, 0))
+            probe.serial = unanswered.Add(address, step.request, clock.elapsed());
         if (!AwaitLine(line, left(), probe))
-            return false;
+            return LinkResult::NoReply;
+        quint8 source = 0;
+        quint8 replyCommand = 0;
+        int kind = 0;
+        QByteArray decoded;
+        DecodeLine(line, decoded);
+        if (!KeyOf(decoded, source, replyCommand, kind)) {
+            trace << "Error crc";
+            TraceLineEnd();
+            return LinkResult::BadReply;
+        }
         probed = true;
     }
 }
@@ -312,8 +332,9 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
                                         int length, quint8 timeoutMs, quint8 access)
 {
     QByteArray line;
-    if (!Exchange(line, address, command, access, payload, length, timeoutMs))
-        return LinkResult::NoReply;
+    const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
+    if (exchanged != LinkResult::GoodReply)
+        return exchanged;
     QByteArray reply;
     DecodeLine(line, reply);  // what decoded before a failure is judged all the same
     if (reply.size() < 4 || quint8(reply.at(1)) != address || quint8(reply.at(2)) != command
@@ -323,8 +344,9 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
     // answers this request all the same.
     quint8 source = 0;
     quint8 replyCommand = 0;
-    if (!KeyOf(reply, source, replyCommand))
-        unanswered.Answer(address, command, clock.elapsed(), OvertakeMs);
+    int kind = 0;
+    if (!KeyOf(reply, source, replyCommand, kind))
+        unanswered.Answer(address, KindOf(command, true), clock.elapsed(), OvertakeMs);
     return LinkResult::GoodReply;
 }
 
@@ -333,8 +355,9 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
                                        quint8 access)
 {
     QByteArray line;
-    if (!Exchange(line, address, command, access, nullptr, 0, timeoutMs))
-        return LinkResult::NoReply;
+    const LinkResult exchanged = Exchange(line, address, command, access, nullptr, 0, timeoutMs);
+    if (exchanged != LinkResult::GoodReply)
+        return exchanged;
     return JudgeReadReply(line, out, count, minLength);
 }
 

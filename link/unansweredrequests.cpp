@@ -1,18 +1,18 @@
 #include "unansweredrequests.h"
 
-quint64 UnansweredRequests::Add(quint8 address, quint8 command, qint64 nowMs)
+quint64 UnansweredRequests::Add(quint8 address, int kind, qint64 nowMs)
 {
-    requests.append({address, command, nextSerial, nowMs});
+    requests.append({address, kind, nextSerial, nowMs});
     lastSent.insert(address, nowMs);
     return nextSerial++;
 }
 
-quint64 UnansweredRequests::Answer(quint8 address, quint8 command, qint64 nowMs,
+quint64 UnansweredRequests::Answer(quint8 address, int kind, qint64 nowMs,
                                    qint64 overtakeMs)
 {
     int at = 0;
     while (at < requests.size()
-           && (requests.at(at).address != address || requests.at(at).command != command))
+           && (requests.at(at).address != address || requests.at(at).kind != kind))
         ++at;
     if (at == requests.size())
         return 0;
@@ -25,10 +25,10 @@ quint64 UnansweredRequests::Answer(quint8 address, quint8 command, qint64 nowMs,
     return serial;
 }
 
-bool UnansweredRequests::Contains(quint8 address, quint8 command) const
+bool UnansweredRequests::Contains(quint8 address, int kind) const
 {
     for (const Request &r : requests) {
-        if (r.address == address && r.command == command)
+        if (r.address == address && r.kind == kind)
             return true;
     }
     return false;
@@ -60,16 +60,16 @@ quint64 UnansweredRequests::OldestAt(quint8 address) const
     return 0;
 }
 
-int UnansweredRequests::LatestFirstOf(quint8 address, const QList<quint8> &commands) const
+int UnansweredRequests::LatestFirstOf(quint8 address, const QList<int> &kinds) const
 {
     int latest = -1;
     int latestAt = -1;
-    for (quint8 command : commands) {
+    for (int kind : kinds) {
         for (int i = 0; i < requests.size(); ++i) {
-            if (requests.at(i).address == address && requests.at(i).command == command) {
+            if (requests.at(i).address == address && requests.at(i).kind == kind) {
                 if (i > latestAt) {
                     latestAt = i;
-                    latest = command;
+                    latest = kind;
                 }
                 break;
             }
