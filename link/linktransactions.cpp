@@ -305,7 +305,8 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
             return AwaitLine(line, left(), reply) ? LinkResult::GoodReply : LinkResult::NoReply;
         }
         // A read whose reply cannot be mistaken: once it is answered, every
-        // earlier request to the supply is answered or lost.
+        // earlier request to the supply is answered or lost (given up once
+        // OvertakeMs old).
         Awaited probe;
         probe.kind = WaitFor::Probe;
         probe.address = address;
