@@ -3,11 +3,11 @@
 #include "commandset.h"
 #include "linkresult.h"
 #include "records.h"
+#include "unansweredrequests.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QHash>
 #include <QTextStream>
 
 #include <cstdio>
@@ -34,16 +34,16 @@ public:
     // turns it off. It replaces the receive parser's trace, which goes off.
     void SetFrameTrace(FILE *stream);
 
-    // After an unanswered request: reads and drops until the line has been
-    // quiet for QuietMs since the time-out or the last byte, within
-    // DrainBoundMs; nothing otherwise. Each request does it first; a program
-    // does it before it lets the port go too, so that the next one to open it
-    // does not meet the late reply.
+    // Before a program lets the port go: reads and judges what the line
+    // brings while requests are unanswered, until each is answered or the
+    // line has been quiet for QuietMs, within DrainBoundMs plus QuietMs for
+    // each of them, so that the next user of the port meets no late reply.
     void DrainLateReply();
 
     // Codec.
     void PortWrite(const char *chars, int count);
-    void SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload, int length);
+    // True when the whole frame was handed to an open port.
+    bool SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload, int length);
     // CRC-16/CCITT-FALSE of the bytes; over a whole frame with its CRC, 0
     // when the frame is intact.
     static quint16 CrcOver(const QByteArray &bytes);
@@ -59,9 +59,8 @@ public:
                                 quint8 timeoutMs, quint8 access);
     LinkResult ReadTransaction(QByteArray &out, quint8 &count, quint8 address, quint8 command,
                                quint8 minLength, quint8 timeoutMs, quint8 access);
-    // With a command, a line that carries the command byte of another request
-    // that went unanswered within LateReplyMs is dropped and the wait goes on.
-    bool GetLine(QByteArray &line, quint8 timeoutMs, int command = AnyCommand);
+    // Any complete line, paired with no request.
+    bool GetLine(QByteArray &line, quint8 timeoutMs);
     bool ReadLinePart(QByteArray &line);
     // One pass of ReadLinePart over the bytes of one read: true once the held
     // line is complete.
@@ -99,15 +98,28 @@ public:
     static constexpr quint8 MasterAddress = 0x80;
     static constexpr quint8 TimeoutMs = 200;
     static constexpr int ReadChunk = 100;
-    static constexpr int AnyCommand = -1;
-    // How long the reply to a request that went unanswered may still come.
-    static constexpr qint64 LateReplyMs = 1000;
-    // After a request went unanswered, the line must have been quiet this
-    // long before the next request goes out: the longest frame's time at 9600
-    // baud, so that a late reply is met whole and dropped.
+    // Replies are paired with requests by the supply's address and the
+    // command (a write's acknowledgement with a write, a read's reply with a
+    // read): a supply answers in the order asked, so a reply answers the
+    // oldest unanswered request with its key, and a request whose key is
+    // still unanswered is not sent (its reply could not be told from the
+    // earlier one's) until a read of another command has been answered.
+    // Beyond OutstandingCap unanswered requests to one address, a request is
+    // sent at most every ProbeIntervalMs; in between the link listens.
+    static constexpr int OutstandingCap = 4;
+    static constexpr qint64 ProbeIntervalMs = 1000;
+    // The latest a reply held back in transit comes after its request, while
+    // later replies overtake it; until then its request is not given up.
+    static constexpr qint64 OvertakeMs = 350;
+    // A line that has been quiet this long (the longest frame's time at 9600
+    // baud) has no reply on its way: a supply answering a backlog sends its
+    // replies back to back.
     static constexpr qint64 QuietMs = 60;
-    // The longest the link waits for that quiet, so that a line full of junk
-    // cannot hold it.
+    // A supply answering requests it holds starts each reply within this of
+    // the last one's end (a USB adapter may hold bytes back for 16 ms): a
+    // line quiet this long carries no more of a backlog.
+    static constexpr qint64 BackToBackMs = 30;
+    // The longest the link waits for that quiet before it lets the port go.
     static constexpr qint64 DrainBoundMs = 250;
 
 private:
@@ -117,11 +129,36 @@ private:
     LinkResult ReadRecord(quint8 address, quint8 command, CommandSet::ReplyLength length,
                           quint8 access, Record &record,
                           bool (*fill)(const QByteArray &, Record &));
-    void DiscardInput();
-    void NoteNoReply(quint8 command);
-    // True when the complete line is the late reply to another request than
-    // command's; traces it.
-    bool IsLateReply(const QByteArray &line, int command);
+    // What a wait is for.
+    enum class WaitFor {
+        AnyLine,  // any complete line
+        Reply,    // the reply to the caller's request
+        Probe,    // the reply to a read sent to settle the line
+        Listen,   // the oldest unanswered request to an address answered or retired
+        Quiet,    // the line quiet for BackToBackMs
+        Drain,    // every request answered, or the line quiet for QuietMs
+    };
+    struct Awaited {
+        WaitFor kind = WaitFor::AnyLine;
+        quint64 serial = 0;
+        quint8 address = 0;
+        int request = 0;  // the request's kind (see UnansweredRequests)
+    };
+    enum class Pairing { Take, Drop, Hold };
+    struct Step {
+        WaitFor kind;  // Reply: send the request, Probe: send a read of request, Listen
+        int request;
+    };
+    // Sends the request (or first settles the line) and waits for its reply
+    // within timeoutMs: GoodReply with the reply line, or a line that cannot
+    // be judged, in line; BadReply when a settling read met a damaged line.
+    LinkResult Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
+                        const quint8 *payload, int length, quint8 timeoutMs);
+    Step NextStep(quint8 address, int kind) const;
+    bool AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited);
+    Pairing Pair(const QByteArray &line, Awaited &awaited, const QByteArray &held);
+    // Judges what the port already holds against the unanswered requests.
+    void TakeInPending();
     // Waits briefly for input; true when the next pass should sleep in the
     // event loop instead.
     bool WaitForInput(const QByteArray &line);
@@ -130,15 +167,23 @@ private:
     void TraceLineEnd();
     void FlushTrace();
     void TraceFrame(char direction, const QByteArray &text, const char *note = nullptr);
+    // A complete line that is dropped: the receive parser's trace gets the
+    // error and its numbers, the frame trace the line and the note.
+    void TraceDropped(const QByteArray &line, const char *error, const QByteArray &numbers,
+                      const char *note);
 
     QSerialPort *port = nullptr;
     QElapsedTimer clock;
-    // When each command's last request went unanswered, by clock.
-    QHash<quint8, qint64> noReplyAt;
-    // Set by a request that went unanswered: the next one drains first.
-    bool drainDue = false;
-    // When the line was last heard from (or the last time-out), by clock.
-    qint64 quietSince = 0;
+    UnansweredRequests unanswered;
+    // When a byte was last read from the line, by clock.
+    qint64 heardAt = -1;
+    // Set from the start (what the line carries is not known yet) and once a
+    // line that answers nothing this link asked has been met, until the line
+    // has been quiet for BackToBackMs: replies this link does not know of
+    // (left by a program before it) may be on the line, one of them with the
+    // awaited key. A request then waits for the quiet, and its reply is the
+    // last line of its key before the line goes quiet.
+    bool foreignFlowing = true;
     FILE *frameTrace = nullptr;
     QFile traceFile;
     std::unique_ptr<QIODevice> traceDiscard;

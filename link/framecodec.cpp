@@ -16,6 +16,8 @@ DeviceLink::DeviceLink()
 void DeviceLink::SetPort(QSerialPort *serialPort)
 {
     port = serialPort;
+    foreignFlowing = true;
+    heardAt = -1;
 }
 
 void DeviceLink::PortWrite(const char *chars, int count)
@@ -44,15 +46,11 @@ void DeviceLink::DrainOutput(int timeoutMs)
     }
 }
 
-void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload,
+bool DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const quint8 *payload,
                            int length)
 {
-    // Whatever the port still holds belongs to an earlier transaction (a reply
-    // that came after its time-out); left there it would be taken as this
-    // request's reply.
-    DrainLateReply();
-    DiscardInput();
-
+    if (!port || !port->isOpen())
+        return false;
     QByteArray bytes;
     bytes.reserve(CommandSet::HeaderBytes + length);
     bytes.append(char(address));
@@ -67,21 +65,12 @@ void DeviceLink::SendFrame(quint8 address, quint8 command, quint8 access, const 
     for (int i = 1; i + 1 < text.size(); i += 2)
         PortWrite(text.constData() + i, 2);
     // The supply answers only once the terminator is in: what came before it
-    // cannot be this request's reply.
-    DiscardInput();
+    // answers earlier requests, and is judged as such now.
+    TakeInPending();
     PortWrite(text.constData() + text.size() - 1, 1);
     if (frameTrace)
         TraceFrame('>', text);
-}
-
-void DeviceLink::DiscardInput()
-{
-    if (!port || !port->isOpen())
-        return;
-    const QByteArray dropped = port->readAll();
-    port->clear(QSerialPort::Input);
-    if (!dropped.isEmpty())
-        TraceFrame('<', dropped, "dropped");
+    return port->isOpen();
 }
 
 quint16 DeviceLink::CrcStep(quint16 crc, quint8 byte)

@@ -82,3 +82,16 @@ void DeviceLink::TraceFrame(char direction, const QByteArray &text, const char *
         || std::fflush(frameTrace) != 0)
         frameTrace = nullptr;
 }
+
+void DeviceLink::TraceDropped(const QByteArray &line, const char *error, const QByteArray &numbers,
+                              const char *note)
+{
+    trace << error;
+    TraceLineEnd();
+    if (!numbers.isEmpty()) {
+        Trace(numbers);
+        TraceLineEnd();
+    }
+    if (frameTrace)
+        TraceFrame('<', line.left(line.indexOf(Terminator)), note);
+}

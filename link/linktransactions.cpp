@@ -10,7 +10,10 @@ bool DeviceLink::ReadLinePart(QByteArray &line)
 {
     if (!port || !port->isOpen())
         return false;
-    return TakeLinePart(line, port->read(ReadChunk));
+    const QByteArray bytes = port->read(ReadChunk);
+    if (!bytes.isEmpty())
+        heardAt = clock.elapsed();
+    return TakeLinePart(line, bytes);
 }
 
 bool DeviceLink::TakeLinePart(QByteArray &line, const QByteArray &bytes)
@@ -71,18 +74,60 @@ bool DeviceLink::WaitForInput(const QByteArray &line)
     return true;
 }
 
-bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs, int command)
+namespace {
+
+// The reads that settle the line: cheap, and without effect on the supply.
+const QList<int> ProbeKinds{CommandSet::Setpoints, CommandSet::Status, CommandSet::Measurements,
+                             CommandSet::UserParams};
+
+// The kind of a request: its command, and whether it writes.
+int KindOf(quint8 command, bool write)
+{
+    return command | (write ? 0x100 : 0);
+}
+
+// A decoded line names the request it answers only when it is a whole frame
+// to the master with a good CRC: source address in byte 1, command in byte 2,
+// and in byte 3 the read's access code or a write's acknowledgement.
+bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind)
+{
+    if (decoded.size() < CommandSet::HeaderBytes + CommandSet::CrcBytes
+        || DeviceLink::CrcOver(decoded) != 0 || quint8(decoded.at(0)) != DeviceLink::MasterAddress)
+        return false;
+    source = quint8(decoded.at(1));
+    command = quint8(decoded.at(2));
+    kind = KindOf(command, quint8(decoded.at(3)) != CommandSet::AccessRead);
+    return true;
+}
+
+}  // namespace
+
+bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
+{
+    Awaited any;
+    return AwaitLine(line, timeoutMs, any);
+}
+
+bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
 {
     QElapsedTimer stopwatch;
     stopwatch.start();
     trace << "Call GetLine";
     TraceLineEnd();
     line.clear();
+    // The awaited reply, held while replies this link never asked for may
+    // still bring a later one of its key.
+    QByteArray held;
+    const qint64 since = clock.elapsed();
+    const bool quietEnds = awaited.kind == WaitFor::Quiet || awaited.kind == WaitFor::Drain;
     // Wakes the last pass once the time is up, should nothing else arrive.
     QTimer deadline;
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.setSingleShot(true);
-    deadline.start(timeoutMs + 1);
+    deadline.start(int(qMax<qint64>(timeoutMs, 0)) + 1);
+    QTimer quietWake;
+    quietWake.setTimerType(Qt::PreciseTimer);
+    quietWake.setSingleShot(true);
     bool idle = false;  // the first pass reads at once
     for (;;) {
         QCoreApplication::processEvents(idle ? QEventLoop::WaitForMoreEvents
@@ -90,113 +135,241 @@ bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs, int command)
         if (stopwatch.elapsed() > timeoutMs)
             break;
         bool complete = ReadLinePart(line);
-        while (complete && IsLateReply(line, command)) {
-            if (frameTrace)
-                TraceFrame('<', line.left(line.indexOf(Terminator)), "late reply, dropped");
-            // What followed the late reply may be the start of the real one.
-            const QByteArray rest = line.mid(line.indexOf(Terminator) + 1);
+        while (complete) {
+            const int end = line.indexOf(Terminator);
+            const Pairing pairing = Pair(line, awaited, held);
+            if (pairing == Pairing::Take) {
+                // The frame's copy is made only for a trace that is on.
+                if (frameTrace)
+                    TraceFrame('<', line.left(end));
+                return true;
+            }
+            // What followed the line may be the start of the awaited one.
+            const QByteArray rest = line.mid(end + 1);
+            if (pairing == Pairing::Hold)
+                held = line.left(end + 1);
             line.clear();
             complete = TakeLinePart(line, rest);
         }
-        if (complete) {
-            // The frame's copy is made only for a trace that is on.
-            if (frameTrace)
-                TraceFrame('<', line.left(line.indexOf(Terminator)));
+        if (awaited.kind == WaitFor::Listen && !unanswered.Contains(awaited.serial))
             return true;
+        if (awaited.kind == WaitFor::Drain && unanswered.IsEmpty() && line.isEmpty())
+            return true;
+        if ((quietEnds || !held.isEmpty()) && line.isEmpty()) {
+            const qint64 quietFor = clock.elapsed() - qMax(heardAt, since);
+            const qint64 enough = awaited.kind == WaitFor::Drain ? QuietMs : BackToBackMs;
+            if (quietFor >= enough) {
+                foreignFlowing = false;
+                line = held;
+                if (frameTrace && !held.isEmpty())
+                    TraceFrame('<', held.left(held.indexOf(Terminator)));
+                return true;
+            }
+            quietWake.start(int(enough - quietFor));
         }
         idle = WaitForInput(line);
+    }
+    if (!held.isEmpty()) {
+        // Not known to be the reply: the request still counts as unanswered,
+        // so that its reply, should it come later, is not taken for another.
+        unanswered.Add(awaited.address, awaited.request, clock.elapsed());
+        TraceFrame('<', held.left(held.indexOf(Terminator)), "not known to be the reply, dropped");
     }
     FlushTrace();
     return false;
 }
 
+DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
+                                     const QByteArray &held)
+{
+    if (awaited.kind == WaitFor::AnyLine)
+        return Pairing::Take;
+    QByteArray decoded;
+    DecodeLine(line, decoded);
+    quint8 source = 0;
+    quint8 command = 0;
+    int kind = 0;
+    if (!KeyOf(decoded, source, command, kind)) {
+        // The caller's own wait ends on it, to be judged as before; so does
+        // a settling read's, whose failure is the call's.
+        if (awaited.kind == WaitFor::Reply || awaited.kind == WaitFor::Probe)
+            return Pairing::Take;
+        TraceDropped(line, "Error not a reply", {}, "not a reply, dropped");
+        return Pairing::Drop;
+    }
+    if (awaited.kind == WaitFor::Reply && !held.isEmpty() && source == awaited.address
+        && kind == awaited.request) {
+        TraceDropped(held, "Error late reply", QByteArray::number(command), "late reply, dropped");
+        return Pairing::Hold;
+    }
+    const quint64 answered = unanswered.Answer(source, kind, clock.elapsed(), OvertakeMs);
+    if (answered == 0) {
+        foreignFlowing = true;
+        TraceDropped(line, "Error unrequested reply",
+                     QByteArray::number(source) + ' ' + QByteArray::number(command),
+                     "unrequested reply, dropped");
+        return Pairing::Drop;
+    }
+    if (answered != awaited.serial
+        || (awaited.kind != WaitFor::Reply && awaited.kind != WaitFor::Probe)) {
+        TraceDropped(line, "Error late reply", QByteArray::number(command), "late reply, dropped");
+        return Pairing::Drop;
+    }
+    if (awaited.kind == WaitFor::Reply && foreignFlowing)
+        return Pairing::Hold;
+    return Pairing::Take;
+}
+
+void DeviceLink::TakeInPending()
+{
+    if (!port || !port->isOpen())
+        return;
+    // What the driver holds reaches the port's buffer only when it is read.
+    port->waitForReadyRead(0);
+    const QByteArray bytes = port->readAll();
+    if (bytes.isEmpty())
+        return;
+    heardAt = clock.elapsed();
+    Awaited pending;
+    pending.kind = WaitFor::Quiet;
+    QByteArray line;
+    bool complete = TakeLinePart(line, bytes);
+    while (complete) {
+        const int end = line.indexOf(Terminator);
+        Pair(line, pending, {});
+        const QByteArray rest = line.mid(end + 1);
+        line.clear();
+        complete = TakeLinePart(line, rest);
+    }
+    // A line cut off here was on its way before the request: its tail has no
+    // start character and is dropped when it comes.
+    if (!line.isEmpty())
+        TraceFrame('<', line, "dropped");
+}
+
+DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind) const
+{
+    // A supply that has stopped answering gets no new request for every try:
+    // each would be one more late reply to wait out once it answers again.
+    if (unanswered.CountAt(address) >= OutstandingCap
+        && clock.elapsed() - unanswered.LastSentAt(address) < ProbeIntervalMs)
+        return {WaitFor::Listen, kind};
+    if (!unanswered.Contains(address, kind))
+        return {WaitFor::Reply, kind};
+    for (int probe : ProbeKinds) {
+        if (!unanswered.Contains(address, probe))
+            return {WaitFor::Probe, probe};
+    }
+    // Every settling read is unanswered too: the one whose reply retires the
+    // most, so that a supply that lost its requests is found again.
+    return {WaitFor::Probe, unanswered.LatestFirstOf(address, ProbeKinds)};
+}
+
+LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
+                                const quint8 *payload, int length, quint8 timeoutMs)
+{
+    QElapsedTimer stopwatch;
+    stopwatch.start();
+    const auto left = [&] { return qMax<qint64>(timeoutMs - stopwatch.elapsed(), 0); };
+    Awaited reply;
+    reply.kind = WaitFor::Reply;
+    reply.address = address;
+    reply.request = KindOf(command, access == CommandSet::AccessWrite);
+    TakeInPending();
+    if (foreignFlowing && heardAt >= 0) {
+        // Replies this link never asked for are coming: let them pass first.
+        Awaited quiet;
+        quiet.kind = WaitFor::Quiet;
+        if (clock.elapsed() - heardAt < BackToBackMs && !AwaitLine(line, left(), quiet))
+            return LinkResult::NoReply;
+        foreignFlowing = false;
+    }
+    bool probed = false;
+    for (;;) {
+        Step step = NextStep(address, reply.request);
+        // One settling read a call: should the request stay unanswered past
+        // it, the call listens for it instead of asking again.
+        if (step.kind == WaitFor::Probe && probed)
+            step.kind = WaitFor::Listen;
+        if (step.kind == WaitFor::Listen) {
+            Awaited listen;
+            listen.kind = WaitFor::Listen;
+            listen.serial = unanswered.OldestAt(address);
+            if (!AwaitLine(line, left(), listen))
+                return LinkResult::NoReply;
+            continue;
+        }
+        if (step.kind == WaitFor::Reply) {
+            if (SendFrame(address, command, access, payload, length))
+                reply.serial = unanswered.Add(address, reply.request, clock.elapsed());
+            return AwaitLine(line, left(), reply) ? LinkResult::GoodReply : LinkResult::NoReply;
+        }
+        // A read whose reply cannot be mistaken: once it is answered, every
+        // earlier request to the supply is answered or lost (given up once
+        // OvertakeMs old).
+        Awaited probe;
+        probe.kind = WaitFor::Probe;
+        probe.address = address;
+        probe.request = step.request;
+        if (SendFrame(address, quint8(step.request), CommandSet::AccessRead, nullptr, 0))
+            probe.serial = unanswered.Add(address, step.request, clock.elapsed());
+        if (!AwaitLine(line, left(), probe))
+            return LinkResult::NoReply;
+        quint8 source = 0;
+        quint8 replyCommand = 0;
+        int kind = 0;
+        QByteArray decoded;
+        DecodeLine(line, decoded);
+        if (!KeyOf(decoded, source, replyCommand, kind)) {
+            trace << "Error crc";
+            TraceLineEnd();
+            return LinkResult::BadReply;
+        }
+        probed = true;
+    }
+}
+
 LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const quint8 *payload,
                                         int length, quint8 timeoutMs, quint8 access)
 {
-    SendFrame(address, command, access, payload, length);
     QByteArray line;
-    if (!GetLine(line, timeoutMs, command)) {
-        NoteNoReply(command);
-        return LinkResult::NoReply;
-    }
+    const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
+    if (exchanged != LinkResult::GoodReply)
+        return exchanged;
     QByteArray reply;
     DecodeLine(line, reply);  // what decoded before a failure is judged all the same
-    if (reply.size() >= 4 && quint8(reply.at(3)) == CommandSet::AccessAccepted)
-        return LinkResult::GoodReply;
-    return LinkResult::BadReply;
+    if (reply.size() < 4 || quint8(reply.at(1)) != address || quint8(reply.at(2)) != command
+        || quint8(reply.at(3)) != CommandSet::AccessAccepted)
+        return LinkResult::BadReply;
+    // An acknowledgement with a damaged CRC was not paired on the way in; it
+    // answers this request all the same.
+    quint8 source = 0;
+    quint8 replyCommand = 0;
+    int kind = 0;
+    if (!KeyOf(reply, source, replyCommand, kind))
+        unanswered.Answer(address, KindOf(command, true), clock.elapsed(), OvertakeMs);
+    return LinkResult::GoodReply;
 }
 
 LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 address,
                                        quint8 command, quint8 minLength, quint8 timeoutMs,
                                        quint8 access)
 {
-    SendFrame(address, command, access, nullptr, 0);
     QByteArray line;
-    if (!GetLine(line, timeoutMs, command)) {
-        NoteNoReply(command);
-        return LinkResult::NoReply;
-    }
+    const LinkResult exchanged = Exchange(line, address, command, access, nullptr, 0, timeoutMs);
+    if (exchanged != LinkResult::GoodReply)
+        return exchanged;
     return JudgeReadReply(line, out, count, minLength);
-}
-
-void DeviceLink::NoteNoReply(quint8 command)
-{
-    noReplyAt.insert(command, clock.elapsed());
-    drainDue = true;
-    quietSince = clock.elapsed();
 }
 
 void DeviceLink::DrainLateReply()
 {
-    if (!drainDue || !port || !port->isOpen())
+    if (unanswered.IsEmpty() || !port || !port->isOpen())
         return;
-    drainDue = false;
-    // The reply to the request that timed out may still be on its way: were
-    // it to arrive during the next request's wait, it would be taken as that
-    // request's reply, an older reading passed off as new.
-    QElapsedTimer bound;
-    bound.start();
-    QTimer wake;
-    wake.setTimerType(Qt::PreciseTimer);
-    wake.setSingleShot(true);
-    for (;;) {
-        const QByteArray dropped = port->readAll();
-        if (!dropped.isEmpty()) {
-            quietSince = clock.elapsed();
-            TraceFrame('<', dropped, "late, dropped");
-        }
-        const qint64 left =
-            qMin(QuietMs - (clock.elapsed() - quietSince), DrainBoundMs - bound.elapsed());
-        if (left <= 0 || !port->isOpen())
-            return;
-        wake.start(int(left));
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-}
-
-bool DeviceLink::IsLateReply(const QByteArray &line, int command)
-{
-    // Only the command byte of a recently unanswered request marks a line as
-    // late: a supply may fill that byte otherwise, and any other reply is
-    // judged as a reply. A measurement reply that came after its time-out is
-    // long enough to pass as a status.
-    if (command == AnyCommand)
-        return false;
-    QByteArray decoded;
-    DecodeLine(line, decoded);
-    if (decoded.size() < 3)
-        return false;
-    const quint8 replyCommand = quint8(decoded.at(2));
-    if (replyCommand == command)
-        return false;
-    const auto at = noReplyAt.constFind(replyCommand);
-    if (at == noReplyAt.constEnd() || clock.elapsed() - at.value() > LateReplyMs)
-        return false;
-    trace << "Error late reply";
-    TraceLineEnd();
-    trace << int(replyCommand);
-    TraceLineEnd();
-    return true;
+    Awaited drain;
+    drain.kind = WaitFor::Drain;
+    QByteArray line;
+    AwaitLine(line, DrainBoundMs + QuietMs * unanswered.Count(), drain);
 }
 
 LinkResult DeviceLink::JudgeReadReply(const QByteArray &line, QByteArray &out, quint8 &count,

@@ -156,6 +156,7 @@ private slots:
         QCOMPARE(ask(*first, "SYST:ERR?;ERR?;ERR?"),
                  "-240,\"Hardware error\";-240,\"Hardware error\";" + NoError);
         supply.setOptions({});
+        QVERIFY(foundAgain());
         QCOMPARE(supply.model().outputOn(), false);
     }
 

@@ -1,15 +1,72 @@
 #include "commandset.h"
+#include "filetext.h"
 #include "linkfixture.h"
+#include "scriptedsupply.h"
 #include "testmain.h"
 #include "traceablepattern.h"
 
 #include <QElapsedTimer>
+#include <QTemporaryFile>
 
 using namespace CommandSet;
 
 namespace {
 
 const QByteArray StatusData = QByteArray::fromHex("D204370200000101");
+
+// A link on a real port to the scripted supply at address 1.
+struct ScriptedLink {
+    ScriptedLink()
+        : supply(LinkFixture::Address)
+    {
+        QString error;
+        opened = supply.Open(&error) && (port.setPortName(supply.PortPath()), port.open(QIODevice::ReadWrite));
+        link.SetPort(&port);
+        link.SetTraceStream(nullptr);
+    }
+
+    // One read of command, as the window or velkaroctl makes it. A value
+    // taken from a reply to another request than this call's counts in wrong.
+    LinkResult Read(quint8 command)
+    {
+        int number = -1;
+        LinkResult result = LinkResult::NoReply;
+        if (command == Status) {
+            StatusRecord r;
+            result = link.GetStatus(LinkFixture::Address, r);
+            number = r.Voltage;
+        } else if (command == Measurements) {
+            MeasurementRecord r;
+            result = link.GetMeasurements(LinkFixture::Address, r);
+            number = r.Vsdadc;
+        } else {
+            SetpointRecord r;
+            result = link.GetSetpoints(LinkFixture::Address, r);
+            number = r.VoltageSet;
+        }
+        if (result == LinkResult::GoodReply && number != supply.LastNumberOf(command))
+            ++wrong;
+        return result;
+    }
+
+    // Reads of command until one is answered, at most tries; the calls made.
+    int ReadUntilAnswered(quint8 command, int tries)
+    {
+        int calls = 0;
+        while (calls < tries) {
+            ++calls;
+            if (Read(command) == LinkResult::GoodReply)
+                break;
+        }
+        return calls;
+    }
+
+    ScriptedSupply supply;
+    QSerialPort port;
+    DeviceLink link;
+    bool opened = false;
+    int wrong = 0;
+};
 
 }  // namespace
 
@@ -51,10 +108,14 @@ private slots:
         QVERIFY(trace.endsWith("LineCode = " + reply + "\n"));
     }
 
+    // On a link that has had its first exchange (a fresh one does not know
+    // what the line carries yet, and takes the last of two).
     void twoFramesInOneReadTakeTheFirst()
     {
         LinkFixture f;
         QVERIFY(f.opened);
+        StatusRecord first;
+        QCOMPARE(f.link.GetStatus(1, first), LinkResult::GoodReply);
         const QByteArray second = LinkFixture::Reply(Status, AccessRead, QByteArray(8, char(0x11)));
         f.supply->queueRawReply({"\x02xx" + LinkFixture::Reply(Status, AccessRead, StatusData) + second});
         StatusRecord record;
@@ -146,38 +207,6 @@ private slots:
         QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#018007119A1B1864\r"});
     }
 
-    // A reply that comes after its transaction gave up must not be taken as
-    // the reply to the next request.
-    void lateReplyIsNotTakenByTheNextRequest()
-    {
-        VirtualSupply::Options options;
-        options.late = 1.0;
-        LinkFixture f(options);
-        QVERIFY(f.opened);
-        StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
-        QTRY_VERIFY(f.port.bytesAvailable() > 0 || f.port.waitForReadyRead(5));
-
-        options.late = 0;
-        options.silent = true;
-        f.supply->setOptions(options);
-        QCOMPARE(f.link.GetStatus(1, record), LinkResult::NoReply);
-        QCOMPARE(record.Voltage, 0);
-        QCOMPARE(record.CvFlag, 0);
-    }
-
-    // A supply may fill the reply's command byte as it likes.
-    void replyCommandByteIsNotExamined()
-    {
-        LinkFixture f;
-        QVERIFY(f.opened);
-        f.supply->queueRawReply({LinkFixture::Reply(0x55, AccessRead, StatusData)});
-        StatusRecord record;
-        QCOMPARE(f.link.GetStatus(1, record), LinkResult::GoodReply);
-        QCOMPARE(record.Voltage, 1234);
-        QCOMPARE(record.Current, 567);
-    }
-
     // A measurement reply that comes after its request gave up, met by the
     // next status read ahead of the status reply: dropped, and the status
     // reply behind it taken, whether both come in one read or apart.
@@ -207,6 +236,132 @@ private slots:
         QVERIFY2(trace.contains("Error late reply\n16\n"), trace.constData());
         QCOMPARE(status.Voltage, 1234);
         QCOMPARE(status.Current, 567);
+    }
+
+    // A reply is taken only from the supply asked and for the command asked;
+    // anything else is dropped, said in both traces, and the wait goes on.
+    void repliesToOtherRequestsAreDropped()
+    {
+        ScriptedLink s;
+        QVERIFY(s.opened);
+        s.link.SetTraceStream(stdout);
+        s.supply.PrecedeNextReply(ScriptedSupply::NumberedReply(LinkFixture::Address, Setpoints, 900)
+                                  + ScriptedSupply::NumberedReply(2, Status, 901));
+        LinkResult result = LinkResult::NoReply;
+        const QByteArray trace = CaptureTrace([&] { result = s.Read(Status); });
+        QCOMPARE(result, LinkResult::GoodReply);
+        QCOMPARE(s.wrong, 0);
+        QVERIFY2(trace.contains("Error unrequested reply\n1 3\n"), trace.constData());
+        QVERIFY2(trace.contains("Error unrequested reply\n2 1\n"), trace.constData());
+
+        QTemporaryFile frames;
+        QVERIFY(frames.open());
+        FILE *frameFile = std::fopen(qPrintable(frames.fileName()), "w");
+        s.link.SetFrameTrace(frameFile);
+        const QByteArray otherAck = ReplyFrame(LinkFixture::Address, Setpoints, AccessAccepted, {});
+        const QByteArray foreignAck = ReplyFrame(2, Output, AccessAccepted, {});
+        s.supply.PrecedeNextReply(otherAck + foreignAck);
+        QCOMPARE(s.link.SetOutput(LinkFixture::Address, OutputOnValue), LinkResult::GoodReply);
+
+        // Acknowledgements of another command or another supply alone are
+        // no acknowledgement.
+        s.supply.Stall();
+        QTimer::singleShot(30, [&] { s.supply.Write(otherAck + foreignAck); });
+        QCOMPARE(s.link.SetOutput(LinkFixture::Address, OutputOffValue), LinkResult::NoReply);
+        s.link.SetFrameTrace(nullptr);
+        std::fclose(frameFile);
+        const QList<QByteArray> lines = ReadFile(frames.fileName()).split('\n');
+        const QByteArray dropped = " (unrequested reply, dropped)";
+        QVERIFY2(lines.size() >= 7, ReadFile(frames.fileName()).constData());
+        QVERIFY(lines[0].endsWith("> #018007119A1B1864"));
+        QVERIFY(lines[1].endsWith("< " + otherAck.chopped(1) + dropped));
+        QVERIFY(lines[2].endsWith("< " + foreignAck.chopped(1) + dropped));
+        QVERIFY(lines[3].endsWith("< " + ReplyFrame(LinkFixture::Address, Output, AccessAccepted, {}).chopped(1)));
+        QVERIFY(lines[4].contains("> #01800711"));
+        QVERIFY(lines[5].endsWith(dropped));
+        QVERIFY(lines[6].endsWith(dropped));
+    }
+
+    // The window's polling (status and measurements in turn, one read a
+    // tick) through a stall: few requests go out while the supply is
+    // stopped, and once it answers them all, no value is taken from a reply
+    // to another request.
+    void stalledSupplyAnswersItsBacklog()
+    {
+        ScriptedLink s;
+        QVERIFY(s.opened);
+        int tick = 0;
+        const auto next = [&] { return tick++ % 2 ? Measurements : Status; };
+        for (int i = 0; i < 4; ++i)
+            QCOMPARE(s.Read(next()), LinkResult::GoodReply);
+        s.supply.Stall();
+        QElapsedTimer stall;
+        stall.start();
+        while (stall.elapsed() < 3000) {
+            QCOMPARE(s.Read(next()), LinkResult::NoReply);
+            QTest::qWait(50);
+        }
+        // The cap, then one every ProbeIntervalMs.
+        const int kept = s.supply.KeptCount();
+        QVERIFY2(kept >= DeviceLink::OutstandingCap && kept <= DeviceLink::OutstandingCap + 3,
+                 qPrintable(QString::number(kept)));
+        s.supply.Resume(10);
+        int calls = 0;
+        while (s.Read(next()) != LinkResult::GoodReply && ++calls < 10)
+            QTest::qWait(50);
+        QVERIFY2(calls <= 2, qPrintable(QString::number(calls)));
+        for (int i = 0; i < 10; ++i)
+            QCOMPARE(s.Read(next()), LinkResult::GoodReply);
+        QCOMPARE(s.wrong, 0);
+    }
+
+    // A program that starts while the line still carries a backlog of 40
+    // replies left by another (the same supply, the same command): none is
+    // taken, and the line is used once they are through.
+    void backlogOfAnotherProgramIsDrained()
+    {
+        ScriptedLink s;
+        QVERIFY(s.opened);
+        QList<QByteArray> backlog;
+        for (int i = 0; i < 40; ++i)
+            backlog.append(ScriptedSupply::NumberedReply(LinkFixture::Address, Status, 1000 + i));
+        s.supply.WritePaced(backlog, 10);
+        QTRY_VERIFY(s.port.bytesAvailable() > 0);
+        QElapsedTimer timer;
+        timer.start();
+        const int calls = s.ReadUntilAnswered(Status, 20);
+        QVERIFY(!s.supply.IsWriting());
+        QVERIFY2(calls < 20, qPrintable(QString::number(calls)));
+        QCOMPARE(s.wrong, 0);
+        QCOMPARE(s.supply.LastNumberOf(Status), 1);
+        // 40 replies, 10 ms apart: about 0.4 s.
+        QVERIFY(timer.elapsed() >= 300);
+    }
+
+    // A supply that lost requests (a restart, a damaged request) is found
+    // again within a bounded number of reads, with the right values.
+    void supplyThatLostRequestsIsFoundAgain()
+    {
+        ScriptedLink s;
+        QVERIFY(s.opened);
+        s.supply.DropNext();
+        QCOMPARE(s.Read(Status), LinkResult::NoReply);
+        // Its request may still be answered late until OvertakeMs has passed.
+        QVERIFY2(s.ReadUntilAnswered(Status, 6) <= 5, "after one lost request");
+
+        s.supply.Stall();
+        for (int i = 0; i < DeviceLink::OutstandingCap + 2; ++i)
+            QCOMPARE(s.Read(Status), LinkResult::NoReply);
+        QCOMPARE(s.supply.KeptCount(), DeviceLink::OutstandingCap);
+        s.supply.LoseKept();
+        s.supply.Resume(10);
+        // Listening until ProbeIntervalMs has passed, then one settling read.
+        QElapsedTimer timer;
+        timer.start();
+        const int calls = s.ReadUntilAnswered(Status, 12);
+        QVERIFY2(calls <= 7, qPrintable(QString::number(calls)));
+        QVERIFY(timer.elapsed() < 2 * DeviceLink::ProbeIntervalMs);
+        QCOMPARE(s.wrong, 0);
     }
 
     void endlessInputIsBounded()
