@@ -124,8 +124,10 @@ start_supply com5 --load 10
 ln -sfn "$pty" "$WINEPREFIX/dosdevices/com12"
 
 vctl() { "$wine" "$ctl" "$@" 2>"$work/stderr" | tr -d '\r'; return "${PIPESTATUS[0]}"; }
-expect() {  # NAME STATUS OUTPUT PATTERN
-    if [ "$2" -eq 0 ] && grep -Eq -- "$4" <<<"$3"; then
+# NAME STATUS OUTPUT PATTERN: the status is 0 and the output matches the
+# pattern (Perl's, ^ and $ at each line, \n between lines).
+expect() {
+    if [ "$2" -eq 0 ] && printf '%s' "$3" | grep -Pzq -- "(?m)$4"; then
         pass "$1"
     else
         fail "$1 (exit $2): $(head -c 300 <<<"$3") $(head -c 300 "$work/stderr")"
@@ -138,7 +140,7 @@ text=$(vctl --port 'com5' --json get); expect "get on com5 (lower case)" $? "$te
 text=$(vctl --port '\\.\COM12' status); expect 'status on \\.\COM12' $? "$text" '^output +(on|off)'
 text=$(vctl --port COM12 status); expect "status on COM12" $? "$text" '^output +(on|off)'
 text=$(vctl --port COM5 set --voltage 12,34 --current 0.5); expect "set" $? "$text" 'current set +0\.500 A'
-text=$(vctl --port COM5 get voltage current); expect "get after set" $? "$text" $'^12\\.340\n0\\.500$'
+text=$(vctl --port COM5 get voltage current); expect "get after set" $? "$text" '^12\.340\n0\.500$'
 text=$(vctl --port COM5 measure); expect "measure prints °C in UTF-8" $? "$text" $'temperature +[0-9.]+ \xC2\xB0C'
 
 # watch: five seconds of readings, and one run as fast as the line allows,
@@ -199,9 +201,19 @@ print(psu.query('SYST:ERR?'))
 print(psu.query('OUTP?'))
 psu.write('OUTP OFF')
 print(psu.query('OUTP?'))
+# The server's end of the connection as Linux sees it under Wine: its
+# keep-alive timer (a minute, not the system's two hours).
+import re, subprocess
+sockets = subprocess.run(['ss', '-tnoH', 'state', 'established', f'( sport = :{sys.argv[1]} )'],
+                         capture_output=True, text=True).stdout
+timer = re.search(r'timer:\(keepalive,([^,]+),', sockets)
+print('keepalive', timer.group(1) if timer else 'none')
 EOF
 )
-    expect "serve-scpi answered by PyVISA" $? "$text" $'^[^,]+,[^,]+,0,[0-9.]+\n0,"No error"\n1\n0$'
+    status=$?
+    expect "serve-scpi answered by PyVISA" $status "$(head -n 4 <<<"$text")" '^[^,]+,[^,]+,0,[0-9.]+\n0,"No error"\n1\n0$'
+    expect "serve-scpi's keep-alive after a minute of silence" $status "$(tail -n 1 <<<"$text")" \
+        '^keepalive ([0-9.]+m?s|[1-5]?[0-9]sec|1min)$'
     text=$(printf '*IDN?\n' | timeout 10 nc -N 127.0.0.1 "$port")
     expect "serve-scpi answers a half-closing nc -N" $? "$text" '^[^,]+,[^,]+,0,'
 fi
