@@ -177,8 +177,12 @@ configure_project() {
     if [ ! -e "$qt/lib/cmake/Qt5SerialPort/Qt5SerialPortConfig.cmake" ]; then
         # Without Qt Serial Port for Windows only the tests that never open a
         # port can be built, against the module's headers from Debian's
-        # Linux package (they are the same on every platform).
-        serialport=(-DPANEL_SERIALPORT_HEADERS=/usr/include/x86_64-linux-gnu/qt5)
+        # Linux package (the same on every platform), copied apart from the
+        # Linux Qt's other headers.
+        rm -rf "$cache/serialport-headers"
+        mkdir -p "$cache/serialport-headers"
+        cp -r /usr/include/x86_64-linux-gnu/qt5/QtSerialPort "$cache/serialport-headers/"
+        serialport=(-DPANEL_SERIALPORT_HEADERS="$cache/serialport-headers")
     fi
     # lrelease runs on this machine: Debian's own, as the Linux build uses.
     # moc, rcc and uic are the ones the cross build of qtbase made for it.

@@ -78,8 +78,12 @@ else
     for test in "${tests[@]}"; do
         name=$(basename "$test" .exe)
         log=$work/$name.log
-        # Each test in a folder of its own, as ctest would start it.
-        (cd "$(dirname "$test")" && timeout 300 "$wine" "$test" >"$log" 2>&1)
+        # In its own folder, as ctest starts it, and on a terminal, so that
+        # Wine gives it a console (for the console's code page and Ctrl+C);
+        # the results go to a file.
+        (cd "$(dirname "$test")" &&
+            timeout 300 script -qec "$(printf '%q ' "$wine" "$test" -o "$(winpath "$work")\\$name.log,txt")" \
+                /dev/null </dev/null >"$work/$name.console" 2>&1)
         status=$?
         totals=$(grep -a '^Totals:' "$log" | tail -n 1 | tr -d '\r')
         total=$((total + $(echo "$totals" | sed -n 's/^Totals: \([0-9]*\) passed.*/\1/p' | grep . || echo 0)))
