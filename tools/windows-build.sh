@@ -102,6 +102,11 @@ build_qtbase() {
     src=$(source_dir qtbase-opensource-src)
     build=$cache/build-$threads/qtbase
     log "building qtbase from $src (log: $build/build.log)"
+    # Qt Test's watchdog wants std::mutex, which the win32-threads libstdc++
+    # lacks; Qt's own QMutex-based stand-in (kept for INTEGRITY) serves.
+    if ! patch -d "$src" -p1 -R -s -f --dry-run <"$top/tools/windows-qt-win32-threads.patch" >/dev/null 2>&1; then
+        patch -d "$src" -p1 -s -f <"$top/tools/windows-qt-win32-threads.patch"
+    fi
     mkdir -p "$build"
     if [ ! -e "$build/.configured" ]; then
         # The cross build makes its own host tools (qmake, moc, rcc, uic)
