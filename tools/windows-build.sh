@@ -102,10 +102,13 @@ build_qtbase() {
     src=$(source_dir qtbase-opensource-src)
     build=$cache/build-$threads/qtbase
     log "building qtbase from $src (log: $build/build.log)"
-    # Qt Test's watchdog wants std::mutex, which the win32-threads libstdc++
-    # lacks; Qt's own QMutex-based stand-in (kept for INTEGRITY) serves.
-    if ! patch -d "$src" -p1 -R -s -f --dry-run <"$top/tools/windows-qt-win32-threads.patch" >/dev/null 2>&1; then
-        patch -d "$src" -p1 -s -f <"$top/tools/windows-qt-win32-threads.patch"
+    # Two changes to Debian's qtbase for MinGW (tools/windows-qt.patch): Qt
+    # Test's watchdog wants std::mutex, which the win32-threads libstdc++
+    # lacks, and Qt's own QMutex-based stand-in (kept for INTEGRITY) serves;
+    # Debian leaves out the WinTab header, and the windows platform plugin is
+    # built without WinTab tablets then.
+    if ! patch -d "$src" -p1 -R -s --dry-run <"$top/tools/windows-qt.patch" >/dev/null 2>&1; then
+        patch -d "$src" -p1 -s <"$top/tools/windows-qt.patch" || exit 1
     fi
     mkdir -p "$build"
     if [ ! -e "$build/.configured" ]; then
