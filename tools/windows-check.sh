@@ -71,8 +71,10 @@ tests=()
 if [ ${#tests[@]} -eq 0 ]; then
     fail "Windows tests: none built (tools/windows-build.sh --tests)"
 else
-    # Qt's and Qwt's DLLs and plugins from the cache; the offscreen platform.
-    export WINEPATH="$(winpath "$qt/bin");$(winpath "$qt/lib")"
+    # Qt's and Qwt's DLLs and plugins from the cache, the MinGW runtime's
+    # DLLs; the offscreen platform.
+    runtime=$(dirname "$(x86_64-w64-mingw32-gcc-$threads -print-libgcc-file-name)")
+    export WINEPATH="$(winpath "$qt/bin");$(winpath "$qt/lib");$(winpath "$runtime")"
     export QT_PLUGIN_PATH=$(winpath "$qt/plugins") QT_QPA_PLATFORM=offscreen
     total=0
     for test in "${tests[@]}"; do
