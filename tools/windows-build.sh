@@ -35,6 +35,12 @@ done
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}"
 
+# Started with sudo (not needed, see ensure-packages.sh): build as the user,
+# who owns the working tree, into the user's cache.
+if [ "$(id -u)" -eq 0 ] && [ -n "${SUDO_USER:-}" ] && [ "$SUDO_USER" != root ]; then
+    exec sudo -u "$SUDO_USER" "$0" "$@"
+fi
+
 cache=${VELKARO_WINDOWS_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/velkaro-windows}
 host=x86_64-w64-mingw32
 # The win32-threads runtime needs no winpthread DLL beside the programs;
