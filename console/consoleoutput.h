@@ -6,3 +6,9 @@
 // console's UTF-8 code page (so that "°C" shows as written); elsewhere it is
 // already so. Call it before the first write.
 void PrepareConsoleOutput();
+
+// Gives the console back the code page it had before PrepareConsoleOutput().
+// On Windows the code page belongs to the console, which outlives the program:
+// left at UTF-8, the programs run after it in that console would print their
+// own code page's text wrongly. Runs by itself at exit; nothing elsewhere.
+void RestoreConsoleOutput();

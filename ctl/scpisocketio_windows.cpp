@@ -1,6 +1,16 @@
 #include "scpisocketio.h"
 
 #include <winsock2.h>
+#include <mstcpip.h>
+
+namespace {
+
+// Keep-alive probes after a minute of silence, every 10 s, as elsewhere: the
+// system's default waits two hours. Windows gives up after ten probes.
+constexpr u_long KeepAliveIdleMs = 60000;
+constexpr u_long KeepAliveIntervalMs = 10000;
+
+}  // namespace
 
 bool ScpiSocketIo::Prepare(qintptr socket)
 {
@@ -8,8 +18,13 @@ bool ScpiSocketIo::Prepare(qintptr socket)
     if (ioctlsocket(SOCKET(socket), FIONBIO, &nonBlocking) != 0)
         return false;
     const BOOL on = TRUE;
-    return setsockopt(SOCKET(socket), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on),
-                      sizeof on)
+    if (setsockopt(SOCKET(socket), SOL_SOCKET, SO_KEEPALIVE, reinterpret_cast<const char *>(&on), sizeof on)
+        != 0)
+        return false;
+    tcp_keepalive timing{1, KeepAliveIdleMs, KeepAliveIntervalMs};
+    DWORD returned = 0;
+    return WSAIoctl(SOCKET(socket), SIO_KEEPALIVE_VALS, &timing, sizeof timing, nullptr, 0, &returned, nullptr,
+                    nullptr)
            == 0;
 }
 

@@ -1,5 +1,7 @@
 #include "supplyport.h"
 
+#include "windowsportname.h"
+
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSerialPort>
@@ -7,6 +9,11 @@
 
 QString SupplyPortDevice(const QString &path)
 {
+#ifdef Q_OS_WIN
+    // A COM port is no file: resolving "COM3" as one would make it a path in
+    // the working folder.
+    return WindowsPortName(path);
+#else
     QString named = path;
 #ifdef Q_OS_UNIX
     // A bare name (as the port list gives it) is a device in /dev, as
@@ -16,6 +23,7 @@ QString SupplyPortDevice(const QString &path)
 #endif
     const QString device = QFileInfo(named).canonicalFilePath();
     return device.isEmpty() ? path : device;
+#endif
 }
 
 QString SupplyPortHolder(const QString &device)
@@ -45,6 +53,11 @@ QString SupplyPortHolder(const QString &device)
             program = QStringLiteral("another program");
         return QStringLiteral("%1 (pid %2)").arg(program).arg(pid);
     }
+#elif defined(Q_OS_WIN)
+    // Windows opens a COM port for one program at a time and refuses the
+    // next with "access denied", which Qt reports as a missing permission.
+    Q_UNUSED(device)
+    return QStringLiteral("another program");
 #else
     Q_UNUSED(device)
 #endif

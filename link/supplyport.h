@@ -13,9 +13,11 @@ class QSerialPort;
 bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason, bool *busy = nullptr);
 
 // The device a port path or name names: its canonical path, or path itself
-// when it does not resolve (a missing device, or a port name such as COM3).
+// when it does not resolve (a missing device); on Windows the COM port name
+// as WindowsPortName gives it.
 QString SupplyPortDevice(const QString &path);
 
 // Who holds the lock on the device: "program (pid N)", or empty when nobody
-// does or it cannot be told.
+// does or it cannot be told; on Windows, which does not tell, "another
+// program" for a port that refused to open.
 QString SupplyPortHolder(const QString &device);

@@ -40,3 +40,11 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # provides.
 TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd
     g++-mingw-w64-x86-64 bsdutils)
+# The Windows build cross-compiles Qt and Qwt from Debian's source packages
+# (dpkg-dev unpacks them) with MinGW-w64 and zips the deployable folder.
+WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev
+    perl python3 zip)
+# The Windows check runs the programs under Wine on a virtual display, clicks
+# the window's connect button and photographs it.
+WINDOWS_CHECK_PACKAGES=(wine64 xvfb xauth imagemagick xdotool netcat-openbsd python3 python3-pyvisa
+    python3-pyvisa-py)

@@ -161,7 +161,7 @@ private slots:
         const QString png = dir.filePath("run.png");
         Write(csv, "old table\n");
         Write(png, "old image\n");
-        {
+        if (FileSizeCap::Available) {
             FileSizeCap cap(64);
             QVERIFY(!SaveChartCsv(csv, history));
             QVERIFY(!SaveChartPng(png, &plot, 400, 300));
@@ -183,6 +183,9 @@ private slots:
 
     void csvTimesFollowTheLocalClockAcrossSummerTime()
     {
+#ifdef Q_OS_WIN
+        QSKIP("a process's time zone is set through TZ on POSIX systems only");
+#endif
         const QByteArray savedZone = qgetenv("TZ");
         qputenv("TZ", "Europe/Berlin");
         tzset();

@@ -1,5 +1,20 @@
 #pragma once
 
+#include <QtGlobal>
+
+#ifdef Q_OS_WIN
+
+// Windows has no limit on the size of the files a process writes: the tests
+// that need one check Available and skip.
+class FileSizeCap
+{
+public:
+    static constexpr bool Available = false;
+    explicit FileSizeCap(qint64) {}
+};
+
+#else
+
 #include <csignal>
 #include <sys/resource.h>
 
@@ -9,12 +24,14 @@
 class FileSizeCap
 {
 public:
-    explicit FileSizeCap(rlim_t bytes)
+    static constexpr bool Available = true;
+
+    explicit FileSizeCap(qint64 bytes)
     {
         getrlimit(RLIMIT_FSIZE, &saved);
         oldHandler = std::signal(SIGXFSZ, SIG_IGN);
         rlimit capped = saved;
-        capped.rlim_cur = bytes;
+        capped.rlim_cur = rlim_t(bytes);
         setrlimit(RLIMIT_FSIZE, &capped);
     }
     ~FileSizeCap()
@@ -29,3 +46,5 @@ private:
     rlimit saved{};
     void (*oldHandler)(int) = nullptr;
 };
+
+#endif

@@ -1,7 +1,15 @@
 #include "stdoutcapture.h"
 
 #include <cstdio>
+#ifdef _WIN32
+#include <io.h>
+#define dup _dup
+#define dup2 _dup2
+#define close _close
+#define STDOUT_FILENO 1
+#else
 #include <unistd.h>
+#endif
 
 StdoutCapture::StdoutCapture()
 {
