@@ -793,7 +793,9 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     supply->clearReceived();
     run = Ctl(at + QStringList{"--json", "--address", "1,6,2", "off"});
     QCOMPARE(run.status, 1);
-    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "W6", "W6", "W6", "W2", "R1", "R2"}));
+    // Address 6's write goes out once: while it is unanswered, its later
+    // tries read other records there, whose replies could not be mistaken.
+    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "R6", "R6", "R6", "W2", "R1", "R2"}));
     lines = run.out.trimmed().split('\n');
     QCOMPARE(lines.size(), 3);
     QCOMPARE(QJsonDocument::fromJson(lines[0]).object(),
@@ -816,7 +818,7 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     ::kill(pid_t(on.processId()), SIGTERM);
     QVERIFY(QTest::qWaitFor([&] { return on.state() == QProcess::NotRunning; }, 10000));
     QCOMPARE(on.exitCode(), 143);
-    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "W6", "W6", "W6", "R1"}));
+    QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "R6", "R6", "R6", "R1"}));
     QCOMPARE(on.readAllStandardOutput(), QByteArray("address  1\noutput   on\n"));
     const QByteArray told = on.readAllStandardError();
     QVERIFY2(told.contains("on: stopped by SIGTERM; nothing was sent to address 2"), told);
