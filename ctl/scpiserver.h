@@ -71,7 +71,7 @@ public:
     // one waiting (after the client being served, when it is this server's
     // message that waits between tries), their steps tried once when
     // another instrument's message waits.
-    bool HasWaiting() const { return queued > 0 && !stopped; }
+    bool HasWaiting() const { return !stopped && NextTurn() != 0; }
     void RunNextTurn();
     void ServeEachWaiting(bool forAnotherInstrument);
 
