@@ -31,8 +31,9 @@ const QList<Command> &Commands()
          "[PROGRAM.csv] --record FILE [--append] [--interval S] [--duration S] [--repeat N] [--limit COND]... "
          "[--keep-output] [--reconnect]",
          "follow a program of steps with limits, counters and a recording", RunUnattended, true},
-        {"serve-scpi", "[--listen HOST:PORT]", "answer SCPI clients over TCP (default 127.0.0.1:5025)",
-         RunServeScpi, true},
+        {"serve-scpi", "[--listen HOST:PORT]",
+         "answer SCPI clients over TCP (default 127.0.0.1:5025), one port per address",
+         RunServeScpi, true, true},
     };
     return table;
 }

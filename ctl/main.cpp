@@ -59,7 +59,7 @@ int main(int argc, char **argv)
         QStringLiteral("PATH"));
     const QCommandLineOption addressOption(
         QStringLiteral("address"), QStringLiteral("The supply's slave address, 0 to 255 (default 0). status, get, measure, set, "
-                       "on, off and watch take a list (1,2,5 or 1-4): several supplies on one line."),
+                       "on, off, watch and serve-scpi take a list (1,2,5 or 1-4): several supplies on one line."),
         QStringLiteral("N|LIST"), QStringLiteral("0"));
     const QCommandLineOption jsonOption(QStringLiteral("json"),
                                         QStringLiteral("Print one JSON object per command (one per address for several)."));

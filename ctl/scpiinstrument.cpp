@@ -86,7 +86,7 @@ ScpiInstrument::ScpiInstrument(SupplySession &session, const QByteArray &identit
     addStatusGroup("QUEStionable", questionable, &ScpiInstrument::refreshQuestionable);
     session.SetAfterFailedTry([this](LinkResult failed) {
         silentTries = failed == LinkResult::NoReply ? silentTries + 1 : 0;
-        if (this->serveOthers && !inGap) {
+        if (this->serveOthers && !inGap && !tryingOnce) {
             const int tries = stepTries;
             inGap = true;
             this->serveOthers();
@@ -205,7 +205,7 @@ bool ScpiInstrument::ask(bool read, const std::function<SupplyOutcome()> &step)
         QueueError(skip);
         return false;
     }
-    stepTries = inGap ? 1 : qMax(1, WriteTries - silentTries);
+    stepTries = inGap || tryingOnce ? 1 : qMax(1, WriteTries - silentTries);
     session.SetReadTries(stepTries);
     session.SetWriteTries(stepTries);
     const SupplyOutcome outcome = step();

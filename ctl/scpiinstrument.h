@@ -50,6 +50,10 @@ public:
     // there, so that they wait at most one try; each of their steps is tried
     // once. Execute() is called again from inside it.
     void SetBetweenTries(std::function<void()> serveOthers);
+    // While a message of another instrument on the same line waits between
+    // two tries: each step is tried once, as that instrument's own other
+    // messages are then, and makes no room for others.
+    void SetTryingOnce(bool once) { tryingOnce = once; }
 
     // Carries out one message (without its line end) and returns its response
     // line without the line end, or nothing when no query of it was carried
@@ -165,5 +169,6 @@ private:
     int stepTries = 0;
     // Other messages are being carried out between two tries of a step.
     bool inGap = false;
+    bool tryingOnce = false;
     std::function<void()> serveOthers;
 };

@@ -6,6 +6,7 @@
 #include "scpiinstrument.h"
 #include "scpilistener.h"
 #include "scpisocketio.h"
+#include "scpiturns.h"
 
 #include <QTimer>
 
@@ -35,15 +36,24 @@ void Refuse(qintptr descriptor, const char *line)
 
 }  // namespace
 
-ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *parent)
+ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, ScpiTurns *turns,
+                       QObject *parent)
     : QObject(parent)
     , instrument(instrument)
     , port(port)
     , server(new ScpiListener(this))
+    , turns(turns ? turns : new ScpiTurns(this))
 {
+    this->turns->Add(this);
     instrument.SetBetweenTries([this] { ServeOthers(); });
     connect(server, &ScpiListener::Accepted, this, &ScpiServer::AcceptClient);
     connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &ScpiServer::PortFailed);
+}
+
+ScpiServer::~ScpiServer()
+{
+    turns->Remove(this);
+    instrument.SetBetweenTries({});
 }
 
 void ScpiServer::SetIdleTimeout(int seconds)
@@ -272,26 +282,17 @@ quint64 ScpiServer::NextTurn() const
 
 void ScpiServer::ScheduleRun()
 {
-    if (runScheduled || running || queued == 0)
-        return;
-    runScheduled = true;
-    QMetaObject::invokeMethod(this, &ScpiServer::RunQueue, Qt::QueuedConnection);
+    if (HasWaiting())
+        turns->ScheduleRun();
 }
 
-void ScpiServer::RunQueue()
+void ScpiServer::RunNextTurn()
 {
-    runScheduled = false;
-    if (running)
+    const quint64 id = NextTurn();
+    if (id == 0 || stopped)
         return;
-    running = true;
-    while (!stopped) {
-        const quint64 id = NextTurn();
-        if (id == 0)
-            break;
-        RunOne(id);
-        lastServed = id;
-    }
-    running = false;
+    RunOne(id);
+    lastServed = id;
 }
 
 void ScpiServer::RunOne(quint64 id)
@@ -317,25 +318,37 @@ void ScpiServer::RunOne(quint64 id)
 
 void ScpiServer::ServeOthers()
 {
-    // Between two tries of a step with the supply: every other client with a
-    // message waiting gets one turn, in order after the client being served,
-    // so that none waits for more than one try. Their own steps do not make
-    // room for others again.
     if (suspended != 0 || stopped || serving == 0)
         return;
-    const quint64 owner = serving;
+    turns->ServeOthers(this);
+}
+
+void ScpiServer::ServeEachWaiting(bool forAnotherInstrument)
+{
+    // Between two tries of a step with the supply: every client with a
+    // message waiting gets one turn, in order after the client being served
+    // (or served last), so that none waits for more than one try. Their own
+    // steps do not make room for others again.
+    if (suspended != 0 || stopped)
+        return;
+    const quint64 owner = forAnotherInstrument ? 0 : serving;
+    const quint64 after = owner != 0 ? owner : lastServed;
     suspended = owner;
-    QList<quint64> turns;
-    for (auto it = clients.upper_bound(owner); it != clients.end(); ++it)
-        turns.append(it->first);
-    for (auto it = clients.begin(); it != clients.end() && it->first < owner; ++it)
-        turns.append(it->first);
-    for (const quint64 id : turns) {
+    instrument.SetTryingOnce(forAnotherInstrument);
+    QList<quint64> order;
+    for (auto it = clients.upper_bound(after); it != clients.end(); ++it)
+        order.append(it->first);
+    for (auto it = clients.begin(); it != clients.end() && it->first <= after; ++it) {
+        if (it->first != owner)
+            order.append(it->first);
+    }
+    for (const quint64 id : order) {
         const auto found = clients.find(id);
         if (stopped || found == clients.end() || found->second.waiting.isEmpty())
             continue;
         RunOne(id);
     }
+    instrument.SetTryingOnce(false);
     suspended = 0;
 }
 

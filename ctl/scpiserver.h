@@ -11,6 +11,7 @@
 class ScpiClientSocket;
 class ScpiInstrument;
 class ScpiListener;
+class ScpiTurns;
 class QTimer;
 
 // Serves one ScpiInstrument to up to MaxClients TCP clients. Lines end with
@@ -25,7 +26,9 @@ class QTimer;
 // one line before the close, however many come.
 //
 // While a step with the supply waits to try again, the other clients'
-// messages take their turns (see ScpiInstrument::SetBetweenTries).
+// messages take their turns (see ScpiInstrument::SetBetweenTries). Servers
+// of several instruments on one serial line share one ScpiTurns, so that
+// their messages take turns on the line too.
 //
 // Memory stays bounded whatever clients send: a line longer than MaxLine
 // (its line end not counted) is dropped with -363, and a client's socket is
@@ -48,7 +51,11 @@ public:
     // The line a refused client reads before the close.
     static constexpr char BusyLine[] = "busy: all 4 SCPI connections are in use, try again later\n";
 
-    ScpiServer(ScpiInstrument &instrument, QSerialPort *port, QObject *parent = nullptr);
+    // turns: those of every instrument on the port; nullptr for an
+    // instrument alone on it.
+    ScpiServer(ScpiInstrument &instrument, QSerialPort *port, ScpiTurns *turns = nullptr,
+               QObject *parent = nullptr);
+    ~ScpiServer() override;
 
     // Closes a client that sent nothing for this many seconds and has
     // nothing waiting; 0 (the default) never does.
@@ -58,6 +65,15 @@ public:
     // Stops listening, closes every connection and drops what waits; a
     // message being carried out is finished.
     void Stop();
+
+    // For the turns: a message waits; carries out the message of the client
+    // whose turn is next; carries out one message of each client that has
+    // one waiting (after the client being served, when it is this server's
+    // message that waits between tries), their steps tried once when
+    // another instrument's message waits.
+    bool HasWaiting() const { return !stopped && NextTurn() != 0; }
+    void RunNextTurn();
+    void ServeEachWaiting(bool forAnotherInstrument);
 
 signals:
     void PortLost();
@@ -99,13 +115,11 @@ private:
     int Connected() const;
     // The client whose turn is next, 0 when no message waits.
     quint64 NextTurn() const;
-    // Carries out queued messages until none is left. It runs from the event
+    // Has the turns carry out what is queued. They run it from the event
     // loop, never inside a socket's signal: the supply's wait runs the event
     // loop, and a socket deleted there must not be one whose signal is still
-    // being emitted. Scheduling while it runs is not needed: the running call
-    // picks up what was queued meanwhile.
+    // being emitted.
     void ScheduleRun();
-    void RunQueue();
     // Carries out the client's next message and sends its response.
     void RunOne(quint64 id);
     void ServeOthers();
@@ -116,6 +130,7 @@ private:
     ScpiInstrument &instrument;
     QSerialPort *port;
     ScpiListener *server;
+    ScpiTurns *turns;
     std::map<quint64, Client> clients;
     quint64 nextId = 1;
     quint64 lastServed = 0;
@@ -125,7 +140,5 @@ private:
     quint64 suspended = 0;
     int queued = 0;
     int idleSeconds = 0;
-    bool running = false;
-    bool runScheduled = false;
     bool stopped = false;
 };

@@ -5,10 +5,15 @@
 #include "exitstatus.h"
 #include "scpiinstrument.h"
 #include "scpiserver.h"
+#include "scpiturns.h"
 #include "terminationsignals.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+
+#include <memory>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -40,6 +45,15 @@ QString HostText(const QHostAddress &address)
                : address.toString();
 }
 
+// The *IDN? response. With several addresses the serial field names the
+// address, so that a client can tell the instruments apart; one address
+// answers as it always has.
+QByteArray Identity(bool several, quint8 address)
+{
+    const QByteArray serial = several ? "ADDR" + QByteArray::number(address) : QByteArray("0");
+    return "norvel,TK4810M," + serial + ',' + QCoreApplication::applicationVersion().toUtf8();
+}
+
 }  // namespace
 
 int RunServeScpi(CommandContext &context, const QStringList &arguments)
@@ -49,11 +63,14 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         "Serves the supply to SCPI clients over TCP (VISA resource TCPIP::HOST::PORT::SOCKET, "
         "lines ending in LF) until SIGINT or SIGTERM. SCPI has no authentication: whoever reaches "
         "the port controls the supply, so it listens on loopback unless told otherwise. "
+        "With --address LIST, each address is an instrument of its own on its own TCP port, "
+        "from PORT upward in the order given; their messages take turns on the line. "
         "Ends with status 1 if the serial port is lost."));
     const QCommandLineOption listenOption(
         QStringLiteral("listen"),
         QStringLiteral("Address and TCP port to listen on (default 127.0.0.1:5025; port 0 picks a "
-                       "free one, printed at start)."),
+                       "free one, printed at start). Several addresses listen on PORT, PORT+1 "
+                       "and so on (with port 0, a free one each)."),
         QStringLiteral("HOST:PORT"), QStringLiteral("127.0.0.1:5025"));
     parser.addOption(listenOption);
     const QCommandLineOption idleOption(
@@ -81,6 +98,13 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         return context.Fail(ExitStatus::Usage,
                             QStringLiteral("--listen wants HOST:PORT, such as 127.0.0.1:5025, not \"%1\"")
                                 .arg(parser.value(listenOption)));
+    const QList<quint8> addresses = context.Options().addresses;
+    const bool several = addresses.size() > 1;
+    if (tcpPort != 0 && int(tcpPort) + addresses.size() - 1 > 65535)
+        return context.Fail(ExitStatus::Usage,
+                            QStringLiteral("--listen: %1 addresses from TCP port %2 go beyond 65535")
+                                .arg(addresses.size())
+                                .arg(tcpPort));
 
     TerminationSignals termination;
     if (!termination.isValid())
@@ -89,42 +113,75 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
     if (const int status = context.Connect())
         return status;
 
-    const QByteArray identity =
-        "norvel,TK4810M,0," + QCoreApplication::applicationVersion().toUtf8();
-    ScpiInstrument instrument(context.Session(), identity);
-    ScpiServer server(instrument, &context.Port());
-    server.SetIdleTimeout(idleSeconds);
-    QString error;
-    if (!server.Listen(address, tcpPort, &error))
-        return context.Fail(ExitStatus::PortFailed, QStringLiteral("cannot listen on %1:%2: %3")
-                                                        .arg(HostText(address))
-                                                        .arg(tcpPort)
-                                                        .arg(error));
-    const QString listening = QStringLiteral("%1:%2").arg(HostText(address)).arg(server.ServerPort());
+    // One instrument per address, each with its own session on the line's
+    // one link; the first address uses the context's own session.
+    ScpiTurns turns;
+    std::vector<std::unique_ptr<SupplySession>> sessions;
+    std::vector<std::unique_ptr<ScpiInstrument>> instruments;
+    std::vector<std::unique_ptr<ScpiServer>> servers;
+    for (int i = 0; i < addresses.size(); ++i) {
+        const quint8 supplyAddress = addresses.at(i);
+        SupplySession *session = &context.Session();
+        if (i > 0) {
+            sessions.push_back(std::make_unique<SupplySession>(context.Session().Link(), supplyAddress));
+            session = sessions.back().get();
+        }
+        instruments.push_back(
+            std::make_unique<ScpiInstrument>(*session, Identity(several, supplyAddress)));
+        servers.push_back(std::make_unique<ScpiServer>(*instruments.back(), &context.Port(), &turns));
+        ScpiServer &server = *servers.back();
+        server.SetIdleTimeout(idleSeconds);
+        const quint16 wanted = tcpPort == 0 ? 0 : quint16(tcpPort + i);
+        QString error;
+        if (!server.Listen(address, wanted, &error)) {
+            if (several)
+                context.UseAddress(supplyAddress);
+            return context.Fail(ExitStatus::PortFailed, QStringLiteral("cannot listen on %1:%2: %3")
+                                                            .arg(HostText(address))
+                                                            .arg(wanted)
+                                                            .arg(error));
+        }
+    }
+    const auto listening = [&](int i) {
+        return QStringLiteral("%1:%2").arg(HostText(address)).arg(servers.at(size_t(i))->ServerPort());
+    };
     if (!address.isLoopback())
         WriteErr(QStringLiteral("velkaroctl: listening on %1, beyond this machine: any host that "
                                 "reaches it can control the supply\n")
-                     .arg(listening));
-    context.PrintResult(
-        {{QStringLiteral("listening"), listening},
-         {QStringLiteral("port"), context.Port().portName()},
-         {QStringLiteral("address"), int(context.Options().address)}},
-        {{QStringLiteral("listening"), listening},
-         {QStringLiteral("supply"), QStringLiteral("%1, address %2")
-                                        .arg(context.Port().portName())
-                                        .arg(context.Options().address)}});
+                     .arg(several ? QStringLiteral("%1 to %2").arg(listening(0), listening(addresses.size() - 1))
+                                  : listening(0)));
+    for (int i = 0; i < addresses.size(); ++i) {
+        const QJsonObject json{{QStringLiteral("listening"), listening(i)},
+                               {QStringLiteral("port"), context.Port().portName()},
+                               {QStringLiteral("address"), int(addresses.at(i))}};
+        const QString supply =
+            QStringLiteral("%1, address %2").arg(context.Port().portName()).arg(addresses.at(i));
+        // Several: one line per address, the same two values on it.
+        if (several)
+            context.PrintLines(json, {QStringLiteral("listening  %1  supply %2").arg(listening(i), supply)});
+        else
+            context.PrintResult(json, {{QStringLiteral("listening"), listening(i)},
+                                       {QStringLiteral("supply"), supply}});
+    }
 
     int status = ExitStatus::Success;
+    bool lost = false;
     // The context's own handler, connected first at Connect(), has kept the
-    // reason by the time the server reports the loss.
-    QObject::connect(&server, &ScpiServer::PortLost, [&] {
-        status = context.Fail(ExitStatus::SupplyFailed,
-                              QStringLiteral("lost the serial port %1 (%2); the SCPI server stops")
-                                  .arg(context.Port().portName(), context.PortLoss()));
-        QCoreApplication::exit(status);
-    });
-    QObject::connect(&termination, &TerminationSignals::received, [&server] {
-        server.Stop();
+    // reason by the time a server reports the loss. Every server stops at
+    // it; the loss is told once.
+    for (const auto &server : servers) {
+        QObject::connect(server.get(), &ScpiServer::PortLost, [&] {
+            if (std::exchange(lost, true))
+                return;
+            status = context.Fail(ExitStatus::SupplyFailed,
+                                  QStringLiteral("lost the serial port %1 (%2); the SCPI server stops")
+                                      .arg(context.Port().portName(), context.PortLoss()));
+            QCoreApplication::exit(status);
+        });
+    }
+    QObject::connect(&termination, &TerminationSignals::received, [&servers] {
+        for (const auto &server : servers)
+            server->Stop();
         QCoreApplication::exit(ExitStatus::Success);
     });
     QCoreApplication::exec();

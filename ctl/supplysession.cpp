@@ -33,10 +33,18 @@ bool WritableFieldsMatch(const ParameterField<Record> (&fields)[Count], const Re
 }  // namespace
 
 SupplySession::SupplySession(QSerialPort *port, quint8 address)
-    : address(address)
+    : ownLink(std::make_unique<DeviceLink>())
+    , link(*ownLink)
+    , address(address)
 {
     link.SetPort(port);
     link.SetTraceStream(nullptr);
+}
+
+SupplySession::SupplySession(DeviceLink &sharedLink, quint8 address)
+    : link(sharedLink)
+    , address(address)
+{
 }
 
 SupplySession::~SupplySession()

@@ -5,6 +5,7 @@
 #include "writeattempts.h"
 
 #include <functional>
+#include <memory>
 #include <optional>
 
 class QSerialPort;
@@ -36,6 +37,11 @@ class SupplySession
 {
 public:
     SupplySession(QSerialPort *port, quint8 address);
+    // A session for another address on the same line, through that line's
+    // one link, so that a request that went unanswered for one address is
+    // drained before the next request for any other. The link must outlive
+    // the session.
+    SupplySession(DeviceLink &sharedLink, quint8 address);
     // Drains a late reply still on its way, for the port's next user.
     ~SupplySession();
 
@@ -97,7 +103,8 @@ private:
     template <typename Record, typename Read, typename Write, typename Same>
     SupplyOutcome WriteConfirmed(Write write, Read read, Record &readBack, Same same);
 
-    DeviceLink link;
+    std::unique_ptr<DeviceLink> ownLink;  // null on a shared link
+    DeviceLink &link;
     quint8 address;
     int readTries = WriteTries;
     int writeTries = WriteTries;

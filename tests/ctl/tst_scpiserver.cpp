@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QTcpServer>
 #include <QTcpSocket>
 
 #include <sys/socket.h>
@@ -54,6 +55,18 @@ QList<QByteArray> requests(const VirtualSupply &supply, bool writesOnly)
         DeviceLink::DecodeLine(line, bytes);
         if (bytes.size() > 3 && (!writesOnly || quint8(bytes.at(3)) == CommandSet::AccessWrite))
             seen.append(bytes.mid(2, bytes.size() - 4).toHex());
+    }
+    return seen;
+}
+
+// The address each request went to, in order.
+QList<int> requestAddresses(const VirtualSupply &supply)
+{
+    QList<int> seen;
+    for (const QByteArray &line : supply.receivedLines()) {
+        QByteArray bytes;
+        if (DeviceLink::DecodeLine(line, bytes) > 0)
+            seen.append(quint8(bytes.at(0)));
     }
     return seen;
 }
@@ -523,6 +536,128 @@ private slots:
         supply.setOptions({});
     }
 
+    // One TCP port per address, from the given one upward; each a separate
+    // instrument on one supply of the line, taking turns on the port.
+    void severalAddressesAreSeparateInstruments()
+    {
+        server.terminate();
+        QVERIFY(server.waitForFinished(5000));
+        // Ports that cannot all be had are refused before the line is opened,
+        // and a port taken by another program is named.
+        QProcess refused;
+        refused.start(QStringLiteral(VELKAROCTL_EXE),
+                      {"--port", supply.portPath(), "--address", "0,2", "serve-scpi", "--listen", "127.0.0.1:65535"});
+        QVERIFY(refused.waitForFinished(5000));
+        QCOMPARE(refused.exitCode(), 2);
+        QTcpServer taken;
+        QVERIFY(taken.listen(QHostAddress::LocalHost));
+        refused.start(QStringLiteral(VELKAROCTL_EXE),
+                      {"--port", supply.portPath(), "--address", "0,2", "serve-scpi", "--listen",
+                       QStringLiteral("127.0.0.1:%1").arg(taken.serverPort() - 1)});
+        QTRY_COMPARE_WITH_TIMEOUT(refused.state(), QProcess::NotRunning, 5000);
+        QCOMPARE(refused.exitCode(), 3);
+        QVERIFY2(refused.readAllStandardError().contains(
+                     QStringLiteral("cannot listen on 127.0.0.1:%1").arg(taken.serverPort()).toUtf8()),
+                 "the taken port is not named");
+        taken.close();
+
+        VirtualSupply::Options line;
+        line.moreAddresses = {2, 3};
+        supply.setOptions(line);
+        startServer({}, "0,2,3");
+        QCOMPARE(ports.size(), 3);
+        auto first = connectClient(ports.at(0));
+        auto second = connectClient(ports.at(1));
+        auto third = connectClient(ports.at(2));
+        const int thirdVolts = supply.modelAt(3)->voltageSetMv();
+        QVERIFY(ask(*first, "*IDN?").startsWith("norvel,TK4810M,ADDR0,"));
+        QVERIFY(ask(*second, "*IDN?").startsWith("norvel,TK4810M,ADDR2,"));
+        QVERIFY(ask(*third, "*IDN?").startsWith("norvel,TK4810M,ADDR3,"));
+        // Each its own registers: every one reports its power-on once.
+        QCOMPARE(ask(*first, "*ESR?"), QByteArray("128"));
+        QCOMPARE(ask(*second, "*ESR?;*ESR?"), QByteArray("128;0"));
+        QCOMPARE(ask(*third, "STAT:OPER:ENAB 512;ENAB?;*ESR?"), QByteArray("512;128"));
+        QCOMPARE(ask(*first, "STAT:OPER:ENAB?"), QByteArray("0"));
+
+        QCOMPARE(ask(*first, "VOLT 7.25;*OPC?"), QByteArray("1"));
+        QCOMPARE(ask(*second, "VOLT 3.3;VOLT?"), QByteArray("3.300"));
+        QCOMPARE(ask(*first, "VOLT?"), QByteArray("7.250"));
+        QCOMPARE(supply.model().voltageSetMv(), 7250);
+        QCOMPARE(supply.modelAt(2)->voltageSetMv(), 3300);
+        QCOMPARE(supply.modelAt(3)->voltageSetMv(), thirdVolts);
+        // Each its own error queue.
+        second->write("NOSUCH\n");
+        QCOMPARE(ask(*second, "SYST:ERR:COUN?"), QByteArray("1"));
+        QCOMPARE(ask(*first, "SYST:ERR?"), NoError);
+        QCOMPARE(ask(*third, "SYST:ERR?"), NoError);
+
+        // Messages of two instruments at once, on a line paced as a real
+        // one: never two transactions at a time (each answer its own
+        // supply's), and the instruments take turns.
+        VirtualSupply::Options paced = line;
+        paced.pace9600 = true;
+        supply.setOptions(paced);
+        supply.clearReceived();
+        first->write(QByteArray("VOLT?\n").repeated(6));
+        second->write(QByteArray("VOLT?\n").repeated(6));
+        for (int i = 0; i < 6; ++i) {
+            QCOMPARE(nextLine(*first), QByteArray("7.250"));
+            QCOMPARE(nextLine(*second), QByteArray("3.300"));
+        }
+        const QList<int> order = requestAddresses(supply);
+        QCOMPARE(order.size(), 12);
+        int repeated = 0;
+        for (int i = 1; i < order.size(); ++i)
+            repeated += order.at(i) == order.at(i - 1);
+        QVERIFY2(repeated <= 2, qPrintable(QString::number(repeated)));
+        QCOMPARE(ask(*first, "SYST:ERR:COUN?"), QByteArray("0"));
+        QCOMPARE(ask(*second, "SYST:ERR:ALL?"), QByteArray("-113,\"Undefined header\""));
+    }
+
+    // A silent address holds the other instruments up for one try of its
+    // step, not for its whole message; a silent one served in between is
+    // tried once; each keeps its errors to itself.
+    void silentAddressHoldsUpTheOthersOneTry()
+    {
+        VirtualSupply::Options line;
+        line.moreAddresses = {2, 3};
+        line.silentAddresses = {2, 3};
+        supply.setOptions(line);
+        supply.clearReceived();
+        auto first = connectClient(ports.at(0));
+        auto second = connectClient(ports.at(1));
+        auto third = connectClient(ports.at(2));
+        QElapsedTimer total;
+        total.start();
+        third->write("MEAS:VOLT?;:VOLT?;:MEAS:TEMP?\n");
+        QVERIFY(QTest::qWaitFor([&] { return !supply.receivedLines().isEmpty(); }, 5000));
+        QElapsedTimer waited;
+        waited.start();
+        second->write("MEAS:VOLT?;:VOLT?\n");
+        first->write("VOLT?\n");
+        QVERIFY(QTest::qWaitFor([&] { return first->canReadLine(); }, 5000));
+        const qint64 firstWaited = waited.elapsed();
+        QCOMPARE(nextLine(*third), QByteArray("9.91E+37;9.91E+37;9.91E+37"));
+        const qint64 messageTook = total.elapsed();
+        QCOMPARE(nextLine(*first), QByteArray("7.250"));
+        QCOMPARE(nextLine(*second), QByteArray("9.91E+37;9.91E+37"));
+        // One try is 0.26 s: four of address 3 and one of address 2 about
+        // 1.3 s.
+        QVERIFY2(firstWaited < 800, qPrintable(QString::number(firstWaited)));
+        QVERIFY2(messageTook < 2000, qPrintable(QString::number(messageTook)));
+        // Four tries for address 3, the others' between two of them.
+        const QList<int> order = requestAddresses(supply);
+        QCOMPARE(order.count(3), 4);
+        QCOMPARE(order.count(2), 1);
+        QCOMPARE(order.count(0), 1);
+        QCOMPARE(order.first(), 3);
+        QCOMPARE(order.last(), 3);
+        QCOMPARE(ask(*third, "SYST:ERR:COUN?;:STAT:QUES:COND?"), QByteArray("3;512"));
+        QCOMPARE(ask(*second, "SYST:ERR:COUN?;:STAT:QUES:COND?"), QByteArray("2;512"));
+        QCOMPARE(ask(*first, "SYST:ERR:COUN?;:STAT:QUES:COND?"), QByteArray("0;0"));
+        supply.setOptions({});
+    }
+
     void idleClientsAreClosed()
     {
         server.terminate();
@@ -539,25 +674,55 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(talking->state(), QAbstractSocket::UnconnectedState, 3000);
     }
 
+    // Every instrument on the line ends with it, and the loss is told once.
     void lostSerialPortStopsTheServer()
     {
+        server.terminate();
+        QVERIFY(server.waitForFinished(5000));
+        VirtualSupply::Options line;
+        line.moreAddresses = {2};
+        supply.setOptions(line);
+        startServer({}, "0,2");
+        auto first = connectClient(ports.at(0));
+        auto second = connectClient(ports.at(1));
+        QCOMPARE(ask(*second, "*OPC?"), QByteArray("1"));
         supply.closeMaster();
         QVERIFY(QTest::qWaitFor([&] { return server.state() == QProcess::NotRunning; }, 5000));
         QCOMPARE(server.exitStatus(), QProcess::NormalExit);
         QCOMPARE(server.exitCode(), 1);
-        QVERIFY(server.readAllStandardError().contains("lost the serial port"));
+        QCOMPARE(server.readAllStandardError().count("lost the serial port"), 1);
+        QTRY_COMPARE_WITH_TIMEOUT(first->state(), QAbstractSocket::UnconnectedState, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(second->state(), QAbstractSocket::UnconnectedState, 5000);
     }
 
 private:
-    void startServer(const QStringList &options)
+    // With addresses (a list), one line per address, each naming its port;
+    // without, the two lines of one instrument.
+    void startServer(const QStringList &options, const QString &addresses = {})
     {
+        const QStringList several =
+            addresses.isEmpty() ? QStringList() : QStringList{"--address", addresses};
         server.start(QStringLiteral(VELKAROCTL_EXE),
-                     QStringList{"--port", supply.portPath(), "serve-scpi", "--listen", "127.0.0.1:0"}
-                         + options);
-        QVERIFY(QTest::qWaitFor([&] { return server.canReadLine(); }, 5000));
-        const QByteArray first = server.readLine().simplified();
-        QVERIFY2(first.startsWith("listening 127.0.0.1:"), first.constData());
-        port = quint16(first.mid(first.lastIndexOf(':') + 1).toUInt());
+                     QStringList{"--port", supply.portPath()} + several
+                         + QStringList{"serve-scpi", "--listen", "127.0.0.1:0"} + options);
+        ports.clear();
+        const QStringList expected = addresses.isEmpty() ? QStringList{"0"} : addresses.split(',');
+        for (const QString &address : expected) {
+            QVERIFY(QTest::qWaitFor([&] { return server.canReadLine(); }, 5000));
+            const QByteArray line = server.readLine().simplified();
+            QVERIFY2(line.startsWith("listening 127.0.0.1:"), line.constData());
+            const QByteArray listening = line.split(' ').at(1);
+            ports.append(quint16(listening.mid(listening.lastIndexOf(':') + 1).toUInt()));
+            if (!addresses.isEmpty())
+                QVERIFY2(line.endsWith(", address " + address.toUtf8()), line.constData());
+        }
+        if (addresses.isEmpty()) {
+            QVERIFY(QTest::qWaitFor([&] { return server.canReadLine(); }, 5000));
+            QVERIFY(server.readLine().simplified().endsWith(", address 0"));
+        }
+        port = ports.first();
+        // Each its own port, from a free one each.
+        QCOMPARE(QSet<quint16>(ports.begin(), ports.end()).size(), ports.size());
     }
 
     // The server's link has the supply again once a reading is one request
@@ -576,10 +741,10 @@ private:
                && requests(supply, false) == QList<QByteArray>{"0101"};
     }
 
-    std::unique_ptr<QTcpSocket> connectClient()
+    std::unique_ptr<QTcpSocket> connectClient(quint16 to = 0)
     {
         auto socket = std::make_unique<QTcpSocket>();
-        socket->connectToHost(QHostAddress::LocalHost, port);
+        socket->connectToHost(QHostAddress::LocalHost, to ? to : port);
         (void)QTest::qWaitFor([&] { return socket->state() == QAbstractSocket::ConnectedState; }, 5000);
         return socket;
     }
@@ -587,6 +752,7 @@ private:
     VirtualSupply supply;
     QProcess server;
     quint16 port = 0;
+    QList<quint16> ports;  // one per address, in their order
 };
 
 PANEL_TEST_MAIN(ScpiServerTest)
