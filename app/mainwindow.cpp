@@ -91,7 +91,7 @@ MainWindow::MainWindow(QWidget *parent)
     form->tabWidget->setTabText(5, tr("График"));
     // The settings dialog was made after the form's pages, so it is deleted
     // after them: the page stores its choices as it goes.
-    runPage = new RunPage(settingsDialog->Settings());
+    runPage = new RunPage(settingsDialog->Settings(), this);
     form->tabWidget->addTab(runPage, tr("Прогон"));
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));
@@ -158,7 +158,7 @@ void MainWindow::BuildToolBar()
 void MainWindow::ConnectSignals()
 {
     connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
-    connect(disconnectAction, &QAction::triggered, this, &MainWindow::ClosePort);
+    connect(disconnectAction, &QAction::triggered, this, &MainWindow::Disconnect);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
     connect(pollTimer, &QTimer::timeout, this, &MainWindow::TimeOut);
     connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
@@ -183,11 +183,9 @@ void MainWindow::ConnectSignals()
     connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &MainWindow::PortLostOccurred);
 
     connect(runPage, &RunPage::startClicked, this, &MainWindow::StartRun);
-    connect(runPage, &RunPage::reopenWanted, this, &MainWindow::ReopenForRun);
     connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
-    // Another address mid-run would send the program's writes to another
-    // supply and leave this one's output as the run had it.
-    connect(runPage, &RunPage::runningChanged, slaveBox, [this](bool running) { slaveBox->setEnabled(!running); });
+    connect(runPage, &RunPage::disconnectAllowed, this, &MainWindow::ClosePort);
+    connect(runPage, &RunPage::runningChanged, this, &MainWindow::HoldPanelForRun);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

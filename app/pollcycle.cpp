@@ -41,6 +41,9 @@ void MainWindow::TimeOut()
             && (!setpointRetryClock.isValid() || setpointRetryClock.elapsed() >= SetpointRetryMs)) {
             setpointRetryClock.start();
             LoadSetpoints();
+        } else if (runPage->isActive()) {
+            // The run reads the status itself, on its own schedule.
+            measureFresh = ShowMeasurements();
         } else if (!readToggle) {
             const bool good = ShowStatus() == LinkResult::GoodReply;
             readToggle = true;
@@ -93,12 +96,18 @@ void MainWindow::RequestOperation(PollState state)
 
 void MainWindow::ApplyParam()
 {
+    // The panel's controls are disabled during a run; a key must not get
+    // round them either.
+    if (runPage->isActive())
+        return;
     RequestOperation(PollState::ApplySetpoints);
     retryCount = 0;
 }
 
 void MainWindow::OnOff()
 {
+    if (runPage->isActive())
+        return;
     RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
 }
@@ -135,7 +144,6 @@ LinkResult MainWindow::ShowStatus()
         return result;
     }
     chart->AddStatus(status);
-    runPage->feedStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
     form->lcdNumberV->setEnabled(true);

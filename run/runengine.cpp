@@ -56,6 +56,7 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
         return false;
     phase = Phase::Running;
     result = RunOutcome::Running;
+    outputLeft = OutputEnd::Unknown;
     why.clear();
     startMs = nowMs;
     wallStartUtc = wallStart.toUTC();
@@ -274,6 +275,7 @@ void RunEngine::end(RunOutcome outcome, const QString &event, qint64 nowMs, bool
     wantedSetpoints.reset();
     if (keep) {
         wantedOutput.reset();
+        outputLeft = OutputEnd::Kept;
         finish(nowMs);
         return;
     }
@@ -294,7 +296,9 @@ void RunEngine::finish(qint64 nowMs)
 
 std::optional<SupplyRequest> RunEngine::pendingRequest() const
 {
-    if (!isActive() || portDown)
+    // The output off of an ending run is wanted even on a port being
+    // reopened: the front end writes it as soon as it can.
+    if (!isActive() || (portDown && phase == Phase::Running))
         return std::nullopt;
     SupplyRequest request;
     if (wantedSetpoints && (!confirmedSetpoints || !SameSetpoints(*wantedSetpoints, *confirmedSetpoints))) {
@@ -319,14 +323,17 @@ void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
         knownSetpoints = request.setpoints;
     } else {
         confirmedOutput = request.outputOn;
-        if (phase == Phase::Ending && !request.outputOn)
+        if (phase == Phase::Ending && !request.outputOn) {
+            outputLeft = OutputEnd::Off;
+            if (recording.isOpen())
+                record(nowMs, QStringLiteral("output off"), false);
             finish(nowMs);
+        }
     }
 }
 
 void RunEngine::stop(qint64 nowMs)
 {
-    why = QStringLiteral("stopped");
     end(RunOutcome::Stopped, QStringLiteral("stop"), nowMs, false);
 }
 
@@ -350,14 +357,24 @@ void RunEngine::portRestored(qint64 nowMs)
     record(nowMs, QStringLiteral("reconnected"), false);
 }
 
-void RunEngine::supplyFailed(const QString &reason, qint64 nowMs)
+void RunEngine::abort(const QString &reason, qint64 nowMs)
+{
+    end(RunOutcome::Aborted, QStringLiteral("abort %1").arg(reason), nowMs, false);
+}
+
+void RunEngine::noteEvent(const QString &event, qint64 nowMs)
+{
+    if (isActive())
+        record(nowMs, event, false);
+}
+
+void RunEngine::giveUpOutput(qint64 nowMs)
 {
     if (!isActive())
         return;
-    // Even a limit's trip counts as the supply's failure here: the output
-    // was not seen to switch off.
-    result = RunOutcome::SupplyFailed;
-    why = reason;
+    outputLeft = OutputEnd::Unknown;
+    if (recording.isOpen())
+        record(nowMs, QStringLiteral("output unknown"), false);
     finish(nowMs);
 }
 
