@@ -405,7 +405,7 @@ bool RunPage::start(const Supply &supply)
     for (const RunCondition &limit : setup.limits)
         setup.header.limits << limit.text();
 
-    driver = std::make_unique<RunDriver>(*transport, ChosenPolicy());
+    driver = std::make_unique<RunDriver>(*transport, ChosenPolicy(), [this] { return Now(); });
     connect(driver.get(), &RunDriver::eventRecorded, this, &RunPage::RunEventRecorded);
     connect(driver.get(), &RunDriver::finished, this, &RunPage::RunFinished);
     clock.start();

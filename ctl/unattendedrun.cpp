@@ -28,7 +28,7 @@ UnattendedRun::UnattendedRun(CommandContext &context, const UnattendedOptions &o
     , context(context)
     , options(options)
     , transport(context)
-    , driver(transport, options.policy)
+    , driver(transport, options.policy, [this] { return now(); })
 {
     connect(&driver, &RunDriver::eventRecorded, this, &UnattendedRun::Report);
 }

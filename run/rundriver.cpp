@@ -2,10 +2,12 @@
 
 #include <algorithm>
 
-RunDriver::RunDriver(RunTransport &transport, const RunPolicy &policy, QObject *parent)
+RunDriver::RunDriver(RunTransport &transport, const RunPolicy &policy, std::function<qint64()> clock,
+                     QObject *parent)
     : QObject(parent)
     , transport(transport)
     , rules(policy)
+    , clock(std::move(clock))
 {
     rules.readIntervalMs = std::clamp<qint64>(rules.readIntervalMs, 0, 1000);
     connect(&runEngine, &RunEngine::eventRecorded, this, &RunDriver::eventRecorded);
@@ -22,6 +24,11 @@ bool RunDriver::start(const RunSetup &setup, qint64 nowMs, const QDateTime &wall
     portDown = silent = ending = false;
     refusals = 0;
     return runEngine.start(setup, nowMs, wallStart, knownSetpoints);
+}
+
+qint64 RunDriver::TimeAfter(qint64 nowMs) const
+{
+    return clock ? std::max(clock(), nowMs) : nowMs;
 }
 
 void RunDriver::EngineFinished(RunOutcome outcome)
@@ -156,7 +163,9 @@ bool RunDriver::WriteOff(qint64 nowMs)
     const std::optional<SupplyRequest> request = runEngine.pendingRequest();
     if (!request || nowMs < nextWriteMs)
         return false;
-    if (transport.writeOutput(false) == RunTransport::Result::Done)
+    const RunTransport::Result result = transport.writeOutput(false);
+    nowMs = TimeAfter(nowMs);
+    if (result == RunTransport::Result::Done)
         runEngine.requestDone(*request, nowMs);
     else
         nextWriteMs = nowMs + rules.retryPeriodMs;
@@ -171,6 +180,7 @@ bool RunDriver::ReadStatus(qint64 nowMs)
     StatusRecord status;
     if (transport.readStatus(status) != RunTransport::Result::Done)
         return true;
+    nowMs = TimeAfter(nowMs);
     lastGoodMs = nowMs;
     silent = false;
     if (rules.readsMeasurements && runEngine.needsTemperature()) {
@@ -188,6 +198,7 @@ bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
     const RunTransport::Result result = request.kind == SupplyRequest::Kind::Setpoints
                                             ? transport.writeSetpoints(request.setpoints)
                                             : transport.writeOutput(request.outputOn);
+    nowMs = TimeAfter(nowMs);
     switch (result) {
     case RunTransport::Result::Done:
         refusals = 0;

@@ -4,6 +4,8 @@
 
 #include <QObject>
 
+#include <functional>
+
 // How a front end reaches the supply for a run. velkaroctl makes confirmed
 // blocking writes; the window makes one link operation in a poll tick. Each
 // call is one attempt: the driver decides when to try again.
@@ -30,15 +32,16 @@ public:
 struct RunPolicy {
     static constexpr qint64 NoAnswerAfterMs = 2000;  // "no answer" is recorded
     static constexpr qint64 ReopenPeriodMs = 1000;
-    // A due reading goes before a due write once the last is this old.
-    static constexpr qint64 ReadFirstAfterMs = 600;
+    // A due reading goes before a due set-point write once the last is this
+    // old: with a poll tick of 250 ms, still a reading every second.
+    static constexpr qint64 ReadFirstAfterMs = 750;
 
     qint64 readIntervalMs = 1000;     // status readings; never more than a second apart
     qint64 maxSilenceMs = 10000;      // without a good reading, then the run aborts
     bool reconnect = false;           // a lost port or a silent supply is waited for
     qint64 reconnectWithinMs = 300000;  // ... this long, then the run aborts
     qint64 offRetryMs = 60000;        // how long the output off is tried
-    qint64 retryPeriodMs = 1000;      // between tries of an unanswered write
+    qint64 retryPeriodMs = 250;       // between tries of an unanswered write
     int refusalsAllowed = 1;          // refused writes in a row before the run aborts
     bool readsMeasurements = false;   // for temperature conditions; else fed by the front end
 };
@@ -54,7 +57,11 @@ class RunDriver : public QObject
     Q_OBJECT
 
 public:
-    RunDriver(RunTransport &transport, const RunPolicy &policy, QObject *parent = nullptr);
+    // clock: the front end's monotonic milliseconds, read again after each
+    // step with the supply, so that a blocking step's outcome is stamped
+    // with the time it came, not the time it began.
+    RunDriver(RunTransport &transport, const RunPolicy &policy, std::function<qint64()> clock,
+              QObject *parent = nullptr);
 
     RunEngine &engine() { return runEngine; }
     const RunEngine &engine() const { return runEngine; }
@@ -89,6 +96,7 @@ private slots:
     void EngineFinished(RunOutcome outcome);
 
 private:
+    qint64 TimeAfter(qint64 nowMs) const;
     void NoteEnding(qint64 nowMs);
     void Abort(const QString &reason, qint64 nowMs);
     qint64 allowedSilenceMs() const;
@@ -100,6 +108,7 @@ private:
 
     RunTransport &transport;
     RunPolicy rules;
+    std::function<qint64()> clock;
     RunEngine runEngine;
 
     qint64 lastGoodMs = 0;     // the last good status reading

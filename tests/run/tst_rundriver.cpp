@@ -85,7 +85,7 @@ private:
 // otherwise at its next due time) or as the window does (a poll every 250 ms).
 struct Rig {
     explicit Rig(RunPolicy policy, bool pollCycle = false)
-        : driver(supply, policy)
+        : driver(supply, policy, [this] { return now; })
         , pollCycle(pollCycle)
     {
     }
@@ -178,6 +178,7 @@ private slots:
     {
         RunPolicy policy;
         policy.maxSilenceMs = 10000;
+        policy.retryPeriodMs = 1000;
         Rig r{policy};
         QVERIFY(r.start("voltage,current,duration\n5,1,60\n"));
         QSignalSpy silentSeen(&r.driver, &RunDriver::eventRecorded);
@@ -292,25 +293,6 @@ private slots:
         c.runTo(12000);
         QVERIFY2(LongestGap(c.supply.goodReads, 1000, 12000) <= 200, qPrintable(QString::number(LongestGap(c.supply.goodReads, 1000, 12000))));
         QVERIFY(LongestGap(c.supply.setpointWrites, 2500, 9500) <= 600);
-    }
-
-    void aKeptStopWritesNothing()
-    {
-        RunPolicy policy;
-        Rig r{policy};
-        RunSetup setup;
-        setup.program = ParseRunProgram("voltage,current,duration\n5,1,60\n");
-        setup.keepOutput = true;
-        setup.recordPath = r.record();
-        QVERIFY(r.driver.start(setup, r.now, QDateTime::currentDateTimeUtc()));
-        r.runTo(3000);
-        const int tries = r.supply.offTries;
-        r.driver.stop(r.now);
-        QVERIFY(r.driver.isFinished());
-        QCOMPARE(r.supply.offTries, tries);
-        QVERIFY(r.supply.output);
-        QVERIFY(r.events().endsWith(QLatin1String("|stop")));
-        QCOMPARE(r.driver.engine().outputEnd(), OutputEnd::Kept);
     }
 };
 
