@@ -429,8 +429,8 @@ RunPolicy RunPage::ChosenPolicy() const
     policy.reconnect = reconnectBox->isChecked();
     policy.reconnectWithinMs = qint64(reconnectWithinBox->value()) * 1000;
     policy.offRetryMs = qint64(offRetryBox->value()) * 1000;
-    // One try per tick, as the panel's own writes.
-    policy.retryPeriodMs = 0;
+    // A failed write is tried every other tick, the readings in between.
+    policy.retryPeriodMs = 400;
     policy.refusalsAllowed = WriteTries;
     return policy;
 }

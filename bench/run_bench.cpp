@@ -134,11 +134,13 @@ void LimitReaction(const QString &port)
         run.waitForFinished(20000);
         const QDateTime ended = QDateTime::currentDateTimeUtc();
         const QList<QByteArrayList> rows = Rows(record);
-        if (run.exitCode() != 4 || rows.isEmpty() || !rows.last()[12].startsWith("limit")) {
+        // The crossing reading's row, then "output off".
+        if (run.exitCode() != 4 || rows.size() < 2 || !rows.at(rows.size() - 2)[12].startsWith("limit")
+            || rows.last()[12] != "output off") {
             std::printf("limit: trial %d ended with %d\n", trial + 1, run.exitCode());
             return;
         }
-        reaction.push_back(TimeOf(rows.last()).msecsTo(ended));
+        reaction.push_back(TimeOf(rows.at(rows.size() - 2)).msecsTo(ended));
     }
     std::printf("limit reaction, --interval 0: from the crossing reading's row to velkaroctl's exit "
                 "after the confirmed output off: median %.0f ms, worst %.0f ms (10 trials)\n",

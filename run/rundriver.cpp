@@ -19,7 +19,6 @@ bool RunDriver::start(const RunSetup &setup, qint64 nowMs, const QDateTime &wall
 {
     lastGoodMs = nowMs;
     nextReadMs = nextWriteMs = nextReopenMs = nowMs;
-    lastReadMs = nowMs;
     nextRampWriteMs = nowMs;
     portDown = silent = ending = false;
     refusals = 0;
@@ -145,13 +144,10 @@ bool RunDriver::poll(qint64 nowMs)
     const bool rampPoint = request && request->kind == SupplyRequest::Kind::Setpoints;
     const bool writeDue = request && nowMs >= nextWriteMs && (!rampPoint || nowMs >= nextRampWriteMs);
     const bool readDue = nowMs >= nextReadMs;
-    // Writes go first, so that a step's writes follow one another, unless
-    // the last reading is getting old: then a ramp's writes cannot starve
-    // the readings, nor back-to-back readings the writes. The output switch
-    // (at a step's start or end only) never waits.
-    const bool readFirst = !writeDue || (request->kind == SupplyRequest::Kind::Setpoints &&
-                                         nowMs - lastReadMs >= RunPolicy::ReadFirstAfterMs);
-    if (readDue && readFirst)
+    // Writes go first, so that a step's writes follow one another and the
+    // next reading shows them. They cannot starve the readings: a ramp's
+    // points come on its grid and a write that failed waits retryPeriodMs.
+    if (readDue && !writeDue)
         return ReadStatus(nowMs);
     if (writeDue)
         return Write(*request, nowMs);
@@ -174,7 +170,6 @@ bool RunDriver::WriteOff(qint64 nowMs)
 
 bool RunDriver::ReadStatus(qint64 nowMs)
 {
-    lastReadMs = nowMs;
     const qint64 interval = rules.readIntervalMs;
     nextReadMs = interval > 0 ? (nowMs / interval + 1) * interval : nowMs;
     StatusRecord status;

@@ -32,16 +32,14 @@ public:
 struct RunPolicy {
     static constexpr qint64 NoAnswerAfterMs = 2000;  // "no answer" is recorded
     static constexpr qint64 ReopenPeriodMs = 1000;
-    // A due reading goes before a due set-point write once the last is this
-    // old: with a poll tick of 250 ms, still a reading every second.
-    static constexpr qint64 ReadFirstAfterMs = 750;
 
     qint64 readIntervalMs = 1000;     // status readings; never more than a second apart
     qint64 maxSilenceMs = 10000;      // without a good reading, then the run aborts
     bool reconnect = false;           // a lost port or a silent supply is waited for
     qint64 reconnectWithinMs = 300000;  // ... this long, then the run aborts
     qint64 offRetryMs = 60000;        // how long the output off is tried
-    qint64 retryPeriodMs = 250;       // between tries of an unanswered write
+    qint64 retryPeriodMs = 250;       // between tries of a failed write; longer than a
+                                      // poll tick, so that readings come in between
     int refusalsAllowed = 1;          // refused writes in a row before the run aborts
     bool readsMeasurements = false;   // for temperature conditions; else fed by the front end
 };
@@ -112,7 +110,6 @@ private:
     RunEngine runEngine;
 
     qint64 lastGoodMs = 0;     // the last good status reading
-    qint64 lastReadMs = 0;     // the last status reading tried
     qint64 nextReadMs = 0;
     qint64 nextWriteMs = 0;    // after an unanswered write
     qint64 nextRampWriteMs = 0;  // the next point on a ramp's grid
