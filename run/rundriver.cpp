@@ -20,6 +20,7 @@ bool RunDriver::start(const RunSetup &setup, qint64 nowMs, const QDateTime &wall
     lastGoodMs = nowMs;
     nextReadMs = nextWriteMs = nextReopenMs = nowMs;
     nextRampWriteMs = nowMs;
+    lastWasSetpoints = false;
     portDown = silent = ending = false;
     refusals = 0;
     return runEngine.start(setup, nowMs, wallStart, knownSetpoints);
@@ -145,9 +146,11 @@ bool RunDriver::poll(qint64 nowMs)
     const bool writeDue = request && nowMs >= nextWriteMs && (!rampPoint || nowMs >= nextRampWriteMs);
     const bool readDue = nowMs >= nextReadMs;
     // Writes go first, so that a step's writes follow one another and the
-    // next reading shows them. They cannot starve the readings: a ramp's
-    // points come on its grid and a write that failed waits retryPeriodMs.
-    if (readDue && !writeDue)
+    // next reading shows them; but a due reading comes between two set-point
+    // writes (a ramp's points), and a write that failed waits retryPeriodMs,
+    // so that the readings are never starved.
+    const bool rampAgain = rampPoint && lastWasSetpoints;
+    if (readDue && (!writeDue || rampAgain))
         return ReadStatus(nowMs);
     if (writeDue)
         return Write(*request, nowMs);
@@ -170,6 +173,7 @@ bool RunDriver::WriteOff(qint64 nowMs)
 
 bool RunDriver::ReadStatus(qint64 nowMs)
 {
+    lastWasSetpoints = false;
     const qint64 interval = rules.readIntervalMs;
     nextReadMs = interval > 0 ? (nowMs / interval + 1) * interval : nowMs;
     StatusRecord status;
@@ -190,6 +194,7 @@ bool RunDriver::ReadStatus(qint64 nowMs)
 
 bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
 {
+    lastWasSetpoints = request.kind == SupplyRequest::Kind::Setpoints;
     const RunTransport::Result result = request.kind == SupplyRequest::Kind::Setpoints
                                             ? transport.writeSetpoints(request.setpoints)
                                             : transport.writeOutput(request.outputOn);

@@ -119,6 +119,7 @@ private:
     bool portDown = false;
     bool silent = false;
     bool ending = false;
+    bool lastWasSetpoints = false;  // the last operation was a set-point write
 
     int refusals = 0;
 };

@@ -173,7 +173,7 @@ private slots:
             if (f[2].isEmpty() || limitAt >= 0)
                 continue;
             if (previous >= 0)
-                QVERIFY2(elapsed - previous <= 1.0, row);
+                QVERIFY2(elapsed - previous <= 1.0, qPrintable(QStringLiteral("%1 s after %2: ").arg(elapsed).arg(previous) + row));
             previous = elapsed;
         }
         QVERIFY(limitAt > 5.5 && offAt >= limitAt && offAt - limitAt <= 1.0);
