@@ -86,7 +86,7 @@ void MainWindow::ClosePort()
         port->close();
     SetConnectedLook(false);
     pollTimer->stop();
-    runPage->portClosed(portLost);
+    runPage->portClosed();
     form->pushButtonReadCalibr->setEnabled(false);
     SetWriteButtonsEnabled(false);
 }
@@ -131,9 +131,11 @@ void MainWindow::SetSetpointsKnown(bool known)
     // Until the supply's set-points are read, the boxes hold values nobody
     // chose from this supply: dimmed, and not to be applied.
     setpointsKnown = known;
-    form->doubleSpinBoxV->setEnabled(known);
-    form->doubleSpinBoxA->setEnabled(known);
-    form->pushButtonApply->setEnabled(known);
+    // A run holds the boxes until it ends.
+    const bool free = known && !runPage->isActive();
+    form->doubleSpinBoxV->setEnabled(free);
+    form->doubleSpinBoxA->setEnabled(free);
+    form->pushButtonApply->setEnabled(free);
     if (!known)
         chart->ForgetSetpoints();
 }

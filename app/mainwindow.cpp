@@ -187,7 +187,7 @@ void MainWindow::BuildPageWindows()
     form->tabWidget->removeTab(form->tabWidget->indexOf(form->tab_6));
     chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
                                  QSize(900, 520), this);
-    runPage = new RunPage(settings);
+    runPage = new RunPage(settings, this);
     runWindow = new PageWindow(runPage, tr("Прогон"), settings, QStringLiteral("windows/runSize"),
                                runPage->sizeHint().expandedTo(QSize(340, 470)), this);
 
@@ -228,7 +228,7 @@ void MainWindow::BuildOutputOffShortcut()
 void MainWindow::ConnectSignals()
 {
     connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
-    connect(disconnectAction, &QAction::triggered, this, &MainWindow::ClosePort);
+    connect(disconnectAction, &QAction::triggered, this, &MainWindow::Disconnect);
     connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
     connect(outputOffAction, &QAction::triggered, this, &MainWindow::SwitchOutputOff);
     connect(pollTimer, &QTimer::timeout, this, &MainWindow::TimeOut);
@@ -253,11 +253,9 @@ void MainWindow::ConnectSignals()
     connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &MainWindow::PortLostOccurred);
 
     connect(runPage, &RunPage::startClicked, this, &MainWindow::StartRun);
-    connect(runPage, &RunPage::reopenWanted, this, &MainWindow::ReopenForRun);
     connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
-    // Another address mid-run would send the program's writes to another
-    // supply and leave this one's output as the run had it.
-    connect(runPage, &RunPage::runningChanged, slaveBox, [this](bool running) { slaveBox->setEnabled(!running); });
+    connect(runPage, &RunPage::disconnectAllowed, this, &MainWindow::ClosePort);
+    connect(runPage, &RunPage::runningChanged, this, &MainWindow::HoldPanelForRun);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)

@@ -3,6 +3,7 @@
 #include "linkresult.h"
 #include "logsettings.h"
 #include "records.h"
+#include "rundriver.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -36,7 +37,9 @@ enum class PollState : qint32 {
     UserParamsWrite = 6,
 };
 
-class MainWindow : public QMainWindow
+// The run page drives the supply through the window as its RunTransport:
+// one link operation in a poll tick.
+class MainWindow : public QMainWindow, private RunTransport
 {
     Q_OBJECT
 
@@ -65,8 +68,9 @@ private slots:
     void SaveAsFile();
     void About();
     void StartRun();
-    void ReopenForRun();
     void SwitchOutputOff();
+    void Disconnect();
+    void HoldPanelForRun(bool running);
 
 private:
     void BuildToolBar();
@@ -111,8 +115,16 @@ private:
     void AppendLogLine();
     bool SaveLog();
 
-    // The unattended run's writes; true when one took this tick.
+    // The unattended run's share of the poll cycle; true when it took this tick.
     bool RunTick();
+    void ReopenForRun();
+    // RunTransport, for the run page's driver.
+    bool isOpen() const override;
+    bool reopen() override;
+    Result readStatus(StatusRecord &status) override;
+    Result readMeasurement(MeasurementRecord &measurement) override;
+    Result writeSetpoints(const SetpointRecord &setpoints) override;
+    Result writeOutput(bool on) override;
 
     MainWindowForm *form = nullptr;
     QLabel *portLabel = nullptr;
@@ -140,7 +152,6 @@ private:
     PageWindow *runWindow = nullptr;
     QAction *openChartAction = nullptr;
     QAction *openRunAction = nullptr;
-    int runRetryCount = 0;
     PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

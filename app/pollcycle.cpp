@@ -42,6 +42,9 @@ void MainWindow::TimeOut()
             && (!setpointRetryClock.isValid() || setpointRetryClock.elapsed() >= SetpointRetryMs)) {
             setpointRetryClock.start();
             LoadSetpoints();
+        } else if (runPage->isActive()) {
+            // The run reads the status itself, on its own schedule.
+            measureFresh = ShowMeasurements();
         } else if (!readToggle) {
             const bool good = ShowStatus() == LinkResult::GoodReply;
             readToggle = true;
@@ -94,6 +97,10 @@ void MainWindow::RequestOperation(PollState state)
 
 void MainWindow::ApplyParam()
 {
+    // The panel's controls are disabled during a run; a key must not get
+    // round them either.
+    if (runPage->isActive())
+        return;
     // A box still holding a number it does not take says so, and nothing
     // is sent: neither that number nor the one the box held before.
     for (SetpointSpinBox *box : {form->doubleSpinBoxV, form->doubleSpinBoxA}) {
@@ -108,6 +115,8 @@ void MainWindow::ApplyParam()
 
 void MainWindow::OnOff()
 {
+    if (runPage->isActive())
+        return;
     RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
     switchOffOnly = false;
@@ -115,6 +124,12 @@ void MainWindow::OnOff()
 
 void MainWindow::SwitchOutputOff()
 {
+    // During a run the off is the run's stop: recorded, written and
+    // confirmed by the run, never behind its back.
+    if (runPage->isActive()) {
+        runPage->stop();
+        return;
+    }
     RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
     switchOffOnly = true;
@@ -152,7 +167,6 @@ LinkResult MainWindow::ShowStatus()
         return result;
     }
     chart->AddStatus(status);
-    runPage->feedStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
     form->lcdNumberV->setEnabled(true);

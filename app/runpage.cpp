@@ -2,12 +2,14 @@
 
 #include "savefiledialog.h"
 #include "units.h"
+#include "writeattempts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QDoubleSpinBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -27,6 +29,19 @@ namespace {
 // ("—", no limit) follow RunQuantity's.
 const char *const ComparisonWords[] = {"<", "<=", ">", ">="};
 
+// The abort's reason as the recording has it ("abort no answer"), in words.
+QString AbortText(const QString &reason)
+{
+    const QString what = reason.section(QLatin1Char(' '), 1);
+    if (what == QLatin1String("no answer"))
+        return RunPage::tr("источник не отвечает");
+    if (what == QLatin1String("port lost"))
+        return RunPage::tr("порт потерян");
+    if (what == QLatin1String("write not confirmed"))
+        return RunPage::tr("источник не подтвердил запись");
+    return reason;
+}
+
 QString FormatDuration(qint64 ms)
 {
     const qint64 seconds = (ms + 999) / 1000;
@@ -40,19 +55,16 @@ QString FormatDuration(qint64 ms)
 
 }  // namespace
 
-RunPage::RunPage(QSettings *store, QWidget *parent)
+RunPage::RunPage(QSettings *store, RunTransport *transport, QWidget *parent)
     : QWidget(parent)
     , store(store)
+    , transport(transport)
 {
     setObjectName(QStringLiteral("tabRun"));
     BuildLayout();
-    reopenTimer = new QTimer(this);
-    reopenTimer->setInterval(ReopenPeriodMs);
-    closeWaitTimer = new QTimer(this);
-    closeWaitTimer->setSingleShot(true);
-    closeWaitTimer->setInterval(CloseWaitMs);
-    connect(reopenTimer, &QTimer::timeout, this, &RunPage::reopenWanted);
-    connect(closeWaitTimer, &QTimer::timeout, this, &RunPage::CloseWaitExpired);
+    portDownTimer = new QTimer(this);
+    portDownTimer->setInterval(PortDownPollMs);
+    connect(portDownTimer, &QTimer::timeout, this, &RunPage::PollWhilePortDown);
     connect(programButton, &QToolButton::clicked, this, &RunPage::ChooseProgram);
     connect(programEdit, &QLineEdit::returnPressed, this, &RunPage::LoadProgram);
     connect(recordButton, &QToolButton::clicked, this, &RunPage::ChooseRecording);
@@ -117,6 +129,40 @@ void RunPage::BuildLayout()
     repeatRow->addWidget(intervalBox);
     page->addLayout(repeatRow);
     page->addWidget(keepOutputBox);
+
+    // How long a silent supply, a lost port and the output off at an end
+    // are waited for.
+    auto secondsBox = [](const char *name, int least, int most) {
+        auto *box = new QSpinBox;
+        box->setObjectName(QLatin1String(name));
+        box->setRange(least, most);
+        box->setSuffix(tr(" с"));
+        return box;
+    };
+    auto *waitRow = new QHBoxLayout;
+    silenceBox = secondsBox("runSilenceBox", 3, 3600);
+    silenceBox->setToolTip(tr("Сколько секунд источник может молчать, прежде чем прогон прервётся с выключением выхода"));
+    reconnectBox = new QCheckBox(tr("Ждать связь"));
+    reconnectBox->setObjectName(QStringLiteral("runReconnectBox"));
+    reconnectBox->setToolTip(tr("Потерянный порт открывается заново, молчащий источник ожидается — не дольше указанного"));
+    reconnectWithinBox = secondsBox("runReconnectWithinBox", 1, 86400);
+    offRetryBox = secondsBox("runOffRetryBox", 1, 3600);
+    offRetryBox->setToolTip(tr("Сколько секунд выключение выхода повторяется, пока источник не отвечает"));
+    auto *silenceLabel = new QLabel(tr("Тишина:"));
+    silenceLabel->setToolTip(silenceBox->toolTip());
+    auto *offRetryLabel = new QLabel(tr("Выключать:"));
+    offRetryLabel->setToolTip(offRetryBox->toolTip());
+    waitRow->addWidget(silenceLabel);
+    waitRow->addWidget(silenceBox);
+    waitRow->addStretch(1);
+    waitRow->addWidget(offRetryLabel);
+    waitRow->addWidget(offRetryBox);
+    page->addLayout(waitRow);
+    auto *reconnectRow = new QHBoxLayout;
+    reconnectRow->addWidget(reconnectBox);
+    reconnectRow->addWidget(reconnectWithinBox);
+    reconnectRow->addStretch(1);
+    page->addLayout(reconnectRow);
 
     auto *limits = new QGridLayout;
     limits->setHorizontalSpacing(2);
@@ -189,6 +235,12 @@ void RunPage::LoadChoices()
     repeatBox->setValue(store->value(QStringLiteral("repeat"), 1).toInt());
     keepOutputBox->setChecked(store->value(QStringLiteral("keepOutput"), false).toBool());
     intervalBox->setValue(store->value(QStringLiteral("interval"), 0).toInt());
+    const RunPolicy defaults;
+    silenceBox->setValue(store->value(QStringLiteral("maxSilence"), int(defaults.maxSilenceMs / 1000)).toInt());
+    reconnectBox->setChecked(store->value(QStringLiteral("reconnect"), true).toBool());
+    reconnectWithinBox->setValue(
+        store->value(QStringLiteral("reconnectWithin"), int(defaults.reconnectWithinMs / 1000)).toInt());
+    offRetryBox->setValue(store->value(QStringLiteral("offRetry"), int(defaults.offRetryMs / 1000)).toInt());
     recordEdit->setText(store->value(QStringLiteral("record")).toString());
     appendBox->setChecked(store->value(QStringLiteral("append"), false).toBool());
     for (int i = 0; i < LimitRows; ++i) {
@@ -209,6 +261,10 @@ void RunPage::SaveChoices() const
     store->setValue(QStringLiteral("repeat"), repeatBox->value());
     store->setValue(QStringLiteral("keepOutput"), keepOutputBox->isChecked());
     store->setValue(QStringLiteral("interval"), intervalBox->value());
+    store->setValue(QStringLiteral("maxSilence"), silenceBox->value());
+    store->setValue(QStringLiteral("reconnect"), reconnectBox->isChecked());
+    store->setValue(QStringLiteral("reconnectWithin"), reconnectWithinBox->value());
+    store->setValue(QStringLiteral("offRetry"), offRetryBox->value());
     store->setValue(QStringLiteral("record"), recordEdit->text());
     store->setValue(QStringLiteral("append"), appendBox->isChecked());
     for (int i = 0; i < LimitRows; ++i) {
@@ -349,6 +405,8 @@ bool RunPage::start(const Supply &supply)
         return false;
     }
     setup.recordMode = appendBox->isChecked() ? RunRecording::Mode::Append : RunRecording::Mode::New;
+    if (setup.recordMode == RunRecording::Mode::New && !ChooseRecordMode(setup.recordPath, &setup.recordMode))
+        return false;
     setup.header.software = QStringLiteral("velkaro %1").arg(QCoreApplication::applicationVersion()).trimmed();
     setup.header.port = supply.port;
     setup.header.address = supply.address;
@@ -357,23 +415,23 @@ bool RunPage::start(const Supply &supply)
     for (const RunCondition &limit : setup.limits)
         setup.header.limits << limit.text();
 
-    engine = std::make_unique<RunEngine>();
-    connect(engine.get(), &RunEngine::eventRecorded, this, &RunPage::RunEventRecorded);
-    connect(engine.get(), &RunEngine::finished, this, &RunPage::RunFinished);
+    driver = std::make_unique<RunDriver>(*transport, ChosenPolicy(), [this] { return Now(); });
+    connect(driver.get(), &RunDriver::eventRecorded, this, &RunPage::RunEventRecorded);
+    connect(driver.get(), &RunDriver::finished, this, &RunPage::RunFinished);
     clock.start();
     // What the supply holds now is not known here (the panel's boxes may
     // hold unsent values), so the first step's set-points are always written.
-    if (!engine->start(setup, Now(), setup.header.start)) {
-        const std::optional<RecordingHolder> holder = engine->recordingHolder();
+    if (!driver->start(setup, Now(), setup.header.start)) {
+        const std::optional<RecordingHolder> holder = driver->engine().recordingHolder();
         if (!holder)
-            messageLabel->setText(tr("Запись не открыта: %1").arg(engine->errorString()));
+            messageLabel->setText(tr("Запись не открыта: %1").arg(driver->engine().errorString()));
         else if (holder->program.isEmpty())
             messageLabel->setText(tr("Файл записи %1 занят другой программой").arg(setup.recordPath));
         else
             messageLabel->setText(tr("Файл записи %1 занят: его пишет %2 (pid %3)")
                                       .arg(setup.recordPath, holder->program)
                                       .arg(holder->pid));
-        engine.reset();
+        driver.reset();
         return false;
     }
     SetRunningLook(true);
@@ -381,72 +439,85 @@ bool RunPage::start(const Supply &supply)
     return true;
 }
 
+RunPolicy RunPage::ChosenPolicy() const
+{
+    RunPolicy policy;
+    policy.readIntervalMs = ReadIntervalMs;
+    policy.maxSilenceMs = qint64(silenceBox->value()) * 1000;
+    policy.reconnect = reconnectBox->isChecked();
+    policy.reconnectWithinMs = qint64(reconnectWithinBox->value()) * 1000;
+    policy.offRetryMs = qint64(offRetryBox->value()) * 1000;
+    // A failed write is tried every other tick, the readings in between.
+    policy.retryPeriodMs = 400;
+    policy.refusalsAllowed = WriteTries;
+    return policy;
+}
+
+bool RunPage::ChooseRecordMode(const QString &path, RunRecording::Mode *mode)
+{
+    const QFileInfo file(path);
+    if (!file.isFile() || file.size() == 0)
+        return true;
+    QMessageBox box(QMessageBox::Question, tr("Запись"),
+                    tr("Файл записи уже есть и не пуст:\n%1").arg(path), QMessageBox::NoButton, this);
+    QPushButton *append = box.addButton(tr("Дописать"), QMessageBox::AcceptRole);
+    QPushButton *replace = box.addButton(tr("Заменить…"), QMessageBox::DestructiveRole);
+    QPushButton *cancel = box.addButton(QMessageBox::Cancel);
+    box.setDefaultButton(append);
+    box.setEscapeButton(cancel);
+    box.exec();
+    if (box.clickedButton() == append) {
+        *mode = RunRecording::Mode::Append;
+        return true;
+    }
+    if (box.clickedButton() != replace)
+        return false;
+    const auto answer = QMessageBox::warning(
+        this, tr("Запись"), tr("Прежняя запись в файле %1 пропадёт. Заменить её?").arg(path),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return false;
+    *mode = RunRecording::Mode::New;
+    return true;
+}
+
 void RunPage::stop()
 {
     if (!isActive())
         return;
-    engine->stop(Now());
+    driver->stop(Now());
     ShowProgress();
 }
 
-void RunPage::advance()
+bool RunPage::tick()
 {
     if (!isActive())
-        return;
-    engine->advance(Now());
+        return false;
+    const bool took = driver->poll(Now());
     ShowProgress();
-}
-
-std::optional<SupplyRequest> RunPage::pendingRequest() const
-{
-    if (!isActive())
-        return std::nullopt;
-    return engine->pendingRequest();
-}
-
-void RunPage::requestDone(const SupplyRequest &request)
-{
-    if (isActive())
-        engine->requestDone(request, Now());
-}
-
-void RunPage::requestFailed()
-{
-    if (isActive())
-        engine->supplyFailed(tr("источник не подтвердил запись"), Now());
-}
-
-void RunPage::feedStatus(const StatusRecord &status)
-{
-    if (!isActive())
-        return;
-    engine->feedStatus(status, Now());
-    ShowProgress();
+    return took;
 }
 
 void RunPage::feedMeasurement(const MeasurementRecord &measurement)
 {
     if (isActive())
-        engine->feedMeasurement(measurement, Now());
+        driver->feedMeasurement(measurement, Now());
 }
 
-void RunPage::portClosed(bool lost)
+void RunPage::portClosed()
 {
-    if (!isActive())
-        return;
-    if (!lost) {
-        engine->supplyFailed(tr("порт закрыт оператором"), Now());
-        return;
-    }
-    engine->portLost(Now());
-    reopenTimer->start();
+    if (isActive())
+        portDownTimer->start();
 }
 
 void RunPage::portRestored()
 {
-    reopenTimer->stop();
-    if (isActive())
-        engine->portRestored(Now());
+    portDownTimer->stop();
+}
+
+void RunPage::PollWhilePortDown()
+{
+    tick();
 }
 
 void RunPage::setConnected(bool isConnected)
@@ -463,30 +534,41 @@ bool RunPage::takeMessage(const QString &text)
     return true;
 }
 
+bool RunPage::ConfirmStop(const QString &question)
+{
+    // Escape keeps the run.
+    const auto answer = QMessageBox::question(this, tr("Прогон"), question, QMessageBox::Yes | QMessageBox::No,
+                                              QMessageBox::No);
+    if (answer != QMessageBox::Yes || !isActive())
+        return false;
+    stop();
+    return true;
+}
+
 bool RunPage::confirmClose()
 {
     if (!isActive())
         return true;
-    if (closeWanted)
+    if (closeWanted || disconnectWanted)
         return false;
-    const auto answer = QMessageBox::question(
-        this, tr("Прогон"),
-        keepOutputBox->isChecked() ? tr("Идёт прогон. Остановить его и закрыть окно?")
-                                   : tr("Идёт прогон. Остановить его, выключить выход и закрыть окно?"));
-    if (answer != QMessageBox::Yes || !isActive())
+    if (!ConfirmStop(keepOutputBox->isChecked() ? tr("Идёт прогон. Остановить его и закрыть окно?")
+                                                : tr("Идёт прогон. Остановить его, выключить выход и закрыть окно?")))
         return !isActive();
-    stop();
-    if (!isActive())
-        return true;  // the output is kept: nothing to wait for
-    closeWanted = true;
-    closeWaitTimer->start();
-    return false;
+    closeWanted = isActive();
+    return !closeWanted;
 }
 
-void RunPage::CloseWaitExpired()
+bool RunPage::confirmDisconnect()
 {
-    if (isActive())
-        engine->supplyFailed(tr("выход не выключен: источник не ответил"), Now());
+    if (!isActive())
+        return true;
+    if (closeWanted || disconnectWanted)
+        return false;
+    if (!ConfirmStop(keepOutputBox->isChecked() ? tr("Идёт прогон. Остановить его и отключиться?")
+                                                : tr("Идёт прогон. Остановить его, выключить выход и отключиться?")))
+        return !isActive();
+    disconnectWanted = isActive();
+    return !disconnectWanted;
 }
 
 void RunPage::RunEventRecorded(const QString &event)
@@ -509,6 +591,14 @@ QString RunPage::EventText(const QString &event)
         return tr("порт потерян");
     if (event == QLatin1String("reconnected"))
         return tr("порт снова открыт");
+    if (event == QLatin1String("no answer"))
+        return tr("источник не отвечает");
+    if (event == QLatin1String("output off"))
+        return tr("выход выключен");
+    if (event == QLatin1String("output unknown"))
+        return tr("состояние выхода неизвестно");
+    if (event.startsWith(QLatin1String("abort ")))
+        return tr("прервано: %1").arg(AbortText(event));
     if (event.startsWith(QLatin1String("step ")))
         return tr("шаг %1").arg(rest);
     if (event.startsWith(QLatin1String("limit ")))
@@ -542,30 +632,32 @@ QString RunPage::SummaryText(const RunSummary &s) const
 
 void RunPage::RunFinished(RunOutcome outcome)
 {
-    reopenTimer->stop();
-    closeWaitTimer->stop();
-    const QString reason = engine ? engine->reason() : QString();
+    portDownTimer->stop();
+    const RunEngine &engine = driver->engine();
+    const QString reason = engine.reason();
+    const QString output = engine.outputEnd() == OutputEnd::Off       ? tr("выход выключен")
+                           : engine.outputEnd() == OutputEnd::Unknown ? tr("состояние выхода неизвестно")
+                                                                      : tr("выход оставлен");
     QString text;
     switch (outcome) {
     case RunOutcome::Completed:
-        text = tr("Программа выполнена");
+        text = tr("Программа выполнена; %1").arg(output);
         break;
     case RunOutcome::Stopped:
-        text = tr("Прогон остановлен");
+        text = tr("Прогон остановлен; %1").arg(output);
         break;
     case RunOutcome::LimitTripped:
-        text = tr("Сработал предел: %1; выход выключен").arg(reason.section(QLatin1Char(' '), 1));
+        text = tr("Сработал предел: %1; %2").arg(reason.section(QLatin1Char(' '), 1), output);
         break;
     case RunOutcome::RecordingFailed:
-        text = tr("Запись не удалась, прогон прерван: %1").arg(reason);
+        text = tr("Запись не удалась, прогон прерван: %1; %2").arg(reason, output);
         break;
-    case RunOutcome::SupplyFailed:
+    case RunOutcome::Aborted:
     case RunOutcome::Running:
-        text = tr("Прогон прерван: %1; состояние выхода неизвестно").arg(reason);
+        text = tr("Прогон прерван: %1; %2").arg(AbortText(reason), output);
         break;
     }
-    if (engine)
-        text += QLatin1Char('\n') + SummaryText(engine->summary());
+    text += QLatin1Char('\n') + SummaryText(engine.summary());
     messageLabel->setText(text);
     ShowProgress();
     SetRunningLook(false);
@@ -573,13 +665,17 @@ void RunPage::RunFinished(RunOutcome outcome)
         closeWanted = false;
         emit closeAllowed();
     }
+    if (disconnectWanted) {
+        disconnectWanted = false;
+        emit disconnectAllowed();
+    }
 }
 
 void RunPage::ShowProgress()
 {
-    if (!engine)
+    if (!driver)
         return;
-    const RunProgress p = engine->progress(Now());
+    const RunProgress p = driver->engine().progress(Now());
     QString line;
     if (p.stepCount > 0)
         line = tr("Шаг %1/%2, осталось %3, ").arg(p.step).arg(p.stepCount).arg(FormatDuration(p.stepLeftMs));
@@ -588,6 +684,9 @@ void RunPage::ShowProgress()
                 .arg(p.ampereHours, 0, 'f', 4)
                 .arg(p.wattHours, 0, 'f', 4)
                 .arg(p.watts ? QString::number(*p.watts, 'f', 2) : QStringLiteral("—"));
+    // The last values stay, but say that they are no longer live.
+    if (isActive() && driver->isSilent())
+        line += tr("  нет ответа");
     progressLabel->setText(line);
     MarkStep(isActive() ? p.step : 0);
 }
@@ -597,6 +696,7 @@ void RunPage::SetRunningLook(bool running)
     startButton->setEnabled(connected && !running);
     stopButton->setEnabled(running);
     for (QWidget *w : std::initializer_list<QWidget *>{programEdit, programButton, repeatBox, intervalBox, keepOutputBox,
+                                                        silenceBox, reconnectBox, reconnectWithinBox, offRetryBox,
                                                         recordEdit, recordButton, appendBox})
         w->setEnabled(!running);
     for (const LimitRow &row : limitRows) {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "runengine.h"
+#include "rundriver.h"
 
 #include <QElapsedTimer>
 #include <QWidget>
@@ -22,22 +22,26 @@ class QTimer;
 class QToolButton;
 
 // The window's "Прогон" page: the operator's choices for an unattended run
-// (program, repeats, limits, recording) and the run itself. The page never
-// talks to the supply: the poll cycle feeds it the readings and carries out
-// its writes, one per tick, so the wire keeps its order and cadence. The
-// choices are kept in the window's settings store under the "run" group.
+// (program, repeats, limits, recording, how long a silent supply is waited
+// for) and the run itself. The page's driver reaches the supply through the
+// window's transport, one operation in a poll tick, so the wire keeps its
+// order and cadence. The choices are kept in the window's settings store
+// under the "run" group.
 class RunPage : public QWidget
 {
     Q_OBJECT
 
 public:
     static constexpr int LimitRows = 3;
-    static constexpr int ReopenPeriodMs = 2000;
-    // How long a close waits for the output to be switched off.
-    static constexpr int CloseWaitMs = 5000;
+    // Status readings in a run: every other poll tick.
+    static constexpr int ReadIntervalMs = 500;
+    // While the port is lost the poll cycle stops; the page's own timer
+    // keeps the driver going.
+    static constexpr int PortDownPollMs = 500;
 
-    // store: the window's settings store, which outlives the page.
-    explicit RunPage(QSettings *store, QWidget *parent = nullptr);
+    // store: the window's settings store, which outlives the page;
+    // transport: the window's way to the supply, which outlives the page.
+    RunPage(QSettings *store, RunTransport *transport, QWidget *parent = nullptr);
     ~RunPage() override;
 
     // What the recording says about the supply.
@@ -46,20 +50,15 @@ public:
         int address = 0;
     };
 
-    bool isActive() const { return engine && engine->isActive(); }
+    bool isActive() const { return driver && driver->isActive(); }
 
-    // The poll cycle's side.
-    void advance();
-    std::optional<SupplyRequest> pendingRequest() const;
-    void requestDone(const SupplyRequest &request);
-    // The write was not acknowledged after every try.
-    void requestFailed();
-    void feedStatus(const StatusRecord &status);
+    // The poll cycle's side: true when the run took this tick.
+    bool tick();
     void feedMeasurement(const MeasurementRecord &measurement);
 
-    // The connection's side: the port closed, either lost (the run goes on and
-    // the port is reopened) or by the operator (the run ends, output unknown).
-    void portClosed(bool lost);
+    // The connection's side: while the port is closed during a run, the page
+    // drives the run by its own timer (reopening the port, or ending).
+    void portClosed();
     void portRestored();
     void setConnected(bool connected);
 
@@ -71,18 +70,20 @@ public:
     bool start(const Supply &supply);
     void stop();
 
-    // The window is being closed: true when it may close now; otherwise the
-    // operator was asked, and on a yes the run is stopped and closeAllowed()
-    // follows once the output is off.
+    // The window is being closed, or the operator disconnects: true when it
+    // may go on now; otherwise the operator was asked, and on a yes the run
+    // is stopped and closeAllowed() or disconnectAllowed() follows once the
+    // output off is confirmed or given up.
     bool confirmClose();
+    bool confirmDisconnect();
 
 signals:
     void startClicked();
-    // Every ReopenPeriodMs while the port is lost during a run.
-    void reopenWanted();
-    // A run began or ended: while it runs, the supply it drives stays the same.
+    // A run began or ended: while it runs, the supply it drives stays the
+    // same and the panel leaves it to the run.
     void runningChanged(bool running);
     void closeAllowed();
+    void disconnectAllowed();
 
 private slots:
     void ChooseProgram();
@@ -90,7 +91,7 @@ private slots:
     void ChooseRecording();
     void RunEventRecorded(const QString &event);
     void RunFinished(RunOutcome outcome);
-    void CloseWaitExpired();
+    void PollWhilePortDown();
 
 private:
     struct LimitRow {
@@ -103,6 +104,10 @@ private:
     void LoadChoices();
     void SaveChoices() const;
     bool ReadProgram(RunProgram *program);
+    // Asks about an existing recording; false to cancel the start.
+    bool ChooseRecordMode(const QString &path, RunRecording::Mode *mode);
+    bool ConfirmStop(const QString &question);
+    RunPolicy ChosenPolicy() const;
     QVector<RunCondition> ChosenLimits() const;
     void ShowSteps(const RunProgram &program);
     // The recording's English event words in the window's language.
@@ -119,6 +124,10 @@ private:
     QSpinBox *repeatBox = nullptr;
     QSpinBox *intervalBox = nullptr;  // seconds between rows; 0 every reading
     QCheckBox *keepOutputBox = nullptr;
+    QSpinBox *silenceBox = nullptr;    // seconds without an answer before the run aborts
+    QCheckBox *reconnectBox = nullptr;
+    QSpinBox *reconnectWithinBox = nullptr;  // seconds a lost port or silent supply is waited for
+    QSpinBox *offRetryBox = nullptr;   // seconds the output off is tried
     std::array<LimitRow, LimitRows> limitRows;
     QLineEdit *recordEdit = nullptr;
     QToolButton *recordButton = nullptr;
@@ -127,13 +136,14 @@ private:
     QPushButton *stopButton = nullptr;
     QLabel *progressLabel = nullptr;
     QLabel *messageLabel = nullptr;
-    QTimer *reopenTimer = nullptr;
-    QTimer *closeWaitTimer = nullptr;
+    QTimer *portDownTimer = nullptr;
 
     QSettings *store;
-    std::unique_ptr<RunEngine> engine;
+    RunTransport *transport;
+    std::unique_ptr<RunDriver> driver;
     QElapsedTimer clock;
     int markedStep = 0;
     bool connected = false;
     bool closeWanted = false;
+    bool disconnectWanted = false;
 };

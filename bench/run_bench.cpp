@@ -1,8 +1,10 @@
 // velkaroctl run against the virtual-supply program with --pace (replies at
 // the speed of a 9600-baud line): step start error over 100 one-second steps,
 // limit reaction at --interval 0, rows lost after kill -9, the counters
-// against the exact integral of a stepped load, and, in process, the
+// against the exact integral of a stepped load, the time from a stall's end
+// to the output off confirmed after the run aborted, and, in process, the
 // recording's cost per row.
+//   run_bench [stall]   (stall: the stall figure alone)
 
 #include "runrecording.h"
 
@@ -18,6 +20,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <csignal>
 #include <vector>
 
 namespace {
@@ -131,11 +134,13 @@ void LimitReaction(const QString &port)
         run.waitForFinished(20000);
         const QDateTime ended = QDateTime::currentDateTimeUtc();
         const QList<QByteArrayList> rows = Rows(record);
-        if (run.exitCode() != 4 || rows.isEmpty() || !rows.last()[12].startsWith("limit")) {
+        // The crossing reading's row, then "output off".
+        if (run.exitCode() != 4 || rows.size() < 2 || !rows.at(rows.size() - 2)[12].startsWith("limit")
+            || rows.last()[12] != "output off") {
             std::printf("limit: trial %d ended with %d\n", trial + 1, run.exitCode());
             return;
         }
-        reaction.push_back(TimeOf(rows.last()).msecsTo(ended));
+        reaction.push_back(TimeOf(rows.at(rows.size() - 2)).msecsTo(ended));
     }
     std::printf("limit reaction, --interval 0: from the crossing reading's row to velkaroctl's exit "
                 "after the confirmed output off: median %.0f ms, worst %.0f ms (10 trials)\n",
@@ -255,17 +260,80 @@ void RecordingCost()
                 perRow, rows, perEvent, events);
 }
 
+// The supply stopped (kill -STOP) until the run has aborted for its silence
+// (--max-silence 3), then continued at a varied moment: from the continue to
+// the "output off" row's time (the run's wall clock from its start plus its
+// monotonic elapsed time) and to velkaroctl's exit.
+void StallAbort(QProcess &supply, const QString &port, int trials)
+{
+    std::vector<double> toRow, toExit;
+    for (int trial = 0; trial < trials; ++trial) {
+        QTemporaryDir dir;
+        const QString record = dir.filePath(QStringLiteral("r.csv"));
+        QFile program(dir.filePath(QStringLiteral("p.csv")));
+        program.open(QIODevice::WriteOnly);
+        program.write("voltage,current,duration\n5,1,2\n8,1,60\n");
+        program.close();
+        QProcess run;
+        run.setStandardErrorFile(QProcess::nullDevice());
+        run.start(QStringLiteral(VELKAROCTL_PATH),
+                  {"--port", port, "run", program.fileName(), "--record", record, "--interval", "0.5",
+                   "--max-silence", "3"});
+        QThread::msleep(1500);
+        ::kill(pid_t(supply.processId()), SIGSTOP);
+        QElapsedTimer waited;
+        waited.start();
+        auto aborted = [&] {
+            for (const QByteArrayList &row : Rows(record))
+                if (row[12] == "abort no answer")
+                    return true;
+            return false;
+        };
+        while (!aborted() && waited.elapsed() < 10000)
+            QThread::msleep(20);
+        QThread::msleep(200 + 97 * trial % 900);  // the off's tries at varied phases
+        const QDateTime resumed = QDateTime::currentDateTimeUtc();
+        QElapsedTimer sinceResume;
+        sinceResume.start();
+        ::kill(pid_t(supply.processId()), SIGCONT);
+        const bool ended = run.waitForFinished(20000);
+        const double exitMs = sinceResume.elapsed();
+        const QList<QByteArrayList> rows = Rows(record);
+        if (!ended || rows.isEmpty() || rows.last()[12] != "output off") {
+            std::printf("stall: trial %d did not end with the output off (exit %d)\n", trial + 1, run.exitCode());
+            continue;
+        }
+        toRow.push_back(resumed.msecsTo(TimeOf(rows.last())));
+        toExit.push_back(exitMs);
+    }
+    std::sort(toRow.begin(), toRow.end());
+    std::sort(toExit.begin(), toExit.end());
+    if (toRow.empty())
+        return;
+    std::printf("stall's end to output off after an abort (--max-silence 3, %zu of %d trials): "
+                "to the row median %.0f ms, worst %.0f ms, best %.0f ms; to the exit median %.0f ms, worst %.0f ms\n",
+                toRow.size(), trials, Median(toRow), toRow.back(), toRow.front(), Median(toExit), toExit.back());
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    RecordingCost();
+    const bool stallOnly = app.arguments().value(1) == QLatin1String("stall");
+    if (!stallOnly)
+        RecordingCost();
     QProcess supply;
     const QString port = StartSupply(supply, {"--pace", "--load", "10"});
     if (port.isEmpty()) {
         std::printf("the virtual supply did not start\n");
         return 1;
+    }
+    StallAbort(supply, port, 12);
+    if (stallOnly) {
+        supply.terminate();
+        supply.waitForFinished(5000);
+        return 0;
     }
     Counters(port);
     LimitReaction(port);

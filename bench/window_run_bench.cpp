@@ -5,10 +5,13 @@
 //    against the step's nominal start on the run's clock;
 //  - limit reaction: a recording-only run with the limit voltage>3; the
 //    supply's voltage is raised over it, and the time from the status reply
-//    that first shows it to the acknowledgement of the output-off write.
+//    that first shows it to the acknowledgement of the output-off write;
+//  - a 40 s ramp (1 V to 12 V into 10 ohms) with the limit current>1.15,
+//    crossed 38 s into it: status replies in each whole second of the ramp
+//    before the crossing, and the crossing reply to the output-off ack.
 // The run's clock starts inside the Start click, a little after the bench's
-// own, so the figures err on the late side.
-//   window_run_bench [steps] [trials]
+// own, so the figures err on the late side. A count of 0 skips its part.
+//   window_run_bench [steps] [trials] [ramps]
 
 #include "mainwindow.h"
 #include "virtualsupply.h"
@@ -68,6 +71,7 @@ int main(int argc, char *argv[])
     QApplication app(argc, argv);
     const int steps = app.arguments().value(1, QStringLiteral("100")).toInt();
     const int trials = app.arguments().value(2, QStringLiteral("20")).toInt();
+    const int ramps = app.arguments().value(3, QStringLiteral("10")).toInt();
 
     VirtualSupply::Options paced;
     paced.pace9600 = true;
@@ -108,6 +112,7 @@ int main(int argc, char *argv[])
     QTest::qWait(1000);
 
     // Step starts.
+    if (steps > 0) {
     requests.clear();
     replies.clear();
     const qint64 runStart = clock.elapsed();
@@ -126,6 +131,7 @@ int main(int argc, char *argv[])
     std::printf("%d one-second steps, poll tick 250 ms, 9600-baud pace\n", steps);
     Report("step start to set-point write at the supply", arrival);
     Report("step start to its acknowledgement", acknowledged);
+    }
 
     // Limit reactions.
     Find<QLineEdit>(window, "runProgramEdit")->clear();
@@ -161,5 +167,65 @@ int main(int argc, char *argv[])
         QTest::qWait(300);
     }
     Report("limit: crossing reading to output-off ack", reaction);
+
+    // Ramps.
+    QFile rampFile(dir.filePath(QStringLiteral("ramp.csv")));
+    if (!rampFile.open(QIODevice::WriteOnly) || rampFile.write("voltage,current,duration,ramp\n1,2,1,\n12,2,60,40\n") < 0)
+        return 1;
+    rampFile.close();
+    Find<QLineEdit>(window, "runProgramEdit")->setText(rampFile.fileName());
+    Find<QComboBox>(window, "runLimitQuantity1")->setCurrentIndex(2);
+    Find<QComboBox>(window, "runLimitComparison1")->setCurrentIndex(2);
+    Find<QDoubleSpinBox>(window, "runLimitValue1")->setValue(1.15);
+    QVector<qint64> rampReaction, fewestPerSecond;
+    int readings = 0, seconds = 0;
+    for (int trial = 0; trial < ramps; ++trial) {
+        Find<QLineEdit>(window, "runRecordEdit")->setText(dir.filePath(QStringLiteral("ramp-%1.csv").arg(trial)));
+        requests.clear();
+        replies.clear();
+        const qint64 runStart = clock.elapsed();
+        start->click();
+        if (!QTest::qWaitFor([&] { return !stopButton->isEnabled(); }, 60000)) {
+            std::fprintf(stderr, "window_run_bench: the ramp's limit did not trip\n");
+            return 1;
+        }
+        qint64 crossing = -1;
+        QVector<qint64> statusReplies;
+        for (const auto &[at, text] : replies) {
+            if (!FromSupply(text))
+                continue;
+            if (crossing < 0 && Command(text) == 0x01) {
+                statusReplies.append(at);
+                if (StatusVoltage(text) > 1150)
+                    crossing = at;
+            }
+            if (crossing >= 0 && Command(text) == 0x07 && Access(text) == 0x1F) {
+                rampReaction.append(at - crossing);
+                break;
+            }
+        }
+        // Whole seconds from the ramp's start (1 s into the run) to the crossing.
+        const qint64 rampStart = runStart + 1000;
+        const int whole = int((crossing - rampStart) / 1000);
+        QVector<int> perSecond(std::max(whole, 0));
+        for (qint64 at : statusReplies)
+            if (at >= rampStart && at < rampStart + whole * 1000)
+                ++perSecond[int((at - rampStart) / 1000)];
+        if (!perSecond.isEmpty())
+            fewestPerSecond.append(*std::min_element(perSecond.begin(), perSecond.end()));
+        for (int n : perSecond)
+            readings += n;
+        seconds += perSecond.size();
+        QTest::qWait(300);
+    }
+    if (ramps > 0) {
+        std::printf("40 s ramps, %d trials: %d status readings in %d whole seconds before the crossing (%.2f per second)\n",
+                    ramps, readings, seconds, seconds ? double(readings) / seconds : 0.0);
+        std::sort(fewestPerSecond.begin(), fewestPerSecond.end());
+        if (!fewestPerSecond.isEmpty())
+            std::printf("ramp: fewest readings in one whole second, over the trials: lowest %lld, median %lld\n",
+                        fewestPerSecond.first(), fewestPerSecond.at(fewestPerSecond.size() / 2));
+        Report("ramp: crossing reading to output-off ack", rampReaction);
+    }
     return 0;
 }

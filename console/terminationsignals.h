@@ -4,7 +4,7 @@
 
 class QSocketNotifier;
 
-// A request to stop from outside (SIGINT and SIGTERM; on Windows Ctrl+C,
+// A request to stop from outside (SIGINT, SIGTERM, SIGHUP and SIGQUIT; on Windows Ctrl+C,
 // Ctrl+Break and a closed console window) delivered as a Qt signal on the
 // event loop, so that the program can shut down in an orderly way (and its
 // destructors run) instead of dying in the middle of a write.
@@ -19,6 +19,9 @@ public:
     // Gives the requests back their default effect, for a program that
     // decides after start-up that it has nothing to shut down in order.
     static bool unblock();
+    // A write into a closed pipe fails with EPIPE instead of ending the
+    // program; for one that must not end because its reader went away.
+    static void ignoreBrokenPipe();
 
     explicit TerminationSignals(QObject *parent = nullptr);
     ~TerminationSignals() override;
@@ -26,7 +29,8 @@ public:
     bool isValid() const { return valid; }
 
 signals:
-    // SIGINT or SIGTERM, also on Windows, whose C library defines both.
+    // SIGINT, SIGTERM, SIGHUP or SIGQUIT; on Windows, whose C library defines
+    // only the first two, SIGINT or SIGTERM.
     void received(int signalNumber);
 
 private slots:

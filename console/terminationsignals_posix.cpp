@@ -14,6 +14,8 @@ sigset_t terminationSet()
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
+    sigaddset(&set, SIGQUIT);
     return set;
 }
 
@@ -22,9 +24,11 @@ sigset_t terminationSet()
 bool TerminationSignals::block()
 {
     // A shell that starts a program in the background makes it ignore
-    // SIGINT, and an ignored signal never reaches a signalfd.
+    // SIGINT and SIGQUIT, and an ignored signal never reaches a signalfd.
+    // SIGHUP stays ignored when it was: that is what nohup asks.
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    std::signal(SIGQUIT, SIG_DFL);
     const sigset_t set = terminationSet();
     return pthread_sigmask(SIG_BLOCK, &set, nullptr) == 0;
 }
@@ -33,6 +37,11 @@ bool TerminationSignals::unblock()
 {
     const sigset_t set = terminationSet();
     return pthread_sigmask(SIG_UNBLOCK, &set, nullptr) == 0;
+}
+
+void TerminationSignals::ignoreBrokenPipe()
+{
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 TerminationSignals::TerminationSignals(QObject *parent)

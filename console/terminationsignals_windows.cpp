@@ -56,6 +56,11 @@ bool TerminationSignals::unblock()
     return SetConsoleCtrlHandler(onConsoleControl, FALSE) != 0;
 }
 
+void TerminationSignals::ignoreBrokenPipe()
+{
+    // Windows has no SIGPIPE: a write into a closed pipe fails already.
+}
+
 TerminationSignals::TerminationSignals(QObject *parent)
     : QObject(parent)
 {

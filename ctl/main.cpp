@@ -49,7 +49,8 @@ int main(int argc, char **argv)
         "Exit status: 0 success; 1 the supply did not answer, refused or did not confirm;\n"
         "2 usage, input or output error; 3 the port could not be opened or is busy;\n"
         "4 run: a limit held and the output was switched off;\n"
-        "130 or 143 SIGINT or SIGTERM (a write under way is finished first)."));
+        "128 + the signal's number on SIGINT, SIGTERM, SIGHUP or SIGQUIT (130, 143, 129, 131;\n"
+        "a write under way is finished first)."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <tuple>
 
 namespace {
 
@@ -30,11 +31,15 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         "Follows PROGRAM.csv step by step (or, without a program, records only), checks the limits "
         "on every reading, counts charge (Ah) and energy (Wh) and records every reading and event "
         "into FILE, synced to disk at every event and at least every 2 s; a second run on FILE is "
-        "refused while this one holds it. When it ends, one line on the standard output (an object "
-        "under --json) sums it up. At the end, at a limit "
-        "and on SIGINT or SIGTERM the output is switched off and confirmed (a limit always switches "
-        "it off). Exit status: 0 ended or stopped; 1 the supply or the recording failed; 2 usage or "
-        "input error, nothing sent; 3 the port could not be opened; 4 stopped by a limit."));
+        "refused while this one holds it. Every end but the "
+        "program's own (with --keep-output) switches the output off and confirms it, trying for "
+        "--off-retry seconds while the supply does not answer; the recording's last rows say why "
+        "(end, stop, limit COND, abort REASON) and how the output was left (output off, output "
+        "unknown). When it ends, one line on the standard output (an object under --json) sums it "
+        "up. SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run; a closed standard output or "
+        "error does not. Exit status: 0 ended or stopped; 1 the supply or the recording failed, or "
+        "the output's state is unknown; 2 usage or input error, nothing sent; 3 the port could not "
+        "be opened; 4 stopped by a limit; 128 + the signal's number after a signal."));
     parser.addPositionalArgument(QStringLiteral("program"), QStringLiteral("The program file (CSV)."),
                                  QStringLiteral("[PROGRAM.csv]"));
     parser.addOptions({
@@ -56,7 +61,20 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         {QStringLiteral("keep-output"),
          QStringLiteral("Leave the output as it is at the end and on a stop.")},
         {QStringLiteral("reconnect"),
-         QStringLiteral("Reopen a lost port by its path every second and go on.")},
+         QStringLiteral("Reopen a lost port by its path every second and go on; wait for a silent "
+                        "supply the same way (see --reconnect-within).")},
+        {QStringLiteral("max-silence"),
+         QStringLiteral("Seconds without a good status reading before the run aborts (default 10; "
+                        "\"no answer\" is recorded after 2 s)."),
+         QStringLiteral("S")},
+        {QStringLiteral("reconnect-within"),
+         QStringLiteral("With --reconnect: seconds a lost port or a silent supply is waited for "
+                        "before the run aborts (default 300)."),
+         QStringLiteral("S")},
+        {QStringLiteral("off-retry"),
+         QStringLiteral("Seconds the output off is tried at an end before its state is called "
+                        "unknown (default 60)."),
+         QStringLiteral("S")},
     });
     const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
@@ -83,6 +101,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     if (setup.recordMode == RunRecording::Mode::New && record.isFile() && record.size() > 0)
         return context.Fail(ExitStatus::Usage,
                             QStringLiteral("%1 exists; add --append to add to it").arg(setup.recordPath));
+    qint64 intervalMs = 1000;
     if (parser.isSet(QStringLiteral("interval"))) {
         double seconds = 0;
         if (!ParseDecimal(parser.value(QStringLiteral("interval")), &seconds) || seconds < 0)
@@ -92,13 +111,14 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
                                 QStringLiteral("--interval %1 is longer than a day; it takes %2 s at most")
                                     .arg(parser.value(QStringLiteral("interval")))
                                     .arg(MaxIntervalSeconds));
-        options.intervalMs = std::llround(seconds * 1000);
+        intervalMs = std::llround(seconds * 1000);
     }
     // Rows come every --interval; the readings behind the limits and the
     // counters at least every second, since readings more than 5 s apart
     // would count no charge at all.
-    setup.recordIntervalMs = options.intervalMs;
-    options.intervalMs = std::min<qint64>(options.intervalMs, 1000);
+    RunPolicy &policy = options.policy;
+    setup.recordIntervalMs = intervalMs;
+    policy.readIntervalMs = std::min<qint64>(intervalMs, 1000);
     if (parser.isSet(QStringLiteral("repeat"))) {
         bool ok = false;
         setup.repeat = parser.value(QStringLiteral("repeat")).toInt(&ok);
@@ -125,11 +145,31 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         setup.durationMs = *duration;
     }
     setup.keepOutput = parser.isSet(QStringLiteral("keep-output"));
-    options.reconnect = parser.isSet(QStringLiteral("reconnect"));
+    policy.reconnect = parser.isSet(QStringLiteral("reconnect"));
+    for (const auto &[name, target, least] :
+         {std::make_tuple("max-silence", &policy.maxSilenceMs, 3.0),
+          std::make_tuple("reconnect-within", &policy.reconnectWithinMs, 1.0),
+          std::make_tuple("off-retry", &policy.offRetryMs, 1.0)}) {
+        const QString option = QLatin1String(name);
+        if (!parser.isSet(option))
+            continue;
+        double seconds = 0;
+        if (!ParseDecimal(parser.value(option), &seconds) || seconds < least || seconds > 86400)
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("--%1 wants seconds, %2 to 86400").arg(option).arg(least));
+        *target = std::llround(seconds * 1000);
+    }
+    // The session's own tries make a write confirmed or refused; an
+    // unanswered one is tried again a quarter of a second after its tries.
+    policy.refusalsAllowed = 1;
+    policy.retryPeriodMs = 250;
+    policy.readsMeasurements = true;
 
     TerminationSignals termination;
     if (!termination.isValid())
-        return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for SIGINT and SIGTERM"));
+        return context.Fail(ExitStatus::Usage, QStringLiteral("cannot watch for termination signals"));
+    // Progress and event lines into a closed pipe are lost; the run goes on.
+    TerminationSignals::ignoreBrokenPipe();
     context.EndWaitOn(&termination, QStringLiteral("run"));
     setup.header.software = QStringLiteral("velkaroctl %1").arg(QCoreApplication::applicationVersion());
     QString portError;

@@ -1,6 +1,7 @@
 #pragma once
 
-#include "runengine.h"
+#include "rundriver.h"
+#include "sessiontransport.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -10,14 +11,12 @@ class CommandContext;
 
 struct UnattendedOptions {
     RunSetup setup;
-    qint64 intervalMs = 1000;  // between status readings; 0: back to back
-                               // (the rows' interval is in the setup)
-    bool reconnect = false;    // reopen a lost port by its path
+    RunPolicy policy;
 };
 
-// velkaroctl's front end to the run engine: reads the status on the
-// interval's grid, carries out each write the engine asks for as a confirmed
-// write, and wakes on time for the engine's step changes and ramp points.
+// velkaroctl's front end to the run driver: lets it work whenever it has
+// something due, sleeps in the event loop in between (so that a signal wakes
+// it), and tells the events and a progress line on the standard error.
 class UnattendedRun : public QObject
 {
     Q_OBJECT
@@ -25,17 +24,17 @@ class UnattendedRun : public QObject
 public:
     UnattendedRun(CommandContext &context, const UnattendedOptions &options, QObject *parent = nullptr);
 
-    // Opens and locks the recording before anything is sent; returns the
-    // exit status to end with at once, or 0.
+    // Takes the recording (and its lock) before the supply is reached, so
+    // that a second run on the same file is refused with nothing sent.
     int OpenRecording();
-    // Takes the recording's block back when the run cannot begin.
+    // Gives back a recording taken for a run that cannot start.
     void AbandonRecording();
     // Runs to the end; returns the exit status.
     int Run();
 
 public slots:
-    // SIGINT, SIGTERM: stop the run, switching the output off.
-    void Stop();
+    // SIGINT, SIGTERM, SIGHUP, SIGQUIT: stop the run, switching the output off.
+    void Stop(int signalNumber);
 
 private slots:
     void Report(const QString &event);
@@ -43,11 +42,6 @@ private slots:
 private:
     qint64 now() const { return clock.elapsed(); }
     void WaitUntil(qint64 dueMs);
-    // Carries out what the engine asks; false when the supply failed.
-    bool Serve();
-    bool ReadOnce();
-    bool PortLost();
-    void Reconnect();
     void ShowProgress();
     // What takes the progress line off the terminal before other text, or
     // nothing when none is shown.
@@ -56,13 +50,12 @@ private:
 
     CommandContext &context;
     UnattendedOptions options;
-    RunEngine engine;
+    SessionTransport transport;
+    RunDriver driver;
     QElapsedTimer clock;
     QEventLoop waiting;
-    bool stopRequested = false;
+    int stopSignal = 0;
     bool stopGiven = false;
     bool terminal = false;
     bool progressShown = false;
-    int failedReads = 0;
-    QString writeFailure;  // a failed write, told with its details
 };

@@ -28,5 +28,11 @@ QString WriteGuard::SignalName(int signalNumber)
         return QStringLiteral("SIGINT");
     if (signalNumber == SIGTERM)
         return QStringLiteral("SIGTERM");
+#ifdef SIGHUP
+    if (signalNumber == SIGHUP)
+        return QStringLiteral("SIGHUP");
+    if (signalNumber == SIGQUIT)
+        return QStringLiteral("SIGQUIT");
+#endif
     return QStringLiteral("signal %1").arg(signalNumber);
 }

@@ -60,6 +60,7 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
         return false;
     phase = Phase::Running;
     result = RunOutcome::Running;
+    outputLeft = OutputEnd::Unknown;
     why.clear();
     startMs = nowMs;
     wallStartUtc = wallStart.toUTC();
@@ -330,6 +331,7 @@ void RunEngine::end(RunOutcome outcome, const QString &event, qint64 nowMs, bool
     wantedSetpoints.reset();
     if (keep) {
         wantedOutput.reset();
+        outputLeft = OutputEnd::Kept;
         const std::optional<bool> on =
             confirmedOutput ? confirmedOutput
                             : lastStatus ? std::optional<bool>(lastStatus->OutputOn != 0) : std::nullopt;
@@ -366,7 +368,9 @@ void RunEngine::finish(qint64 nowMs, RunOutputState output)
 
 std::optional<SupplyRequest> RunEngine::pendingRequest() const
 {
-    if (!isActive() || portDown)
+    // The output off of an ending run is wanted even on a port being
+    // reopened: the front end writes it as soon as it can.
+    if (!isActive() || (portDown && phase == Phase::Running))
         return std::nullopt;
     SupplyRequest request;
     if (wantedSetpoints && (!confirmedSetpoints || !SameSetpoints(*wantedSetpoints, *confirmedSetpoints))) {
@@ -391,8 +395,12 @@ void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
         knownSetpoints = request.setpoints;
     } else {
         confirmedOutput = request.outputOn;
-        if (phase == Phase::Ending && !request.outputOn)
+        if (phase == Phase::Ending && !request.outputOn) {
+            outputLeft = OutputEnd::Off;
+            if (recording.isOpen())
+                record(nowMs, QStringLiteral("output off"), false);
             finish(nowMs, RunOutputState::OffConfirmed);
+        }
     }
 }
 
@@ -422,14 +430,24 @@ void RunEngine::portRestored(qint64 nowMs)
     record(nowMs, QStringLiteral("reconnected"), false);
 }
 
-void RunEngine::supplyFailed(const QString &reason, qint64 nowMs)
+void RunEngine::abort(const QString &reason, qint64 nowMs)
+{
+    end(RunOutcome::Aborted, QStringLiteral("abort %1").arg(reason), nowMs, false);
+}
+
+void RunEngine::noteEvent(const QString &event, qint64 nowMs)
+{
+    if (isActive())
+        record(nowMs, event, false);
+}
+
+void RunEngine::giveUpOutput(qint64 nowMs)
 {
     if (!isActive())
         return;
-    // Even a limit's trip counts as the supply's failure here: the output
-    // was not seen to switch off.
-    result = RunOutcome::SupplyFailed;
-    why = reason;
+    outputLeft = OutputEnd::Unknown;
+    if (recording.isOpen())
+        record(nowMs, QStringLiteral("output unknown"), false);
     finish(nowMs, RunOutputState::Unknown);
 }
 

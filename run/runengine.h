@@ -44,7 +44,14 @@ enum class RunOutcome {
     Stopped,          // on request
     LimitTripped,
     RecordingFailed,  // the recording could not be written
-    SupplyFailed,     // the front end could not reach the supply
+    Aborted,          // the supply failed the run: no answer, a lost port, a refused write
+};
+
+// How the output was left when the run finished.
+enum class OutputEnd {
+    Kept,     // as the program left it (--keep-output at the end or a stop)
+    Off,      // switched off and confirmed
+    Unknown,  // the off was never confirmed
 };
 
 Q_DECLARE_METATYPE(RunOutcome)
@@ -111,15 +118,22 @@ public:
     // reopens it, and the supply is sent its state again when it is back.
     void portLost(qint64 nowMs);
     void portRestored(qint64 nowMs);
-    // The front end gave up on the supply (no answer, lost port): the run ends
-    // at once and the output's state is unknown.
-    void supplyFailed(const QString &reason, qint64 nowMs);
+    // The run cannot go on: records "abort REASON", then asks for the output
+    // off (also with keepOutput).
+    void abort(const QString &reason, qint64 nowMs);
+    // An event row that changes nothing else ("no answer").
+    void noteEvent(const QString &event, qint64 nowMs);
+    // The output off could not be confirmed in the time allowed: records
+    // "output unknown" and finishes.
+    void giveUpOutput(qint64 nowMs);
 
     bool isActive() const { return phase == Phase::Running || phase == Phase::Ending; }
     bool isEnding() const { return phase == Phase::Ending; }
     bool isFinished() const { return phase == Phase::Finished; }
     RunOutcome outcome() const { return result; }
-    // Why the run ended, in words: the limit, the recording's error, ...
+    OutputEnd outputEnd() const { return outputLeft; }
+    // Why the run ended, as its event row says ("end", "stop", "limit
+    // current>2", "abort no answer") or the recording's error.
     QString reason() const { return why; }
     QString errorString() const { return recording.errorString(); }
     // Who holds the recording, when start() failed because it is in use.
@@ -150,6 +164,7 @@ private:
     RunSetup setup;
     Phase phase = Phase::Idle;
     RunOutcome result = RunOutcome::Running;
+    OutputEnd outputLeft = OutputEnd::Unknown;
     QString why;
     qint64 startMs = 0;
     QDateTime wallStartUtc;

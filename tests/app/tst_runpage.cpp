@@ -56,7 +56,7 @@ private slots:
 
         d.widget<QPushButton>("runStartButton")->click();
         QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
-        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 5000 && d.supply->model().outputOn(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 5000 && d.supply->model().outputOn(), 4000);
         QCOMPARE(d.supply->model().currentSetMa(), 1000);
         QVERIFY(steps->item(0)->text().startsWith(QStringLiteral("▶ 1.")));
         QVERIFY(!d.slaveBox()->isEnabled());
@@ -71,12 +71,12 @@ private slots:
         QTRY_COMPARE(message(d), QStringLiteral("Событие: шаг 2"));
         QVERIFY(d.widget<QLabel>("runProgressLabel")->text().startsWith(QStringLiteral("Шаг 2/2, осталось 0:0")));
         QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
-        QTRY_VERIFY(message(d).startsWith(QStringLiteral("Программа выполнена\nИтог за 0:03: шагов выполнено 2, "
-                                                         "проход 1 из 1, 0.00")));
+        QTRY_VERIFY(message(d).startsWith(QStringLiteral("Программа выполнена; выход выключен\nИтог за 0:03: "
+                                                         "шагов выполнено 2, проход 1 из 1, 0.00")));
         QVERIFY2(message(d).endsWith(QStringLiteral(" Вт·ч, выход: выключен (подтверждено)")), qPrintable(message(d)));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         QVERIFY(d.slaveBox()->isEnabled());
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "end"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "end", "output off"}));
         const QByteArray text = ReadFile(record);
         QVERIFY(text.contains("\n# program file: " + program.toUtf8()));
         // Reading rows between the events: set-points as the supply holds them.
@@ -105,37 +105,122 @@ private slots:
             QVERIFY2(line.mid(7, 2) != "11", line);  // reads only, no write
     }
 
-    void limitSwitchesTheOutputOff()
+    void aRampKeepsTheReadingsAndTheLimitActsWithinASecond()
     {
+        // 1 V to 12 V over 8 s into 10 ohms, a row for every reading, the
+        // limit current > 0.8 A (crossed at 8 V, 5.1 s into the ramp).
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         MessageBoxCloser boxes;
-        d.supply->model().setSetpoints(2000, 1000);
-        d.supply->model().setOutputOn(true);
-        const QString record = dir.filePath(QStringLiteral("limit-record.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->clear();
+        const QString program = write(QStringLiteral("ramp.csv"), "voltage,current,duration,ramp\n1,2,1,\n12,2,20,8\n");
+        const QString record = dir.filePath(QStringLiteral("ramp-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
         d.widget<QLineEdit>("runRecordEdit")->setText(record);
-        setLimit(d, 1, 1, 2, 3.0);  // voltage > 3
+        d.widget<QSpinBox>("runIntervalBox")->setValue(0);
+        setLimit(d, 1, 2, 2, 0.8);  // current > 0.8
         d.connectToSupply();
         QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         d.widget<QPushButton>("runStartButton")->click();
-        QTRY_VERIFY(RecordingEvents(record).size() == 1);
-        QTest::qWait(700);  // two status readings under the limit
-        QVERIFY(d.supply->model().outputOn());
 
-        // The panel raises the voltage over the limit.
-        d.widget<QDoubleSpinBox>("doubleSpinBoxV")->setValue(4.0);
-        d.widget<QPushButton>("pushButtonApply")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(!d.supply->model().outputOn(), 3000);
-        QTRY_VERIFY(message(d).contains(QStringLiteral("voltage>3")));
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "limit voltage>3"}));
-        const QList<QByteArray> lines = ReadFile(record).split('\n');
-        QVERIFY(ReadFile(record).contains("# limits: voltage>3"));
-        // The tripping row carries the reading that crossed.
-        for (const QByteArray &line : lines)
-            if (line.endsWith("limit voltage>3"))
-                QVERIFY2(line.contains(",4.00,"), line);
+        // The panel leaves the supply to the run, and says why.
+        for (const char *name : {"doubleSpinBoxV", "doubleSpinBoxA", "pushButtonApply", "pushButtonOnOff"}) {
+            QWidget *w = d.widget<QWidget>(name);
+            QTRY_VERIFY2(!w->isEnabled(), name);
+            QVERIFY2(w->toolTip().contains(QStringLiteral("прогон")), name);
+        }
+        QVERIFY(!d.slaveBox()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!d.widget<QPushButton>("runStopButton")->isEnabled(), 20000);
+        QVERIFY(!d.supply->model().outputOn());
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "limit current>0.8", "output off"}));
+        QVERIFY(message(d).startsWith(QStringLiteral("Сработал предел: current>0.8; выход выключен")));
+        // Readings at least once a second all through the ramp; the crossing
+        // reading at most a second of ramp past 0.8 A; the off confirmed
+        // within a second of it.
+        double previous = -1, limitAt = -1, offAt = -1;
+        for (const QByteArray &row : RecordingRows(record)) {
+            const QList<QByteArray> f = row.split(',');
+            const double elapsed = f[1].toDouble();
+            if (f[12] == "limit current>0.8") {
+                limitAt = elapsed;
+                QVERIFY2(f[3].toDouble() > 0.8 && f[3].toDouble() < 0.8 + 0.1375, row);
+            }
+            if (f[12] == "output off")
+                offAt = elapsed;
+            if (f[2].isEmpty() || limitAt >= 0)
+                continue;
+            if (previous >= 0)
+                QVERIFY2(elapsed - previous <= 1.0, qPrintable(QStringLiteral("%1 s after %2: ").arg(elapsed).arg(previous) + row));
+            previous = elapsed;
+        }
+        QVERIFY(limitAt > 5.5 && offAt >= limitAt && offAt - limitAt <= 1.0);
+        // Stop gave the panel back.
+        QVERIFY(d.widget<QWidget>("pushButtonApply")->isEnabled());
+        QVERIFY(d.widget<QWidget>("pushButtonOnOff")->isEnabled());
+        QVERIFY(!d.widget<QWidget>("pushButtonOnOff")->toolTip().contains(QStringLiteral("прогон")));
+        QVERIFY(d.slaveBox()->isEnabled());
         QVERIFY(boxes.seen.isEmpty());
+    }
+
+    void anExistingRecordingIsNeverOverwrittenSilently()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        const QString record = dir.filePath(QStringLiteral("kept-record.csv"));
+        d.widget<QLineEdit>("runProgramEdit")->clear();
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        d.widget<QCheckBox>("runAppendBox")->setChecked(false);
+        d.connectToSupply();
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        // True when a run started, recorded a few readings and stopped.
+        auto runOnce = [&d, &record] {
+            auto *stop = d.widget<QPushButton>("runStopButton");
+            d.widget<QPushButton>("runStartButton")->click();
+            if (!stop->isEnabled())
+                return false;
+            const bool recorded = QTest::qWaitFor([&] { return RecordingRows(record).size() >= 3; }, 3000);
+            stop->click();
+            return QTest::qWaitFor([&] { return !stop->isEnabled(); }, 3000) && recorded;
+        };
+        QVERIFY(runOnce());
+        const QByteArray first = ReadFile(record);
+        QVERIFY(first.count("# start: ") == 1);
+
+        // Cancel (Escape): nothing starts and the file stays as it was.
+        QStringList asked;
+        WhenModal<QMessageBox>([&asked](QMessageBox *box) {
+            asked << box->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        QVERIFY(!runOnce());
+        QVERIFY(asked.value(0).contains(record));
+        QCOMPARE(ReadFile(record), first);
+
+        // Replace, then No at the second question: still nothing.
+        auto clickButton = [](QMessageBox *box, const QString &text) {
+            for (QAbstractButton *b : box->buttons())
+                if (b->text() == text)
+                    b->click();
+        };
+        WhenModal<QMessageBox>([&](QMessageBox *box) {
+            clickButton(box, QStringLiteral("Заменить…"));
+            WhenModal<QMessageBox>([](QMessageBox *second) { second->button(QMessageBox::No)->click(); });
+        });
+        QVERIFY(!runOnce());
+        QCOMPARE(ReadFile(record), first);
+
+        // Append: a second block in the same file.
+        WhenModal<QMessageBox>([&](QMessageBox *box) { clickButton(box, QStringLiteral("Дописать")); });
+        QVERIFY(runOnce());
+        QVERIFY(ReadFile(record).startsWith(first));
+        QCOMPARE(ReadFile(record).count("# start: "), 2);
+
+        // Replace, confirmed: one block again.
+        WhenModal<QMessageBox>([&](QMessageBox *box) {
+            clickButton(box, QStringLiteral("Заменить…"));
+            WhenModal<QMessageBox>([](QMessageBox *second) { second->button(QMessageBox::Yes)->click(); });
+        });
+        QVERIFY(runOnce());
+        QCOMPARE(ReadFile(record).count("# start: "), 1);
     }
 
     void closingDuringARunAsksThenSwitchesOff()
@@ -162,11 +247,23 @@ private slots:
         QVERIFY(d.window->isVisible());
         QVERIFY(d.supply->model().outputOn());
 
+        // Disconnecting asks the same; Escape keeps the run.
+        WhenModal<QMessageBox>([&asked](QMessageBox *box) {
+            asked = box->text();
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        d.disconnectAction()->trigger();
+        QVERIFY(asked.contains(QStringLiteral("отключиться")));
+        QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
+        QVERIFY(d.disconnectAction()->isEnabled());
+        QTest::qWait(300);
+        QVERIFY(d.supply->model().outputOn());
+
         WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Yes)->click(); });
         d.window->close();
         QTRY_VERIFY_WITH_TIMEOUT(!d.window->isVisible(), 3000);
         QVERIFY(!d.supply->model().outputOn());
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "stop"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "stop", "output off"}));
     }
 
     void silentSupplyDuringARunShowsNoBox()
@@ -179,24 +276,26 @@ private slots:
         d.widget<QLineEdit>("runProgramEdit")->setText(program);
         d.widget<QLineEdit>("runRecordEdit")->setText(record);
         setLimit(d, 1, 0, 0, 0);
+        d.widget<QSpinBox>("runOffRetryBox")->setValue(2);
         d.connectToSupply();
         QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         d.widget<QPushButton>("runStartButton")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 4000);
 
         VirtualSupply::Options silent;
         silent.silent = true;
         d.supply->setOptions(silent);
-        // The panel's own write fails on the live line, and the run goes on.
-        d.widget<QPushButton>("pushButtonApply")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(message(d), QStringLiteral("Ошибка записи"), 4000);
-        QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
-        // The stop's output-off is never acknowledged: the run ends, unsure.
+        // After 2 s without a reading the live line says so, and so does the
+        // recording, once.
+        QTRY_VERIFY_WITH_TIMEOUT(d.widget<QLabel>("runProgressLabel")->text().endsWith(QStringLiteral("нет ответа")), 4000);
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "no answer"}));
+        // The stop's output-off is never acknowledged: after the time allowed
+        // for it the run ends, unsure.
         d.widget<QPushButton>("runStopButton")->click();
-        QTRY_VERIFY_WITH_TIMEOUT(message(d).startsWith(QStringLiteral("Прогон прерван")), 4000);
-        QVERIFY(message(d).contains(QStringLiteral("состояние выхода неизвестно")));
+        QTRY_VERIFY_WITH_TIMEOUT(!d.widget<QPushButton>("runStopButton")->isEnabled(), 4000);
+        QVERIFY(message(d).startsWith(QStringLiteral("Прогон остановлен; состояние выхода неизвестно\n")));
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "stop"}));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "no answer", "stop", "output unknown"}));
         QVERIFY(boxes.seen.isEmpty());
     }
 
@@ -216,6 +315,8 @@ private slots:
         RunRecording other;
         QVERIFY(other.open(record, RunRecording::Mode::New, header, 0));
         const QByteArray held = ReadFile(record);
+        // Appending, so that no overwrite question comes first.
+        d.widget<QCheckBox>("runAppendBox")->setChecked(true);
         d.widget<QPushButton>("runStartButton")->click();
         QCOMPARE(message(d), QStringLiteral("Файл записи %1 занят: его пишет velkaroctl (pid %2)")
                                  .arg(record)
@@ -258,13 +359,13 @@ private slots:
         // After the reconnection the set-points are read again, then the
         // first status reading closes the gap.
         QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains(QStringLiteral("gap")), 4000);
-        QVERIFY(second.repliesSent() >= 2);
+        QVERIFY(second.repliesSent() >= 1);
         QVERIFY(d.disconnectAction()->isEnabled());
         // The reopened port serves the pages as a connect does.
         QVERIFY(d.widget<QPushButton>("pushButtonReadCalibr")->isEnabled());
         d.widget<QPushButton>("runStopButton")->click();
-        QTRY_VERIFY(message(d).startsWith(QStringLiteral("Прогон остановлен\nИтог за ")));
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
+        QTRY_VERIFY(message(d).startsWith(QStringLiteral("Прогон остановлен; выход выключен\nИтог за ")));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop", "output off"}));
         QVERIFY(boxes.seen.isEmpty());
     }
 
@@ -277,6 +378,10 @@ private slots:
             d.widget<QSpinBox>("runIntervalBox")->setValue(5);
             d.widget<QCheckBox>("runKeepOutputBox")->setChecked(true);
             d.widget<QCheckBox>("runAppendBox")->setChecked(true);
+            d.widget<QSpinBox>("runSilenceBox")->setValue(25);
+            d.widget<QCheckBox>("runReconnectBox")->setChecked(false);
+            d.widget<QSpinBox>("runReconnectWithinBox")->setValue(45);
+            d.widget<QSpinBox>("runOffRetryBox")->setValue(90);
             setLimit(d, 3, 6, 3, 120.5);
         }
         WindowDriver d;
@@ -285,6 +390,10 @@ private slots:
         QCOMPARE(d.widget<QSpinBox>("runIntervalBox")->value(), 5);
         QVERIFY(d.widget<QCheckBox>("runKeepOutputBox")->isChecked());
         QVERIFY(d.widget<QCheckBox>("runAppendBox")->isChecked());
+        QCOMPARE(d.widget<QSpinBox>("runSilenceBox")->value(), 25);
+        QVERIFY(!d.widget<QCheckBox>("runReconnectBox")->isChecked());
+        QCOMPARE(d.widget<QSpinBox>("runReconnectWithinBox")->value(), 45);
+        QCOMPARE(d.widget<QSpinBox>("runOffRetryBox")->value(), 90);
         QCOMPARE(d.widget<QComboBox>("runLimitQuantity3")->currentIndex(), 6);
         QCOMPARE(d.widget<QComboBox>("runLimitComparison3")->currentIndex(), 3);
         QCOMPARE(d.widget<QDoubleSpinBox>("runLimitValue3")->value(), 120.5);

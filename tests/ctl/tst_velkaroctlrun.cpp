@@ -104,9 +104,10 @@ private slots:
                 .match(out);
         QVERIFY2(summary.hasMatch(), qPrintable(out));
         QVERIFY(ReadFile(record).endsWith("\n# summary: " + summary.captured(1).toUtf8() + "\n"));
-        QCOMPARE(err.count('\n'), 5);
+        QCOMPARE(err.count('\n'), 6);
         QVERIFY(err.contains(" 0.000 start\n") || err.contains(" start\n"));
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end"}));
+        QVERIFY(err.endsWith(" output off\n"));
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end", "output off"}));
 
         const QByteArray text = ReadFile(record);
         QVERIFY(text.contains("# program file: " + dir.filePath("p.csv").toUtf8() + "\n# limits: none\n"));
@@ -182,12 +183,12 @@ private slots:
         StartCtl(run, {"--json", "--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval",
                        "0", "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"});
         QCOMPARE(Finish(run), 4);
-        QVERIFY(run.readAllStandardError().contains("stopped by limit current>1; output switched off"));
+        QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: limit current>1; output off\n"));
         // One object: the failure as for any command, and the summary.
         const QByteArray out = run.readAllStandardOutput();
         QCOMPARE(out.count('\n'), 1);
         const QJsonObject o = QJsonDocument::fromJson(out).object();
-        QCOMPARE(o.value("error").toString(), QStringLiteral("run: stopped by limit current>1; output switched off"));
+        QCOMPARE(o.value("error").toString(), QStringLiteral("run: limit current>1; output off"));
         QCOMPARE(o.value("exit").toInt(), 4);
         QCOMPARE(o.value("reason").toString(), QStringLiteral("limit current>1"));
         QCOMPARE(o.value("output").toString(), QStringLiteral("off_confirmed"));
@@ -199,7 +200,8 @@ private slots:
         QVERIFY(o.value("charge_Ah").toDouble() >= 0 && o.value("energy_Wh").toDouble() >= 0);
         QCOMPARE(o.size(), 11);
         QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
-        const QByteArrayList last = Rows(record).last();
+        QCOMPARE(Rows(record).last()[Event], QByteArray("output off"));
+        const QByteArrayList last = Rows(record).at(Rows(record).size() - 2);
         QCOMPARE(last[Event], QByteArray("limit current>1"));
         QCOMPARE(last[Amperes], QByteArray("1.200"));
         QCOMPARE(OutputOf(port), QByteArray("off"));
@@ -221,15 +223,15 @@ private slots:
         // One reading row only, yet 0.5 A was counted between readings a
         // second apart: about 2 s of it, 0.000278 Ah.
         const QList<QByteArrayList> rows = Rows(record);
-        QCOMPARE(rows.size(), 4);
-        QCOMPARE(rows.last()[Event], QByteArray("end"));
+        QCOMPARE(rows.size(), 5);
+        QCOMPARE(rows.last()[Event], QByteArray("output off"));
         const double ah = rows.last()[Charge].toDouble();
         QVERIFY2(ah > 0.00025 && ah < 0.00035, rows.last().join(','));
         supply.terminate();
         QVERIFY(supply.waitForFinished(5000));
     }
 
-    void aSignalStopsWithTheOutputOff()
+    void aHangUpStopsWithTheOutputOff()
     {
         QProcess supply;
         const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace"});
@@ -240,9 +242,11 @@ private slots:
         QProcess run;
         StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.1"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 5, 10000);
-        ::kill(pid_t(run.processId()), SIGTERM);
-        QCOMPARE(Finish(run), 0);
-        QCOMPARE(RecordingEvents(record).last(), QStringLiteral("stop"));
+        // The ssh session that started it goes away.
+        ::kill(pid_t(run.processId()), SIGHUP);
+        QCOMPARE(Finish(run), 128 + SIGHUP);
+        QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: stop; output off\n"));
+        QCOMPARE(RecordingEvents(record).mid(2), (QStringList{"stop", "output off"}));
         QCOMPARE(OutputOf(port), QByteArray("off"));
 
         // Appending needs --append; then a second block and no second header.
@@ -252,6 +256,7 @@ private slots:
         QVERIFY(again.readAllStandardError().contains("add --append"));
         StartCtl(again, {"--port", port, "run", "--record", record, "--append", "--limit", "elapsed>0.5"});
         QCOMPARE(Finish(again), 4);
+        QCOMPARE(RecordingEvents(record).mid(4), (QStringList{"start", "limit elapsed>0.5", "output off"}));
         QCOMPARE(ReadFile(record).count("\ntime,elapsed_s,"), 1);
         QCOMPARE(ReadFile(record).count("# start: "), 2);
         supply.terminate();
@@ -298,18 +303,20 @@ private slots:
         const int rows = Rows(record).size();
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= rows + 2, 5000);
         ::kill(pid_t(run.processId()), SIGINT);
-        QCOMPARE(Finish(run), 0);
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop"}));
+        QCOMPARE(Finish(run), 128 + SIGINT);
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop", "output off"}));
 
-        // Without --reconnect the run ends at the loss and says so.
+        // Without --reconnect the run aborts at the loss; the off is tried
+        // for --off-retry seconds, and the adapter never comes back.
         QProcess once;
-        StartCtl(once, {"--port", link, "run", "--record", dir.filePath("s.csv"), "--interval", "0.2"});
+        StartCtl(once, {"--port", link, "run", "--record", dir.filePath("s.csv"), "--interval", "0.2", "--off-retry", "2"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(dir.filePath("s.csv")).size() >= 3, 10000);
         second.terminate();
         QVERIFY(second.waitForFinished(5000));
         QCOMPARE(Finish(once), 1);
-        QVERIFY(once.readAllStandardError().contains("the output's state is unknown"));
-        QCOMPARE(RecordingEvents(dir.filePath("s.csv")).last(), QStringLiteral("port lost"));
+        QVERIFY(once.readAllStandardError().endsWith("velkaroctl: run: abort port lost; output unknown\n"));
+        QCOMPARE(RecordingEvents(dir.filePath("s.csv")),
+                 (QStringList{"start", "port lost", "abort port lost", "output unknown"}));
     }
 
     void aFullDiskStopsTheRunAndSaysWhy()
@@ -368,7 +375,7 @@ private slots:
         const int rows = Rows(record).size();
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= rows + 2, 5000);  // the first goes on
         ::kill(pid_t(first.processId()), SIGTERM);
-        QCOMPARE(Finish(first), 0);
+        QCOMPARE(Finish(first), 128 + SIGTERM);
         const QByteArray text = ReadFile(record);
         QCOMPARE(text.count("# start: "), 1);
         QCOMPARE(text.count("\ntime,elapsed_s,"), 1);
@@ -443,6 +450,92 @@ private slots:
         StartCtl(run, {"--port", port, "run", "--record", dir.filePath("r.csv")});
         QCOMPARE(Finish(run), 1);
         QVERIFY(run.readAllStandardError().contains("did not answer"));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
+    void aStallWithinTheAllowedSilenceLetsTheRunGoOn()
+    {
+        // The supply stopped for 3.5 s across the step change: "no answer"
+        // is recorded, the new step reaches the supply when it is back, and
+        // the run ends as programmed.
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace", "--load", "10"});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,3\n8,1,7\n");
+        const QString record = dir.filePath("r.csv");
+        QProcess run;
+        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.5"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[Elapsed].toDouble() >= 1.5, 5000);
+        ::kill(pid_t(supply.processId()), SIGSTOP);
+        QTest::qWait(3500);
+        ::kill(pid_t(supply.processId()), SIGCONT);
+        QCOMPARE(Finish(run), 0);
+        const QStringList events = RecordingEvents(record);
+        QVERIFY2(events.contains("no answer") && events.contains("step 2"), qPrintable(events.join('|')));
+        QCOMPARE(events.mid(events.size() - 2), (QStringList{"end", "output off"}));
+        bool eightVolts = false;
+        for (const QByteArrayList &row : Rows(record))
+            eightVolts = eightVolts || (row[VoltsSet] == "8.000" && row[Volts] == "8.00");
+        QVERIFY(eightVolts);
+        QCOMPARE(OutputOf(port), QByteArray("off"));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
+    void aLongerStallAbortsAndTheOffReachesTheSupplyAfterIt()
+    {
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace", "--load", "10"});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,3\n8,1,60\n");
+        const QString record = dir.filePath("r.csv");
+        QProcess run;
+        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.5",
+                       "--max-silence", "4"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
+        ::kill(pid_t(supply.processId()), SIGSTOP);
+        // Past the silence allowed the run aborts; the off cannot reach the
+        // stopped supply, so velkaroctl goes on trying.
+        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("abort no answer"), 10000);
+        QTest::qWait(1500);
+        QCOMPARE(run.state(), QProcess::Running);
+        ::kill(pid_t(supply.processId()), SIGCONT);
+        QCOMPARE(Finish(run), 1);
+        QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: abort no answer; output off\n"));
+        const QStringList events = RecordingEvents(record);
+        QVERIFY2(events.contains("no answer"), qPrintable(events.join("|")));
+        QCOMPARE(events.mid(events.size() - 2).join("|"), QStringLiteral("abort no answer|output off"));
+        QCOMPARE(OutputOf(port), QByteArray("off"));
+        supply.terminate();
+        QVERIFY(supply.waitForFinished(5000));
+    }
+
+    void aClosedStandardErrorDoesNotEndTheRun()
+    {
+        // The reader of the events goes away after the first line (| head -1):
+        // the run still ends by its limit, off and recorded, with status 4.
+        QProcess supply;
+        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        QVERIFY(port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1\n6,1,1\n7,1,60\n");
+        const QString record = dir.filePath("r.csv");
+        QProcess shell;
+        shell.setProcessEnvironment(CtlEnvironment());
+        shell.start(QStringLiteral("bash"),
+                    {"-c", QStringLiteral("\"$0\" --port %1 run %2 --record %3 --interval 0.2 --limit 'elapsed>3' "
+                                          "2>&1 >/dev/null | head -1; exit ${PIPESTATUS[0]}")
+                               .arg(port, dir.filePath("p.csv"), record),
+                     QStringLiteral(VELKAROCTL_EXE)});
+        QCOMPARE(Finish(shell), 4);
+        QCOMPARE(shell.readAllStandardOutput().count('\n'), 1);
+        QCOMPARE(RecordingEvents(record),
+                 (QStringList{"start", "step 1", "step 2", "step 3", "limit elapsed>3", "output off"}));
+        QCOMPARE(OutputOf(port), QByteArray("off"));
         supply.terminate();
         QVERIFY(supply.waitForFinished(5000));
     }

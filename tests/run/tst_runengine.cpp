@@ -39,10 +39,11 @@ private slots:
         QCOMPARE(f.writes.last().request.outputOn, false);
         QCOMPARE(f.writes.last().atMs - 7000, 100040);
         const QStringList events = f.events();
-        QCOMPARE(events.size(), 102);
+        QCOMPARE(events.size(), 103);
         QCOMPARE(events.first(), QStringLiteral("start"));
         QCOMPARE(events[100], QStringLiteral("step 100"));
-        QCOMPARE(events.last(), QStringLiteral("end"));
+        QCOMPARE(events.mid(101), (QStringList{"end", "output off"}));
+        QCOMPARE(f.engine.outputEnd(), OutputEnd::Off);
     }
 
     void aReadingUnderWayAtAStepChangeBelongsToTheOldStep()
@@ -116,7 +117,7 @@ private slots:
         f.timeTo(15000);
         QVERIFY(f.engine.isFinished());
         QCOMPARE(f.engine.outcome(), RunOutcome::Completed);
-        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.1", "step 2", "end"}));
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.1", "step 2", "end", "output off"}));
         const QList<QByteArray> rows = f.rows();
         // 3 s at 0.5 A, then (0.5 + 0.09) / 2 A for 1 s: 1.795 As, 7.539 Ws.
         QVERIFY(rows[6].endsWith(",4.20,0.090,0.3780,CV,on,4.200,1.000,0.000499,0.002094,1,until current<0.1,,1"));
@@ -135,7 +136,7 @@ private slots:
         f.serve();
         f.reading(300, 4.2, 0.04);
         QVERIFY(f.engine.isFinished());
-        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.05", "end"}));
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "until current<0.05", "end", "output off"}));
     }
 
     void limitSwitchesTheOutputOffEvenWhenKept()
@@ -165,11 +166,11 @@ private slots:
         QCOMPARE(f.engine.outcome(), RunOutcome::LimitTripped);
         QCOMPARE(f.engine.reason(), QStringLiteral("limit current>2"));
         // 0.5 As + 1.5 As = 2 As; 6.25 Ws + 18.875 Ws = 25.125 Ws.
-        QVERIFY(f.rows().last().endsWith(",12.50,2.500,31.2500,CC,on,12.000,1.000,0.000556,0.006979,1,limit current>2,,1"));
+        QVERIFY(f.rows().at(f.rows().size() - 2).endsWith(",12.50,2.500,31.2500,CC,on,12.000,1.000,0.000556,0.006979,1,limit current>2,,1"));
         // Nothing more is asked or recorded after the end.
         f.reading(4000, 12.0, 0.5);
         QVERIFY(!f.engine.pendingRequest());
-        QCOMPARE(f.events().last(), QStringLiteral("limit current>2"));
+        QCOMPARE(f.events().mid(2), (QStringList{"limit current>2", "output off"}));
     }
 
     void countersIntegrateByTrapezoidsAndSkipGaps()
@@ -204,7 +205,7 @@ private slots:
         f.timeTo(2000);
         QCOMPARE(f.writes.last().request.outputOn, true);
         f.timeTo(4000);
-        QCOMPARE(f.events(), (QStringList{"start", "step 1", "step 2", "step 1", "step 2", "end"}));
+        QCOMPARE(f.events(), (QStringList{"start", "step 1", "step 2", "step 1", "step 2", "end", "output off"}));
 
         // Repeat 0 goes on until stopped; kept output is not touched at the stop.
         FrontEnd g;
@@ -221,6 +222,7 @@ private slots:
         QCOMPARE(g.writes.size(), writes);
         QVERIFY(!g.engine.pendingRequest());
         QCOMPARE(g.events().last(), QStringLiteral("stop"));
+        QCOMPARE(g.engine.outputEnd(), OutputEnd::Kept);
     }
 
     void anEngineRunsAgainFromTheStart()
@@ -265,9 +267,14 @@ private slots:
         QCOMPARE(f.events(), (QStringList{"start", "step 1", "port lost", "reconnected", "gap"}));
         // Nothing counted across the loss.
         QCOMPARE(f.engine.progress(f.now).ampereHours, 0.0);
-        f.engine.supplyFailed(QStringLiteral("no answer"), 5000);
-        QCOMPARE(f.engine.outcome(), RunOutcome::SupplyFailed);
-        QVERIFY(!f.engine.pendingRequest());
+        // An abort asks for the output off even on a port being reopened.
+        f.engine.portLost(5000);
+        f.engine.abort(QStringLiteral("port lost"), 5000);
+        QCOMPARE(f.engine.pendingRequest()->outputOn, false);
+        f.engine.giveUpOutput(6000);
+        QCOMPARE(f.engine.outcome(), RunOutcome::Aborted);
+        QCOMPARE(f.engine.outputEnd(), OutputEnd::Unknown);
+        QCOMPARE(f.events().mid(5), (QStringList{"port lost", "abort port lost", "output unknown"}));
     }
 
     // With --repeat 3 each pass is told apart, and step_charge counts from
@@ -348,7 +355,9 @@ private slots:
                      (QJsonObject{{"reason", "end"}, {"duration_s", 6.0}, {"steps_done", 4}, {"steps", 2},
                                   {"pass", 2}, {"passes", 2}, {"charge_Ah", 0.000278}, {"energy_Wh", 0.001389},
                                   {"output", "off_confirmed"}}));
-            QVERIFY(ReadFile(f.recordPath()).endsWith(",end,,2\n# summary: " + summary.text().toUtf8() + "\n"));
+            const QByteArray recorded = ReadFile(f.recordPath());
+            QVERIFY(recorded.contains(",end,,2\n"));
+            QVERIFY(recorded.endsWith(",output off,,2\n# summary: " + summary.text().toUtf8() + "\n"));
         }
         {
             FrontEnd f;
@@ -371,9 +380,9 @@ private slots:
             tripping.Current = 2500;
             f.engine.feedStatus(tripping, 1000);
             QVERIFY(f.engine.isEnding());
-            f.engine.supplyFailed(QStringLiteral("the supply did not answer"), 3000);
+            f.engine.giveUpOutput(3000);
             QCOMPARE(f.engine.summary().text(),
-                     QStringLiteral("the supply did not answer after 00:00:03.000: recording only, "
+                     QStringLiteral("limit current>2 after 00:00:03.000: recording only, "
                                     "0.000000 Ah, 0.000000 Wh, output unknown"));
             QCOMPARE(f.engine.summary().json().value("output").toString(), QStringLiteral("unknown"));
         }
@@ -395,7 +404,7 @@ private slots:
         // The output off, as at a program's end.
         QCOMPARE(f.writes.size(), 1);
         QCOMPARE(f.writes.last().request.outputOn, false);
-        QCOMPARE(f.events().last(), QStringLiteral("end"));
+        QCOMPARE(f.events().mid(f.events().size() - 2), (QStringList{"end", "output off"}));
     }
 
     // The measurements' rule both front ends follow, and the temperature

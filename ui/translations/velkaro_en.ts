@@ -455,6 +455,10 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <source>%1, адрес %2: %3</source>
         <translation>%1, address %2: %3</translation>
     </message>
+    <message>
+        <source>Источником управляет прогон; «Стоп» на странице «Прогон» возвращает управление</source>
+        <translation>A run drives the supply; Stop on the Run page gives control back</translation>
+    </message>
 </context>
 <context>
     <name>RunPage</name>
@@ -615,10 +619,6 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation>the supply did not confirm the write</translation>
     </message>
     <message>
-        <source>порт закрыт оператором</source>
-        <translation>port closed by the operator</translation>
-    </message>
-    <message>
         <source>Прогон</source>
         <translation>Run</translation>
     </message>
@@ -631,32 +631,8 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation>A run is in progress. Stop it, switch the output off and close the window?</translation>
     </message>
     <message>
-        <source>выход не выключен: источник не ответил</source>
-        <translation>output not switched off: the supply did not answer</translation>
-    </message>
-    <message>
         <source>Событие: %1</source>
         <translation>Event: %1</translation>
-    </message>
-    <message>
-        <source>Программа выполнена</source>
-        <translation>Program completed</translation>
-    </message>
-    <message>
-        <source>Прогон остановлен</source>
-        <translation>Run stopped</translation>
-    </message>
-    <message>
-        <source>Сработал предел: %1; выход выключен</source>
-        <translation>Limit reached: %1; output switched off</translation>
-    </message>
-    <message>
-        <source>Запись не удалась, прогон прерван: %1</source>
-        <translation>Recording failed, run aborted: %1</translation>
-    </message>
-    <message>
-        <source>Прогон прерван: %1; состояние выхода неизвестно</source>
-        <translation>Run aborted: %1; the output state is unknown</translation>
     </message>
     <message>
         <source>Шаг %1/%2, осталось %3, </source>
@@ -759,6 +735,104 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>Все файлы (*)</source>
         <translation>All files (*)</translation>
+    </message>
+    <message>
+        <source>источник не отвечает</source>
+        <translation>the supply does not answer</translation>
+    </message>
+    <message>
+        <source>Сколько секунд источник может молчать, прежде чем прогон прервётся с выключением выхода</source>
+        <translation>How many seconds the supply may stay silent before the run aborts and switches the output off</translation>
+    </message>
+    <message>
+        <source>Ждать связь</source>
+        <translation>Wait for the link</translation>
+    </message>
+    <message>
+        <source>Потерянный порт открывается заново, молчащий источник ожидается — не дольше указанного</source>
+        <translation>A lost port is reopened and a silent supply waited for, no longer than this</translation>
+    </message>
+    <message>
+        <source>Сколько секунд выключение выхода повторяется, пока источник не отвечает</source>
+        <translation>How many seconds switching the output off is retried while the supply does not answer</translation>
+    </message>
+    <message>
+        <source>Тишина:</source>
+        <translation>Silence:</translation>
+    </message>
+    <message>
+        <source>Выключать:</source>
+        <translation>Switch off:</translation>
+    </message>
+    <message>
+        <source>Запись</source>
+        <translation>Recording</translation>
+    </message>
+    <message>
+        <source>Файл записи уже есть и не пуст:
+%1</source>
+        <translation>The recording file exists and is not empty:
+%1</translation>
+    </message>
+    <message>
+        <source>Дописать</source>
+        <translation>Append</translation>
+    </message>
+    <message>
+        <source>Заменить…</source>
+        <translation>Replace…</translation>
+    </message>
+    <message>
+        <source>Прежняя запись в файле %1 пропадёт. Заменить её?</source>
+        <translation>The earlier recording in %1 will be lost. Replace it?</translation>
+    </message>
+    <message>
+        <source>Идёт прогон. Остановить его и отключиться?</source>
+        <translation>A run is in progress. Stop it and disconnect?</translation>
+    </message>
+    <message>
+        <source>Идёт прогон. Остановить его, выключить выход и отключиться?</source>
+        <translation>A run is in progress. Stop it, switch the output off and disconnect?</translation>
+    </message>
+    <message>
+        <source>выход выключен</source>
+        <translation>output switched off</translation>
+    </message>
+    <message>
+        <source>состояние выхода неизвестно</source>
+        <translation>the output state is unknown</translation>
+    </message>
+    <message>
+        <source>прервано: %1</source>
+        <translation>aborted: %1</translation>
+    </message>
+    <message>
+        <source>выход оставлен</source>
+        <translation>output left as it is</translation>
+    </message>
+    <message>
+        <source>Программа выполнена; %1</source>
+        <translation>Program completed; %1</translation>
+    </message>
+    <message>
+        <source>Прогон остановлен; %1</source>
+        <translation>Run stopped; %1</translation>
+    </message>
+    <message>
+        <source>Сработал предел: %1; %2</source>
+        <translation>Limit reached: %1; %2</translation>
+    </message>
+    <message>
+        <source>Запись не удалась, прогон прерван: %1; %2</source>
+        <translation>Recording failed, run aborted: %1; %2</translation>
+    </message>
+    <message>
+        <source>Прогон прерван: %1; %2</source>
+        <translation>Run aborted: %1; %2</translation>
+    </message>
+    <message>
+        <source>  нет ответа</source>
+        <translation>  no answer</translation>
     </message>
 </context>
 <context>
