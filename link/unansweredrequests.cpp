@@ -3,6 +3,12 @@
 quint64 UnansweredRequests::Add(quint8 address, int kind, qint64 nowMs)
 {
     requests.append({address, kind, nextSerial, nowMs});
+    // A supply that stays silent for a night is still asked once a second:
+    // the oldest are forgotten, so the list stays small. Only a supply that
+    // held every one of them for a quarter of an hour and then answered
+    // them all could bring back a reply this list no longer expects.
+    if (requests.size() > MaxKept)
+        requests.removeFirst();
     lastSent.insert(address, nowMs);
     return nextSerial++;
 }

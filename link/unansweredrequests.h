@@ -15,6 +15,9 @@
 class UnansweredRequests
 {
 public:
+    // The most kept; the oldest go first.
+    static constexpr int MaxKept = 1000;
+
     // Notes a request sent at the time given; returns its serial.
     quint64 Add(quint8 address, int kind, qint64 nowMs);
     // Takes a reply with this key, come at nowMs: removes the request it

@@ -4,6 +4,7 @@
 #include "scriptedsupply.h"
 #include "testmain.h"
 #include "traceablepattern.h"
+#include "unansweredrequests.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryFile>
@@ -362,6 +363,21 @@ private slots:
         QVERIFY2(calls <= 7, qPrintable(QString::number(calls)));
         QVERIFY(timer.elapsed() < 2 * DeviceLink::ProbeIntervalMs);
         QCOMPARE(s.wrong, 0);
+    }
+
+    // A night of silence, asked once a second: the memory of what went
+    // unanswered stays bounded, and the newest requests are the ones kept,
+    // so a reply that does come still answers the request it belongs to.
+    void unansweredRequestsStayBounded()
+    {
+        UnansweredRequests unanswered;
+        const int night = 12 * 3600;
+        for (int second = 0; second < night; ++second)
+            unanswered.Add(0, CommandSet::Status, second * 1000LL);
+        const quint64 newest = unanswered.Add(0, CommandSet::Measurements, night * 1000LL);
+        QVERIFY(unanswered.Count() <= 1000);
+        QVERIFY(unanswered.Contains(0, CommandSet::Status));
+        QCOMPARE(unanswered.Answer(0, CommandSet::Measurements, night * 1000LL + 50, 350), newest);
     }
 
     void endlessInputIsBounded()
