@@ -2,6 +2,7 @@
 #include "chartplotview.h"
 #include "columnthinning.h"
 #include "filesizecap.h"
+#include "filetext.h"
 #include "samplehistory.h"
 #include "testmain.h"
 
@@ -20,19 +21,6 @@ ChartSample At(qint64 clockMs, double volts = 0)
     s.clockMs = clockMs;
     s.volts = volts;
     return s;
-}
-
-QByteArray ReadAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-void Write(const QString &path, const QByteArray &bytes)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    QCOMPARE(file.write(bytes), bytes.size());
 }
 
 }  // namespace
@@ -159,20 +147,20 @@ private slots:
         QTemporaryDir dir;
         const QString csv = dir.filePath("run.csv");
         const QString png = dir.filePath("run.png");
-        Write(csv, "old table\n");
-        Write(png, "old image\n");
+        WriteFile(csv, "old table\n");
+        WriteFile(png, "old image\n");
         if (FileSizeCap::Available) {
             FileSizeCap cap(64);
             QVERIFY(!SaveChartCsv(csv, history));
             QVERIFY(!SaveChartPng(png, &plot, 400, 300));
         }
-        QCOMPARE(ReadAll(csv), QByteArray("old table\n"));
-        QCOMPARE(ReadAll(png), QByteArray("old image\n"));
+        QCOMPARE(ReadFile(csv), QByteArray("old table\n"));
+        QCOMPARE(ReadFile(png), QByteArray("old image\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden),
                  (QStringList{"run.csv", "run.png"}));
 
         QVERIFY(SaveChartCsv(csv, history));
-        QCOMPARE(ReadAll(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
+        QCOMPARE(ReadFile(csv), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
                                           "voltage_set_V,current_set_A\n"
                                           "2026-03-04 05:06:07.250,0.000,12.34,0.1234,1,0,1,,\n"
                                           "2026-03-04 05:07:07.750,60.500,12.30,1.5000,0,1,1,"
@@ -199,7 +187,7 @@ private slots:
         tzset();
         QVERIFY(saved);
         // As date(1) shows them in that zone: the clock skips 02:00 to 03:00.
-        const QList<QByteArray> lines = ReadAll(dir.filePath("run.csv")).split('\n');
+        const QList<QByteArray> lines = ReadFile(dir.filePath("run.csv")).split('\n');
         QVERIFY(lines.value(1).startsWith("2026-03-29 01:59:59.500,"));
         QVERIFY(lines.value(2).startsWith("2026-03-29 03:00:00.000,"));
     }

@@ -57,12 +57,7 @@ private slots:
         QCOMPARE(history.At(0).volts, 1.23);
         QVERIFY(history.At(0).cv && !history.At(0).cc && history.At(0).output);
 
-        // Readings that are never negative: both value axes from zero.
         auto *plot = d.widget<QwtPlot>("qwtPlotChart");
-        QCOMPARE(plot->axisInterval(QwtPlot::yLeft).minValue(), 0.0);
-        QCOMPARE(plot->axisInterval(QwtPlot::yRight).minValue(), 0.0);
-        QVERIFY(plot->axisInterval(QwtPlot::yLeft).maxValue() > 1.23);
-        QVERIFY(plot->axisInterval(QwtPlot::yRight).maxValue() > 0.1234);
 
         // Reads that fail break the line once; the curve goes on after them,
         // and meanwhile the time axis follows the clock.

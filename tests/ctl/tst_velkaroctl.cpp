@@ -89,7 +89,6 @@ private slots:
     void watchEndsCleanlyOnSignal_data();
     void watchEndsCleanlyOnSignal();
     void watchWritesNoLineForAFailedSample();
-    void watchEndsWhenThePortGoesAway();
     void portThatCannotBeOpened_data();
     void portThatCannotBeOpened();
     void lostRepliesAreReadAgain();
@@ -453,18 +452,6 @@ void TestVelkaroctl::watchWritesNoLineForAFailedSample()
     QCOMPARE(run.out, QByteArray("time,elapsed_s,voltage_V,current_A,mode,output\n"));
     QCOMPARE(run.err.count("no answer"), 3);
     QVERIFY2(run.err.contains("stopped after 3 failed samples in a row"), run.err);
-}
-
-void TestVelkaroctl::watchEndsWhenThePortGoesAway()
-{
-    QProcess watch;
-    watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "watch", "--interval", "0.05"});
-    QVERIFY(watch.waitForStarted(5000));
-    QTRY_VERIFY_WITH_TIMEOUT(watch.bytesAvailable() > 0 && supply->repliesSent() >= 3, 10000);
-    supply->closeMaster();
-    QVERIFY(QTest::qWaitFor([&] { return watch.state() == QProcess::NotRunning; }, 5000));
-    QCOMPARE(watch.exitCode(), 1);
-    QVERIFY(watch.readAllStandardError().contains("the port failed: read error"));
 }
 
 void TestVelkaroctl::portThatCannotBeOpened_data()

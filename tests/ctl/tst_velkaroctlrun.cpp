@@ -49,6 +49,24 @@ QList<QByteArrayList> Rows(const QString &path)
     return rows;
 }
 
+// The virtual-supply program on a pseudo-terminal, terminated when the test
+// leaves it, by a failed check too.
+struct Supply {
+    explicit Supply(const QStringList &arguments = {})
+        : port(StartSupplyProgram(process, QStringLiteral(VIRTUAL_SUPPLY_EXE), arguments))
+    {
+    }
+    ~Supply()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    pid_t pid() const { return pid_t(process.processId()); }
+
+    QProcess process;
+    const QString port;
+};
+
 // "on" or "off" from velkaroctl status, or empty.
 QByteArray OutputOf(const QString &port)
 {
@@ -60,9 +78,6 @@ QByteArray OutputOf(const QString &port)
         QRegularExpression("output\\s+(\\w+)").match(QString::fromUtf8(status.readAllStandardOutput()));
     return m.captured(1).toUtf8();
 }
-
-enum Field { Time, Elapsed, Volts, Amperes, Watts, Mode, Output, VoltsSet, AmperesSet, Charge, Energy, Step, Event,
-             Celsius, Pass };
 
 // The elapsed-time stamps of the measurement requests in a frame trace.
 QVector<double> MeasurementReads(const QByteArray &trace)
@@ -84,8 +99,8 @@ class TestVelkaroctlRun : public QObject
 private slots:
     void runsAThreeStepProgramWithARamp()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        const Supply supply({"--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "# ramp up, hold, low\nVoltage,current,duration,ramp\n"
@@ -119,36 +134,34 @@ private slots:
         int rampRows = 0;
         for (const QByteArrayList &row : Rows(record)) {
             QCOMPARE(row.size(), int(RecordingColumns));
-            const double elapsed = row[Elapsed].toDouble();
-            if (!row[Event].isEmpty() || row[Volts].isEmpty())
+            const double elapsed = row[RecElapsed].toDouble();
+            if (!row[RecEvent].isEmpty() || row[RecVolts].isEmpty())
                 continue;
             QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$")
-                        .match(QString::fromLatin1(row[Time]))
+                        .match(QString::fromLatin1(row[RecTime]))
                         .hasMatch());
-            const double set = row[VoltsSet].toDouble();
-            if (row[Step] == "2" && elapsed > 1.25 && elapsed < 1.95) {
+            const double set = row[RecVoltsSet].toDouble();
+            if (row[RecStep] == "2" && elapsed > 1.25 && elapsed < 1.95) {
                 QVERIFY2(set > 5.0 && set < 10.0, row.join(','));
                 ++rampRows;
             }
-            if (row[Step] == "2" && elapsed > 2.3)
-                QCOMPARE(row[VoltsSet] + "," + row[AmperesSet], QByteArray("10.000,2.000"));
+            if (row[RecStep] == "2" && elapsed > 2.3)
+                QCOMPARE(row[RecVoltsSet] + "," + row[RecAmperesSet], QByteArray("10.000,2.000"));
         }
         QVERIFY(rampRows >= 2);
         const QList<QByteArrayList> rows = Rows(record);
         for (const QByteArrayList &row : rows)
-            if (row[Event] == "step 3")
-                QVERIFY2(qAbs(row[Elapsed].toDouble() - 3.0) < 0.15, row.join(','));
+            if (row[RecEvent] == "step 3")
+                QVERIFY2(qAbs(row[RecElapsed].toDouble() - 3.0) < 0.15, row.join(','));
         // 10 ohms: 1 A at 10 V; the counters grew.
-        QVERIFY(Rows(record).last()[Charge].toDouble() > 0.0005);
+        QVERIFY(Rows(record).last()[RecCharge].toDouble() > 0.0005);
         QCOMPARE(OutputOf(port), QByteArray("off"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aTerminalGetsAProgressLine()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        const Supply supply;
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1.5\n6,1,1\n");
@@ -167,14 +180,12 @@ private slots:
         QVERIFY2(shown.contains(" Wh\x1b[K"), shown);
         // An event clears the progress line and takes a line of its own.
         QVERIFY2(shown.contains("\r\x1b[K") && shown.contains(" step 2\r\n"), shown);
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aLimitSwitchesOffAndExitsWith4()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        const Supply supply({"--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n12,2,1:00\n");
@@ -200,19 +211,17 @@ private slots:
         QVERIFY(o.value("charge_Ah").toDouble() >= 0 && o.value("energy_Wh").toDouble() >= 0);
         QCOMPARE(o.size(), 11);
         QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
-        QCOMPARE(Rows(record).last()[Event], QByteArray("output off"));
+        QCOMPARE(Rows(record).last()[RecEvent], QByteArray("output off"));
         const QByteArrayList last = Rows(record).at(Rows(record).size() - 2);
-        QCOMPARE(last[Event], QByteArray("limit current>1"));
-        QCOMPARE(last[Amperes], QByteArray("1.200"));
+        QCOMPARE(last[RecEvent], QByteArray("limit current>1"));
+        QCOMPARE(last[RecAmperes], QByteArray("1.200"));
         QCOMPARE(OutputOf(port), QByteArray("off"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void countsBetweenRowsAtALongInterval()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        const Supply supply({"--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,2.5\n");
@@ -224,17 +233,15 @@ private slots:
         // second apart: about 2 s of it, 0.000278 Ah.
         const QList<QByteArrayList> rows = Rows(record);
         QCOMPARE(rows.size(), 5);
-        QCOMPARE(rows.last()[Event], QByteArray("output off"));
-        const double ah = rows.last()[Charge].toDouble();
+        QCOMPARE(rows.last()[RecEvent], QByteArray("output off"));
+        const double ah = rows.last()[RecCharge].toDouble();
         QVERIFY2(ah > 0.00025 && ah < 0.00035, rows.last().join(','));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aHangUpStopsWithTheOutputOff()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace"});
+        const Supply supply({"--pace"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
@@ -259,14 +266,12 @@ private slots:
         QCOMPARE(RecordingEvents(record).mid(4), (QStringList{"start", "limit elapsed>0.5", "output off"}));
         QCOMPARE(ReadFile(record).count("\ntime,elapsed_s,"), 1);
         QCOMPARE(ReadFile(record).count("# start: "), 2);
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void killedItLeavesWholeRows()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        const Supply supply;
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         const QString record = dir.filePath("r.csv");
@@ -279,8 +284,6 @@ private slots:
         QVERIFY(text.endsWith('\n'));
         for (const QByteArrayList &row : Rows(record))
             QCOMPARE(row.size(), int(RecordingColumns));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aLostPortIsReopenedByItsPath()
@@ -327,8 +330,8 @@ private slots:
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=12k", "tmpfs", small}) != 0)
             QSKIP("mounting a small tmpfs needs root");
         const auto unmount = qScopeGuard([&small] { QProcess::execute("umount", {small}); });
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        const Supply supply;
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,5:00\n");
         const QString record = small + "/rec.csv";
@@ -346,14 +349,12 @@ private slots:
         // Kept output or not, a failing recording switches it off.
         QVERIFY(run.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
         QCOMPARE(OutputOf(port), QByteArray("off"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aSecondWriterIsRefusedBeforeAnythingIsSent()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {});
+        const Supply supply;
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         const QString record = dir.filePath("x.csv");
@@ -385,16 +386,14 @@ private slots:
         StartCtl(second, {"--port", port, "run", "--record", record, "--append", "--duration", "0.3"});
         QCOMPARE(Finish(second), 0);
         QCOMPARE(ReadFile(record).count("# start: "), 2);
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     // Every second while the step's condition watches the temperature, every
     // 5 s after; the column holds what the supply answered.
     void theTemperatureIsReadAsOftenAsItIsWatched()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        const Supply supply({"--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration,until\n5,1,4,temperature>200\n5,1,10.5,\n");
@@ -429,29 +428,25 @@ private slots:
         QCOMPARE(answered.isEmpty(), false);
         int reading = 0;
         for (const QByteArrayList &row : Rows(record)) {
-            if (row[Volts].isEmpty())
+            if (row[RecVolts].isEmpty())
                 continue;
             ++reading;
-            QVERIFY2(answered.contains(row[Celsius]), row.join(','));
-            QCOMPARE(row[Pass], QByteArray("1"));
+            QVERIFY2(answered.contains(row[RecCelsius]), row.join(','));
+            QCOMPARE(row[RecPass], QByteArray("1"));
         }
         QVERIFY(reading >= 12);
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aSilentSupplyEndsWith1()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--silent"});
+        const Supply supply({"--silent"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         QProcess run;
         StartCtl(run, {"--port", port, "run", "--record", dir.filePath("r.csv")});
         QCOMPARE(Finish(run), 1);
         QVERIFY(run.readAllStandardError().contains("did not answer"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aStallWithinTheAllowedSilenceLetsTheRunGoOn()
@@ -459,8 +454,8 @@ private slots:
         // The supply stopped for 3.5 s across the step change: "no answer"
         // is recorded, the new step reaches the supply when it is back, and
         // the run ends as programmed.
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace", "--load", "10"});
+        const Supply supply({"--pace", "--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,3\n8,1,7\n");
@@ -468,27 +463,25 @@ private slots:
         QProcess run;
         StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.5"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[Elapsed].toDouble() >= 1.5, 5000);
-        ::kill(pid_t(supply.processId()), SIGSTOP);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[RecElapsed].toDouble() >= 1.5, 5000);
+        ::kill(supply.pid(), SIGSTOP);
         QTest::qWait(3500);
-        ::kill(pid_t(supply.processId()), SIGCONT);
+        ::kill(supply.pid(), SIGCONT);
         QCOMPARE(Finish(run), 0);
         const QStringList events = RecordingEvents(record);
         QVERIFY2(events.contains("no answer") && events.contains("step 2"), qPrintable(events.join('|')));
         QCOMPARE(events.mid(events.size() - 2), (QStringList{"end", "output off"}));
         bool eightVolts = false;
         for (const QByteArrayList &row : Rows(record))
-            eightVolts = eightVolts || (row[VoltsSet] == "8.000" && row[Volts] == "8.00");
+            eightVolts = eightVolts || (row[RecVoltsSet] == "8.000" && row[RecVolts] == "8.00");
         QVERIFY(eightVolts);
         QCOMPARE(OutputOf(port), QByteArray("off"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aLongerStallAbortsAndTheOffReachesTheSupplyAfterIt()
     {
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace", "--load", "10"});
+        const Supply supply({"--pace", "--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,3\n8,1,60\n");
@@ -497,29 +490,27 @@ private slots:
         StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.5",
                        "--max-silence", "4"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
-        ::kill(pid_t(supply.processId()), SIGSTOP);
+        ::kill(supply.pid(), SIGSTOP);
         // Past the silence allowed the run aborts; the off cannot reach the
         // stopped supply, so velkaroctl goes on trying.
         QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("abort no answer"), 10000);
         QTest::qWait(1500);
         QCOMPARE(run.state(), QProcess::Running);
-        ::kill(pid_t(supply.processId()), SIGCONT);
+        ::kill(supply.pid(), SIGCONT);
         QCOMPARE(Finish(run), 1);
         QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: abort no answer; output off\n"));
         const QStringList events = RecordingEvents(record);
         QVERIFY2(events.contains("no answer"), qPrintable(events.join("|")));
         QCOMPARE(events.mid(events.size() - 2).join("|"), QStringLiteral("abort no answer|output off"));
         QCOMPARE(OutputOf(port), QByteArray("off"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void aClosedStandardErrorDoesNotEndTheRun()
     {
         // The reader of the events goes away after the first line (| head -1):
         // the run still ends by its limit, off and recorded, with status 4.
-        QProcess supply;
-        const QString port = StartSupplyProgram(supply, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10"});
+        const Supply supply({"--load", "10"});
+        const QString port = supply.port;
         QVERIFY(port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1\n6,1,1\n7,1,60\n");
@@ -536,8 +527,6 @@ private slots:
         QCOMPARE(RecordingEvents(record),
                  (QStringList{"start", "step 1", "step 2", "step 3", "limit elapsed>3", "output off"}));
         QCOMPARE(OutputOf(port), QByteArray("off"));
-        supply.terminate();
-        QVERIFY(supply.waitForFinished(5000));
     }
 
     void badInputSendsNothing()

@@ -1,5 +1,6 @@
 #include "logexport.h"
 #include "filesizecap.h"
+#include "filetext.h"
 #include "testmain.h"
 
 #include <QDir>
@@ -7,12 +8,6 @@
 #include <QTemporaryDir>
 
 namespace {
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
 QByteArray lines(int count)
 {
     QByteArray bytes;
@@ -62,7 +57,7 @@ private slots:
             FileSizeCap limit(cap);
             QVERIFY(!SaveLogFile(path, lines(lineCount)));
         }
-        QCOMPARE(readAll(path), old);
+        QCOMPARE(ReadFile(path), old);
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"log.txt"});
     }
 

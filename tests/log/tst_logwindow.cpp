@@ -3,6 +3,7 @@
 
 #include "dialogsettingslog.h"
 #include "filesizecap.h"
+#include "filetext.h"
 #include "testmain.h"
 #include "windowdriver.h"
 
@@ -31,12 +32,6 @@ QSettings store()
 QStringList paneLines(QTextEdit *pane)
 {
     return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 // Names the file as the operator types it: selectFile() leaves the name field
@@ -207,7 +202,7 @@ private slots:
         });
         widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(firstDir, QDir(QDir::currentPath()).absolutePath());
-        QCOMPARE(readAll(path), QByteArray("5.000 0.5000\n00:00:01 5,000 0,5000\n"));
+        QCOMPARE(ReadFile(path), QByteArray("5.000 0.5000\n00:00:01 5,000 0,5000\n"));
         QCOMPARE(store().value("dirLogFile").toString(), dir.path());
 
         pane->setPlainText("0.750 0.1200\n");
@@ -219,7 +214,7 @@ private slots:
         });
         widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(secondDir, dir.path());
-        QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n"));
+        QCOMPARE(ReadFile(path), QByteArray("0.750 0.1200\n"));
 
         // A save that cannot be written warns and keeps the file as it was.
         pane->setPlainText(QStringLiteral("5.000 0.5000\n").repeated(100));
@@ -243,7 +238,7 @@ private slots:
         QCOMPARE(title, QStringLiteral("Ошибка"));
         QCOMPARE(text, QStringLiteral("Не удается сохранить файл"));
         QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
-        QCOMPARE(readAll(path), QByteArray("0.750 0.1200\n"));
+        QCOMPARE(ReadFile(path), QByteArray("0.750 0.1200\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
         QCOMPARE(store().value("dirLogFile").toString(), dir.path());
     }

@@ -1,5 +1,6 @@
 #include "consoleoutput.h"
 #include "filesync.h"
+#include "filetext.h"
 #include "scpisocketio.h"
 #include "terminal.h"
 #include "terminationsignals.h"
@@ -117,12 +118,6 @@ bool ReceiveUntilEnd(qintptr socket, QByteArray *got)
         else
             return n == 0;
     }
-}
-
-QByteArray ReadFile(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
 }
 
 }  // namespace
