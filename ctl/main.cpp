@@ -50,7 +50,7 @@ int main(int argc, char **argv)
         "2 usage, input or output error; 3 the port could not be opened or is busy;\n"
         "4 run: a limit held and the output was switched off;\n"
         "128 + the signal's number on SIGINT, SIGTERM, SIGHUP or SIGQUIT (130, 143, 129, 131;\n"
-        "a write under way is finished first)."));
+        "a write under way is finished first); watch and serve-scpi, which end that way, 0."));
     parser.setOptionsAfterPositionalArgumentsMode(QCommandLineParser::ParseAsPositionalArguments);
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version = parser.addVersionOption();
