@@ -3,6 +3,7 @@
 #include "exitstatus.h"
 #include "lostportwatch.h"
 #include "portchoice.h"
+#include "sharedline.h"
 #include "supplyport.h"
 #include "writeguard.h"
 #include "writeattempts.h"
@@ -73,6 +74,17 @@ CommandContext::CommandContext(const GlobalOptions &options)
         this->options.addresses = {options.address};
 }
 
+CommandContext::~CommandContext() = default;
+
+void CommandContext::SetDoing(const QString &doing)
+{
+    if (!line)
+        return;
+    LineMember member = line->Member();
+    member.doing = doing;
+    line->SetMember(member);
+}
+
 void CommandContext::UseAddress(quint8 address)
 {
     options.address = address;
@@ -90,7 +102,17 @@ int CommandContext::Connect()
     QElapsedTimer waited;
     waited.start();
     bool busy = false;
-    while (!OpenSupplyPort(port, portPath, &error, &busy)) {
+    session = std::make_unique<SupplySession>(&port, options.address);
+    line = std::make_unique<SharedLine>(port, session->Link());
+    LineMember member;
+    member.program = QStringLiteral("velkaroctl");
+    for (quint8 address : options.addresses)
+        member.addresses << address;
+    member.doing = options.command;
+    line->SetMember(member);
+    // A port held by a program that shares it is attached to at once; one
+    // held alone (or --exclusive) may be let go within --wait.
+    while (!line->Open(portPath, options.exclusive, &error, &busy)) {
         if (!busy || waited.elapsed() >= options.waitMs) {
             if (busy && options.waitMs > 0)
                 error += QStringLiteral(" (waited %1 s)").arg(double(options.waitMs) / 1000.0);
@@ -105,7 +127,6 @@ int CommandContext::Connect()
     }
     // Closes the port at the first error of a lost line and keeps the reason.
     portWatch = LostPortWatch::For(&port);
-    session = std::make_unique<SupplySession>(&port, options.address);
     if (options.trace)
         session->SetFrameTrace(stderr);
     return ExitStatus::Success;

@@ -13,6 +13,7 @@
 #include <optional>
 
 class LostPortWatch;
+class SharedLine;
 class TerminationSignals;
 class WriteGuard;
 
@@ -24,6 +25,8 @@ struct GlobalOptions {
     bool json = false;
     bool trace = false;
     qint64 waitMs = 0;  // how long to wait for a port another program holds
+    bool exclusive = false;  // neither share the line nor attach to its owner
+    QString command;         // what the others on a shared line see this program do
 };
 
 // Label and value of one line of human output.
@@ -35,6 +38,7 @@ class CommandContext
 {
 public:
     explicit CommandContext(const GlobalOptions &options);
+    ~CommandContext();
 
     const GlobalOptions &Options() const { return options; }
 
@@ -47,6 +51,11 @@ public:
     void UseAddress(quint8 address);
     bool SeveralAddresses() const { return options.addresses.size() > 1; }
     QSerialPort &Port() { return port; }
+    // The line as shared with this user's other programs: open (owned or
+    // attached) once Connect() has succeeded.
+    SharedLine &Line() { return *line; }
+    // Tells the others on the line what this program does now.
+    void SetDoing(const QString &doing);
     // The path Connect() chose and opened.
     QString PortPath() const { return portPath; }
     // Why the open port failed and was closed (the line went away), or empty.
@@ -92,6 +101,7 @@ private:
     QSerialPort port;
     LostPortWatch *portWatch = nullptr;  // the port's child
     std::unique_ptr<SupplySession> session;
+    std::unique_ptr<SharedLine> line;  // goes before the session: it drains the link
     TerminationSignals *waitEnders = nullptr;
     QString waitWhat;
     int waitEndedBy = 0;  // the first signal received, or 0

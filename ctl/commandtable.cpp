@@ -27,6 +27,8 @@ const QList<Command> &Commands()
          "record status (and measurements) at a steady interval", RunWatch, true, true},
         {"scan", "[--range A-B]",
          "the addresses on the line that answer, with their set-points and output", RunScan, false},
+        {"who", "", "the programs sharing the line: pid, program, addresses, what each does", RunWho,
+         false},
         {"run",
          "[PROGRAM.csv] --record FILE [--append] [--interval S] [--duration S] [--repeat N] [--limit COND]... "
          "[--keep-output] [--reconnect]",

@@ -44,3 +44,4 @@ int RunWatch(CommandContext &context, const QStringList &arguments);
 int RunUnattended(CommandContext &context, const QStringList &arguments);
 int RunServeScpi(CommandContext &context, const QStringList &arguments);
 int RunScan(CommandContext &context, const QStringList &arguments);
+int RunWho(CommandContext &context, const QStringList &arguments);

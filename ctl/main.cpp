@@ -71,7 +71,12 @@ int main(int argc, char **argv)
         QStringLiteral("wait"),
         QStringLiteral("Wait up to S seconds for a port that another program holds (default 0)."),
         QStringLiteral("S"), QStringLiteral("0"));
-    parser.addOptions({portOption, addressOption, jsonOption, traceOption, waitOption});
+    const QCommandLineOption exclusiveOption(
+        QStringLiteral("exclusive"),
+        QStringLiteral("Hold the port alone: neither share it with this user's other programs nor attach "
+                       "to the one holding it (calibration work). Without it, a port held by another "
+                       "velkaroctl or the window is shared: the command works through that program."));
+    parser.addOptions({portOption, addressOption, jsonOption, traceOption, waitOption, exclusiveOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),
                                  QStringLiteral("COMMAND [ARGS]"));
 
@@ -126,6 +131,8 @@ int main(int argc, char **argv)
     options.waitMs = qint64(waitSeconds * 1000.0 + 0.5);
     options.json = parser.isSet(jsonOption);
     options.trace = parser.isSet(traceOption);
+    options.exclusive = parser.isSet(exclusiveOption);
+    options.command = arguments.first();
 
     if (!command->endsOnTermination)
         TerminationSignals::unblock();

@@ -1,7 +1,7 @@
 #include "sessiontransport.h"
 
 #include "commandcontext.h"
-#include "supplyport.h"
+#include "sharedline.h"
 
 namespace {
 
@@ -28,13 +28,17 @@ SessionTransport::SessionTransport(CommandContext &context)
 
 bool SessionTransport::isOpen() const
 {
-    return context.Port().isOpen();
+    return context.Line().IsOpen() && !context.Line().Interrupted();
+}
+
+bool SessionTransport::handingOver() const
+{
+    return context.Line().HandingOver() || context.Line().Interrupted();
 }
 
 bool SessionTransport::reopen()
 {
-    QString reason;
-    return OpenSupplyPort(context.Port(), context.PortPath(), &reason);
+    return context.Line().Reopen();
 }
 
 RunTransport::Result SessionTransport::readStatus(StatusRecord &status)

@@ -14,6 +14,7 @@ public:
 
     bool isOpen() const override;
     bool reopen() override;
+    bool handingOver() const override;
     Result readStatus(StatusRecord &status) override;
     Result readMeasurement(MeasurementRecord &measurement) override;
     Result writeSetpoints(const SetpointRecord &setpoints) override;

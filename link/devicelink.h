@@ -11,9 +11,11 @@
 #include <QTextStream>
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <QtGlobal>
 
+class LineTransport;
 class QSerialPort;
 
 // The supply's protocol engine: frames requests onto the serial port, gathers
@@ -25,6 +27,17 @@ public:
     DeviceLink();
 
     void SetPort(QSerialPort *port);
+    bool PortOpen() const;
+    // On a line another program owns: every transaction goes to that program
+    // through remote instead of to the port (nullptr: the port again).
+    void SetRemote(LineTransport *remote) { this->remote = remote; }
+    bool IsRemote() const { return remote != nullptr; }
+    // On a line this program serves to others: called before each of this
+    // program's own transactions, so that the others' requests take turns
+    // with them (not while one of theirs is being made).
+    void SetBetweenExchanges(std::function<void()> hook) { betweenExchanges = std::move(hook); }
+    // True while a transaction is being made: the line is not free for another.
+    bool InExchange() const { return exchangeDepth > 0; }
     // Where the trace goes: the standard output at first; nullptr turns it
     // off. A trace write that fails (a closed pipe, a full disk) turns it off
     // too, so that tracing can never stop the link.
@@ -172,7 +185,17 @@ private:
     void TraceDropped(const QByteArray &line, const char *error, const QByteArray &numbers,
                       const char *note);
 
+    // Marks a transaction in progress for its scope.
+    class ExchangeScope;
+    LinkResult RemoteTransaction(QByteArray *out, quint8 address, quint8 command, quint8 access,
+                                 const quint8 *payload, int length, quint8 minLength);
+    void BeforeExchange();
+
     QSerialPort *port = nullptr;
+    LineTransport *remote = nullptr;
+    std::function<void()> betweenExchanges;
+    int exchangeDepth = 0;
+    bool servingBetween = false;
     QElapsedTimer clock;
     UnansweredRequests unanswered;
     // When a byte was last read from the line, by clock.

@@ -20,6 +20,11 @@ void DeviceLink::SetPort(QSerialPort *serialPort)
     heardAt = -1;
 }
 
+bool DeviceLink::PortOpen() const
+{
+    return port && port->isOpen();
+}
+
 void DeviceLink::PortWrite(const char *chars, int count)
 {
     if (!port || !port->isOpen())

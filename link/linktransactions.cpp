@@ -1,5 +1,6 @@
 #include "commandset.h"
 #include "devicelink.h"
+#include "linetransport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -329,9 +330,65 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
     }
 }
 
+class DeviceLink::ExchangeScope
+{
+public:
+    explicit ExchangeScope(DeviceLink &link)
+        : link(link)
+    {
+        ++link.exchangeDepth;
+    }
+    ~ExchangeScope() { --link.exchangeDepth; }
+    ExchangeScope(const ExchangeScope &) = delete;
+    ExchangeScope &operator=(const ExchangeScope &) = delete;
+
+private:
+    DeviceLink &link;
+};
+
+void DeviceLink::BeforeExchange()
+{
+    if (!betweenExchanges || exchangeDepth > 0 || servingBetween)
+        return;
+    servingBetween = true;
+    betweenExchanges();
+    servingBetween = false;
+}
+
+LinkResult DeviceLink::RemoteTransaction(QByteArray *out, quint8 address, quint8 command,
+                                         quint8 access, const quint8 *payload, int length,
+                                         quint8 minLength)
+{
+    LineRequest request;
+    request.kind = out ? LineRequest::Kind::Read : LineRequest::Kind::Write;
+    request.address = address;
+    request.command = command;
+    request.access = access;
+    request.minLength = minLength;
+    if (payload && length > 0)
+        request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
+    QByteArray reply;
+    const LinkResult result = remote->Exchange(request, &reply);
+    if (out)
+        *out = reply;
+    if (frameTrace) {
+        std::fprintf(frameTrace, "%.3f %c address %d command %d through the line's owner: %s\n",
+                     double(clock.elapsed()) / 1000.0, out ? 'r' : 'w', address, command,
+                     result == LinkResult::GoodReply ? "answered"
+                     : result == LinkResult::NoReply ? "no reply"
+                                                     : "rejected");
+        std::fflush(frameTrace);
+    }
+    return result;
+}
+
 LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const quint8 *payload,
                                         int length, quint8 timeoutMs, quint8 access)
 {
+    BeforeExchange();
+    ExchangeScope scope(*this);
+    if (remote)
+        return RemoteTransaction(nullptr, address, command, access, payload, length, 0);
     QByteArray line;
     const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
     if (exchanged != LinkResult::GoodReply)
@@ -355,6 +412,13 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
                                        quint8 command, quint8 minLength, quint8 timeoutMs,
                                        quint8 access)
 {
+    BeforeExchange();
+    ExchangeScope scope(*this);
+    if (remote) {
+        const LinkResult result = RemoteTransaction(&out, address, command, access, nullptr, 0, minLength);
+        count = quint8(qMin(out.size(), 255));
+        return result;
+    }
     QByteArray line;
     const LinkResult exchanged = Exchange(line, address, command, access, nullptr, 0, timeoutMs);
     if (exchanged != LinkResult::GoodReply)
@@ -364,7 +428,7 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
 
 void DeviceLink::DrainLateReply()
 {
-    if (unanswered.IsEmpty() || !port || !port->isOpen())
+    if (remote || unanswered.IsEmpty() || !port || !port->isOpen())
         return;
     Awaited drain;
     drain.kind = WaitFor::Drain;

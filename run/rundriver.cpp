@@ -17,7 +17,7 @@ RunDriver::RunDriver(RunTransport &transport, const RunPolicy &policy, std::func
 bool RunDriver::start(const RunSetup &setup, qint64 nowMs, const QDateTime &wallStart,
                       std::optional<SetpointRecord> knownSetpoints)
 {
-    lastGoodMs = nowMs;
+    lastGoodMs = startedMs = nowMs;
     nextReadMs = nextWriteMs = nextReopenMs = nowMs;
     nextRampWriteMs = nowMs;
     lastWasSetpoints = false;
@@ -83,7 +83,9 @@ void RunDriver::WatchDeadlines(qint64 nowMs)
         return;
     }
     if (portDown) {
-        if (!rules.reconnect || nowMs - portLostMs >= rules.reconnectWithinMs)
+        const bool handover = transport.handingOver();
+        const qint64 allowedMs = rules.reconnect ? rules.reconnectWithinMs : RunPolicy::HandoverBoundMs;
+        if ((!rules.reconnect && !handover) || nowMs - portLostMs >= allowedMs)
             Abort(QStringLiteral("port lost"), nowMs);
         return;
     }
@@ -105,18 +107,20 @@ bool RunDriver::KeepPort(qint64 nowMs)
             return true;
         // Reopened by the front end itself.
     } else {
+        const bool handover = transport.handingOver();
+        const qint64 reopenPeriodMs = handover ? RunPolicy::HandoverPollMs : RunPolicy::ReopenPeriodMs;
         if (!portDown) {
             portDown = true;
             portLostMs = nowMs;
-            nextReopenMs = nowMs + RunPolicy::ReopenPeriodMs;
+            nextReopenMs = nowMs + reopenPeriodMs;
             runEngine.portLost(nowMs);
-            if (!ending && !rules.reconnect)
+            if (!ending && !rules.reconnect && !handover)
                 Abort(QStringLiteral("port lost"), nowMs);
             return false;
         }
         if (nowMs < nextReopenMs)
             return false;
-        nextReopenMs = nowMs + RunPolicy::ReopenPeriodMs;
+        nextReopenMs = nowMs + reopenPeriodMs;
         if (!transport.reopen())
             return false;
     }
@@ -175,7 +179,9 @@ bool RunDriver::ReadStatus(qint64 nowMs)
 {
     lastWasSetpoints = false;
     const qint64 interval = rules.readIntervalMs;
-    nextReadMs = interval > 0 ? (nowMs / interval + 1) * interval : nowMs;
+    // On the run's own grid, as its rows are: a reading that lands just
+    // before a row's time would otherwise leave that row out.
+    nextReadMs = interval > 0 ? startedMs + ((nowMs - startedMs) / interval + 1) * interval : nowMs;
     StatusRecord status;
     if (transport.readStatus(status) != RunTransport::Result::Done)
         return true;

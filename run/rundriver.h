@@ -22,6 +22,9 @@ public:
     virtual bool isOpen() const = 0;
     // Opens a lost port again by the name it was opened by; true when open.
     virtual bool reopen() = 0;
+    // True while the line is down because the program that owned it went
+    // and the line is being taken over: it comes back without a reconnect.
+    virtual bool handingOver() const { return false; }
     virtual Result readStatus(StatusRecord &status) = 0;
     virtual Result readMeasurement(MeasurementRecord &measurement) = 0;
     virtual Result writeSetpoints(const SetpointRecord &setpoints) = 0;
@@ -32,6 +35,11 @@ public:
 struct RunPolicy {
     static constexpr qint64 NoAnswerAfterMs = 2000;  // "no answer" is recorded
     static constexpr qint64 ReopenPeriodMs = 1000;
+    // A line being taken over is tried again this often, and waited for
+    // this long even without a reconnect (then the rules for a lost port
+    // apply).
+    static constexpr qint64 HandoverPollMs = 100;
+    static constexpr qint64 HandoverBoundMs = 5000;
 
     qint64 readIntervalMs = 1000;     // status readings; never more than a second apart
     qint64 maxSilenceMs = 10000;      // without a good reading, then the run aborts
@@ -109,6 +117,7 @@ private:
     std::function<qint64()> clock;
     RunEngine runEngine;
 
+    qint64 startedMs = 0;
     qint64 lastGoodMs = 0;     // the last good status reading
     qint64 nextReadMs = 0;
     qint64 nextWriteMs = 0;    // after an unanswered write

@@ -620,7 +620,8 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
     QVERIFY(QFile::link(port, link));
     QProcess watch;
     watch.setProcessEnvironment(CtlEnvironment());
-    watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", link, "watch", "--interval", "0.1"});
+    // Held alone: a shared line would let the others attach.
+    watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", link, "--exclusive", "watch", "--interval", "0.1"});
     QVERIFY(watch.waitForStarted(5000));
     QTRY_VERIFY_WITH_TIMEOUT(supply->repliesSent() >= 1, 10000);
 

@@ -1,0 +1,78 @@
+#pragma once
+
+#include "linemember.h"
+#include "linemessage.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <deque>
+#include <memory>
+#include <vector>
+
+class DeviceLink;
+class QLocalServer;
+class QLocalSocket;
+
+// The owner's side of a shared line: takes the requests of the programs
+// attached through a local socket (this user's only) and makes them on the
+// owner's link, taking turns with the owner's own. In a round each attached
+// program gets one request: writes first, oldest first, then reads.
+class LineServer : public QObject
+{
+    Q_OBJECT
+
+public:
+    LineServer(DeviceLink &link, QObject *parent = nullptr);
+    ~LineServer() override;
+
+    // Serves under name, taking over the name of a program that died holding
+    // it (the caller holds the port, so nobody else can be serving it).
+    bool Listen(const QString &name, QString *reason);
+    void SetOwnMember(const LineMember &member);
+    // The owner first, then the attached programs in the order they came.
+    QList<LineMember> Members() const;
+    int Attached() const { return int(clients.size()); }
+
+    static constexpr int RetryMs = 10;
+
+    // Makes one round of the attached programs' requests; nothing while the
+    // link is in a transaction (the round comes after it).
+    void ServeRound();
+
+signals:
+    void membersChanged();
+
+private slots:
+    void AcceptClients();
+
+private:
+    struct Client {
+        QPointer<QLocalSocket> socket;
+        QByteArray buffer;
+        LineMember member;
+        bool greeted = false;
+        struct Queued {
+            LineMessage message;
+            quint64 sequence = 0;
+        };
+        std::deque<Queued> queued;
+    };
+
+    void ReadClient(Client *client);
+    void DropClient(QLocalSocket *socket);
+    void Send(Client &client, const LineMessage &message);
+    void BroadcastMembers();
+    void ServeSoon();
+    Client *ClientOf(QLocalSocket *socket);
+
+    DeviceLink &link;
+    QLocalServer *server = nullptr;
+    LineMember own;
+    std::vector<std::unique_ptr<Client>> clients;
+    quint64 sequence = 0;
+    bool serving = false;
+    bool serveQueued = false;
+};

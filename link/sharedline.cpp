@@ -1,0 +1,216 @@
+#include "sharedline.h"
+
+#include "devicelink.h"
+#include "lineclient.h"
+#include "lineserver.h"
+#include "supplyport.h"
+
+#include <QCoreApplication>
+#include <QSerialPort>
+#include <QTimer>
+
+SharedLine::SharedLine(QSerialPort &port, DeviceLink &link, QObject *parent)
+    : QObject(parent)
+    , port(port)
+    , link(link)
+    , takeover(new QTimer(this))
+{
+    me.pid = QCoreApplication::applicationPid();
+    takeover->setInterval(TakeoverTryMs);
+    connect(takeover, &QTimer::timeout, this, &SharedLine::TryTakeOver);
+}
+
+SharedLine::~SharedLine()
+{
+    Close();
+}
+
+QString SharedLine::ServerName(const QString &device)
+{
+    QString name = device;
+    for (QChar &c : name) {
+        if (!c.isLetterOrNumber())
+            c = QLatin1Char('-');
+    }
+    while (name.startsWith(QLatin1Char('-')))
+        name.remove(0, 1);
+    return QStringLiteral("velkaro-line-") + name;
+}
+
+void SharedLine::SetMember(const LineMember &member)
+{
+    const qint64 pid = me.pid;
+    me = member;
+    me.pid = pid;
+    if (server)
+        server->SetOwnMember(me);
+    if (client)
+        client->Tell(me);
+    emit membersChanged();
+}
+
+bool SharedLine::Open(const QString &portPath, bool exclusiveUse, QString *reason, bool *busy)
+{
+    Close();
+    path = portPath;
+    exclusive = exclusiveUse;
+    bool held = false;
+    if (OpenSupplyPort(port, path, reason, &held))
+        return BecomeOwner(reason);
+    if (busy)
+        *busy = held;
+    if (held && !exclusive && AttachTo(SupplyPortDevice(path))) {
+        role = Role::Attached;
+        return true;
+    }
+    return false;
+}
+
+bool SharedLine::BecomeOwner(QString *reason)
+{
+    Q_UNUSED(reason)
+    if (client)
+        client->Detach();
+    link.SetRemote(nullptr);
+    link.SetPort(&port);
+    role = Role::Owner;
+    if (exclusive)
+        return true;
+    server = new LineServer(link, this);
+    server->SetOwnMember(me);
+    // Not serving is no reason to fail: the others then find the port busy.
+    server->Listen(ServerName(SupplyPortDevice(path)), nullptr);
+    connect(server, &LineServer::membersChanged, this, &SharedLine::membersChanged);
+    LineServer *serving = server;
+    link.SetBetweenExchanges([serving] { serving->ServeRound(); });
+    emit membersChanged();
+    return true;
+}
+
+bool SharedLine::AttachTo(const QString &device)
+{
+    if (!client) {
+        client = new LineClient(this);
+        connect(client, &LineClient::detached, this, &SharedLine::OwnerGone);
+        connect(client, &LineClient::membersChanged, this, &SharedLine::membersChanged);
+    }
+    if (!client->Attach(ServerName(device), me, AttachWaitMs))
+        return false;
+    link.SetBetweenExchanges(nullptr);
+    link.SetRemote(client);
+    client->WaitForMembers(AttachWaitMs);
+    return true;
+}
+
+void SharedLine::StopServing()
+{
+    link.SetBetweenExchanges(nullptr);
+    delete server;
+    server = nullptr;
+}
+
+void SharedLine::Close()
+{
+    takeover->stop();
+    interrupted = false;
+    if (role == Role::Owner && port.isOpen())
+        link.DrainLateReply();
+    StopServing();
+    if (client)
+        client->Detach();
+    link.SetRemote(nullptr);
+    if (port.isOpen())
+        port.close();
+    if (role != Role::Closed) {
+        role = Role::Closed;
+        emit membersChanged();
+    }
+}
+
+bool SharedLine::IsOpen() const
+{
+    switch (role) {
+    case Role::Owner:
+        return port.isOpen();
+    case Role::Attached:
+        return client && client->IsAttached();
+    case Role::Closed:
+    case Role::HandingOver:
+        break;
+    }
+    return false;
+}
+
+bool SharedLine::Reopen()
+{
+    interrupted = false;
+    if (IsOpen())
+        return true;
+    if (role == Role::HandingOver) {
+        TryTakeOver();
+        return IsOpen();
+    }
+    if (role == Role::Owner) {
+        // The port itself was lost; the others stay attached meanwhile.
+        QString reason;
+        return OpenSupplyPort(port, path, &reason);
+    }
+    if (path.isEmpty())
+        return false;
+    QString reason;
+    return Open(path, exclusive, &reason);
+}
+
+QList<LineMember> SharedLine::Members() const
+{
+    if (role == Role::Owner && server)
+        return server->Members();
+    if (role == Role::Attached && client)
+        return client->Members();
+    LineMember self = me;
+    self.owner = role == Role::Owner;
+    return {self};
+}
+
+void SharedLine::OwnerGone()
+{
+    if (role != Role::Attached)
+        return;
+    role = Role::HandingOver;
+    interrupted = true;
+    handoverClock.start();
+    emit handingOver();
+    emit membersChanged();
+    TryTakeOver();
+    if (role == Role::HandingOver)
+        takeover->start();
+}
+
+void SharedLine::TryTakeOver()
+{
+    if (role != Role::HandingOver) {
+        takeover->stop();
+        return;
+    }
+    QString reason;
+    bool held = false;
+    if (OpenSupplyPort(port, path, &reason, &held)) {
+        takeover->stop();
+        BecomeOwner(&reason);
+        emit takenOver();
+        return;
+    }
+    if (held && AttachTo(SupplyPortDevice(path))) {
+        takeover->stop();
+        role = Role::Attached;
+        emit takenOver();
+        emit membersChanged();
+        return;
+    }
+    if (handoverClock.elapsed() >= TakeoverBoundMs) {
+        takeover->stop();
+        role = Role::Closed;
+        link.SetRemote(nullptr);
+        emit lost(reason);
+    }
+}
