@@ -20,6 +20,7 @@ LineClient::~LineClient()
 bool LineClient::Attach(const QString &name, const LineMember &me, int timeoutMs)
 {
     Detach();
+    ++attachment;
     socket = new QLocalSocket(this);
     socket->connectToServer(name);
     if (!socket->waitForConnected(timeoutMs)) {
@@ -114,6 +115,9 @@ LinkResult LineClient::Exchange(const LineRequest &request, QByteArray *reply)
     socket->flush();
 
     const quint32 serial = message.serial;
+    // A takeover while waiting attaches a new socket that never got the
+    // request: its answer can only have come on this one.
+    const quint64 sentOn = attachment;
     QElapsedTimer waited;
     waited.start();
     // Wakes the last pass should nothing else arrive.
@@ -122,7 +126,7 @@ LinkResult LineClient::Exchange(const LineRequest &request, QByteArray *reply)
     deadline.start(ExchangeBoundMs + 1);
     // The owner's outcome comes through the event loop, as the port's bytes
     // do for the owner: the program's own events go on meanwhile.
-    while (outcomes.find(serial) == outcomes.end() && IsAttached()
+    while (outcomes.find(serial) == outcomes.end() && attachment == sentOn && IsAttached()
            && waited.elapsed() <= ExchangeBoundMs)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     const auto found = outcomes.find(serial);

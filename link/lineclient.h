@@ -55,6 +55,7 @@ private:
     QLocalSocket *socket = nullptr;
     QByteArray buffer;
     quint32 nextSerial = 0;
+    quint64 attachment = 0;  // counts Attach() calls
     std::map<quint32, LineOutcome> outcomes;
     QList<LineMember> members;
     bool membersKnown = false;
