@@ -14,6 +14,7 @@ LineServer::LineServer(DeviceLink &link, QObject *parent)
     , link(link)
     , server(new QLocalServer(this))
 {
+    clock.start();
     server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server, &QLocalServer::newConnection, this, &LineServer::AcceptClients);
 }
@@ -198,10 +199,16 @@ void LineServer::ServeRound()
         LineMessage answer;
         answer.type = LineMessage::Type::Outcome;
         answer.serial = request.serial;
-        if (link.PortOpen())
-            answer.outcome.result = transport.Exchange(request.request, &answer.outcome.reply);
-        else
+        const LineRequest &asked = request.request;
+        if (!link.PortOpen()) {
             answer.outcome.result = LinkResult::NoReply;  // the port is lost: nothing to wait for
+        } else if (asked.kind == LineRequest::Kind::Read && !backoff.MayAsk(asked.address, clock.elapsed())) {
+            answer.outcome.result = LinkResult::NoReply;
+            answer.outcome.notAsked = true;
+        } else {
+            answer.outcome.result = transport.Exchange(asked, &answer.outcome.reply);
+            backoff.Asked(asked.address, clock.elapsed(), answer.outcome.result != LinkResult::NoReply);
+        }
         if ((client = ClientOf(turn.second)))
             Send(*client, answer);
     }

@@ -1,9 +1,11 @@
 #pragma once
 
+#include "addressbackoff.h"
 #include "linemember.h"
 #include "linemessage.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -19,7 +21,9 @@ class QLocalSocket;
 // The owner's side of a shared line: takes the requests of the programs
 // attached through a local socket (this user's only) and makes them on the
 // owner's link, taking turns with the owner's own. In a round each attached
-// program gets one request: writes first, oldest first, then reads.
+// program gets one request: writes first, oldest first, then reads. A read
+// for a supply that stopped answering is answered as not asked while the
+// address is backed off (AddressBackoff); writes are always made.
 class LineServer : public QObject
 {
     Q_OBJECT
@@ -73,6 +77,8 @@ private:
     LineMember own;
     std::vector<std::unique_ptr<Client>> clients;
     quint64 sequence = 0;
+    AddressBackoff backoff;
+    QElapsedTimer clock;
     bool serving = false;
     bool serveQueued = false;
 };
