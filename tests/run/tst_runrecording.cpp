@@ -1,4 +1,3 @@
-#include "filesizecap.h"
 #include "filetext.h"
 #include "runfrontend.h"
 #include "testmain.h"
@@ -180,28 +179,6 @@ private slots:
         }
     }
 
-    void aSecondWriterIsRefusedAndTold()
-    {
-        QTemporaryDir dir;
-        const QString path = dir.filePath("r.csv");
-        RunRecording first;
-        QVERIFY(first.open(path, RunRecording::Mode::New, Header(), 0));
-        const QByteArray held = ReadFile(path);
-        for (RunRecording::Mode mode : {RunRecording::Mode::Append, RunRecording::Mode::New}) {
-            RunRecording second;
-            QVERIFY(!second.open(path, mode, Header(), 0));
-            QCOMPARE(second.errorString(), QStringLiteral("the recording %1 is in use by velkaroctl (pid %2)")
-                                               .arg(path)
-                                               .arg(QCoreApplication::applicationPid()));
-            QCOMPARE(second.holder()->program, QStringLiteral("velkaroctl"));
-            QCOMPARE(ReadFile(path), held);  // neither replaced nor added to
-        }
-        first.close();
-        RunRecording third;
-        QVERIFY(third.open(path, RunRecording::Mode::Append, Header(), 0));
-        QVERIFY(!third.holder());
-    }
-
     void anAbandonedOpeningLeavesTheFileAsItWas()
     {
         QTemporaryDir dir;
@@ -239,35 +216,6 @@ private slots:
                  qPrintable(f.engine.errorString()));
     }
 
-    void aFullDiskStopsTheRunWithWholeRows()
-    {
-        if (!FileSizeCap::Available)
-            QSKIP("no file size cap on this platform");
-        FrontEnd f;
-        RunSetup s = f.setup("voltage,current,duration\n5,1,1:00:00\n");
-        s.keepOutput = true;  // a failing recording switches off all the same
-        s.recordIntervalMs = 0;
-        QVERIFY(f.start(s));
-        const qint64 size = QFileInfo(f.recordPath()).size();
-        {
-            // Room for about three and a half rows more.
-            FileSizeCap cap(size + 3 * 76 + 30);
-            for (int i = 1; f.engine.isActive() && !f.engine.isEnding() && i < 100; ++i)
-                f.reading(i * 1000, 5.0, 1.0 + i / 1000.0);
-        }
-        QVERIFY(f.engine.isFinished());
-        QCOMPARE(f.engine.outcome(), RunOutcome::RecordingFailed);
-        // The system's own words for the cause.
-        QCOMPARE(f.engine.reason(), QStringLiteral("recording failed: %1: File too large").arg(f.recordPath()));
-        QCOMPARE(f.writes.last().request.kind, SupplyRequest::Kind::Output);
-        QCOMPARE(f.writes.last().request.outputOn, false);
-        const QByteArray text = ReadFile(f.recordPath());
-        QVERIFY(text.endsWith('\n'));
-        const QList<QByteArray> rows = f.rows();
-        QVERIFY(rows.size() >= 4);
-        for (const QByteArray &row : rows)
-            QCOMPARE(RecordingFields(row).size(), int(RecordingColumns));
-    }
 };
 
 PANEL_TEST_MAIN(TestRunRecording)
