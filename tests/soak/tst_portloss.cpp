@@ -3,7 +3,6 @@
 // master closes under the window as when an adapter is pulled. The one rule
 // that tells a lost port, and velkaroctl seeing the loss as the window does.
 
-#include "linkfixture.h"
 #include "lostportwatch.h"
 #include "supplyprogram.h"
 #include "testmain.h"
@@ -12,7 +11,6 @@
 #include <QDoubleSpinBox>
 #include <QProcess>
 #include <QSerialPort>
-#include <QSignalSpy>
 
 #include <sys/resource.h>
 
@@ -34,43 +32,6 @@ class PortLossTest : public QObject
     Q_OBJECT
 
 private slots:
-    void oneWatchPerPortTellsALossOnce()
-    {
-        LinkFixture f;
-        QVERIFY(f.opened);
-        LostPortWatch *watch = LostPortWatch::For(&f.port);
-        QCOMPARE(LostPortWatch::For(&f.port), watch);
-        QSignalSpy lost(watch, &LostPortWatch::PortLost);
-
-        // A pseudo-terminal has no modem lines: refusing DTR is no loss.
-        qRegisterMetaType<QSerialPort::SerialPortError>();
-        QSignalSpy errors(&f.port, &QSerialPort::errorOccurred);
-        f.port.setDataTerminalReady(true);
-        QVERIFY(errors.contains({QVariant::fromValue(QSerialPort::UnsupportedOperationError)}));
-        QVERIFY(f.port.isOpen());
-        QVERIFY(watch->Reason().isEmpty());
-
-        f.supply->closeMaster();
-        QTRY_COMPARE(lost.size(), 1);
-        QVERIFY(!f.port.isOpen());
-        // Only the kind: the system's text after a read that found the line
-        // closed is left over from an earlier call.
-        QCOMPARE(watch->Reason(), QStringLiteral("read error"));
-        QCOMPARE(lost.at(0).at(0).toString(), watch->Reason());
-        QTest::qWait(200);
-        QCOMPARE(lost.size(), 1);
-
-        // The same port opened on a supply that is there again is not lost.
-        VirtualSupply again;
-        QString error;
-        QVERIFY2(again.open(&error), qPrintable(error));
-        f.port.setPortName(again.portPath());
-        QVERIFY(f.port.open(QIODevice::ReadWrite));
-        QVERIFY(watch->Reason().isEmpty());
-        again.closeMaster();
-        QTRY_COMPARE(lost.size(), 2);
-        QVERIFY(!watch->Reason().isEmpty());
-    }
 
     void windowAndVelkaroctlSeeTheSameLoss()
     {
