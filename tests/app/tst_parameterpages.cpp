@@ -140,28 +140,6 @@ private slots:
         QCOMPARE(d.supply->model().calibration().OffAdcVolt, -17);
     }
 
-    void failedReadKeepsThePage()
-    {
-        WindowDriver d;
-        QVERIFY(d.supplyOpen);
-        MessageBoxCloser closer;
-        d.connectToSupply();
-        QTRY_COMPARE(d.commands().size(), 3);
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
-        d.widget<QSpinBox>("spinBoxRout")->setValue(4);
-        d.widget<QPushButton>("pushButtonReadCalibr")->click();
-        QTRY_COMPARE(closer.seen.size(), 1);
-        QVERIFY(closer.seen.at(0).text.startsWith(QStringLiteral("Ошибка чтения\n")));
-        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 4);
-        QVERIFY(!d.widget<QPushButton>("pushButtonApplyCalibr")->isEnabled());
-        // Not retried: monitoring resumes.
-        const int calibrationReads = d.commands().count(Calibration);
-        QTest::qWait(600);
-        QCOMPARE(d.commands().count(Calibration), calibrationReads);
-        QCOMPARE(closer.seen.size(), 1);
-    }
 };
 
 PANEL_TEST_MAIN(ParameterPagesTest)
