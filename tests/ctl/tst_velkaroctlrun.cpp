@@ -404,17 +404,6 @@ private slots:
         QVERIFY(reading >= 12);
     }
 
-    void aSilentSupplyEndsWith1()
-    {
-        const Bench b({"--silent"});
-        const QString port = b.supply.port;
-        QVERIFY(b.up());
-        QProcess run;
-        StartCtl(run, {"--port", port, "run", "--record", b.dir.filePath("r.csv")});
-        QCOMPARE(Finish(run), 1);
-        QVERIFY(run.readAllStandardError().contains("did not answer"));
-    }
-
     void aStallWithinTheAllowedSilenceLetsTheRunGoOn()
     {
         // The supply stopped for 3.5 s across the step change: "no answer"
