@@ -75,12 +75,18 @@ private slots:
         d.supply->queueRawReply({Reply(Measurements, AccessRead, QByteArray::fromHex("3930DC05FD00C05DC409C832"))});
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 12.34);
         QCOMPARE(d.widget<QLCDNumber>("lcdNumberA")->value(), 0.567);
+        QVERIFY(!Lamp(d, "label_cc").isNull());
         QCOMPARE(Lamp(d, "label_cc"), QImage(":/new/prefix1/rec/LED_ON_RED.png"));
         QCOMPARE(Lamp(d, "label_cv"), QImage(LampOff));
         QCOMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Включить"));
         QTRY_COMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVsdadc")->value(), 12.345);
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), 2.5);  // before Vpwm
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVpwm")->value(), 13.0);
+        // The largest voltage fills the four digits; a current below zero shows 0.
+        d.supply->queueRawReply({Reply(Status, AccessRead, QByteArray::fromHex("FFFFFFFF00000000"))});
+        QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 99.99);
+        QCOMPARE(d.widget<QLCDNumber>("lcdNumberA")->value(), 0.0);
+        QVERIFY(!d.widget<QLCDNumber>("lcdNumberV")->checkOverflow(99.99));
     }
 
     void applySendsSetpointsOnTheNextTick()

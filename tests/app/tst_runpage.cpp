@@ -81,8 +81,10 @@ private slots:
         QVERIFY2(message(d).endsWith(QStringLiteral(" Вт·ч, выход: выключен (подтверждено)")), qPrintable(message(d)));
         QVERIFY(d.slaveBox()->isEnabled());
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "end", "output off"}));
+        const QByteArray text = ReadFile(record);
+        QVERIFY(text.contains("\n# program file: " + program.toUtf8()));
         // Reading rows between the events: set-points as the supply holds them.
-        QVERIFY(ReadFile(record).contains(",5.000,1.000,"));
+        QVERIFY(text.contains(",5.000,1.000,"));
         QVERIFY(boxes.seen.isEmpty());
     }
 

@@ -31,6 +31,7 @@ private slots:
         WindowDriver d(at5);
         QVERIFY(d.supplyOpen);
         d.slaveBox()->setValue(5);
+        QCOMPARE(d.slaveBox()->maximum(), 255);  // every address of the wire's one byte
         QComboBox *box = d.portBox();
         const int listed = box->count();
         box->lineEdit()->setText(d.supply->portPath());

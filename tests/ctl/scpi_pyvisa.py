@@ -85,10 +85,11 @@ try:
     for code in ["-222", "-131", "-224", "-109", "-108", "-102", "-113", "-113", "-102"]:
         assert inst.query("SYST:ERR?").startswith(code + ","), code
     check("SYSTem:ERRor:NEXT?", '0,"No error"')
+    inst.write("VOLT 99")  # the oldest errors are kept when the queue overflows
     for _ in range(20):
         inst.write("BAD")
     errors = [inst.query("SYST:ERR?") for _ in range(17)]
-    assert errors[:15] == ['-113,"Undefined header"'] * 15, errors
+    assert errors[:15] == ['-222,"Data out of range"'] + ['-113,"Undefined header"'] * 14, errors
     assert errors[15:] == ['-350,"Queue overflow"', '0,"No error"'], errors
     inst.write("BAD")
     inst.write("*CLS")

@@ -1,3 +1,4 @@
+#include "scpierrors.h"
 #include "scpimessage.h"
 #include "scpinumber.h"
 #include "testmain.h"
@@ -160,6 +161,18 @@ private slots:
         }
     }
 
+
+    // The standard's error classes and their event bits: the command and
+    // execution errors are seen through the server too (tst_scpiserver's
+    // *ESR? 48); the device-specific and query errors only here.
+    void errorsSetTheirClassBit()
+    {
+        QCOMPARE(ScpiError::EventBit(ScpiError::Syntax), 0x20);
+        QCOMPARE(ScpiError::EventBit(ScpiError::HardwareMissing), 0x10);
+        QCOMPARE(ScpiError::EventBit(ScpiError::InputBufferOverrun), 0x08);
+        QCOMPARE(ScpiError::EventBit(-410), 0x04);
+        QCOMPARE(ScpiError::EventBit(ScpiError::NoError), 0);
+    }
 };
 
 PANEL_TEST_MAIN(ScpiLanguageTest)

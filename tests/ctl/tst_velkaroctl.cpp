@@ -187,6 +187,9 @@ void TestVelkaroctl::commandsAgainstTheSupplyProgram()
     QVERIFY(qAbs(measured["voltage"].toDouble() - 5.0) <= 0.003);
     QVERIFY(qAbs(measured["current"].toDouble() - 0.5) <= 0.002);
     QVERIFY(qAbs(measured["reference"].toDouble() - 2.5) <= 0.002);
+    run = Ctl({"--json", "ports"});
+    QCOMPARE(run.status, 0);
+    QVERIFY(run.json()["ports"].isArray());
     program.terminate();
     QVERIFY(program.waitForFinished(5000));
 }
@@ -718,7 +721,9 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     for (const quint8 address : {1, 2, 5})
         QCOMPARE(supply->modelAt(address)->voltageSetMv(), 7000);
 
-    QCOMPARE(Ctl(at + QStringList{"--address", "1,2", "on"}).status, 0);
+    // In the order given.
+    QCOMPARE(Ctl(at + QStringList{"--address", "2,1", "on"}).out,
+             QByteArray("address  2\noutput   on\n\naddress  1\noutput   on\n"));
     // Each supply reads its own: 7 V into 10 and 2 ohm, both held at 0.5 A.
     run = Ctl(at + QStringList{"--json", "--address", "1-2", "status"});
     QCOMPARE(run.status, 0);

@@ -137,13 +137,27 @@ private slots:
         QVERIFY(err.endsWith(" output off\n"));
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end", "output off"}));
 
-        // Whole rows; step 3 starts at 3 s on the run's clock. (The ramp's
-        // points: tst_runengine exactly, tst_runpage on the window.)
+        // The header names what velkaroctl was given (its layout:
+        // tst_runrecording).
+        QVERIFY(ReadFile(record).contains("# program file: " + b.program().toUtf8() + "\n# limits: none\n"));
+        // Readings go on through the ramp: the set-points climb within step
+        // 2's first second, then hold; step 3 starts at 3 s on the run's clock.
+        int rampRows = 0;
         for (const QByteArrayList &row : Rows(record)) {
             QCOMPARE(row.size(), int(RecordingColumns));
+            const double elapsed = row[RecElapsed].toDouble();
             if (row[RecEvent] == "step 3")
-                QVERIFY2(qAbs(row[RecElapsed].toDouble() - 3.0) < 0.15, row.join(','));
+                QVERIFY2(qAbs(elapsed - 3.0) < 0.15, row.join(','));
+            if (!row[RecEvent].isEmpty() || row[RecVolts].isEmpty() || row[RecStep] != "2")
+                continue;
+            if (elapsed > 1.25 && elapsed < 1.95) {
+                QVERIFY2(row[RecVoltsSet].toDouble() > 5.0 && row[RecVoltsSet].toDouble() < 10.0, row.join(','));
+                ++rampRows;
+            }
+            if (elapsed > 2.3)
+                QCOMPARE(row[RecVoltsSet] + "," + row[RecAmperesSet], QByteArray("10.000,2.000"));
         }
+        QVERIFY(rampRows >= 2);
         // 10 ohms: 1 A at 10 V; the counters grew.
         QVERIFY(Rows(record).last()[RecCharge].toDouble() > 0.0005);
         QCOMPARE(OutputOf(port), QByteArray("off"));
@@ -266,8 +280,10 @@ private slots:
         QProcess first;
         QVERIFY(!StartSupplyProgram(first, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--link", link}).isEmpty());
         const QString record = dir.filePath("r.csv");
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
         QProcess run;
-        StartCtl(run, {"--port", link, "run", "--record", record, "--interval", "0.2", "--reconnect"});
+        StartCtl(run, {"--port", link, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.2",
+                       "--reconnect"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 3, 10000);
         first.terminate();
         QVERIFY(first.waitForFinished(5000));
@@ -276,11 +292,13 @@ private slots:
         QProcess second;
         QVERIFY(!StartSupplyProgram(second, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--link", link}).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("gap"), 10000);
-        const int rows = Rows(record).size();
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= rows + 2, 5000);
+        // The new supply started off: the step's state is sent to it again.
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[RecOutput] == "on" && Rows(record).last()[RecVoltsSet] == "5.000",
+                                 5000);
         ::kill(pid_t(run.processId()), SIGINT);
         QCOMPARE(Finish(run), 128 + SIGINT);
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop", "output off"}));
+        QCOMPARE(RecordingEvents(record),
+                 (QStringList{"start", "step 1", "port lost", "reconnected", "gap", "stop", "output off"}));
 
         // Without --reconnect the run aborts at the loss; the off is tried
         // for --off-retry seconds, and the adapter never comes back.
@@ -355,6 +373,7 @@ private slots:
         // Once the first has ended, appending is free again.
         StartCtl(second, {"--port", port, "run", "--record", record, "--append", "--duration", "0.3"});
         QCOMPARE(Finish(second), 0);
+        QVERIFY(second.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
         QCOMPARE(ReadFile(record).count("# start: "), 2);
     }
 

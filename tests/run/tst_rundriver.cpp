@@ -1,7 +1,8 @@
 // The run driver's failure policy where the real supply cannot be made to
-// fail that way: refused writes, and a port that stays lost past the time
-// allowed for reconnecting. Silence, stalls and a lost port that comes back
-// are tested against the real programs (tst_velkaroctlrun, tst_runpage).
+// fail that way: refused writes, a port that comes back only while the off
+// is tried, and one that stays lost past the time allowed for reconnecting.
+// Silence, stalls and a port reconnected during the run are tested against
+// the real programs (tst_velkaroctlrun, tst_runpage).
 
 #include "recordingrows.h"
 #include "rundriver.h"
@@ -125,8 +126,21 @@ private slots:
         QVERIFY(!r.supply.output);
     }
 
-    void aPortLostPastTheReconnectWindowAborts()
+    void aLostPortAbortsAndTheOffFollowsItsReturn()
     {
+        // Without reconnection the run aborts at the loss; the port comes
+        // back within the time allowed for the off, and the off is written.
+        {
+            Rig r{RunPolicy()};
+            QVERIFY(r.start("voltage,current,duration\n5,1,60\n"));
+            r.runTo(20000, [&r](qint64 now) {
+                r.supply.open = r.supply.open && !(now >= 2000 && now < 2100);
+                r.supply.canReopen = now >= 6000;
+            });
+            QVERIFY(r.driver.isFinished());
+            QCOMPARE(r.eventsFrom(2), QStringLiteral("port lost|abort port lost|reconnected|output off"));
+            QVERIFY(!r.supply.output);
+        }
         // Reconnection waited for 5 s; the off is then given up after its 3 s.
         RunPolicy policy;
         policy.reconnect = true;

@@ -274,26 +274,59 @@ private slots:
         }
     }
 
-    // A temperature limit asks for a measurement every second and is never
-    // judged on an old one.
-    void aTemperatureLimitIsJudgedOnFreshValuesOnly()
+    // The temperature column is blank once the last measurement is two
+    // periods old, and a temperature limit is never judged on an old value.
+    // (How often each is read: tst_velkaroctlrun's temperature test.)
+    void theTemperatureIsNeverOld()
     {
-        MeasurementRecord hot;
-        hot.Temp = 500;
+        auto measurement = [](double celsius) {
+            MeasurementRecord m;
+            m.Temp = qRound(celsius * 10);
+            return m;
+        };
+        FrontEnd f;
+        RunSetup s = f.setup(QByteArray());
+        s.recordIntervalMs = 0;
+        QVERIFY(f.start(s));
+        f.engine.feedMeasurement(measurement(30.5), 0);
+        f.reading(9000, 5, 1);
+        f.reading(10001, 5, 1);
+        const QList<QByteArray> rows = f.rows();
+        QCOMPARE(RecordingFields(rows[1])[RecCelsius], QByteArray("30.5"));
+        QCOMPARE(RecordingFields(rows[2])[RecCelsius], QByteArray());
+
         FrontEnd g;
         RunSetup watched = g.setup("voltage,current,duration\n5,1,60\n");
         QString error;
         watched.limits << *ParseRunCondition(QStringLiteral("temperature>45"), &error);
         QVERIFY(g.start(watched));
-        g.engine.feedMeasurement(hot, 0);
-        QVERIFY(!g.engine.measurementDue(749));
-        QVERIFY(g.engine.measurementDue(750));
+        g.engine.feedMeasurement(measurement(50), 0);
         g.reading(2001, 5, 1);
         QVERIFY(!g.engine.isEnding());
-        g.engine.feedMeasurement(hot, 2100);
+        g.engine.feedMeasurement(measurement(50), 2100);
         g.reading(2200, 5, 1);
         QCOMPARE(g.engine.outcome(), RunOutcome::LimitTripped);
         QCOMPARE(g.engine.reason(), QStringLiteral("limit temperature>45"));
+    }
+
+    // A second run of one engine, as the window's runs are: from the start,
+    // its counters at zero, its state sent again.
+    void anEngineRunsAgainFromTheStart()
+    {
+        FrontEnd f;
+        RunSetup s = f.setup("voltage,current,duration\n5,1,1\n6,1,1\n");
+        QVERIFY(f.start(s));
+        f.reading(500, 5, 0.5);
+        f.timeTo(2000);
+        QVERIFY(f.engine.isFinished());
+        s.recordMode = RunRecording::Mode::Append;
+        f.now = 10000;
+        f.writes.clear();
+        QVERIFY(f.start(s));
+        const RunProgress p = f.engine.progress(10000);
+        QCOMPARE((QList<qint64>{p.step, p.pass, p.stepLeftMs}), (QList<qint64>{1, 1, 1000}));
+        QCOMPARE(p.ampereHours, 0.0);
+        QCOMPARE(f.writes.size(), 2);  // set-points and output on again
     }
 
     void rowsKeepToTheInterval()

@@ -167,6 +167,22 @@ private slots:
         }
     }
 
+    // A recording in use is neither replaced nor added to (appending to it:
+    // tst_velkaroctlrun and tst_runpage, two programs).
+    void aRecordingInUseIsNotReplaced()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath("r.csv");
+        RunRecording first;
+        QVERIFY(first.open(path, RunRecording::Mode::New, Header(), 0));
+        const QByteArray held = ReadFile(path);
+        RunRecording second;
+        QVERIFY(!second.open(path, RunRecording::Mode::New, Header(), 0));
+        QVERIFY2(second.errorString().contains(QStringLiteral("is in use by velkaroctl (pid")),
+                 qPrintable(second.errorString()));
+        QCOMPARE(ReadFile(path), held);
+    }
+
     void anAbandonedOpeningLeavesTheFileAsItWas()
     {
         QTemporaryDir dir;
