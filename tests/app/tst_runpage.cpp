@@ -65,6 +65,7 @@ private slots:
         d.widget<QPushButton>("runStartButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 5000 && d.supply->model().outputOn(), 4000);
         QCOMPARE(d.supply->model().currentSetMa(), 1000);
+        QVERIFY(steps->item(0)->text().startsWith(QStringLiteral("▶ 1.")));
         QVERIFY(!d.slaveBox()->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 7500, 2000);
         QCOMPARE(d.supply->model().currentSetMa(), 500);
@@ -72,6 +73,7 @@ private slots:
         // first step's values back.
         QTRY_COMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxV")->value(), 7.5);
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxA")->value(), 0.5);
+        QTRY_VERIFY(steps->item(1)->font().bold());
         // Events in the window's words; the recording keeps its own.
         QTRY_COMPARE(message(d), QStringLiteral("Событие: шаг 2"));
         QVERIFY(d.widget<QLabel>("runProgressLabel")->text().startsWith(QStringLiteral("Шаг 2/2, осталось 0:0")));
@@ -288,7 +290,7 @@ private slots:
         QVERIFY(boxes.seen.isEmpty());
     }
 
-    void aHeldRecordingIsRefused()
+    void aHeldRecordingOrAnImpossibleLimitIsRefused()
     {
         WindowDriver d;
         QVERIFY(d.supplyOpen);
@@ -310,6 +312,12 @@ private slots:
         QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         QCOMPARE(ReadFile(record), held);
         other.close();
+
+        // A limit the supply cannot reach is refused before anything starts.
+        setLimit(d, 1, 1, 2, 1000);  // voltage > 1000
+        d.widget<QPushButton>("runStartButton")->click();
+        QVERIFY2(message(d).startsWith(QStringLiteral("Предел voltage>1000 не принят: ")), qPrintable(message(d)));
+        QCOMPARE(ReadFile(record), held);
 
         QVERIFY(boxes.seen.isEmpty());
     }

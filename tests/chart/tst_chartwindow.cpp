@@ -101,6 +101,10 @@ private slots:
         QCOMPARE(rows.at(1).split(',').at(1), QByteArray("0.000"));
         for (int i = 1; i < rows.size() - 1; ++i)
             QVERIFY2(rows.at(i).endsWith(",1.234,0.500"), rows.at(i).constData());
+        // The image names its date above the plot; the page's plot has no title.
+        QVERIFY(SaveChartPng(saved.filePath("plain.png"), plot, 1200, 700));
+        QVERIFY(QImage(saved.filePath("run.png")) != QImage(saved.filePath("plain.png")));
+        QVERIFY(plot->title().isEmpty());
         // The whole record rather than the minute on screen: another image,
         // and the view as it was.
         const double shown = plot->axisInterval(QwtPlot::xBottom).width();

@@ -733,6 +733,9 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
              Json(R"({"address": 1, "voltage": 5, "current": 0.5, "mode": "CC", "output": true})"));
     QCOMPARE(QJsonDocument::fromJson(lines[1]).object(),
              Json(R"({"address": 2, "voltage": 1, "current": 0.5, "mode": "CC", "output": true})"));
+    QCOMPARE(Ctl(at + QStringList{"--address", "5,1", "get", "voltage", "output"}).out,
+             QByteArray("address 5\n7.000\noff\n\naddress 1\n7.000\non\n"));
+
     // An address nobody answers at fails alone; the others are switched and
     // confirmed all the same, and the exit status is the worst.
     supply->clearReceived();
@@ -797,6 +800,12 @@ void TestVelkaroctl::watchReadsEveryAddressInTurn()
     QCOMPARE(requestsSeen().count("R6"), 3);
     QVERIFY2(run.err.contains("address 6 missed 3 requests in a row; asked once every 2 s"), run.err);
     QCOMPARE(run.err.count("no answer"), 3);
+
+    run = Ctl(at + QStringList{"--json", "--address", "2,1", "watch", "--count", "2", "--interval", "0"});
+    lines = run.out.trimmed().split('\n');
+    QCOMPARE(lines.size(), 4);
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(QJsonDocument::fromJson(lines[k]).object()["address"], QJsonValue(k % 2 ? 1 : 2));
 
     // Only when every address has failed that often does the watch end.
     run = Ctl(at + QStringList{"--address", "6,7", "watch", "--interval", "0", "--max-failures", "3"});
