@@ -128,6 +128,17 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 3000);
         QVERIFY(timer.elapsed() >= 3 * 250);
         QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи"));
+        // Back to monitoring afterwards, with no further write or box.
+        const auto writes = [&d] {
+            int n = 0;
+            for (const QByteArray &line : d.supply->receivedLines())
+                n += line.startsWith("#00800311");
+            return n;
+        };
+        const int written = writes();
+        QTest::qWait(1100);
+        QCOMPARE(writes(), written);
+        QCOMPARE(closer.seen.size(), 1);
 
         // A second Apply during the tries starts four new ones.
         timer.restart();

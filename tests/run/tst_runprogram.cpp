@@ -136,16 +136,27 @@ private slots:
     {
         QString error;
         RunQuantities q;
+        q.volts = 5;
         q.amperes = 0.05;
+        q.watts = 0.25;
         QVERIFY(ParseRunCondition("current<=0.05", &error)->holds(q));
         QVERIFY(!ParseRunCondition("current<0.05", &error)->holds(q));
+        QVERIFY(ParseRunCondition("voltage>4.99", &error)->holds(q));
+        QVERIFY(!ParseRunCondition("power>=0.3", &error)->holds(q));
         // No measurement read yet: a temperature condition cannot hold.
         QVERIFY(!ParseRunCondition("temperature<1000", &error)->holds(q));
+        q.celsius = 41;
+        QVERIFY(ParseRunCondition("temperature>40", &error)->holds(q));
         // The step's own counts, not the run's.
         q.ampereHours = 2;
         q.stepAmpereHours = 0.4;
+        q.elapsedSeconds = 100;
+        q.stepElapsedSeconds = 3;
+        q.stepWattHours = 1.5;
         QVERIFY(!ParseRunCondition("step_charge>0.5", &error)->holds(q));
         QVERIFY(ParseRunCondition("charge>0.5", &error)->holds(q));
+        QVERIFY(ParseRunCondition("step_elapsed<4", &error)->holds(q));
+        QVERIFY(ParseRunCondition("step_energy>=1.5", &error)->holds(q));
     }
 };
 
