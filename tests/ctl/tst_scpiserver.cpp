@@ -106,50 +106,21 @@ private slots:
         }
     }
 
-    void powerOnIsReportedOnce()
-    {
-        auto client = connectClient();
-        QCOMPARE(ask(*client, "*ESR?;*ESR?"), QByteArray("128;0"));
-    }
-
+    // A silent supply: the message's first read fails after its tries, the
+    // message's later reads at once. (Other clients waiting one try only, and
+    // the requests of each try: silentAddressHoldsUpTheOthersOneTry and
+    // resetIsCarriedOutAndConfirmed.)
     void silentSupplyBoundsEachMessage()
     {
         auto first = connectClient();
-        auto second = connectClient();
-        auto third = connectClient();
         VirtualSupply::Options options;
         options.silent = true;
         supply.setOptions(options);
-        supply.clearReceived();
-        // Three queries on three different records: the first read fails
-        // after four tries in a row (about 0.8 s), the other two at once.
-        // Before, each tried four times: 3.1 s.
         QElapsedTimer total;
         total.start();
-        first->write("MEAS:VOLT?;:VOLT?;:MEAS:TEMP?\n");
-        QVERIFY(QTest::qWaitFor([&] { return !supply.receivedLines().isEmpty(); }, 5000));
-        // Other clients' messages are carried out between two tries: they
-        // wait for one try (about 0.2 s), not for the whole message, and
-        // the third one's read is tried once and counts as one of the four.
-        QElapsedTimer waited;
-        waited.start();
-        second->write("*IDN?\n");
-        third->write("MEAS:CURR?\n");
-        QVERIFY(QTest::qWaitFor([&] { return second->canReadLine(); }, 5000));
-        const qint64 secondWaited = waited.elapsed();
-        QCOMPARE(nextLine(*third), QByteArray("9.91E+37"));
-        QCOMPARE(nextLine(*first), QByteArray("9.91E+37;9.91E+37;9.91E+37"));
-        const qint64 messageTook = total.elapsed();
-        QVERIFY2(secondWaited < 800, qPrintable(QString::number(secondWaited)));
-        QVERIFY2(messageTook < 2000, qPrintable(QString::number(messageTook)));
-        QVERIFY(second->readLine().startsWith("norvel,TK4810M,"));
-        // One request a try, none whose reply could be taken for another's:
-        // once the status read is unanswered, each later try reads a record
-        // not yet asked for.
-        QCOMPARE(requests(supply, false), (QList<QByteArray>{"0101", "0301", "1001", "ab01"}));
-        QCOMPARE(ask(*first, "SYST:ERR:ALL?"),
-                 QByteArray("-241,\"Hardware missing\",-241,\"Hardware missing\","
-                            "-241,\"Hardware missing\",-241,\"Hardware missing\""));
+        QCOMPARE(ask(*first, "MEAS:VOLT?;:VOLT?;:MEAS:TEMP?"), QByteArray("9.91E+37;9.91E+37;9.91E+37"));
+        QVERIFY2(total.elapsed() < 2000, qPrintable(QString::number(total.elapsed())));
+        QVERIFY(ask(*first, "SYST:ERR:ALL?").startsWith("-241,\"Hardware missing\""));
 
         // While it stays silent, each step is tried once, and the rest of its
         // message gives up at once. With four requests unanswered the link
@@ -286,7 +257,6 @@ private slots:
     {
         auto client = connectClient();
         client->write("*CLS;*ESE 0;*SRE 0\n");
-        QCOMPARE(ask(*client, "*STB?;*ESR?"), QByteArray("0;0"));
         // A command error (bit 5) and an execution error (bit 4); reading
         // clears the register, not the queue.
         client->write("NOSUCH;:VOLT 99\n");
@@ -298,7 +268,6 @@ private slots:
         QCOMPARE(ask(*client, "*STB?;*ESE?;*SRE?"), QByteArray("100;36;32"));
         // Bit 4: this message's earlier answer waits to be read.
         QCOMPARE(ask(*client, "*CLS;*STB?;*ESR?;*STB?;SYST:ERR:ALL?"), "0;0;16;" + NoError);
-        QCOMPARE(ask(*client, "*OPC;*WAI;*ESR?;*TST?;*OPT?"), QByteArray("1;0;0"));
         client->write("*ESE 256;*SRE X\n");
         QCOMPARE(ask(*client, "SYST:ERR:ALL?;COUN?;*ESE?"),
                  "-222,\"Data out of range\",-224,\"Illegal parameter value\";0;36");
@@ -384,21 +353,6 @@ private slots:
         QCOMPARE(requests(supply, true).first(), QByteArray("03110a000500"));
     }
 
-    void onlyUnderstoodQueriesRespond()
-    {
-        auto client = connectClient();
-        // Each would have left a stray line for the next query to read.
-        client->write("VOLT 5?\nDISP:TEXT \"Ready?\"\nNOSUCH?\nVOLT? 5\nVOLT?:LEV\nVOLT? 1,2\n");
-        QCOMPARE(ask(*client, "*IDN?").left(15), QByteArray("norvel,TK4810M,"));
-        QCOMPARE(ask(*client, "SYST:ERR:ALL?"),
-                 QByteArray("-102,\"Syntax error\",-113,\"Undefined header\",-113,\"Undefined header\","
-                            "-224,\"Illegal parameter value\",-102,\"Syntax error\","
-                            "-108,\"Parameter not allowed\""));
-        // A query that is understood still answers in a message with errors.
-        QCOMPARE(ask(*client, "*CLS;NOSUCH?;*OPC?"), QByteArray("1"));
-        client->write("*CLS\n");
-    }
-
     void setpointsRoundToTheStepThenMeetTheRange_data()
     {
         QTest::addColumn<QByteArray>("command");
@@ -456,19 +410,6 @@ private slots:
             QCOMPARE(lines.at(i), QByteArray("1"));
         QVERIFY(lines.at(15).startsWith("norvel,TK4810M,"));
         QCOMPARE(lines.last(), QByteArray());
-
-        // A Python socket that half-closes after one unterminated message.
-        QProcess python;
-        python.start(QStringLiteral("/usr/bin/python3"),
-                     {"-c", "import socket, sys\n"
-                            "s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))\n"
-                            "s.sendall(b'OUTP?;:SYST:ERR:COUN?')\n"
-                            "s.shutdown(socket.SHUT_WR)\n"
-                            "sys.stdout.buffer.write(s.makefile('rb').read())\n",
-                      QString::number(port)});
-        QTRY_COMPARE_WITH_TIMEOUT(python.state(), QProcess::NotRunning, 5000);
-        QCOMPARE(python.exitCode(), 0);
-        QCOMPARE(python.readAllStandardOutput(), QByteArray("0;0\n"));
 
         // A whole close after it: carried out, with nobody left to answer.
         auto closing = connectClient();

@@ -90,6 +90,23 @@ QVector<double> MeasurementReads(const QByteArray &trace)
     return stamps;
 }
 
+// A supply program and a folder for the run's program p.csv, when one is
+// given, and its recording r.csv.
+struct Bench {
+    explicit Bench(const QStringList &supplyArguments = {}, const QByteArray &programText = {})
+        : supply(supplyArguments)
+    {
+        if (!programText.isEmpty())
+            WriteFile(program(), programText);
+    }
+    QString program() const { return dir.filePath("p.csv"); }
+    QString record() const { return dir.filePath("r.csv"); }
+    bool up() const { return supply.port.startsWith("/dev/pts/"); }
+
+    const Supply supply;
+    QTemporaryDir dir;
+};
+
 }  // namespace
 
 class TestVelkaroctlRun : public QObject
@@ -99,15 +116,12 @@ class TestVelkaroctlRun : public QObject
 private slots:
     void runsAThreeStepProgramWithARamp()
     {
-        const Supply supply({"--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "# ramp up, hold, low\nVoltage,current,duration,ramp\n"
-                                         "5,1,1,\n10,2,2,1\n2,0.5,1,\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--load", "10"}, "# ramp up, hold, low\nVoltage,current,duration,ramp\n"
+                    "5,1,1,\n10,2,2,1\n2,0.5,1,\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.2"});
+        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.2"});
         QCOMPARE(Finish(run), 0);
         const QByteArray err = run.readAllStandardError();
         QVERIFY2(!err.contains('\r'), err);  // no progress line off a terminal
@@ -120,39 +134,30 @@ private slots:
         QVERIFY2(summary.hasMatch(), qPrintable(out));
         QVERIFY(ReadFile(record).endsWith("\n# summary: " + summary.captured(1).toUtf8() + "\n"));
         QCOMPARE(err.count('\n'), 6);
-        QVERIFY(err.contains(" 0.000 start\n") || err.contains(" start\n"));
         QVERIFY(err.endsWith(" output off\n"));
         QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end", "output off"}));
 
-        const QByteArray text = ReadFile(record);
-        QVERIFY(text.contains("# program file: " + dir.filePath("p.csv").toUtf8() + "\n# limits: none\n"));
-        QVERIFY(QRegularExpression("\n# start: \\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}[+-]\\d\\d:\\d\\d\n")
-                    .match(QString::fromUtf8(text))
-                    .hasMatch());
-        // Readings on the 0.2 s grid; the set-points climb within step 2's
-        // first second and then hold; step 3 starts at 3 s on the run's clock.
+        // The header names what velkaroctl was given (its layout:
+        // tst_runrecording).
+        QVERIFY(ReadFile(record).contains("# program file: " + b.program().toUtf8() + "\n# limits: none\n"));
+        // Readings go on through the ramp: the set-points climb within step
+        // 2's first second, then hold; step 3 starts at 3 s on the run's clock.
         int rampRows = 0;
         for (const QByteArrayList &row : Rows(record)) {
             QCOMPARE(row.size(), int(RecordingColumns));
             const double elapsed = row[RecElapsed].toDouble();
-            if (!row[RecEvent].isEmpty() || row[RecVolts].isEmpty())
+            if (row[RecEvent] == "step 3")
+                QVERIFY2(qAbs(elapsed - 3.0) < 0.15, row.join(','));
+            if (!row[RecEvent].isEmpty() || row[RecVolts].isEmpty() || row[RecStep] != "2")
                 continue;
-            QVERIFY(QRegularExpression("^\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\d\\.\\d{3}Z$")
-                        .match(QString::fromLatin1(row[RecTime]))
-                        .hasMatch());
-            const double set = row[RecVoltsSet].toDouble();
-            if (row[RecStep] == "2" && elapsed > 1.25 && elapsed < 1.95) {
-                QVERIFY2(set > 5.0 && set < 10.0, row.join(','));
+            if (elapsed > 1.25 && elapsed < 1.95) {
+                QVERIFY2(row[RecVoltsSet].toDouble() > 5.0 && row[RecVoltsSet].toDouble() < 10.0, row.join(','));
                 ++rampRows;
             }
-            if (row[RecStep] == "2" && elapsed > 2.3)
+            if (elapsed > 2.3)
                 QCOMPARE(row[RecVoltsSet] + "," + row[RecAmperesSet], QByteArray("10.000,2.000"));
         }
         QVERIFY(rampRows >= 2);
-        const QList<QByteArrayList> rows = Rows(record);
-        for (const QByteArrayList &row : rows)
-            if (row[RecEvent] == "step 3")
-                QVERIFY2(qAbs(row[RecElapsed].toDouble() - 3.0) < 0.15, row.join(','));
         // 10 ohms: 1 A at 10 V; the counters grew.
         QVERIFY(Rows(record).last()[RecCharge].toDouble() > 0.0005);
         QCOMPARE(OutputOf(port), QByteArray("off"));
@@ -160,18 +165,16 @@ private slots:
 
     void aTerminalGetsAProgressLine()
     {
-        const Supply supply;
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1.5\n6,1,1\n");
+        const Bench b({}, "voltage,current,duration\n5,1,1.5\n6,1,1\n");
+        const QString port = b.supply.port;
+        QVERIFY(b.up());
         // script(1) gives velkaroctl a terminal and copies what it shows.
         QProcess run;
         run.setProcessEnvironment(CtlEnvironment());
         run.start(QStringLiteral("script"),
                   {"-qec",
                    QStringLiteral("%1 --port %2 run %3 --record %4 --interval 0.25")
-                       .arg(QStringLiteral(VELKAROCTL_EXE), port, dir.filePath("p.csv"), dir.filePath("r.csv")),
+                       .arg(QStringLiteral(VELKAROCTL_EXE), port, b.program(), b.dir.filePath("r.csv")),
                    "/dev/null"});
         QCOMPARE(Finish(run), 0);
         const QByteArray shown = run.readAllStandardOutput();
@@ -184,32 +187,24 @@ private slots:
 
     void aLimitSwitchesOffAndExitsWith4()
     {
-        const Supply supply({"--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n12,2,1:00\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--load", "10"}, "voltage,current,duration\n12,2,1:00\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--json", "--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval",
+        StartCtl(run, {"--json", "--port", port, "run", b.program(), "--record", record, "--interval",
                        "0", "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"});
         QCOMPARE(Finish(run), 4);
         QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: limit current>1; output off\n"));
         // One object: the failure as for any command, and the summary.
         const QByteArray out = run.readAllStandardOutput();
         QCOMPARE(out.count('\n'), 1);
-        const QJsonObject o = QJsonDocument::fromJson(out).object();
-        QCOMPARE(o.value("error").toString(), QStringLiteral("run: limit current>1; output off"));
-        QCOMPARE(o.value("exit").toInt(), 4);
-        QCOMPARE(o.value("reason").toString(), QStringLiteral("limit current>1"));
-        QCOMPARE(o.value("output").toString(), QStringLiteral("off_confirmed"));
-        QCOMPARE(o.value("steps_done").toInt(), 0);
-        QCOMPARE(o.value("steps").toInt(), 1);
-        QCOMPARE(o.value("pass").toInt(), 1);
-        QCOMPARE(o.value("passes").toInt(), 1);
-        QVERIFY(o.value("duration_s").toDouble() > 0 && o.value("duration_s").toDouble() < 10);
-        QVERIFY(o.value("charge_Ah").toDouble() >= 0 && o.value("energy_Wh").toDouble() >= 0);
-        QCOMPARE(o.size(), 11);
+        QJsonObject o = QJsonDocument::fromJson(out).object();
+        const double took = o.take("duration_s").toDouble();
+        QVERIFY(took > 0 && took < 10);
+        QVERIFY(o.take("charge_Ah").toDouble() >= 0 && o.take("energy_Wh").toDouble() >= 0);
+        QCOMPARE(o, (QJsonObject{{"error", "run: limit current>1; output off"}, {"exit", 4},
+                                 {"reason", "limit current>1"}, {"output", "off_confirmed"}, {"steps_done", 0},
+                                 {"steps", 1}, {"pass", 1}, {"passes", 1}}));
         QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
         QCOMPARE(Rows(record).last()[RecEvent], QByteArray("output off"));
         const QByteArrayList last = Rows(record).at(Rows(record).size() - 2);
@@ -220,14 +215,11 @@ private slots:
 
     void countsBetweenRowsAtALongInterval()
     {
-        const Supply supply({"--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,2.5\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--load", "10"}, "voltage,current,duration\n5,1,2.5\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "7"});
+        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "7"});
         QCOMPARE(Finish(run), 0);
         // One reading row only, yet 0.5 A was counted between readings a
         // second apart: about 2 s of it, 0.000278 Ah.
@@ -240,14 +232,11 @@ private slots:
 
     void aHangUpStopsWithTheOutputOff()
     {
-        const Supply supply({"--pace"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--pace"}, "voltage,current,duration\n5,1,1:00\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.1"});
+        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.1"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 5, 10000);
         // The ssh session that started it goes away.
         ::kill(pid_t(run.processId()), SIGHUP);
@@ -270,11 +259,9 @@ private slots:
 
     void killedItLeavesWholeRows()
     {
-        const Supply supply;
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        const QString record = dir.filePath("r.csv");
+        const Bench b;
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
         StartCtl(run, {"--port", port, "run", "--record", record, "--interval", "0"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 40, 10000);
@@ -293,8 +280,10 @@ private slots:
         QProcess first;
         QVERIFY(!StartSupplyProgram(first, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--link", link}).isEmpty());
         const QString record = dir.filePath("r.csv");
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
         QProcess run;
-        StartCtl(run, {"--port", link, "run", "--record", record, "--interval", "0.2", "--reconnect"});
+        StartCtl(run, {"--port", link, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.2",
+                       "--reconnect"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 3, 10000);
         first.terminate();
         QVERIFY(first.waitForFinished(5000));
@@ -303,11 +292,13 @@ private slots:
         QProcess second;
         QVERIFY(!StartSupplyProgram(second, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--link", link}).isEmpty());
         QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("gap"), 10000);
-        const int rows = Rows(record).size();
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= rows + 2, 5000);
+        // The new supply started off: the step's state is sent to it again.
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[RecOutput] == "on" && Rows(record).last()[RecVoltsSet] == "5.000",
+                                 5000);
         ::kill(pid_t(run.processId()), SIGINT);
         QCOMPARE(Finish(run), 128 + SIGINT);
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "port lost", "reconnected", "gap", "stop", "output off"}));
+        QCOMPARE(RecordingEvents(record),
+                 (QStringList{"start", "step 1", "port lost", "reconnected", "gap", "stop", "output off"}));
 
         // Without --reconnect the run aborts at the loss; the off is tried
         // for --off-retry seconds, and the adapter never comes back.
@@ -330,13 +321,11 @@ private slots:
         if (QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=12k", "tmpfs", small}) != 0)
             QSKIP("mounting a small tmpfs needs root");
         const auto unmount = qScopeGuard([&small] { QProcess::execute("umount", {small}); });
-        const Supply supply;
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,5:00\n");
-        const QString record = small + "/rec.csv";
+        const Bench b({}, "voltage,current,duration\n5,1,5:00\n");
+        const QString port = b.supply.port, record = small + "/rec.csv";
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0",
+        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0",
                        "--keep-output"});
         QCOMPARE(Finish(run, 120000), 1);
         // The system's words, not "Unknown error".
@@ -353,11 +342,10 @@ private slots:
 
     void aSecondWriterIsRefusedBeforeAnythingIsSent()
     {
-        const Supply supply;
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        const QString record = dir.filePath("x.csv");
+        const Bench b;
+        const QString port = b.supply.port;
+        QVERIFY(b.up());
+        const QString record = b.dir.filePath("x.csv");
         QProcess first;
         StartCtl(first, {"--port", port, "run", "--record", record, "--interval", "0.2"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 3, 10000);
@@ -365,7 +353,7 @@ private slots:
                                    QByteArray::number(first.processId()) + ")\n";
         // Exit 2, not 3: refused before the port was even looked for.
         QProcess second;
-        StartCtl(second, {"--port", dir.filePath("none"), "run", "--record", record, "--append"});
+        StartCtl(second, {"--port", b.dir.filePath("none"), "run", "--record", record, "--append"});
         QCOMPARE(Finish(second), 2);
         QCOMPARE(second.readAllStandardError(), refusal);
         // On a real supply, not one frame goes out.
@@ -385,6 +373,7 @@ private slots:
         // Once the first has ended, appending is free again.
         StartCtl(second, {"--port", port, "run", "--record", record, "--append", "--duration", "0.3"});
         QCOMPARE(Finish(second), 0);
+        QVERIFY(second.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
         QCOMPARE(ReadFile(record).count("# start: "), 2);
     }
 
@@ -392,14 +381,11 @@ private slots:
     // 5 s after; the column holds what the supply answered.
     void theTemperatureIsReadAsOftenAsItIsWatched()
     {
-        const Supply supply({"--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration,until\n5,1,4,temperature>200\n5,1,10.5,\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--load", "10"}, "voltage,current,duration,until\n5,1,4,temperature>200\n5,1,10.5,\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--trace", "--port", port, "run", dir.filePath("p.csv"), "--record", record});
+        StartCtl(run, {"--trace", "--port", port, "run", b.program(), "--record", record});
         QCOMPARE(Finish(run, 30000), 0);
         const QByteArray trace = run.readAllStandardError();
         const QVector<double> reads = MeasurementReads(trace);
@@ -437,36 +423,21 @@ private slots:
         QVERIFY(reading >= 12);
     }
 
-    void aSilentSupplyEndsWith1()
-    {
-        const Supply supply({"--silent"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        QProcess run;
-        StartCtl(run, {"--port", port, "run", "--record", dir.filePath("r.csv")});
-        QCOMPARE(Finish(run), 1);
-        QVERIFY(run.readAllStandardError().contains("did not answer"));
-    }
-
     void aStallWithinTheAllowedSilenceLetsTheRunGoOn()
     {
         // The supply stopped for 3.5 s across the step change: "no answer"
         // is recorded, the new step reaches the supply when it is back, and
         // the run ends as programmed.
-        const Supply supply({"--pace", "--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,3\n8,1,7\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--pace", "--load", "10"}, "voltage,current,duration\n5,1,3\n8,1,7\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.5"});
+        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.5"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[RecElapsed].toDouble() >= 1.5, 5000);
-        ::kill(supply.pid(), SIGSTOP);
+        ::kill(b.supply.pid(), SIGSTOP);
         QTest::qWait(3500);
-        ::kill(supply.pid(), SIGCONT);
+        ::kill(b.supply.pid(), SIGCONT);
         QCOMPARE(Finish(run), 0);
         const QStringList events = RecordingEvents(record);
         QVERIFY2(events.contains("no answer") && events.contains("step 2"), qPrintable(events.join('|')));
@@ -480,23 +451,20 @@ private slots:
 
     void aLongerStallAbortsAndTheOffReachesTheSupplyAfterIt()
     {
-        const Supply supply({"--pace", "--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,3\n8,1,60\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--pace", "--load", "10"}, "voltage,current,duration\n5,1,3\n8,1,60\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", dir.filePath("p.csv"), "--record", record, "--interval", "0.5",
+        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.5",
                        "--max-silence", "4"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
-        ::kill(supply.pid(), SIGSTOP);
+        ::kill(b.supply.pid(), SIGSTOP);
         // Past the silence allowed the run aborts; the off cannot reach the
         // stopped supply, so velkaroctl goes on trying.
         QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("abort no answer"), 10000);
         QTest::qWait(1500);
         QCOMPARE(run.state(), QProcess::Running);
-        ::kill(supply.pid(), SIGCONT);
+        ::kill(b.supply.pid(), SIGCONT);
         QCOMPARE(Finish(run), 1);
         QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: abort no answer; output off\n"));
         const QStringList events = RecordingEvents(record);
@@ -509,18 +477,15 @@ private slots:
     {
         // The reader of the events goes away after the first line (| head -1):
         // the run still ends by its limit, off and recorded, with status 4.
-        const Supply supply({"--load", "10"});
-        const QString port = supply.port;
-        QVERIFY(port.startsWith("/dev/pts/"));
-        QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1\n6,1,1\n7,1,60\n");
-        const QString record = dir.filePath("r.csv");
+        const Bench b({"--load", "10"}, "voltage,current,duration\n5,1,1\n6,1,1\n7,1,60\n");
+        const QString port = b.supply.port, record = b.record();
+        QVERIFY(b.up());
         QProcess shell;
         shell.setProcessEnvironment(CtlEnvironment());
         shell.start(QStringLiteral("bash"),
                     {"-c", QStringLiteral("\"$0\" --port %1 run %2 --record %3 --interval 0.2 --limit 'elapsed>3' "
                                           "2>&1 >/dev/null | head -1; exit ${PIPESTATUS[0]}")
-                               .arg(port, dir.filePath("p.csv"), record),
+                               .arg(port, b.program(), record),
                      QStringLiteral(VELKAROCTL_EXE)});
         QCOMPARE(Finish(shell), 4);
         QCOMPARE(shell.readAllStandardOutput().count('\n'), 1);
@@ -548,8 +513,6 @@ private slots:
         QCOMPARE(Finish(run), 3);
         QVERIFY(!QFile::exists(dir.filePath("r.csv")));  // taken back when the port failed
         const QList<QPair<QStringList, QByteArray>> refused = {
-            {{"--limit", "voltage>1000"}, "--limit: condition \"voltage>1000\" is refused: voltage 1000 V is beyond "
-                                          "the supply's 30 V"},
             {{"--interval", "100000"}, "--interval 100000 is longer than a day; it takes 86400 s at most"},
             {{"--duration", "0"}, "--duration wants a time above 0"},
             {{"--duration", "10", dir.filePath("p.csv")}, "--duration is for a recording without a program"},

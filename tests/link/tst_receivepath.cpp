@@ -1,6 +1,7 @@
 // The receive path without a port: the bytes of each read go through
-// TakeLinePart, complete lines through JudgeReadReply and the record layouts,
-// as the fuzzer drives them. Lengths are the command set's, written out.
+// TakeLinePart, and the record layouts, as the fuzzer drives them. Lengths are
+// the command set's, written out. A frame cut anywhere and the judging of
+// complete lines are tst_linktransactions', on a real port.
 
 #include "commandset.h"
 #include "devicelink.h"
@@ -11,13 +12,6 @@
 using namespace CommandSet;
 
 namespace {
-
-QByteArray replyFrame(quint8 command, quint8 access, const QByteArray &data)
-{
-    return ReplyFrame(1, command, access, data);
-}
-
-const QByteArray StatusData = QByteArray::fromHex("D204370200000101");
 
 // Fills nothing from a reply one byte short of the layout, and the first field
 // from the whole one.
@@ -39,37 +33,12 @@ class ReceivePathTest : public QObject
     Q_OBJECT
 
 private slots:
-    void frameCutAnywhereIsGatheredWhole()
-    {
-        const QByteArray frame = replyFrame(Status, AccessRead, StatusData);
-        StdoutCapture quiet;
-        for (int cut = 0; cut <= frame.size(); ++cut) {
-            // Two reads, as GetLine makes them; complete on the second.
-            DeviceLink link;
-            QByteArray line;
-            QVERIFY(!link.TakeLinePart(line, frame.left(cut)) || cut == frame.size());
-            QVERIFY(cut == frame.size() || link.TakeLinePart(line, frame.mid(cut)));
-            QCOMPARE(line, frame);
-
-            // A status is accepted from 11 bytes and fills its 14.
-            QByteArray reply;
-            quint8 count = 0;
-            QCOMPARE(link.JudgeReadReply(line, reply, count, 11), LinkResult::GoodReply);
-            QCOMPARE(int(count), 14);
-            StatusRecord record;
-            QVERIFY(DeviceLink::FillStatus(reply, record));
-            QCOMPARE(record.Voltage, 1234);
-            QCOMPARE(record.Current, 567);
-            QCOMPARE(record.CvFlag, 1);
-            QCOMPARE(record.OutputOn, 1);
-        }
-    }
 
     // The longest frame, 58 characters, byte by byte: complete on its
     // terminator and not before.
     void longestFrameByteByByte()
     {
-        const QByteArray frame = replyFrame(Calibration, AccessRead, QByteArray(22, '\x5A'));
+        const QByteArray frame = ReplyFrame(1, Calibration, AccessRead, QByteArray(22, '\x5A'));
         QCOMPARE(frame.size(), 58);
         DeviceLink link;
         StdoutCapture quiet;

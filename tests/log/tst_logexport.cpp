@@ -1,3 +1,4 @@
+#include "exportfolder.h"
 #include "logexport.h"
 #include "filesizecap.h"
 #include "filetext.h"
@@ -67,6 +68,17 @@ private slots:
         QVERIFY(!SaveLogFile(dir.filePath("missing/log.txt"), "x\n"));
         QVERIFY(!SaveLogFile(dir.path(), "x\n"));  // a directory
         QVERIFY(QFileInfo(dir.path()).isDir());
+    }
+
+    void startFolderIsTheNearestThatExists()
+    {
+        QTemporaryDir dir;
+        QVERIFY(QDir(dir.path()).mkpath("logs/2026"));
+        const QString logs = dir.path() + "/logs";
+        QCOMPARE(ExportStartFolder(logs + "/2026"), logs + "/2026");
+        QCOMPARE(ExportStartFolder(logs + "/gone/deeper"), logs);
+        QCOMPARE(ExportStartFolder(QString()), QDir::currentPath());
+        QCOMPARE(ExportStartFolder("nowhere/at/all"), QDir::homePath());
     }
 };
 

@@ -10,16 +10,6 @@ class TestLogPane : public QObject
     Q_OBJECT
 
 private slots:
-    void linesAccumulateAtTheEnd()
-    {
-        QTextEdit pane;
-        pane.setReadOnly(true);  // as the log pane: read-only for the operator only
-        AppendToPane(&pane, "5.000 0.2500\n");
-        AppendToPane(&pane, "5,000 0,2500\n");
-        QCOMPARE(pane.toPlainText(), QStringLiteral("5.000 0.2500\n5,000 0,2500\n"));
-        QCOMPARE(pane.textCursor().position(), pane.document()->characterCount() - 1);
-        QVERIFY(!pane.textCursor().hasSelection());
-    }
 
     // A click or a selection while recording never splits a line.
     void appendsAtTheEndWhateverTheOperatorSelected()

@@ -106,6 +106,7 @@ private slots:
         auto *stop = widget<QPushButton>("pushButtoLogStop");
         QVERIFY(start->isEnabled());
         QVERIFY(!stop->isEnabled());
+        QVERIFY(pane->isReadOnly());
         QVERIFY(connectWindow());
         QVERIFY(waitTicks(6));
         QVERIFY(pane->toPlainText().isEmpty());

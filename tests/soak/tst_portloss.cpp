@@ -3,7 +3,6 @@
 // master closes under the window as when an adapter is pulled. The one rule
 // that tells a lost port, and velkaroctl seeing the loss as the window does.
 
-#include "linkfixture.h"
 #include "lostportwatch.h"
 #include "supplyprogram.h"
 #include "testmain.h"
@@ -12,7 +11,6 @@
 #include <QDoubleSpinBox>
 #include <QProcess>
 #include <QSerialPort>
-#include <QSignalSpy>
 
 #include <sys/resource.h>
 
@@ -34,83 +32,10 @@ class PortLossTest : public QObject
     Q_OBJECT
 
 private slots:
-    void oneWatchPerPortTellsALossOnce()
-    {
-        LinkFixture f;
-        QVERIFY(f.opened);
-        LostPortWatch *watch = LostPortWatch::For(&f.port);
-        QCOMPARE(LostPortWatch::For(&f.port), watch);
-        QSignalSpy lost(watch, &LostPortWatch::PortLost);
 
-        // A pseudo-terminal has no modem lines: refusing DTR is no loss.
-        qRegisterMetaType<QSerialPort::SerialPortError>();
-        QSignalSpy errors(&f.port, &QSerialPort::errorOccurred);
-        f.port.setDataTerminalReady(true);
-        QVERIFY(errors.contains({QVariant::fromValue(QSerialPort::UnsupportedOperationError)}));
-        QVERIFY(f.port.isOpen());
-        QVERIFY(watch->Reason().isEmpty());
-
-        f.supply->closeMaster();
-        QTRY_COMPARE(lost.size(), 1);
-        QVERIFY(!f.port.isOpen());
-        // Only the kind: the system's text after a read that found the line
-        // closed is left over from an earlier call.
-        QCOMPARE(watch->Reason(), QStringLiteral("read error"));
-        QCOMPARE(lost.at(0).at(0).toString(), watch->Reason());
-        QTest::qWait(200);
-        QCOMPARE(lost.size(), 1);
-
-        // The same port opened on a supply that is there again is not lost.
-        VirtualSupply again;
-        QString error;
-        QVERIFY2(again.open(&error), qPrintable(error));
-        f.port.setPortName(again.portPath());
-        QVERIFY(f.port.open(QIODevice::ReadWrite));
-        QVERIFY(watch->Reason().isEmpty());
-        again.closeMaster();
-        QTRY_COMPARE(lost.size(), 2);
-        QVERIFY(!watch->Reason().isEmpty());
-    }
-
-    void windowAndVelkaroctlSeeTheSameLoss()
-    {
-        MessageBoxCloser boxes;
-        WindowDriver d;
-        QProcess windowSupply;
-        const QString windowPort =
-            StartSupplyProgram(windowSupply, QStringLiteral(VIRTUAL_SUPPLY_PATH), {});
-        QVERIFY(!windowPort.isEmpty());
-        d.portBox()->setEditText(windowPort);
-        d.connectAction()->trigger();
-        QVERIFY(d.disconnectAction()->isEnabled());
-
-        QProcess ctlSupply;
-        const QString ctlPort = StartSupplyProgram(ctlSupply, QStringLiteral(VIRTUAL_SUPPLY_PATH), {});
-        QVERIFY(!ctlPort.isEmpty());
-        QProcess watch;
-        watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", ctlPort, "watch", "--interval", "0.05"});
-        QVERIFY(watch.waitForStarted(5000));
-        QTRY_VERIFY_WITH_TIMEOUT(watch.bytesAvailable() > 0, 10000);
-
-        windowSupply.kill();
-        ctlSupply.kill();
-        QVERIFY(windowSupply.waitForFinished(5000));
-        QVERIFY(ctlSupply.waitForFinished(5000));
-
-        QTRY_COMPARE(boxes.seen.size(), 1);
-        QCOMPARE(boxes.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
-        auto *windowSerial = d.window->findChild<QSerialPort *>();
-        QVERIFY(!windowSerial->isOpen());
-        const QString windowReason = LostPortWatch::For(windowSerial)->Reason();
-        QVERIFY(!windowReason.isEmpty());
-
-        QVERIFY(watch.waitForFinished(5000));
-        QCOMPARE(watch.exitCode(), 1);
-        const QString ctlError = QString::fromUtf8(watch.readAllStandardError());
-        const QString expected = QStringLiteral("the port failed: %1 (").arg(windowReason);
-        QVERIFY2(ctlError.contains(expected), qPrintable(ctlError + " / " + expected));
-    }
-
+    // The window disconnects once, tells the loss once and goes quiet; a
+    // supply that is back can be connected to again. velkaroctl watching
+    // another supply that is killed too tells the same reason.
     void killedSupplyDisconnectsOnceAndGoesQuiet()
     {
         MessageBoxCloser boxes;
@@ -129,27 +54,39 @@ private slots:
         // Traceable readings are never all zero: a shown input voltage proves
         // the window is polling.
         QTRY_VERIFY(vin->value() != 0);
+        QProcess ctlSupply;
+        const QString ctlPort = StartSupplyProgram(ctlSupply, QStringLiteral(VIRTUAL_SUPPLY_PATH), {});
+        QVERIFY(!ctlPort.isEmpty());
+        QProcess watch;
+        watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", ctlPort, "watch", "--interval", "0.05"});
+        QVERIFY(watch.waitForStarted(5000));
+        QTRY_VERIFY_WITH_TIMEOUT(watch.bytesAvailable() > 0, 10000);
         QVERIFY(boxes.seen.isEmpty());
 
         first.kill();
-        QVERIFY(first.waitForFinished(5000));
+        ctlSupply.kill();
+        QVERIFY(first.waitForFinished(5000) && ctlSupply.waitForFinished(5000));
         QTRY_COMPARE(boxes.seen.size(), 1);
         QCOMPARE(boxes.seen.at(0).icon, QMessageBox::Critical);
-        QCOMPARE(boxes.seen.at(0).title, QStringLiteral("Error"));
         QCOMPARE(boxes.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
         QVERIFY(d.connectAction()->isEnabled());
-        QVERIFY(!d.disconnectAction()->isEnabled());
         QVERIFY(!d.widget<QWidget>("tab")->isEnabled());
+        auto *windowSerial = d.window->findChild<QSerialPort *>();
+        QVERIFY(!windowSerial->isOpen());
+        const QString windowReason = LostPortWatch::For(windowSerial)->Reason();
+        QVERIFY(!windowReason.isEmpty());
+        QVERIFY(watch.waitForFinished(5000));
+        QCOMPARE(watch.exitCode(), 1);
+        const QString ctlError = QString::fromUtf8(watch.readAllStandardError());
+        QVERIFY2(ctlError.contains(QStringLiteral("the port failed: %1 (").arg(windowReason)), qPrintable(ctlError));
 
         // A port that keeps reporting its error would spin the event loop flat out.
         const qint64 before = processorMs();
         QTest::qWait(1000);
         const qint64 used = processorMs() - before;
-        qInfo("processor time in the second after the loss: %lld ms", used);
         QVERIFY2(used < 100, qPrintable(QStringLiteral("%1 ms").arg(used)));
         QCOMPARE(boxes.seen.size(), 1);
 
-        // A supply that is back can be connected to again.
         QProcess second;
         vin->setValue(0);
         QVERIFY(connectTo(second));

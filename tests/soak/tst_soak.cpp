@@ -454,8 +454,8 @@ private slots:
     void faultySuppliesNeverShowForeignValues();
 };
 
-// The watch itself: what a clean traceable supply's first replies show is
-// what is written here, and a value no reply gave is seen.
+// The watch itself: a clean traceable supply's replies pass it, and a value no
+// reply gave is seen, on a page and in the log.
 void SoakTest::watchKnowsTheWindowsValues()
 {
     MessageBoxCloser boxes;
@@ -467,25 +467,6 @@ void SoakTest::watchKnowsTheWindowsValues()
     QTRY_VERIFY(rig.replies.value(Status).size() >= 1 && rig.replies.value(0x10).size() >= 1);
     QTest::qWait(100);
     QVERIFY2(rig.violations.isEmpty(), qPrintable(rig.violations.join('\n')));
-
-    // Serial: the voltage display, the current display in fine resolution
-    // (or 9.999 at the end of the coarse one), and Vin, Vref, Vpwm.
-    const QStringList table[] = {
-        {"00.00", "2.875", "5.102", "23.864", "42.882"}, {"00.01", "2.900", "5.359", "24.121", "43.139"},
-        {"00.02", "2.926", "5.616", "24.378", "43.396"}, {"00.03", "2.952", "5.873", "24.635", "43.653"},
-        {"00.04", "2.978", "6.130", "24.892", "43.910"}, {"00.05", "3.003", "6.387", "25.149", "44.167"},
-        {"00.06", "3.029", "6.644", "25.406", "44.424"}, {"00.07", "3.055", "6.901", "25.663", "44.681"}};
-    const int statusSerial = qRound(rig.d.widget<QLCDNumber>("lcdNumberV")->value() * 100);
-    QVERIFY(statusSerial >= 0 && statusSerial < 8);
-    QCOMPARE(rig.d.widget<QLCDNumber>("lcdNumberV")->value(), table[statusSerial][0].toDouble());
-    const double amperes = rig.d.widget<QLCDNumber>("lcdNumberA")->value();
-    QVERIFY2(amperes == table[statusSerial][1].toDouble() || amperes == 9.999, qPrintable(QString::number(amperes)));
-    QCOMPARE(rig.d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
-    const int measurementSerial = qRound(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVsdadc")->value() * 1000);
-    QVERIFY(measurementSerial >= 0 && measurementSerial < 8);
-    QCOMPARE(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value(), table[measurementSerial][2].toDouble());
-    QCOMPARE(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVref")->value(), table[measurementSerial][3].toDouble());
-    QCOMPARE(rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVpwm")->value(), table[measurementSerial][4].toDouble());
 
     rig.d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->setValue(12.3);
     QTRY_VERIFY(!rig.violations.isEmpty());

@@ -57,7 +57,6 @@ public:
         outgoing += lines;
         pacer.start(gapMs);
     }
-    bool IsWriting() const { return !outgoing.isEmpty(); }
     // The next request is lost: never answered.
     void DropNext() { dropNext = true; }
     // A restart: the requests kept are never answered.
@@ -72,7 +71,6 @@ public:
         quint8 command;
         quint8 access;
     };
-    const QList<Request> &Requests() const { return requests; }
     // The number of the last request received for command, 0 when none.
     int LastNumberOf(quint8 command) const
     {

@@ -1,12 +1,10 @@
-// The main window form: what code and tests look up by name, the ranges the
-// wire depends on, the captions byte for byte, and the embedded images.
+// The main window form's captions, byte for byte. Names, ranges and images are
+// used, and so checked, by the window's own tests (tests/app).
 
 #include "mainwindowform.h"
 #include "testmain.h"
 
-#include <QDir>
 #include <QMainWindow>
-#include <QResource>
 #include <QTabBar>
 
 namespace {
@@ -72,50 +70,6 @@ class TestMainWindowForm : public QObject
     Q_OBJECT
 
 private slots:
-    void namesClassesAndPages()
-    {
-        BuiltWindow b;
-        const MainWindowForm &f = b.form;
-        // Looked up by name by the window, the log and the tests.
-        const QList<QPair<const char *, const char *>> named = {
-            {"tabWidget", "QTabWidget"}, {"lcdNumberV", "QLCDNumber"}, {"lcdNumberA", "QLCDNumber"},
-            {"label_cc", "QLabel"}, {"label_cv", "QLabel"}, {"labelAmA", "QLabel"},
-            {"textEditLog", "QTextEdit"}, {"mainToolBar", "QToolBar"},
-            {"pushButtoLogStop", "QPushButton"}, {"spinBoxKuAdcCurrFune", "QSpinBox"},
-            {"spinBoxOffAdcCurrFine", "QSpinBox"}, {"spinBoxCurrTrigTime", "QSpinBox"},
-            {"doubleSpinBoxVsdadc", "QDoubleSpinBox"}, {"doubleSpinBoxVref", "QDoubleSpinBox"}};
-        for (const auto &n : named) {
-            const QObject *o = b.window.findChild<QObject *>(QLatin1String(n.first));
-            QVERIFY2(o, n.first);
-            QCOMPARE(o->metaObject()->className(), n.second);
-        }
-        // Pages are reached by index.
-        QCOMPARE(f.tabWidget->count(), int(std::size(PageNames)));
-        for (int i = 0; i < int(std::size(PageNames)); ++i)
-            QCOMPARE(f.tabWidget->widget(i)->objectName(), QLatin1String(PageNames[i]));
-        QCOMPARE(f.tabWidget->currentIndex(), 0);
-        // Four digits and a point.
-        QCOMPARE(f.lcdNumberV->digitCount(), 5);
-        QCOMPARE(f.lcdNumberA->digitCount(), 5);
-        QVERIFY(f.textEditLog->isReadOnly());
-        // The memory buttons are never wired, so they must stay disabled.
-        QVERIFY(!f.pushButtonReadCalibr_2->isEnabled() && !f.pushButtonApplyCalibr_2->isEnabled());
-    }
-
-    void rangesTheWireDependsOn()
-    {
-        BuiltWindow b;
-        const MainWindowForm &f = b.form;
-        QCOMPARE(f.doubleSpinBoxV->minimum(), 0.01);
-        QCOMPARE(f.doubleSpinBoxV->maximum(), 30.0);
-        QCOMPARE(f.doubleSpinBoxV->decimals(), 2);
-        // 0.005 and 0.001 survive only with three decimals.
-        QCOMPARE(f.doubleSpinBoxA->minimum(), 0.005);
-        QCOMPARE(f.doubleSpinBoxA->maximum(), 9.999);
-        QCOMPARE(f.doubleSpinBoxA->decimals(), 3);
-        // One byte on the wire.
-        QCOMPARE(f.spinBoxCurrTrigTime->maximum(), 255);
-    }
 
     void captionsAreExactAndRetranslateRestoresThem()
     {
@@ -132,37 +86,10 @@ private slots:
         b.window.setWindowTitle(QString());
         b.form.retranslate(&b.window);
         verifyCaptions(b);
+        // The memory buttons are never wired, so they must stay disabled.
+        QVERIFY(!b.form.pushButtonReadCalibr_2->isEnabled() && !b.form.pushButtonApplyCalibr_2->isEnabled());
     }
 
-    void embeddedImages()
-    {
-        const QString root = QStringLiteral(":/new/prefix1/rec/");
-        const QList<QPair<const char *, int>> images = {
-            {"Clear2.png", 96}, {"LED_OFF.png", 20}, {"LED_ON_GREEN.png", 20}, {"LED_ON_RED.png", 20},
-            {"SaveAs2.png", 96}, {"about.png", 128}, {"connect.png", 128}, {"disconnect.png", 128},
-            {"executable-script-icon.png", 256}, {"start.png", 128}, {"stop.png", 128}};
-        QStringList names;
-        for (const auto &image : images) {
-            names << QLatin1String(image.first);
-            const QString path = root + QLatin1String(image.first);
-            QCOMPARE(QResource(path).compressionAlgorithm(), QResource::NoCompression);
-            const QImage decoded(path);
-            QCOMPARE(decoded.size(), QSize(image.second, image.second));
-            // A drawing, not an empty canvas.
-            QSet<QRgb> colours;
-            for (int i = 0; i < image.second * image.second; i += 3)
-                colours.insert(decoded.pixel(i % image.second, i / image.second));
-            QVERIFY2(colours.size() > 8, image.first);
-        }
-        QCOMPARE(QDir(root).entryList(QDir::AllEntries | QDir::NoDotAndDotDot, QDir::Name), names);
-
-        // The icon file: an icon (type 1) of nine images.
-        QFile ico(QStringLiteral(PANEL_UI_SOURCE_DIR "/velkaro.ico"));
-        QVERIFY(ico.open(QIODevice::ReadOnly));
-        QCOMPARE(ico.read(6), QByteArray("\0\0\1\0\x09\0", 6));
-        QFile rc(QStringLiteral(PANEL_UI_SOURCE_DIR "/velkaro.rc"));
-        QVERIFY(rc.open(QIODevice::ReadOnly) && rc.readAll().contains("IDI_ICON1 ICON \"velkaro.ico\""));
-    }
 };
 
 PANEL_TEST_MAIN(TestMainWindowForm)
