@@ -32,3 +32,10 @@ inline int Finish(QProcess &process, int timeoutMs = 20000)
         return -1;
     return process.exitCode();
 }
+
+// Runs velkaroctl to its end: its exit status as Finish gives it.
+inline int RunCtl(QProcess &process, const QStringList &arguments, int timeoutMs = 20000)
+{
+    StartCtl(process, arguments);
+    return Finish(process, timeoutMs);
+}
