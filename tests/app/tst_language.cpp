@@ -221,9 +221,7 @@ private slots:
                 box->done(QMessageBox::Ok);
             }
         };
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         d.widget<QPushButton>("pushButtonReadUserParam")->click();
         QTRY_VERIFY(!VisibleNotices(d.window.get()).isEmpty());
         walkBox(VisibleNotices(d.window.get()).constFirst());

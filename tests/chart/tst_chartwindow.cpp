@@ -62,9 +62,7 @@ private slots:
 
         // Reads that fail break the line once; the curve goes on after them,
         // and meanwhile the time axis follows the clock.
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         const int before = history.Size();
         const int statusBefore = Count(d.commands(), CommandSet::Status);
         QCOMPARE(before, statusBefore);

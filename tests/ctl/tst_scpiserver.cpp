@@ -5,6 +5,7 @@
 #include "commandset.h"
 #include "ctlprocess.h"
 #include "devicelink.h"
+#include "supplyoptions.h"
 #include "testmain.h"
 #include "virtualsupply.h"
 
@@ -113,9 +114,7 @@ private slots:
     void silentSupplyBoundsEachMessage()
     {
         auto first = connectClient();
-        VirtualSupply::Options options;
-        options.silent = true;
-        supply.setOptions(options);
+        supply.setOptions(Silent());
         QElapsedTimer total;
         total.start();
         QCOMPARE(ask(*first, "MEAS:VOLT?;:VOLT?;:MEAS:TEMP?"), QByteArray("9.91E+37;9.91E+37;9.91E+37"));
@@ -142,7 +141,7 @@ private slots:
 
         // A refused reply is not silence; the message's later reads give up
         // all the same.
-        options.silent = false;
+        VirtualSupply::Options options;
         options.corrupt = 1.0;
         supply.setOptions(options);
         QCOMPARE(ask(*first, "MEAS:CURR?;:VOLT?"), QByteArray("9.91E+37;9.91E+37"));
@@ -238,9 +237,7 @@ private slots:
 
         // Against a silent supply the set-point step gives up at once after
         // the output's four tries.
-        VirtualSupply::Options options;
-        options.silent = true;
-        supply.setOptions(options);
+        supply.setOptions(Silent());
         supply.clearReceived();
         const QByteArray failed = ask(*client, "*RST;SYST:ERR:ALL?");
         supply.setOptions({});
@@ -308,9 +305,7 @@ private slots:
         QCOMPARE(ask(*client, "STAT:QUES:COND?;ENAB 16;*STB?;*SRE 8;*STB?"), QByteArray("16;24;88"));
         // A supply that does not answer: bit 9, and nothing it said before
         // still counts; each read queues its error.
-        VirtualSupply::Options options;
-        options.silent = true;
-        supply.setOptions(options);
+        supply.setOptions(Silent());
         QCOMPARE(ask(*client, "*CLS;:STAT:QUES:ENAB 512;:STAT:QUES:COND?;:STAT:OPER:COND?;*STB?"),
                  QByteArray("512;0;92"));
         QCOMPARE(ask(*client, "SYST:ERR:COUN?;:STAT:QUES?"), QByteArray("4;512"));

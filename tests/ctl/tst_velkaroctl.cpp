@@ -6,6 +6,7 @@
 #include "ctlprocess.h"
 #include "filetext.h"
 #include "replyframe.h"
+#include "supplyoptions.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 #include "virtualsupply.h"
@@ -247,9 +248,7 @@ void TestVelkaroctl::silentSupplyFailsEveryCommand_data()
 void TestVelkaroctl::silentSupplyFailsEveryCommand()
 {
     QFETCH(QStringList, arguments);
-    VirtualSupply::Options silent;
-    silent.silent = true;
-    supply->setOptions(silent);
+    supply->setOptions(Silent());
     const CtlRun run = Ctl(at + arguments);
     QCOMPARE(run.status, 1);
     QVERIFY2(run.err.contains("did not answer"), run.err);

@@ -134,9 +134,7 @@ private slots:
 
         // Failed reads write nothing; a line may still come from a reading
         // taken before the silence.
-        VirtualSupply::Options silent = d->supply->options();
-        silent.silent = true;
-        d->supply->setOptions(silent);
+        d->supply->setOptions(Silent(d->supply->options()));
         QVERIFY(waitTicks(2));
         const QString before = pane->toPlainText();
         // The silent line gets four requests, then one a second.
