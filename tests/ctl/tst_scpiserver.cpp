@@ -5,6 +5,7 @@
 #include "commandset.h"
 #include "ctlprocess.h"
 #include "devicelink.h"
+#include "processmemory.h"
 #include "supplyoptions.h"
 #include "testmain.h"
 #include "virtualsupply.h"
@@ -70,19 +71,6 @@ QList<int> requestAddresses(const VirtualSupply &supply)
             seen.append(quint8(bytes.at(0)));
     }
     return seen;
-}
-
-// A process's resident memory in kB, at present or at its peak.
-qint64 memoryKb(qint64 pid, const char *field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
 }
 
 }  // namespace
@@ -155,7 +143,7 @@ private slots:
     void badInputLeavesServerAndSupplyAsTold()
     {
         const qint64 pid = server.processId();
-        [[maybe_unused]] const qint64 before = memoryKb(pid, "VmRSS:");
+        [[maybe_unused]] const qint64 before = MemoryKb(pid, "VmRSS:");
         const int currentMa = supply.model().currentSetMa();
         supply.clearReceived();
 
@@ -208,7 +196,7 @@ private slots:
 
         QCOMPARE(server.state(), QProcess::Running);
 #ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine
-        const qint64 grown = memoryKb(pid, "VmHWM:") - before;
+        const qint64 grown = MemoryKb(pid, "VmHWM:") - before;
         QVERIFY2(before > 0 && grown < 4096, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
 #endif
 
