@@ -81,48 +81,39 @@ class LanguageTest : public QObject
 private slots:
     void programChoosesLanguage_data()
     {
-        QTest::addColumn<QStringList>("environment");
-        QTest::addColumn<QStringList>("arguments");
-        QTest::addColumn<QString>("firstTab");
-        const QString ru = QStringLiteral("Панель");
-        const QString en = QStringLiteral("Panel");
-        QTest::newRow("C locale") << QStringList{"LANG=C"} << QStringList() << ru;
-        QTest::newRow("C locale, LANGUAGE=en")
-            << QStringList{"LANG=C.UTF-8", "LANGUAGE=en"} << QStringList() << ru;
-        QTest::newRow("LC_ALL=C over an English LANG")
-            << QStringList{"LANG=en_US.UTF-8", "LC_ALL=C"} << QStringList() << ru;
-        QTest::newRow("English locale") << QStringList{"LANG=en_GB.UTF-8"} << QStringList() << en;
-        QTest::newRow("Russian before English")
-            << QStringList{"LANG=ru_RU.UTF-8", "LANGUAGE=ru:en"} << QStringList() << ru;
-        QTest::newRow("German, then English")
-            << QStringList{"LANG=de_DE.UTF-8", "LANGUAGE=de:en"} << QStringList() << en;
-        QTest::newRow("variable over locale")
-            << QStringList{"LANG=C", "VELKARO_LANG=en"} << QStringList() << en;
-        QTest::newRow("command line over variable")
-            << QStringList{"LANG=en_US.UTF-8", "VELKARO_LANG=en"} << QStringList{"--lang", "ru"} << ru;
-        QTest::newRow("--lang=en") << QStringList{"LANG=C", "VELKARO_LANG=ru"} << QStringList{"--lang=en"} << en;
-        QTest::newRow("unknown variable ignored")
-            << QStringList{"LANG=en_US.UTF-8", "VELKARO_LANG=fr"} << QStringList() << en;
-        QTest::newRow("unknown --lang refused")
-            << QStringList{"LANG=en_US.UTF-8"} << QStringList{"--lang", "fr"} << QString();
+        QTest::addColumn<QString>("environment");  // settings apart by spaces
+        QTest::addColumn<QString>("arguments");
+        QTest::addColumn<QString>("firstTab");  // empty: refused
+        const QString ru = QStringLiteral("Панель"), en = QStringLiteral("Panel");
+        QTest::newRow("C locale") << "LANG=C" << "" << ru;
+        QTest::newRow("C locale, LANGUAGE=en") << "LANG=C.UTF-8 LANGUAGE=en" << "" << ru;
+        QTest::newRow("LC_ALL=C over an English LANG") << "LANG=en_US.UTF-8 LC_ALL=C" << "" << ru;
+        QTest::newRow("English locale") << "LANG=en_GB.UTF-8" << "" << en;
+        QTest::newRow("Russian before English") << "LANG=ru_RU.UTF-8 LANGUAGE=ru:en" << "" << ru;
+        QTest::newRow("German, then English") << "LANG=de_DE.UTF-8 LANGUAGE=de:en" << "" << en;
+        QTest::newRow("variable over locale") << "LANG=C VELKARO_LANG=en" << "" << en;
+        QTest::newRow("command line over variable") << "LANG=en_US.UTF-8 VELKARO_LANG=en" << "--lang ru" << ru;
+        QTest::newRow("--lang=en") << "LANG=C VELKARO_LANG=ru" << "--lang=en" << en;
+        QTest::newRow("unknown variable ignored") << "LANG=en_US.UTF-8 VELKARO_LANG=fr" << "" << en;
+        QTest::newRow("unknown --lang refused") << "LANG=en_US.UTF-8" << "--lang fr" << QString();
     }
 
     void programChoosesLanguage()
     {
-        QFETCH(QStringList, environment);
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, environment);
+        QFETCH(QString, arguments);
         QFETCH(QString, firstTab);
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         for (const char *name : {"LANG", "LANGUAGE", "LC_ALL", "LC_MESSAGES", "VELKARO_LANG"})
             env.remove(name);
-        for (const QString &setting : environment)
+        for (const QString &setting : environment.split(' '))
             env.insert(setting.section('=', 0, 0), setting.section('=', 1));
         env.insert("QT_QPA_PLATFORM", "offscreen");
         env.insert("LD_PRELOAD", CAPTION_PROBE);
         env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
         QProcess program;
         program.setProcessEnvironment(env);
-        program.start(VELKARO_EXE, arguments);
+        program.start(VELKARO_EXE, arguments.split(' ', Qt::SkipEmptyParts));
         QVERIFY(program.waitForFinished(15000));
         const QString out = QString::fromUtf8(program.readAllStandardOutput());
         const QString err = QString::fromUtf8(program.readAllStandardError());
@@ -138,7 +129,6 @@ private slots:
         QCOMPARE(err.contains(QStringLiteral("VELKARO_LANG=fr ignored")),
                  environment.contains(QStringLiteral("VELKARO_LANG=fr")));
     }
-
 
     // Every caption of every page, page window and dialog fits its widget in
     // both languages, at the window's fixed size, in the system's fonts; the
@@ -221,9 +211,7 @@ private slots:
                 box->done(QMessageBox::Ok);
             }
         };
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         d.widget<QPushButton>("pushButtonReadUserParam")->click();
         QTRY_VERIFY(!VisibleNotices(d.window.get()).isEmpty());
         walkBox(VisibleNotices(d.window.get()).constFirst());

@@ -16,18 +16,9 @@ private slots:
     {
         WindowDriver d;
         QVERIFY(d.supplyOpen);
-        CalibrationRecord held;
-        held.KuDacVolt = 1100;
-        held.KuAdcVolt = 900;
-        held.KuDacCurr = 1300;  // outside its box's 800 to 1200
-        held.KuAdcCurr = 1000;
-        held.KuAdcCurrFine = 1010;
-        held.OffDacVolt = -250;  // below its box's -200
-        held.OffAdcVolt = 7;
-        held.OffDacCurr = -200;
-        held.OffAdcCurr = 200;
-        held.OffAdcCurrFine = -900;
-        held.Rout = 15;  // above its box's 10
+        // In field order: KuDacCurr 1300 is outside its box's 800 to 1200,
+        // OffDacVolt -250 below its box's -200, Rout 15 above its box's 10.
+        const CalibrationRecord held{1100, 900, 1300, 1000, 1010, -250, 7, -200, 200, -900, 15};
         d.supply->model().setCalibration(held);
         d.connectToSupply();
         QTRY_COMPARE(d.commands().size(), 3);
@@ -66,16 +57,8 @@ private slots:
     {
         WindowDriver d;
         QVERIFY(d.supplyOpen);
-        UserParamRecord held = d.supply->model().userParams();
-        held.NVPstatus = 1;
-        held.CurrTrigStat = 2;
-        held.CurrTrigTime = 200;
-        held.VoltmetrStatus = 3;
-        held.VoltmetrTime = 50;
-        held.AdjStatus = 5;
-        held.CurrAdgStatus = 4;
-        held.CurrentTrigger = 6;
-        d.supply->model().setUserParams(held);
+        // In field order, the life counter the supply's own.
+        d.supply->model().setUserParams({1, d.supply->model().userParams().LifeCounter, 2, 200, 3, 50, 5, 4, 6});
         QPushButton *write = d.widget<QPushButton>("pushButtonApplyUserParam");
         QVERIFY(!write->isEnabled());
         d.connectToSupply();
@@ -139,7 +122,6 @@ private slots:
         QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи"));
         QCOMPARE(d.supply->model().calibration().OffAdcVolt, -17);
     }
-
 };
 
 PANEL_TEST_MAIN(ParameterPagesTest)

@@ -115,9 +115,7 @@ private slots:
         d.connectToSupply();
         // The set-points are known, then the supply falls silent.
         QTRY_VERIFY(d.commands().contains(Status));
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
 
         // Four tries a tick apart, then one box; the soak holds every failed
         // request to one box under random faults, tst_linktransactions the
@@ -170,9 +168,7 @@ private slots:
         auto *onOff = d.widget<QPushButton>("pushButtonOnOff");
         QTRY_COMPARE(onOff->text(), QStringLiteral("Выключить"));
         QVERIFY2(onOff->toolTip().contains(QStringLiteral("F12")), qPrintable(onOff->toolTip()));
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         d.widget<QPushButton>("pushButtonReadUserParam")->click();
         QTRY_COMPARE(VisibleNotices(d.window.get()).size(), 1);
         QMessageBox *notice = VisibleNotices(d.window.get()).at(0);
@@ -212,9 +208,7 @@ private slots:
         QVERIFY(d.supplyOpen);
         d.connectToSupply();
         QTRY_VERIFY(d.commands().contains(Measurements));
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         d.widget<QSpinBox>("spinBoxRout")->setValue(4);
         d.widget<QPushButton>("pushButtonReadCalibr")->click();
         QTRY_COMPARE(VisibleNotices(d.window.get()).size(), 1);
@@ -239,7 +233,7 @@ private slots:
         QTRY_VERIFY(d.widget<QWidget>("doubleSpinBoxVsdadc")->isEnabled());
         QVERIFY(box->isVisible());
 
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         d.widget<QPushButton>("pushButtonReadCalibr")->click();
         QTRY_COMPARE(d.commands().count(Calibration), 2);
         QTRY_VERIFY(d.commands().lastIndexOf(Calibration) < d.commands().size() - 2);
@@ -253,9 +247,7 @@ private slots:
     // pages' write buttons wait for a read of it.
     void setpointsUnknownUntilReadAlsoAfterAnAddressChange()
     {
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        WindowDriver d(silent);
+        WindowDriver d(Silent());
         QVERIFY(d.supplyOpen);
         MessageBoxCloser closer;
         d.supply->model().setSetpoints(7000, 2500);
@@ -311,9 +303,7 @@ private slots:
         QTRY_VERIFY(d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value() > 0);
         const double vin = d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value();
 
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         QTRY_VERIFY(!volts->isEnabled());
         QVERIFY(!d.widget<QLCDNumber>("lcdNumberA")->isEnabled());
         QCOMPARE(volts->value(), 5.0);
@@ -343,9 +333,7 @@ private slots:
 
     void disconnectDuringConnectStopsThere()
     {
-        VirtualSupply::Options options;
-        options.silent = true;
-        WindowDriver d(options);
+        WindowDriver d(Silent());
         QVERIFY(d.supplyOpen);
         MessageBoxCloser closer;
         QObject::connect(d.supply.get(), &VirtualSupply::lineReceived, d.window.get(),

@@ -273,9 +273,7 @@ private slots:
         d.widget<QPushButton>("runStartButton")->click();
         QTRY_VERIFY_WITH_TIMEOUT(d.supply->model().outputOn(), 4000);
 
-        VirtualSupply::Options silent;
-        silent.silent = true;
-        d.supply->setOptions(silent);
+        d.supply->setOptions(Silent());
         // After 2 s without a reading the live line says so, and so does the
         // recording, once.
         QTRY_VERIFY_WITH_TIMEOUT(d.widget<QLabel>("runProgressLabel")->text().endsWith(QStringLiteral("нет ответа")), 4000);
@@ -360,32 +358,24 @@ private slots:
 
     void choicesAreRemembered()
     {
+        const QList<QPair<const char *, QVariant>> choices = {
+            {"runRecordEdit", "/tmp/kept.csv"}, {"runRepeatBox", 3}, {"runIntervalBox", 5},
+            {"runKeepOutputBox", true}, {"runAppendBox", true}, {"runSilenceBox", 25}, {"runReconnectBox", false},
+            {"runReconnectWithinBox", 45}, {"runOffRetryBox", 90}, {"runLimitQuantity3", 6},
+            {"runLimitComparison3", 3}, {"runLimitValue3", 120.5}};
+        // The property each kind of box shows its choice in.
+        const auto shown = [](const QWidget *w) {
+            return w->inherits("QLineEdit") ? "text" : w->inherits("QCheckBox") ? "checked"
+                   : w->inherits("QComboBox") ? "currentIndex" : "value";
+        };
         {
             WindowDriver d;
-            d.widget<QLineEdit>("runRecordEdit")->setText(QStringLiteral("/tmp/kept.csv"));
-            d.widget<QSpinBox>("runRepeatBox")->setValue(3);
-            d.widget<QSpinBox>("runIntervalBox")->setValue(5);
-            d.widget<QCheckBox>("runKeepOutputBox")->setChecked(true);
-            d.widget<QCheckBox>("runAppendBox")->setChecked(true);
-            d.widget<QSpinBox>("runSilenceBox")->setValue(25);
-            d.widget<QCheckBox>("runReconnectBox")->setChecked(false);
-            d.widget<QSpinBox>("runReconnectWithinBox")->setValue(45);
-            d.widget<QSpinBox>("runOffRetryBox")->setValue(90);
-            setLimit(d, 3, 6, 3, 120.5);
+            for (const auto &c : choices)
+                QVERIFY(d.widget<QWidget>(c.first)->setProperty(shown(d.widget<QWidget>(c.first)), c.second));
         }
         WindowDriver d;
-        QCOMPARE(d.widget<QLineEdit>("runRecordEdit")->text(), QStringLiteral("/tmp/kept.csv"));
-        QCOMPARE(d.widget<QSpinBox>("runRepeatBox")->value(), 3);
-        QCOMPARE(d.widget<QSpinBox>("runIntervalBox")->value(), 5);
-        QVERIFY(d.widget<QCheckBox>("runKeepOutputBox")->isChecked());
-        QVERIFY(d.widget<QCheckBox>("runAppendBox")->isChecked());
-        QCOMPARE(d.widget<QSpinBox>("runSilenceBox")->value(), 25);
-        QVERIFY(!d.widget<QCheckBox>("runReconnectBox")->isChecked());
-        QCOMPARE(d.widget<QSpinBox>("runReconnectWithinBox")->value(), 45);
-        QCOMPARE(d.widget<QSpinBox>("runOffRetryBox")->value(), 90);
-        QCOMPARE(d.widget<QComboBox>("runLimitQuantity3")->currentIndex(), 6);
-        QCOMPARE(d.widget<QComboBox>("runLimitComparison3")->currentIndex(), 3);
-        QCOMPARE(d.widget<QDoubleSpinBox>("runLimitValue3")->value(), 120.5);
+        for (const auto &c : choices)
+            QCOMPARE(d.widget<QWidget>(c.first)->property(shown(d.widget<QWidget>(c.first))), c.second);
     }
 };
 

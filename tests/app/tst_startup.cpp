@@ -128,8 +128,7 @@ private slots:
         const int statusReads = d.commands().count(Status);
         QTRY_VERIFY(d.commands().count(Status) >= statusReads + 2);
         QCOMPARE(d.commands().count(Setpoints), 2);  // the two reads at the connect
-        QCOMPARE(d.supply->model().voltageSetMv(), 7000);
-        QCOMPARE(d.supply->model().currentSetMa(), 700);
+        QCOMPARE(std::make_pair(d.supply->model().voltageSetMv(), d.supply->model().currentSetMa()), std::make_pair(7000, 700));
     }
 
     // A log saved under a name without a suffix gets the filter's.
@@ -184,17 +183,15 @@ private slots:
             asked = box->text();
             box->button(QMessageBox::Cancel)->click();
         });
-        QVERIFY(!d.window->close());
+        QVERIFY(!d.window->close() && d.window->isVisible());
         QVERIFY(!asked.isEmpty());
-        QVERIFY(d.window->isVisible());
 
         // Save, then no file chosen: nothing was saved, so it stays open.
         WhenModal<QMessageBox>([](QMessageBox *box) {
             WhenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
             box->button(QMessageBox::Save)->click();
         });
-        QVERIFY(!d.window->close());
-        QVERIFY(d.window->isVisible());
+        QVERIFY(!d.window->close() && d.window->isVisible());
 
         WhenModal<QMessageBox>([](QMessageBox *box) { box->button(QMessageBox::Discard)->click(); });
         QVERIFY(d.window->close());
@@ -247,16 +244,14 @@ private slots:
         QProcess holder;
         if (held) {
             holder.start(QStringLiteral(VELKAROCTL_EXE),
-                         {QStringLiteral("--port"), d.supply->portPath(), QStringLiteral("--address"),
-                          QStringLiteral("7"), QStringLiteral("watch"), QStringLiteral("--interval"),
-                          QStringLiteral("10")});
+                         {"--port", d.supply->portPath(), "--address", "7", "watch", "--interval", "10"});
             QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
         }
         d.portBox()->setEditText(held ? d.supply->portPath() : QStringLiteral("/dev/no-such-port"));
         d.connectAction()->trigger();
         QTRY_COMPARE(closer.seen.size(), 1);
-        QCOMPARE(closer.seen.at(0).icon, QMessageBox::Critical);
-        QCOMPARE(closer.seen.at(0).title, QStringLiteral("Error"));
+        QCOMPARE(std::make_pair(closer.seen.at(0).icon, closer.seen.at(0).title),
+                 std::make_pair(QMessageBox::Critical, QStringLiteral("Error")));
         // The message, then which port and the system's reason.
         const QString port = held ? d.supply->portPath() : QStringLiteral("/dev/no-such-port");
         const QString text = closer.seen.at(0).text;
@@ -274,8 +269,7 @@ private slots:
         if (held) {
             QCOMPARE(holder.state(), QProcess::Running);
             holder.terminate();
-            QVERIFY(holder.waitForFinished(5000));
-            QCOMPARE(holder.exitCode(), 0);
+            QVERIFY(holder.waitForFinished(5000) && holder.exitCode() == 0);
         }
     }
 };

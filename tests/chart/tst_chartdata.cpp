@@ -37,18 +37,19 @@ private slots:
         for (qint64 t = 2000; t <= 9000; t += 1000)
             history.Append(At(t));
         history.AddSwitch({9500, false});
-        QCOMPARE(history.Size(), 4);
-        QCOMPARE(history.At(0).clockMs, qint64(6000));
-        QCOMPARE(history.At(3).clockMs, qint64(9000));
+        QList<qint64> clocks;
+        for (int i = 0; i < history.Size(); ++i)
+            clocks << history.At(i).clockMs;
+        QCOMPARE(clocks, (QList<qint64>{6000, 7000, 8000, 9000}));
         // The switch before the oldest sample went with it.
-        QCOMPARE(int(history.Switches().size()), 1);
-        QCOMPARE(history.Switches().front().clockMs, qint64(9500));
+        QList<qint64> switches;
+        for (const auto &change : history.Switches())
+            switches << change.clockMs;
+        QCOMPARE(switches, QList<qint64>{9500});
         // A clock set back does not reorder the samples.
         history.Append(At(5000));
-        QCOMPARE(history.At(3).clockMs, qint64(9000));
-        QCOMPARE(history.At(0).clockMs, qint64(7000));
-        QCOMPARE(history.Nearest(7400), 0);
-        QCOMPARE(history.Nearest(7600), 1);
+        QCOMPARE(std::make_pair(history.At(0).clockMs, history.At(3).clockMs), std::make_pair(qint64(7000), qint64(9000)));
+        QCOMPARE(std::make_pair(history.Nearest(7400), history.Nearest(7600)), std::make_pair(0, 1));
     }
 
     void thinningKeepsOneSampleSpikesAndBreaks()
@@ -68,8 +69,7 @@ private slots:
             low = std::min(low, p.y());
             high = std::max(high, p.y());
         }
-        QCOMPARE(high, 17.5);
-        QCOMPARE(low, 0.5);
+        QCOMPARE(std::make_pair(low, high), std::make_pair(0.5, 17.5));
         // Two lines, split exactly at the break.
         QCOMPARE(lines.starts.size(), 2);
         QCOMPARE(lines.starts.at(0), 0);
@@ -89,10 +89,10 @@ private slots:
         plot.resize(600, 400);
         ChartPlotView view(&plot, history);
         view.Show(double(t0), double(t0 + 60000));
-        QCOMPARE(plot.axisInterval(QwtPlot::yLeft).minValue(), 0.0);
-        QCOMPARE(plot.axisInterval(QwtPlot::yLeft).maxValue(), 30.0);
-        QCOMPARE(plot.axisInterval(QwtPlot::yRight).minValue(), 0.0);
-        QCOMPARE(plot.axisInterval(QwtPlot::yRight).maxValue(), 10.0);
+        QwtInterval volts = plot.axisInterval(QwtPlot::yLeft);
+        QwtInterval amperes = plot.axisInterval(QwtPlot::yRight);
+        QCOMPARE((QList<double>{volts.minValue(), volts.maxValue(), amperes.minValue(), amperes.maxValue()}),
+                 (QList<double>{0, 30, 0, 10}));
 
         for (qint64 t = t0; t < t0 + 60000; t += 500) {
             const bool high = (t - t0) / 500 % 2;
@@ -101,10 +101,9 @@ private slots:
             history.Append(s);
         }
         view.Show(double(t0), double(t0 + 60000));
-        QwtInterval volts = plot.axisInterval(QwtPlot::yLeft);
-        QwtInterval amperes = plot.axisInterval(QwtPlot::yRight);
-        QCOMPARE(volts.minValue(), 0.0);
-        QCOMPARE(amperes.minValue(), 0.0);
+        volts = plot.axisInterval(QwtPlot::yLeft);
+        amperes = plot.axisInterval(QwtPlot::yRight);
+        QCOMPARE(std::make_pair(volts.minValue(), amperes.minValue()), std::make_pair(0.0, 0.0));
         QVERIFY2(volts.maxValue() > 5.0 && amperes.maxValue() > 0.5,
                  qPrintable(QStringLiteral("%1 V, %2 A").arg(volts.maxValue()).arg(amperes.maxValue())));
 
@@ -114,8 +113,7 @@ private slots:
         view.Show(double(t0), double(t0 + 61000));
         volts = plot.axisInterval(QwtPlot::yLeft);
         amperes = plot.axisInterval(QwtPlot::yRight);
-        QVERIFY(amperes.minValue() < -0.1);
-        QVERIFY(volts.minValue() < 0);
+        QVERIFY(amperes.minValue() < -0.1 && volts.minValue() < 0);
         const double voltsZero = -volts.minValue() / volts.width();
         const double amperesZero = -amperes.minValue() / amperes.width();
         QVERIFY2(qAbs(voltsZero - amperesZero) < 1e-9,

@@ -40,36 +40,29 @@ private slots:
     {
         QTest::addColumn<QByteArray>("message");
         QTest::addColumn<QByteArray>("commands");
-        QTest::newRow("short form") << QByteArray("VOLT 5") << QByteArray("VOLT(5)");
-        QTest::newRow("any case, long nodes, suffix with space")
-            << QByteArray("sour:Volt:lev 12.5 V") << QByteArray("SOUR:VOLT:LEV(12.5 V)");
-        QTest::newRow("path continues after ;")
-            << QByteArray("MEAS:VOLT?;CURR?") << QByteArray("MEAS:VOLT? / MEAS:CURR?");
-        QTest::newRow("leading colon returns to the root")
-            << QByteArray("SOUR:VOLT 5;CURR 1;:OUTP ON")
-            << QByteArray("SOUR:VOLT(5) / SOUR:CURR(1) / OUTP(ON)");
-        QTest::newRow("common command keeps the path")
-            << QByteArray("MEAS:VOLT?;*opc?;POW?") << QByteArray("MEAS:VOLT? / *OPC? / MEAS:POW?");
-        QTest::newRow("white space and empty commands")
-            << QByteArray(" \t*idn? ;; ") << QByteArray("*IDN?");
-        QTest::newRow("parameters, quoted separators")
-            << QByteArray("VOLT? MAX;SYST:X 1 , \"a;b\",'c,d'")
-            << QByteArray("VOLT?(MAX) / SYST:X(1|\"a;b\"|'c,d')");
-        QTest::newRow("empty parameter stops the message")
-            << QByteArray("OUTP ON;VOLT 5,;CURR 1") << QByteArray("OUTP(ON) / !");
-        QTest::newRow("empty node") << QByteArray("VOLT::LEV 5") << QByteArray("!");
-        QTest::newRow("trailing colon") << QByteArray("VOLT: 5") << QByteArray("!");
-        QTest::newRow("digit first") << QByteArray("1VOLT 5") << QByteArray("!");
-        QTest::newRow("mnemonic of 13") << QByteArray("ABCDEFGHIJKLM?") << QByteArray("!");
-        QTest::newRow("question mark inside") << QByteArray("VOLT?:LEV") << QByteArray("!");
-        QTest::newRow("question mark after the parameter") << QByteArray("VOLT 5?") << QByteArray("!");
-        QTest::newRow("question mark in a string")
-            << QByteArray("DISP:TEXT \"Ready?\"") << QByteArray("DISP:TEXT(\"Ready?\")");
-        QTest::newRow("bare star") << QByteArray("*") << QByteArray("!");
-        QTest::newRow("bare colon") << QByteArray(":") << QByteArray("!");
+        const auto row = [](const char *name, const char *message, const char *commands) {
+            QTest::newRow(name) << QByteArray(message) << QByteArray(commands);
+        };
+        row("short form", "VOLT 5", "VOLT(5)");
+        row("any case, long nodes, suffix with space", "sour:Volt:lev 12.5 V", "SOUR:VOLT:LEV(12.5 V)");
+        row("path continues after ;", "MEAS:VOLT?;CURR?", "MEAS:VOLT? / MEAS:CURR?");
+        row("leading colon returns to the root", "SOUR:VOLT 5;CURR 1;:OUTP ON", "SOUR:VOLT(5) / SOUR:CURR(1) / OUTP(ON)");
+        row("common command keeps the path", "MEAS:VOLT?;*opc?;POW?", "MEAS:VOLT? / *OPC? / MEAS:POW?");
+        row("white space and empty commands", " \t*idn? ;; ", "*IDN?");
+        row("parameters, quoted separators", "VOLT? MAX;SYST:X 1 , \"a;b\",'c,d'", "VOLT?(MAX) / SYST:X(1|\"a;b\"|'c,d')");
+        row("empty parameter stops the message", "OUTP ON;VOLT 5,;CURR 1", "OUTP(ON) / !");
+        row("empty node", "VOLT::LEV 5", "!");
+        row("trailing colon", "VOLT: 5", "!");
+        row("digit first", "1VOLT 5", "!");
+        row("mnemonic of 13", "ABCDEFGHIJKLM?", "!");
+        row("question mark inside", "VOLT?:LEV", "!");
+        row("question mark after the parameter", "VOLT 5?", "!");
+        row("question mark in a string", "DISP:TEXT \"Ready?\"", "DISP:TEXT(\"Ready?\")");
+        row("bare star", "*", "!");
+        row("bare colon", ":", "!");
         QTest::newRow("binary") << QByteArray("\x01\xff\x80?", 4) << QByteArray("!");
-        QTest::newRow("unclosed quote drops all") << QByteArray("OUTP ON;X 'a") << QByteArray("!");
-        QTest::newRow("empty") << QByteArray("") << QByteArray("");
+        row("unclosed quote drops all", "OUTP ON;X 'a", "!");
+        row("empty", "", "");
     }
 
     void messages()
@@ -104,10 +97,8 @@ private slots:
         QTest::addColumn<ScpiUnit>("unit");
         QTest::addColumn<int>("kind");
         QTest::addColumn<double>("value");
-        const ScpiUnit v = ScpiUnit::Volt;
-        const ScpiUnit a = ScpiUnit::Ampere;
-        const int value = ScpiNumber::Value;
-        const int invalid = ScpiNumber::Invalid;
+        const ScpiUnit v = ScpiUnit::Volt, a = ScpiUnit::Ampere;
+        const int value = ScpiNumber::Value, invalid = ScpiNumber::Invalid;
         QTest::newRow("NR1") << QByteArray("5") << v << value << 5.0;
         QTest::newRow("NR2 signed") << QByteArray("+12.5") << v << value << 12.5;
         QTest::newRow("negative") << QByteArray("-0.25") << a << value << -0.25;
@@ -139,8 +130,7 @@ private slots:
         QTest::newRow("millivolts for amperes") << QByteArray("5MV") << a << badSuffix << 0.0;
         const ScpiUnit none = ScpiUnit::None;
         QTest::newRow("count") << QByteArray("16") << none << value << 16.0;
-        QTest::newRow("count with a suffix")
-            << QByteArray("16 V") << none << int(ScpiNumber::SuffixNotAllowed) << 0.0;
+        QTest::newRow("count with a suffix") << QByteArray("16 V") << none << int(ScpiNumber::SuffixNotAllowed) << 0.0;
         for (const char *text : {"1 2", "1 +2", "1\t.5", "1 -2"})
             QTest::newRow(text) << QByteArray(text) << v << int(ScpiNumber::ParameterNotAllowed) << 0.0;
     }
@@ -160,7 +150,6 @@ private slots:
                 QVERIFY2(std::abs(number.value - value) < 1e-12, qPrintable(QString::number(number.value)));
         }
     }
-
 
     // The standard's error classes and their event bits: the command and
     // execution errors are seen through the server too (tst_scpiserver's

@@ -3,12 +3,14 @@
 // supply, bad input, floods of connections and a lost line.
 
 #include "commandset.h"
+#include "ctlprocess.h"
 #include "devicelink.h"
+#include "processmemory.h"
+#include "supplyoptions.h"
 #include "testmain.h"
 #include "virtualsupply.h"
 
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QRandomGenerator>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -71,19 +73,6 @@ QList<int> requestAddresses(const VirtualSupply &supply)
     return seen;
 }
 
-// A process's resident memory in kB, at present or at its peak.
-qint64 memoryKb(qint64 pid, const char *field)
-{
-    QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray &line : status.readAll().split('\n')) {
-        if (line.startsWith(field))
-            return line.mid(qstrlen(field)).trimmed().split(' ').first().toLongLong();
-    }
-    return -1;
-}
-
 }  // namespace
 
 class ScpiServerTest : public QObject
@@ -113,9 +102,7 @@ private slots:
     void silentSupplyBoundsEachMessage()
     {
         auto first = connectClient();
-        VirtualSupply::Options options;
-        options.silent = true;
-        supply.setOptions(options);
+        supply.setOptions(Silent());
         QElapsedTimer total;
         total.start();
         QCOMPARE(ask(*first, "MEAS:VOLT?;:VOLT?;:MEAS:TEMP?"), QByteArray("9.91E+37;9.91E+37;9.91E+37"));
@@ -142,7 +129,7 @@ private slots:
 
         // A refused reply is not silence; the message's later reads give up
         // all the same.
-        options.silent = false;
+        VirtualSupply::Options options;
         options.corrupt = 1.0;
         supply.setOptions(options);
         QCOMPARE(ask(*first, "MEAS:CURR?;:VOLT?"), QByteArray("9.91E+37;9.91E+37"));
@@ -156,7 +143,7 @@ private slots:
     void badInputLeavesServerAndSupplyAsTold()
     {
         const qint64 pid = server.processId();
-        [[maybe_unused]] const qint64 before = memoryKb(pid, "VmRSS:");
+        [[maybe_unused]] const qint64 before = MemoryKb(pid, "VmRSS:");
         const int currentMa = supply.model().currentSetMa();
         supply.clearReceived();
 
@@ -209,7 +196,7 @@ private slots:
 
         QCOMPARE(server.state(), QProcess::Running);
 #ifndef __SANITIZE_ADDRESS__  // AddressSanitizer keeps freed memory in quarantine
-        const qint64 grown = memoryKb(pid, "VmHWM:") - before;
+        const qint64 grown = MemoryKb(pid, "VmHWM:") - before;
         QVERIFY2(before > 0 && grown < 4096, qPrintable(QStringLiteral("grew by %1 kB").arg(grown)));
 #endif
 
@@ -233,16 +220,12 @@ private slots:
         QCOMPARE(ask(*client, "*RST;*CLS;SYST:ERR:COUN?"), QByteArray("0"));
         // Output off first, then 10 mV and 5 mA: 0x000A and 0x0005.
         QCOMPARE(requests(supply, true), (QList<QByteArray>{"07110000", "03110a000500"}));
-        QCOMPARE(supply.model().outputOn(), false);
-        QCOMPARE(supply.model().voltageSetMv(), 10);
-        QCOMPARE(supply.model().currentSetMa(), 5);
+        QCOMPARE(held(), std::make_tuple(false, 10, 5));
         QCOMPARE(ask(*client, "OUTP?;:APPL?"), QByteArray("0;\"0.010,0.005\""));
 
         // Against a silent supply the set-point step gives up at once after
         // the output's four tries.
-        VirtualSupply::Options options;
-        options.silent = true;
-        supply.setOptions(options);
+        supply.setOptions(Silent());
         supply.clearReceived();
         const QByteArray failed = ask(*client, "*RST;SYST:ERR:ALL?");
         supply.setOptions({});
@@ -310,9 +293,7 @@ private slots:
         QCOMPARE(ask(*client, "STAT:QUES:COND?;ENAB 16;*STB?;*SRE 8;*STB?"), QByteArray("16;24;88"));
         // A supply that does not answer: bit 9, and nothing it said before
         // still counts; each read queues its error.
-        VirtualSupply::Options options;
-        options.silent = true;
-        supply.setOptions(options);
+        supply.setOptions(Silent());
         QCOMPARE(ask(*client, "*CLS;:STAT:QUES:ENAB 512;:STAT:QUES:COND?;:STAT:OPER:COND?;*STB?"),
                  QByteArray("512;0;92"));
         QCOMPARE(ask(*client, "SYST:ERR:COUN?;:STAT:QUES?"), QByteArray("4;512"));
@@ -385,8 +366,7 @@ private slots:
         const QByteArray error = millivolts < 0 || milliamperes < 0
                                      ? QByteArray("-222,\"Data out of range\"") : NoError;
         QCOMPARE(ask(*client, "SYST:ERR?;ERR?"), error + ';' + NoError);
-        QCOMPARE(supply.model().voltageSetMv(), millivolts < 0 ? 5000 : millivolts);
-        QCOMPARE(supply.model().currentSetMa(), milliamperes < 0 ? 1000 : milliamperes);
+        QCOMPARE(held(), std::make_tuple(false, millivolts < 0 ? 5000 : millivolts, milliamperes < 0 ? 1000 : milliamperes));
     }
 
     void unterminatedLastLineIsAMessage()
@@ -401,15 +381,13 @@ private slots:
         nc.closeWriteChannel();
         // Waits with the event loop running: the supply answers in this process.
         QTRY_COMPARE_WITH_TIMEOUT(nc.state(), QProcess::NotRunning, 5000);
-        const QList<QByteArray> lines = nc.readAllStandardOutput().split('\n');
+        QList<QByteArray> lines = nc.readAllStandardOutput().split('\n');
+        const QByteArray idn = "norvel,TK4810M,";
         QCOMPARE(lines.size(), 17);
-        QCOMPARE(lines.at(0), QByteArray("0.000"));
-        QVERIFY(lines.at(1).startsWith("norvel,TK4810M,"));
-        QCOMPARE(lines.at(2), QByteArray("0"));
-        for (int i = 3; i < 15; ++i)
-            QCOMPARE(lines.at(i), QByteArray("1"));
-        QVERIFY(lines.at(15).startsWith("norvel,TK4810M,"));
-        QCOMPARE(lines.last(), QByteArray());
+        for (const int i : {1, 15})
+            lines[i].truncate(idn.size());  // the rest is the version
+        QCOMPARE(lines, QList<QByteArray>({"0.000", idn, "0"}) + QVector<QByteArray>(12, "1").toList()
+                            + QList<QByteArray>({idn, ""}));
 
         // A whole close after it: carried out, with nobody left to answer.
         auto closing = connectClient();
@@ -481,22 +459,17 @@ private slots:
     // instrument on one supply of the line, taking turns on the port.
     void severalAddressesAreSeparateInstruments()
     {
-        server.terminate();
-        QVERIFY(server.waitForFinished(5000));
+        stopServer();
         // Ports that cannot all be had are refused before the line is opened,
         // and a port taken by another program is named.
+        const QStringList both{"--port", supply.portPath(), "--address", "0,2", "serve-scpi", "--listen"};
         QProcess refused;
-        refused.start(QStringLiteral(VELKAROCTL_EXE),
-                      {"--port", supply.portPath(), "--address", "0,2", "serve-scpi", "--listen", "127.0.0.1:65535"});
-        QVERIFY(refused.waitForFinished(5000));
-        QCOMPARE(refused.exitCode(), 2);
+        StartCtl(refused, both + QStringList{"127.0.0.1:65535"});
+        QCOMPARE(Finish(refused, 5000), 2);
         QTcpServer taken;
         QVERIFY(taken.listen(QHostAddress::LocalHost));
-        refused.start(QStringLiteral(VELKAROCTL_EXE),
-                      {"--port", supply.portPath(), "--address", "0,2", "serve-scpi", "--listen",
-                       QStringLiteral("127.0.0.1:%1").arg(taken.serverPort() - 1)});
-        QTRY_COMPARE_WITH_TIMEOUT(refused.state(), QProcess::NotRunning, 5000);
-        QCOMPARE(refused.exitCode(), 3);
+        StartCtl(refused, both + QStringList{QStringLiteral("127.0.0.1:%1").arg(taken.serverPort() - 1)});
+        QCOMPARE(Finish(refused, 5000), 3);
         QVERIFY2(refused.readAllStandardError().contains(
                      QStringLiteral("cannot listen on 127.0.0.1:%1").arg(taken.serverPort()).toUtf8()),
                  "the taken port is not named");
@@ -523,14 +496,11 @@ private slots:
         QCOMPARE(ask(*first, "VOLT 7.25;*OPC?"), QByteArray("1"));
         QCOMPARE(ask(*second, "VOLT 3.3;VOLT?"), QByteArray("3.300"));
         QCOMPARE(ask(*first, "VOLT?"), QByteArray("7.250"));
-        QCOMPARE(supply.model().voltageSetMv(), 7250);
-        QCOMPARE(supply.modelAt(2)->voltageSetMv(), 3300);
-        QCOMPARE(supply.modelAt(3)->voltageSetMv(), thirdVolts);
+        QCOMPARE((QList<int>{supply.model().voltageSetMv(), supply.modelAt(2)->voltageSetMv(),
+                             supply.modelAt(3)->voltageSetMv()}), (QList<int>{7250, 3300, thirdVolts}));
         // Each its own error queue.
         second->write("NOSUCH\n");
-        QCOMPARE(ask(*second, "SYST:ERR:COUN?"), QByteArray("1"));
-        QCOMPARE(ask(*first, "SYST:ERR?"), NoError);
-        QCOMPARE(ask(*third, "SYST:ERR?"), NoError);
+        QCOMPARE(ask(*second, "SYST:ERR:COUN?") + ask(*first, "SYST:ERR?") + ask(*third, "SYST:ERR?"), "1" + NoError + NoError);
 
         // Messages of two instruments at once, on a line paced as a real
         // one: never two transactions at a time (each answer its own
@@ -588,11 +558,8 @@ private slots:
         QVERIFY2(messageTook < 2000, qPrintable(QString::number(messageTook)));
         // Four tries for address 3, the others' between two of them.
         const QList<int> order = requestAddresses(supply);
-        QCOMPARE(order.count(3), 4);
-        QCOMPARE(order.count(2), 1);
-        QCOMPARE(order.count(0), 1);
-        QCOMPARE(order.first(), 3);
-        QCOMPARE(order.last(), 3);
+        QCOMPARE(std::make_tuple(order.count(3), order.count(2), order.count(0), order.first(), order.last()),
+                 std::make_tuple(4, 1, 1, 3, 3));
         QCOMPARE(ask(*third, "SYST:ERR:COUN?;:STAT:QUES:COND?"), QByteArray("3;512"));
         QCOMPARE(ask(*second, "SYST:ERR:COUN?;:STAT:QUES:COND?"), QByteArray("2;512"));
         QCOMPARE(ask(*first, "SYST:ERR:COUN?;:STAT:QUES:COND?"), QByteArray("0;0"));
@@ -601,8 +568,7 @@ private slots:
 
     void idleClientsAreClosed()
     {
-        server.terminate();
-        QVERIFY(server.waitForFinished(5000));
+        stopServer();
         startServer({"--idle-timeout", "1"});
         auto silent = connectClient();
         auto talking = connectClient();
@@ -618,8 +584,7 @@ private slots:
     // Every instrument on the line ends with it, and the loss is told once.
     void lostSerialPortStopsTheServer()
     {
-        server.terminate();
-        QVERIFY(server.waitForFinished(5000));
+        stopServer();
         VirtualSupply::Options line;
         line.moreAddresses = {2};
         supply.setOptions(line);
@@ -628,24 +593,30 @@ private slots:
         auto second = connectClient(ports.at(1));
         QCOMPARE(ask(*second, "*OPC?"), QByteArray("1"));
         supply.closeMaster();
-        QVERIFY(QTest::qWaitFor([&] { return server.state() == QProcess::NotRunning; }, 5000));
-        QCOMPARE(server.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(server.exitCode(), 1);
+        QCOMPARE(Finish(server, 5000), 1);
         QCOMPARE(server.readAllStandardError().count("lost the serial port"), 1);
         QTRY_COMPARE_WITH_TIMEOUT(first->state(), QAbstractSocket::UnconnectedState, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(second->state(), QAbstractSocket::UnconnectedState, 5000);
     }
 
 private:
+    void stopServer()
+    {
+        server.terminate();
+        QVERIFY(server.waitForFinished(5000));
+    }
+
+    // Output, set volts and set amperes as the supply holds them.
+    std::tuple<bool, int, int> held() { return {supply.model().outputOn(), supply.model().voltageSetMv(), supply.model().currentSetMa()}; }
+
     // With addresses (a list), one line per address, each naming its port;
     // without, the two lines of one instrument.
     void startServer(const QStringList &options, const QString &addresses = {})
     {
         const QStringList several =
             addresses.isEmpty() ? QStringList() : QStringList{"--address", addresses};
-        server.start(QStringLiteral(VELKAROCTL_EXE),
-                     QStringList{"--port", supply.portPath()} + several
-                         + QStringList{"serve-scpi", "--listen", "127.0.0.1:0"} + options);
+        StartCtl(server, QStringList{"--port", supply.portPath()} + several
+                             + QStringList{"serve-scpi", "--listen", "127.0.0.1:0"} + options);
         ports.clear();
         const QStringList expected = addresses.isEmpty() ? QStringList{"0"} : addresses.split(',');
         for (const QString &address : expected) {

@@ -3,8 +3,10 @@
 // supply holds afterwards.
 
 #include "commandset.h"
+#include "ctlprocess.h"
 #include "filetext.h"
 #include "replyframe.h"
+#include "supplyoptions.h"
 #include "supplyprogram.h"
 #include "testmain.h"
 #include "virtualsupply.h"
@@ -12,7 +14,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 
 #include <csignal>
@@ -26,14 +27,12 @@ struct CtlRun {
     QByteArray out;
     QByteArray err;
     QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+    // The exit status and the standard output, compared at once.
+    std::pair<int, QByteArray> result() const { return {status, out}; }
+    // The exit status and what was said, for a failed check's message.
+    QByteArray told() const { return "exit " + QByteArray::number(status) + ": " + err; }
 };
-
-QProcessEnvironment CtlEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("VELKARO_PORT"));
-    return environment;
-}
+using Result = std::pair<int, QByteArray>;
 
 // Runs velkaroctl to its end while this process's event loop keeps serving an
 // in-process supply.
@@ -41,16 +40,11 @@ CtlRun Ctl(const QStringList &arguments, const QProcessEnvironment &environment 
            const QString &outputFile = QString())
 {
     QProcess process;
-    process.setProcessEnvironment(environment);
     if (!outputFile.isEmpty())
         process.setStandardOutputFile(outputFile);
-    process.start(QStringLiteral(VELKAROCTL_EXE), arguments);
+    StartCtl(process, arguments, environment);
     CtlRun run;
-    if (!process.waitForStarted(5000)
-        || !QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000))
-        return run;
-    if (process.exitStatus() == QProcess::NormalExit)
-        run.status = process.exitCode();
+    run.status = Finish(process);
     run.out = process.readAllStandardOutput();
     run.err = process.readAllStandardError();
     return run;
@@ -59,6 +53,24 @@ CtlRun Ctl(const QStringList &arguments, const QProcessEnvironment &environment 
 QJsonObject Json(const char *text)
 {
     return QJsonDocument::fromJson(text).object();
+}
+
+// Each line of the output as a JSON object.
+QList<QJsonObject> JsonLines(const QByteArray &out)
+{
+    QList<QJsonObject> objects;
+    for (const QByteArray &line : out.trimmed().split('\n'))
+        objects << QJsonDocument::fromJson(line).object();
+    return objects;
+}
+
+// Every line of a recording whole: ended, with all its fields.
+bool WholeLines(const QByteArray &text, int fields)
+{
+    for (const QByteArray &line : text.trimmed().split('\n'))
+        if (line.count(',') != fields - 1)
+            return false;
+    return text.endsWith('\n');
 }
 
 const QByteArray CalibrationText =
@@ -107,6 +119,7 @@ private:
     // The in-process supply, for tests that look inside it.
     std::unique_ptr<VirtualSupply> supply;
     QString port;
+    QStringList at;  // --port and the in-process supply's port
 
     // Supplies at 1 (10 ohm), 2 (2 ohm) and 5 on the in-process line.
     void serveThreeAddresses();
@@ -142,32 +155,26 @@ void TestVelkaroctl::init()
     QVERIFY2(supply->open(&error), qPrintable(error));
     supply->model().setNoiseEnabled(false);
     port = supply->portPath();
+    at = QStringList{"--port", port};
 }
 
 void TestVelkaroctl::commandsAgainstTheSupplyProgram()
 {
-    QProcess program;
-    const QString path =
-        StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE),
-                           {"--load", "10", "--pace", "--address", "3"});
-    QVERIFY(path.startsWith("/dev/pts/"));
-    const QStringList at{"--port", path, "--address", "3"};
+    const SupplyProcess program(QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10", "--pace", "--address", "3"});
+    QVERIFY(program.up());
+    const QStringList at{"--port", program.port, "--address", "3"};
 
     // Decimal comma in, point out; the supply starts switched off.
-    CtlRun run = Ctl(at + QStringList{"set", "--voltage", "12,34", "--current", "1.5"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("voltage set  12.340 V\ncurrent set  1.500 A\n"));
+    QCOMPARE(Ctl(at + QStringList{"set", "--voltage", "12,34", "--current", "1.5"}).result(),
+             Result(0, "voltage set  12.340 V\ncurrent set  1.500 A\n"));
     QCOMPARE(Ctl(at + QStringList{"--json", "status"}).json(),
              Json(R"({"voltage": 0, "current": 0, "mode": null, "output": false})"));
-    run = Ctl(at + QStringList{"on"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("output  on\n"));
+    QCOMPARE(Ctl(at + QStringList{"on"}).result(), Result(0, "output  on\n"));
 
     // 12.34 V into 10 ohm draws 1.234 A, under the 1.5 A limit: CV.
-    run = Ctl(at + QStringList{"status"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("voltage  12.34 V\ncurrent  1.234 A\nmode     CV\noutput   on\n"));
-    QCOMPARE(run.err, QByteArray());
+    const CtlRun run = Ctl(at + QStringList{"status"});
+    QCOMPARE(std::make_tuple(run.status, run.out, run.err),
+             std::make_tuple(0, QByteArray("voltage  12.34 V\ncurrent  1.234 A\nmode     CV\noutput   on\n"), QByteArray()));
     const CtlRun traced = Ctl(at + QStringList{"--trace", "status"});
     QCOMPARE(traced.out, run.out);
     // One line per frame, request then reply, each with its time stamp.
@@ -175,28 +182,25 @@ void TestVelkaroctl::commandsAgainstTheSupplyProgram()
     QVERIFY2(frames.match(QString::fromLatin1(traced.err)).hasMatch(), traced.err);
 
     // Only the current given: the voltage stays; 0.5 A into 10 ohm limits at 5 V: CC.
-    run = Ctl(at + QStringList{"--json", "set", "--current", "0.5"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.json(), Json(R"({"voltageSet": 12.34, "currentSet": 0.5, "confirmed": true})"));
+    const CtlRun set = Ctl(at + QStringList{"--json", "set", "--current", "0.5"});
+    QCOMPARE(set.status, 0);
+    QCOMPARE(set.json(), Json(R"({"voltageSet": 12.34, "currentSet": 0.5, "confirmed": true})"));
     QCOMPARE(Ctl(at + QStringList{"--json", "status"}).json(),
              Json(R"({"voltage": 5, "current": 0.5, "mode": "CC", "output": true})"));
 
-    run = Ctl(at + QStringList{"--json", "measure"});
-    QCOMPARE(run.status, 0);
-    const QJsonObject measured = run.json();
+    const CtlRun measure = Ctl(at + QStringList{"--json", "measure"});
+    QCOMPARE(measure.status, 0);
+    const QJsonObject measured = measure.json();
     QVERIFY(qAbs(measured["voltage"].toDouble() - 5.0) <= 0.003);
     QVERIFY(qAbs(measured["current"].toDouble() - 0.5) <= 0.002);
     QVERIFY(qAbs(measured["reference"].toDouble() - 2.5) <= 0.002);
-    run = Ctl({"--json", "ports"});
-    QCOMPARE(run.status, 0);
-    QVERIFY(run.json()["ports"].isArray());
-    program.terminate();
-    QVERIFY(program.waitForFinished(5000));
+    const CtlRun ports = Ctl({"--json", "ports"});
+    QCOMPARE(ports.status, 0);
+    QVERIFY(ports.json()["ports"].isArray());
 }
 
 void TestVelkaroctl::writesEndConfirmedOrFail()
 {
-    const QStringList at{"--port", port};
     // 1.005 goes out as 1005 mV, not 1004.
     QCOMPARE(Ctl(at + QStringList{"set", "--voltage", "1.005"}).status, 0);
     QCOMPARE(supply->model().voltageSetMv(), 1005);
@@ -205,16 +209,14 @@ void TestVelkaroctl::writesEndConfirmedOrFail()
     supply->queueRawReply({ReplyFrame(0, Setpoints, AccessAccepted, {})});
     supply->queueRawReply({ReplyFrame(0, Setpoints, AccessRead, QByteArray::fromHex("E803F401"))});
     CtlRun run = Ctl(at + QStringList{"set", "--voltage", "12", "--current", "1"});
-    QCOMPARE(run.status, 1);
-    QCOMPARE(run.out, QByteArray());
+    QCOMPARE(run.result(), Result(1, ""));
     QVERIFY2(run.err.contains("reads back other values: it holds 1.000 V and 0.500 A"), run.err);
 
     // Acknowledged, but the output still reads off.
     supply->queueRawReply({ReplyFrame(0, Output, AccessAccepted, {})});
     supply->queueRawReply({ReplyFrame(0, Status, AccessRead, QByteArray::fromHex("0000000000000100"))});
     run = Ctl(at + QStringList{"--json", "on"});
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains("the output is still off"), run.err);
+    QVERIFY2(run.status == 1 && run.err.contains("the output is still off"), run.told());
     QCOMPARE(run.json()["exit"], QJsonValue(1));
     QVERIFY(!run.json().contains("confirmed"));
     QVERIFY(!supply->model().outputOn());
@@ -247,12 +249,9 @@ void TestVelkaroctl::silentSupplyFailsEveryCommand_data()
 void TestVelkaroctl::silentSupplyFailsEveryCommand()
 {
     QFETCH(QStringList, arguments);
-    VirtualSupply::Options silent;
-    silent.silent = true;
-    supply->setOptions(silent);
-    const CtlRun run = Ctl(QStringList{"--port", port} + arguments);
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains("did not answer"), run.err);
+    supply->setOptions(Silent());
+    const CtlRun run = Ctl(at + arguments);
+    QVERIFY2(run.status == 1 && run.err.contains("did not answer"), run.told());
     // Nothing is claimed: no reading, no confirmation.
     if (arguments.first() == "--json")
         QCOMPARE(run.json().keys(), QStringList({"error", "exit"}));
@@ -277,11 +276,8 @@ void TestVelkaroctl::parameterFilesRoundTrip()
     const QString written = dir.filePath("written.json");
     const QString read = dir.filePath("read.json");
     WriteFile(written, text);
-    const QStringList at{"--port", port};
-
-    CtlRun run = Ctl(at + QStringList{block, "write", written});
-    QCOMPARE(run.status, 0);
-    run = Ctl(at + QStringList{block, "read", read});
+    QCOMPARE(Ctl(at + QStringList{block, "write", written}).status, 0);
+    const CtlRun run = Ctl(at + QStringList{block, "read", read});
     QCOMPARE(run.status, 0);
     QJsonObject back = QJsonDocument::fromJson(ReadFile(read)).object();
     QCOMPARE(run.json(), QJsonObject());  // human output without --json
@@ -289,12 +285,12 @@ void TestVelkaroctl::parameterFilesRoundTrip()
     if (block == "params")
         QVERIFY(back.take("LifeCounter").isDouble());
     QCOMPARE(back, QJsonDocument::fromJson(text).object());
-    if (block == "calibration") {
-        QCOMPARE(supply->model().calibration().OffDacCurr, -32768);
-        QCOMPARE(supply->model().calibration().KuDacCurr, 65535);
-    } else {
-        QCOMPARE(supply->model().userParams().CurrTrigTime, 255);
-    }
+    SupplyModel &model = supply->model();
+    if (block == "calibration")
+        QCOMPARE(std::make_pair(int(model.calibration().OffDacCurr), int(model.calibration().KuDacCurr)),
+                 std::make_pair(-32768, 65535));
+    else
+        QCOMPARE(model.userParams().CurrTrigTime, 255);
     // A file as read, life counter included, goes back as it is.
     QCOMPARE(Ctl(at + QStringList{block, "write", read}).status, 0);
 }
@@ -306,20 +302,12 @@ void TestVelkaroctl::refusedInputSendsNothing_data()
     QTest::addColumn<QByteArray>("reason");
     const QStringList calibration{"calibration", "write", "FILE"};
     const QStringList params{"params", "write", "FILE"};
-    QByteArray missing = CalibrationText;
-    missing.replace(R"(, "Rout": 42)", "");
-    QByteArray range = ParamsText;
-    range.replace("255", "256");
-    QByteArray fraction = CalibrationText;
-    fraction.replace("1234", "12.5");
-    QByteArray negative = CalibrationText;
-    negative.replace("65535", "-1");
-    QByteArray unknown = ParamsText;
-    unknown.replace("{", R"({"FanDuty": 3, )");
-    QByteArray twice = CalibrationText;
-    twice.replace("{", R"({"Rout": 0, )");
-    QByteArray escapedTwice = ParamsText;
-    escapedTwice.replace("{", R"({"Adj\u0053tatus": 1, "Note": {"AdjStatus": 1}, )");
+    const auto c = [](const char *from, const char *to) { return QByteArray(CalibrationText).replace(from, to); };
+    const auto p = [](const char *from, const char *to) { return QByteArray(ParamsText).replace(from, to); };
+    const QByteArray missing = c(R"(, "Rout": 42)", ""), range = p("255", "256"), fraction = c("1234", "12.5"),
+                     negative = c("65535", "-1"), unknown = p("{", R"({"FanDuty": 3, )"),
+                     twice = c("{", R"({"Rout": 0, )"),
+                     escapedTwice = p("{", R"({"Adj\u0053tatus": 1, "Note": {"AdjStatus": 1}, )");
     QTest::newRow("malformed") << calibration << QByteArray(R"({"KuDacVolt": 1,)") << QByteArray("not JSON");
     QTest::newRow("an array") << params << QByteArray("[1, 2]") << QByteArray("not a JSON object");
     QTest::newRow("missing field") << calibration << missing << QByteArray("missing field \"Rout\"");
@@ -376,7 +364,6 @@ void TestVelkaroctl::refusedInputSendsNothing()
 
 void TestVelkaroctl::watchForCountDurationAndFormat()
 {
-    const QStringList at{"--port", port};
     const QRegularExpression csvLine(
         R"(^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z,(\d+\.\d{3}),0\.00,0\.0000,-,off$)");
     CtlRun run = Ctl(at + QStringList{"watch", "--count", "4", "--interval", "0,1"});
@@ -419,27 +406,16 @@ void TestVelkaroctl::watchEndsCleanlyOnSignal_data()
 void TestVelkaroctl::watchEndsCleanlyOnSignal()
 {
     QFETCH(int, signalNumber);
-    QProcess program;
-    const QString path = StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace"});
-    QVERIFY(path.startsWith("/dev/pts/"));
+    const SupplyProcess program(QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--pace"});
+    QVERIFY(program.up());
     QTemporaryDir dir;
     const QString output = dir.filePath("run.csv");
     QProcess watch;
-    watch.setProcessEnvironment(CtlEnvironment());
-    watch.start(QStringLiteral(VELKAROCTL_EXE),
-                {"--port", path, "watch", "--interval", "0", "--measure", "--output", output});
-    QVERIFY(watch.waitForStarted(5000));
+    StartCtl(watch, {"--port", program.port, "watch", "--interval", "0", "--measure", "--output", output});
     QTRY_VERIFY_WITH_TIMEOUT(ReadFile(output).count('\n') >= 5, 10000);
     ::kill(pid_t(watch.processId()), signalNumber);
-    QVERIFY(watch.waitForFinished(5000));
-    QCOMPARE(watch.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(watch.exitCode(), 0);
-    const QByteArray text = ReadFile(output);
-    QVERIFY(text.endsWith('\n'));
-    for (const QByteArray &line : text.trimmed().split('\n'))
-        QCOMPARE(line.count(','), 11);
-    program.terminate();
-    QVERIFY(program.waitForFinished(5000));
+    QCOMPARE(Finish(watch, 5000), 0);
+    QVERIFY2(WholeLines(ReadFile(output), 12), ReadFile(output));
 }
 
 void TestVelkaroctl::watchWritesNoLineForAFailedSample()
@@ -447,9 +423,8 @@ void TestVelkaroctl::watchWritesNoLineForAFailedSample()
     VirtualSupply::Options dropping;
     dropping.drop = 1;
     supply->setOptions(dropping);
-    const CtlRun run = Ctl({"--port", port, "watch", "--interval", "0", "--max-failures", "3"});
-    QCOMPARE(run.status, 1);
-    QCOMPARE(run.out, QByteArray("time,elapsed_s,voltage_V,current_A,mode,output\n"));
+    const CtlRun run = Ctl(at + QStringList{"watch", "--interval", "0", "--max-failures", "3"});
+    QCOMPARE(run.result(), Result(1, "time,elapsed_s,voltage_V,current_A,mode,output\n"));
     QCOMPARE(run.err.count("no answer"), 3);
     QVERIFY2(run.err.contains("stopped after 3 failed samples in a row"), run.err);
 }
@@ -467,16 +442,14 @@ void TestVelkaroctl::portThatCannotBeOpened()
     QFETCH(QString, path);
     QFETCH(QByteArray, reason);
     const CtlRun run = Ctl({"--port", path, "status"});
-    QCOMPARE(run.status, 3);
+    QCOMPARE(run.result(), Result(3, ""));
     QVERIFY2(run.err.contains(reason), run.err);
-    QCOMPARE(run.out, QByteArray());
 }
 
 // One lost reply must not fail a command: every read is tried four times,
 // the reading back after a write too.
 void TestVelkaroctl::lostRepliesAreReadAgain()
 {
-    const QStringList at{"--port", port};
     for (int i = 0; i < 3; ++i)
         supply->queueRawReply({QByteArray()});
     CtlRun run = Ctl(at + QStringList{"--json", "status"});
@@ -495,21 +468,18 @@ void TestVelkaroctl::lostRepliesAreReadAgain()
     for (int i = 0; i < 3; ++i)
         supply->queueRawReply({QByteArray()});
     run = Ctl(at + QStringList{"set", "--voltage", "1", "--current", "0.5"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("voltage set  1.000 V\ncurrent set  0.500 A\n"));
-    QCOMPARE(supply->receivedLines().size(), 6);
-    QCOMPARE(supply->receivedLines().at(4).mid(5, 2), QByteArray("AB"));
-    QCOMPARE(supply->receivedLines().at(5).mid(5, 2), QByteArray("03"));
-
+    QCOMPARE(run.result(), Result(0, "voltage set  1.000 V\ncurrent set  0.500 A\n"));
+    const QList<QByteArray> lines = supply->receivedLines();
+    QCOMPARE(lines.size(), 6);
+    QCOMPARE(lines.at(4).mid(5, 2) + lines.at(5).mid(5, 2), QByteArray("AB03"));
 }
 
 void TestVelkaroctl::outputThatCannotBeWrittenFails()
 {
-    CtlRun run = Ctl({"--port", port, "--json", "status"}, CtlEnvironment(), "/dev/full");
-    QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains("cannot write the standard output: No space left on device"), run.err);
-    run = Ctl({"--port", port, "get", "voltage"}, CtlEnvironment(), "/dev/full");
-    QCOMPARE(run.status, 2);
+    const CtlRun run = Ctl(at + QStringList{"--json", "status"}, CtlEnvironment(), "/dev/full");
+    QVERIFY2(run.status == 2 && run.err.contains("cannot write the standard output: No space left on device"),
+             run.told());
+    QCOMPARE(Ctl(at + QStringList{"get", "voltage"}, CtlEnvironment(), "/dev/full").status, 2);
 
     // A file that may grow to 1 KiB only: the line that does not fit is taken
     // back whole, and the system's reason told.
@@ -520,15 +490,11 @@ void TestVelkaroctl::outputThatCannotBeWrittenFails()
     watch.start(QStringLiteral("bash"),
                 {"-c", "trap '' XFSZ; ulimit -f 1; exec \"$0\" \"$@\"", QStringLiteral(VELKAROCTL_EXE),
                  "--port", port, "watch", "--interval", "0", "--measure", "--output", output});
-    QVERIFY(watch.waitForStarted(5000));
-    QVERIFY(QTest::qWaitFor([&] { return watch.state() == QProcess::NotRunning; }, 20000));
-    QCOMPARE(watch.exitCode(), 2);
-    QVERIFY2(watch.readAllStandardError().contains("File too large"), "");
+    QCOMPARE(Finish(watch), 2);
+    QVERIFY(watch.readAllStandardError().contains("File too large"));
     const QByteArray text = ReadFile(output);
     QVERIFY(text.size() > 500 && text.size() <= 1024);
-    QVERIFY(text.endsWith('\n'));
-    for (const QByteArray &line : text.trimmed().split('\n'))
-        QCOMPARE(line.count(','), 11);
+    QVERIFY2(WholeLines(text, 12), text);
 }
 
 void TestVelkaroctl::writeIsFinishedBeforeASignalEnds_data()
@@ -553,16 +519,11 @@ void TestVelkaroctl::writeIsFinishedBeforeASignalEnds()
     supply->queueRawReply({QByteArray()});  // the first try goes unanswered
     const int heldMv = supply->model().voltageSetMv();
     QProcess set;
-    set.setProcessEnvironment(CtlEnvironment());
-    set.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "set", "--voltage", "7", "--current", "1"});
-    QVERIFY(set.waitForStarted(5000));
+    StartCtl(set, at + QStringList{"set", "--voltage", "7", "--current", "1"});
     QTRY_VERIFY_WITH_TIMEOUT(!supply->receivedLines().isEmpty(), 5000);
     ::kill(pid_t(set.processId()), signalNumber);
-    QVERIFY(QTest::qWaitFor([&] { return set.state() == QProcess::NotRunning; }, 10000));
-    QCOMPARE(set.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(set.exitCode(), 128 + signalNumber);
-    const QByteArray err = set.readAllStandardError();
-    QCOMPARE(err, "velkaroctl: " + said + "\n");
+    QCOMPARE(Finish(set, 10000), 128 + signalNumber);
+    QCOMPARE(set.readAllStandardError(), "velkaroctl: " + said + "\n");
     QCOMPARE(supply->model().voltageSetMv(), silent ? heldMv : 7000);
     // The write went on to its end: four tries, or a later one and its
     // reading back.
@@ -582,14 +543,12 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
     const QString link = dir.filePath("supply");
     QVERIFY(QFile::link(port, link));
     QProcess watch;
-    watch.setProcessEnvironment(CtlEnvironment());
     // Held alone: a shared line would let the others attach.
-    watch.start(QStringLiteral(VELKAROCTL_EXE), {"--port", link, "--exclusive", "watch", "--interval", "0.1"});
-    QVERIFY(watch.waitForStarted(5000));
+    StartCtl(watch, {"--port", link, "--exclusive", "watch", "--interval", "0.1"});
     QTRY_VERIFY_WITH_TIMEOUT(supply->repliesSent() >= 1, 10000);
 
     // The device's own name meets the lock taken through the link.
-    const CtlRun run = Ctl({"--port", port, "status"});
+    const CtlRun run = Ctl(at + QStringList{"status"});
     QCOMPARE(run.status, 3);
     QVERIFY2(run.err.contains(QStringLiteral("the port is busy: velkaroctl (pid %1) holds it")
                                   .arg(watch.processId())
@@ -610,27 +569,24 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
     };
     for (const auto &stop : stops) {
         QProcess waiting;
-        waiting.start(QStringLiteral(VELKAROCTL_EXE), QStringList{"--port", port, "--wait", "10"} + stop.arguments);
+        StartCtl(waiting, at + QStringList{"--wait", "10"} + stop.arguments);
         QVERIFY(waiting.waitForStarted(5000));
         QTest::qWait(500);  // well into its wait
         ::kill(pid_t(waiting.processId()), stop.signalNumber);
-        QVERIFY2(waiting.waitForFinished(3000), stop.error);
-        QCOMPARE(waiting.exitCode(), 128 + stop.signalNumber);
+        QCOMPARE(Finish(waiting, 3000), 128 + stop.signalNumber);
         QCOMPARE(waiting.readAllStandardError(), stop.error);
     }
     QVERIFY(!QFile::exists(dir.filePath("r.csv")));
 
     // --wait: the port is had once the watch lets it go.
     QProcess waiting;
-    waiting.setProcessEnvironment(CtlEnvironment());
-    waiting.start(QStringLiteral(VELKAROCTL_EXE), {"--port", port, "--wait", "10", "get", "output"});
+    StartCtl(waiting, at + QStringList{"--wait", "10", "get", "output"});
     QVERIFY(waiting.waitForStarted(5000));
     QTest::qWait(300);
     QCOMPARE(waiting.state(), QProcess::Running);
     watch.terminate();
     QVERIFY(watch.waitForFinished(5000));
-    QVERIFY(QTest::qWaitFor([&] { return waiting.state() == QProcess::NotRunning; }, 10000));
-    QCOMPARE(waiting.exitCode(), 0);
+    QCOMPARE(Finish(waiting, 10000), 0);
     QCOMPARE(waiting.readAllStandardOutput(), QByteArray("off\n"));
 }
 
@@ -638,10 +594,7 @@ void TestVelkaroctl::getReadsWhatTheSupplyHolds()
 {
     supply->model().setSetpoints(12340, 1500);
     supply->model().setOutputOn(true);
-    const QStringList at{"--port", port};
-    CtlRun run = Ctl(at + QStringList{"get", "current", "output", "voltage"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("1.500\non\n12.340\n"));
+    QCOMPARE(Ctl(at + QStringList{"get", "current", "output", "voltage"}).result(), Result(0, "1.500\non\n12.340\n"));
     QCOMPARE(Ctl(at + QStringList{"--json", "get"}).json(),
              Json(R"({"voltage": 12.34, "current": 1.5, "output": true})"));
     // Only what is asked is read: the set-points alone.
@@ -655,28 +608,23 @@ void TestVelkaroctl::getReadsWhatTheSupplyHolds()
 // next command takes none of those replies for its own.
 void TestVelkaroctl::repliesLeftByAStallAreNotTakenByTheNextCommand()
 {
-    QProcess program;
-    const QString path = StartSupplyProgram(program, QStringLiteral(VIRTUAL_SUPPLY_EXE),
-                                            {"--load", "10", "--pace"});
-    QVERIFY(path.startsWith("/dev/pts/"));
-    const QStringList at{"--port", path};
+    const SupplyProcess program(QStringLiteral(VIRTUAL_SUPPLY_EXE), {"--load", "10", "--pace"});
+    QVERIFY(program.up());
+    const QStringList at{"--port", program.port};
     QCOMPARE(Ctl(at + QStringList{"set", "--voltage", "5", "--current", "1"}).status, 0);
     QCOMPARE(Ctl(at + QStringList{"on"}).status, 0);
     // 5 V into 10 ohm: the status reads 5.00 V and 0.500 A, the set-points 5 V and 1 A.
-    const pid_t pid = pid_t(program.processId());
+    const pid_t pid = pid_t(program.pid());
     for (int round = 0; round < 3; ++round) {
         ::kill(pid, SIGSTOP);
         const CtlRun failed = Ctl(at + QStringList{"status"});
         ::kill(pid, SIGCONT);
         QCOMPARE(failed.status, 1);
         const CtlRun get = Ctl(at + QStringList{"--trace", "get"});
-        QCOMPARE(get.status, 0);
-        QCOMPARE(get.out, QByteArray("5.000\n1.000\non\n"));
+        QCOMPARE(get.result(), Result(0, "5.000\n1.000\non\n"));
         // The replies to the failed command are in the trace, dropped.
         QVERIFY2(get.err.contains("reply, dropped)"), get.err);
     }
-    program.terminate();
-    QVERIFY(program.waitForFinished(5000));
 }
 
 void TestVelkaroctl::watchAppendsAndAddsPower()
@@ -686,22 +634,21 @@ void TestVelkaroctl::watchAppendsAndAddsPower()
     supply->model().setOutputOn(true);
     QTemporaryDir dir;
     const QString output = dir.filePath("run.csv");
-    const QStringList watch{"--port", port, "watch", "--interval", "0", "--power", "--output", output};
+    const QStringList watch = at + QStringList{"watch", "--interval", "0", "--power", "--output", output};
     QCOMPARE(Ctl(watch + QStringList{"--count", "2"}).status, 0);
-    CtlRun run = Ctl(watch + QStringList{"--count", "1", "--append"});
-    QCOMPARE(run.status, 0);
+    QCOMPARE(Ctl(watch + QStringList{"--count", "1", "--append"}).status, 0);
     const QList<QByteArray> lines = ReadFile(output).trimmed().split('\n');
     QCOMPARE(lines.size(), 4);
     QCOMPARE(lines[0], QByteArray("time,elapsed_s,voltage_V,current_A,mode,output,power_W"));
     for (int k = 1; k < 4; ++k)
         QVERIFY2(lines[k].endsWith(",12.34,1.234,CV,on,15.228"), lines[k]);
-    QCOMPARE(Ctl({"--port", port, "watch", "--append"}).status, 2);
+    QCOMPARE(Ctl(at + QStringList{"watch", "--append"}).status, 2);
 
     // An interval shorter than a sample at the line's pace: told once.
     VirtualSupply::Options paced;
     paced.pace9600 = true;
     supply->setOptions(paced);
-    run = Ctl({"--port", port, "watch", "--interval", "0.005", "--count", "4"});
+    const CtlRun run = Ctl(at + QStringList{"watch", "--interval", "0.005", "--count", "4"});
     QCOMPARE(run.status, 0);
     QCOMPARE(run.out.count('\n'), 5);
     QCOMPARE(run.err.count("longer than --interval; sampling as fast as the line allows"), 1);
@@ -710,12 +657,9 @@ void TestVelkaroctl::watchAppendsAndAddsPower()
 void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
 {
     serveThreeAddresses();
-    const QStringList at{"--port", port};
-
     // Every address written back to back, then each read back.
     CtlRun run = Ctl(at + QStringList{"--address", "1,2,5", "set", "--voltage", "7", "--current", "0.5"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("address      1\nvoltage set  7.000 V\ncurrent set  0.500 A\n\n"
+    QCOMPARE(run.result(), Result(0, "address      1\nvoltage set  7.000 V\ncurrent set  0.500 A\n\n"
                                  "address      2\nvoltage set  7.000 V\ncurrent set  0.500 A\n\n"
                                  "address      5\nvoltage set  7.000 V\ncurrent set  0.500 A\n"));
     QCOMPARE(requestsSeen(), (QStringList{"W1", "W2", "W5", "R1", "R2", "R5"}));
@@ -728,12 +672,9 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     // Each supply reads its own: 7 V into 10 and 2 ohm, both held at 0.5 A.
     run = Ctl(at + QStringList{"--json", "--address", "1-2", "status"});
     QCOMPARE(run.status, 0);
-    QList<QByteArray> lines = run.out.trimmed().split('\n');
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE(QJsonDocument::fromJson(lines[0]).object(),
-             Json(R"({"address": 1, "voltage": 5, "current": 0.5, "mode": "CC", "output": true})"));
-    QCOMPARE(QJsonDocument::fromJson(lines[1]).object(),
-             Json(R"({"address": 2, "voltage": 1, "current": 0.5, "mode": "CC", "output": true})"));
+    QCOMPARE(JsonLines(run.out),
+             (QList<QJsonObject>{Json(R"({"address": 1, "voltage": 5, "current": 0.5, "mode": "CC", "output": true})"),
+                                 Json(R"({"address": 2, "voltage": 1, "current": 0.5, "mode": "CC", "output": true})")}));
     QCOMPARE(Ctl(at + QStringList{"--address", "5,1", "get", "voltage", "output"}).out,
              QByteArray("address 5\n7.000\noff\n\naddress 1\n7.000\non\n"));
 
@@ -745,28 +686,23 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     // Address 6's write goes out once: while it is unanswered, its later
     // tries read other records there, whose replies could not be mistaken.
     QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "R6", "R6", "R6", "W2", "R1", "R2"}));
-    lines = run.out.trimmed().split('\n');
+    const QList<QJsonObject> lines = JsonLines(run.out);
     QCOMPARE(lines.size(), 3);
-    QCOMPARE(QJsonDocument::fromJson(lines[0]).object(),
-             Json(R"({"address": 1, "output": false, "confirmed": true})"));
-    const QJsonObject failed = QJsonDocument::fromJson(lines[1]).object();
-    QCOMPARE((QList<QJsonValue>{failed["address"], failed["exit"]}), (QList<QJsonValue>{6, 1}));
+    QCOMPARE(lines[0], Json(R"({"address": 1, "output": false, "confirmed": true})"));
+    QCOMPARE((QList<QJsonValue>{lines[1]["address"], lines[1]["exit"]}), (QList<QJsonValue>{6, 1}));
     QVERIFY2(run.err.contains("did not answer the write in 4 tries (port " + port.toUtf8() + ", address 6)"),
              run.err);
-    QCOMPARE(QJsonDocument::fromJson(lines[2]).object()["address"], QJsonValue(2));
+    QCOMPARE(lines[2]["address"], QJsonValue(2));
     QVERIFY(!supply->modelAt(1)->outputOn() && !supply->modelAt(2)->outputOn());
 
     // SIGTERM while address 6 is tried: its tries end, 2 is not written, 1
     // is still confirmed, and the status is the signal's.
     supply->clearReceived();
     QProcess on;
-    on.setProcessEnvironment(CtlEnvironment());
-    on.start(QStringLiteral(VELKAROCTL_EXE), at + QStringList{"--address", "1,6,2", "on"});
-    QVERIFY(on.waitForStarted(5000));
+    StartCtl(on, at + QStringList{"--address", "1,6,2", "on"});
     QTRY_VERIFY_WITH_TIMEOUT(requestsSeen().contains("W6"), 5000);
     ::kill(pid_t(on.processId()), SIGTERM);
-    QVERIFY(QTest::qWaitFor([&] { return on.state() == QProcess::NotRunning; }, 10000));
-    QCOMPARE(on.exitCode(), 143);
+    QCOMPARE(Finish(on, 10000), 143);
     QCOMPARE(requestsSeen(), (QStringList{"W1", "W6", "R6", "R6", "R6", "R1"}));
     QCOMPARE(on.readAllStandardOutput(), QByteArray("address  1\noutput   on\n"));
     const QByteArray told = on.readAllStandardError();
@@ -776,8 +712,7 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
     // Commands of one supply take one address; a list names each once.
     supply->clearReceived();
     run = Ctl(at + QStringList{"--address", "1,2", "calibration", "read"});
-    QCOMPARE(run.status, 2);
-    QVERIFY2(run.err.contains("calibration takes one address"), run.err);
+    QVERIFY2(run.status == 2 && run.err.contains("calibration takes one address"), run.told());
     QCOMPARE(Ctl(at + QStringList{"--address", "1,1", "status"}).status, 2);
     QCOMPARE(supply->receivedLines().size(), 0);
 }
@@ -785,7 +720,6 @@ void TestVelkaroctl::severalAddressesAreWrittenThenConfirmed()
 void TestVelkaroctl::watchReadsEveryAddressInTurn()
 {
     serveThreeAddresses();
-    const QStringList at{"--port", port};
     // Address 6 never answers: told, then backed off, not read every sample.
     CtlRun run = Ctl(at + QStringList{"--address", "1,2,6", "watch", "--interval", "0", "--count", "5"});
     QCOMPARE(run.status, 0);
@@ -803,15 +737,15 @@ void TestVelkaroctl::watchReadsEveryAddressInTurn()
     QCOMPARE(run.err.count("no answer"), 3);
 
     run = Ctl(at + QStringList{"--json", "--address", "2,1", "watch", "--count", "2", "--interval", "0"});
-    lines = run.out.trimmed().split('\n');
-    QCOMPARE(lines.size(), 4);
-    for (int k = 0; k < 4; ++k)
-        QCOMPARE(QJsonDocument::fromJson(lines[k]).object()["address"], QJsonValue(k % 2 ? 1 : 2));
+    QList<int> addresses;
+    for (const QJsonObject &sample : JsonLines(run.out))
+        addresses << sample["address"].toInt(-1);
+    QCOMPARE(addresses, (QList<int>{2, 1, 2, 1}));
 
     // Only when every address has failed that often does the watch end.
     run = Ctl(at + QStringList{"--address", "6,7", "watch", "--interval", "0", "--max-failures", "3"});
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains("stopped after 3 failed samples in a row at every address"), run.err);
+    QVERIFY2(run.status == 1 && run.err.contains("stopped after 3 failed samples in a row at every address"),
+             run.told());
 }
 
 void TestVelkaroctl::scanListsTheSuppliesThatAnswer()
@@ -819,10 +753,8 @@ void TestVelkaroctl::scanListsTheSuppliesThatAnswer()
     serveThreeAddresses();
     supply->modelAt(2)->setSetpoints(12340, 1500);
     supply->modelAt(5)->setOutputOn(true);
-    const QStringList at{"--port", port};
     CtlRun run = Ctl(at + QStringList{"scan", "--range", "0-6"});
-    QCOMPARE(run.status, 0);
-    QCOMPARE(run.out, QByteArray("address 1  5.000 V  1.000 A  output off\n"
+    QCOMPARE(run.result(), Result(0, "address 1  5.000 V  1.000 A  output off\n"
                                  "address 2  12.340 V  1.500 A  output off\n"
                                  "address 5  5.000 V  1.000 A  output on\n"));
     // No progress line off a terminal; one status read per address, one try.
@@ -833,19 +765,16 @@ void TestVelkaroctl::scanListsTheSuppliesThatAnswer()
     QCOMPARE(run.json(), Json(R"({"range": "2-3", "supplies": [{"address": 2, "voltageSet": 12.34,
                                  "currentSet": 1.5, "output": false}]})"));
     run = Ctl(at + QStringList{"scan", "--range", "7-8"});
-    QCOMPARE(run.status, 1);
-    QVERIFY2(run.err.contains("no supply answered at addresses 7-8"), run.err);
+    QVERIFY2(run.status == 1 && run.err.contains("no supply answered at addresses 7-8"), run.told());
     QCOMPARE(Ctl(at + QStringList{"scan", "--range", "5-3"}).status, 2);
 
     // A port that goes away ends the scan at once, not after every address.
     supply->clearReceived();
     QProcess scan;
-    scan.start(QStringLiteral(VELKAROCTL_EXE), at + QStringList{"scan"});
-    QVERIFY(scan.waitForStarted(5000));
+    StartCtl(scan, at + QStringList{"scan"});
     QTRY_VERIFY_WITH_TIMEOUT(supply->receivedLines().size() >= 3, 5000);
     supply->closeMaster();
-    QVERIFY(QTest::qWaitFor([&] { return scan.state() == QProcess::NotRunning; }, 3000));
-    QCOMPARE(scan.exitCode(), 1);
+    QCOMPARE(Finish(scan, 3000), 1);
     QVERIFY(scan.readAllStandardError().contains("scan: the port failed"));
 }
 

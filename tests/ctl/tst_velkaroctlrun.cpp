@@ -2,6 +2,7 @@
 // virtual-supply program on a real pseudo-terminal, judged by its exit status,
 // its recording and what the supply holds afterwards.
 
+#include "ctlprocess.h"
 #include "filetext.h"
 #include "recordingrows.h"
 #include "supplyprogram.h"
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSet>
@@ -18,27 +18,6 @@
 #include <csignal>
 
 namespace {
-
-QProcessEnvironment CtlEnvironment()
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("VELKARO_PORT"));
-    return environment;
-}
-
-void StartCtl(QProcess &process, const QStringList &arguments)
-{
-    process.setProcessEnvironment(CtlEnvironment());
-    process.start(QStringLiteral(VELKAROCTL_EXE), arguments);
-}
-
-// velkaroctl to its end: the exit status, or -1 when it did not end normally.
-int Finish(QProcess &process, int timeoutMs = 20000)
-{
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
-}
 
 // The recording's rows, split into fields.
 QList<QByteArrayList> Rows(const QString &path)
@@ -49,30 +28,11 @@ QList<QByteArrayList> Rows(const QString &path)
     return rows;
 }
 
-// The virtual-supply program on a pseudo-terminal, terminated when the test
-// leaves it, by a failed check too.
-struct Supply {
-    explicit Supply(const QStringList &arguments = {})
-        : port(StartSupplyProgram(process, QStringLiteral(VIRTUAL_SUPPLY_EXE), arguments))
-    {
-    }
-    ~Supply()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-    pid_t pid() const { return pid_t(process.processId()); }
-
-    QProcess process;
-    const QString port;
-};
-
 // "on" or "off" from velkaroctl status, or empty.
 QByteArray OutputOf(const QString &port)
 {
     QProcess status;
-    StartCtl(status, {"--port", port, "status"});
-    if (Finish(status) != 0)
+    if (RunCtl(status, {"--port", port, "status"}) != 0)
         return {};
     const QRegularExpressionMatch m =
         QRegularExpression("output\\s+(\\w+)").match(QString::fromUtf8(status.readAllStandardOutput()));
@@ -94,18 +54,28 @@ QVector<double> MeasurementReads(const QByteArray &trace)
 // given, and its recording r.csv.
 struct Bench {
     explicit Bench(const QStringList &supplyArguments = {}, const QByteArray &programText = {})
-        : supply(supplyArguments)
+        : supply(QStringLiteral(VIRTUAL_SUPPLY_EXE), supplyArguments), port(supply.port),
+          record(dir.filePath("r.csv"))
     {
         if (!programText.isEmpty())
             WriteFile(program(), programText);
     }
     QString program() const { return dir.filePath("p.csv"); }
-    QString record() const { return dir.filePath("r.csv"); }
-    bool up() const { return supply.port.startsWith("/dev/pts/"); }
+    bool up() const { return supply.up(); }
 
-    const Supply supply;
+    const SupplyProcess supply;
     QTemporaryDir dir;
+    const QString port, record;
 };
+
+// Every row of a recording whole: ended, with all its fields.
+bool WholeRows(const QString &path)
+{
+    for (const QByteArrayList &row : Rows(path))
+        if (row.size() != RecordingColumns)
+            return false;
+    return ReadFile(path).endsWith('\n');
+}
 
 }  // namespace
 
@@ -118,11 +88,9 @@ private slots:
     {
         const Bench b({"--load", "10"}, "# ramp up, hold, low\nVoltage,current,duration,ramp\n"
                     "5,1,1,\n10,2,2,1\n2,0.5,1,\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.2"});
-        QCOMPARE(Finish(run), 0);
+        QCOMPARE(RunCtl(run, {"--port", b.port, "run", b.program(), "--record", b.record, "--interval", "0.2"}), 0);
         const QByteArray err = run.readAllStandardError();
         QVERIFY2(!err.contains('\r'), err);  // no progress line off a terminal
         // How it went, on the standard output and as the recording's last line.
@@ -132,18 +100,18 @@ private slots:
                                "0\\.\\d{6} Wh, output off \\(confirmed\\))\n$")
                 .match(out);
         QVERIFY2(summary.hasMatch(), qPrintable(out));
-        QVERIFY(ReadFile(record).endsWith("\n# summary: " + summary.captured(1).toUtf8() + "\n"));
+        QVERIFY(ReadFile(b.record).endsWith("\n# summary: " + summary.captured(1).toUtf8() + "\n"));
         QCOMPARE(err.count('\n'), 6);
         QVERIFY(err.endsWith(" output off\n"));
-        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "step 2", "step 3", "end", "output off"}));
+        QCOMPARE(RecordingEvents(b.record), (QStringList{"start", "step 1", "step 2", "step 3", "end", "output off"}));
 
         // The header names what velkaroctl was given (its layout:
         // tst_runrecording).
-        QVERIFY(ReadFile(record).contains("# program file: " + b.program().toUtf8() + "\n# limits: none\n"));
+        QVERIFY(ReadFile(b.record).contains("# program file: " + b.program().toUtf8() + "\n# limits: none\n"));
         // Readings go on through the ramp: the set-points climb within step
         // 2's first second, then hold; step 3 starts at 3 s on the run's clock.
         int rampRows = 0;
-        for (const QByteArrayList &row : Rows(record)) {
+        for (const QByteArrayList &row : Rows(b.record)) {
             QCOMPARE(row.size(), int(RecordingColumns));
             const double elapsed = row[RecElapsed].toDouble();
             if (row[RecEvent] == "step 3")
@@ -159,14 +127,13 @@ private slots:
         }
         QVERIFY(rampRows >= 2);
         // 10 ohms: 1 A at 10 V; the counters grew.
-        QVERIFY(Rows(record).last()[RecCharge].toDouble() > 0.0005);
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QVERIFY(Rows(b.record).last()[RecCharge].toDouble() > 0.0005);
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
     }
 
     void aTerminalGetsAProgressLine()
     {
         const Bench b({}, "voltage,current,duration\n5,1,1.5\n6,1,1\n");
-        const QString port = b.supply.port;
         QVERIFY(b.up());
         // script(1) gives velkaroctl a terminal and copies what it shows.
         QProcess run;
@@ -174,7 +141,7 @@ private slots:
         run.start(QStringLiteral("script"),
                   {"-qec",
                    QStringLiteral("%1 --port %2 run %3 --record %4 --interval 0.25")
-                       .arg(QStringLiteral(VELKAROCTL_EXE), port, b.program(), b.dir.filePath("r.csv")),
+                       .arg(QStringLiteral(VELKAROCTL_EXE), b.port, b.program(), b.record),
                    "/dev/null"});
         QCOMPARE(Finish(run), 0);
         const QByteArray shown = run.readAllStandardOutput();
@@ -188,12 +155,10 @@ private slots:
     void aLimitSwitchesOffAndExitsWith4()
     {
         const Bench b({"--load", "10"}, "voltage,current,duration\n12,2,1:00\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--json", "--port", port, "run", b.program(), "--record", record, "--interval",
-                       "0", "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"});
-        QCOMPARE(Finish(run), 4);
+        QCOMPARE(RunCtl(run, {"--json", "--port", b.port, "run", b.program(), "--record", b.record, "--interval",
+                       "0", "--limit", "voltage > 20", "--limit", "current>1", "--keep-output"}), 4);
         QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: limit current>1; output off\n"));
         // One object: the failure as for any command, and the summary.
         const QByteArray out = run.readAllStandardOutput();
@@ -205,25 +170,23 @@ private slots:
         QCOMPARE(o, (QJsonObject{{"error", "run: limit current>1; output off"}, {"exit", 4},
                                  {"reason", "limit current>1"}, {"output", "off_confirmed"}, {"steps_done", 0},
                                  {"steps", 1}, {"pass", 1}, {"passes", 1}}));
-        QVERIFY(ReadFile(record).contains("\n# limits: voltage>20; current>1\n"));
-        QCOMPARE(Rows(record).last()[RecEvent], QByteArray("output off"));
-        const QByteArrayList last = Rows(record).at(Rows(record).size() - 2);
-        QCOMPARE(last[RecEvent], QByteArray("limit current>1"));
-        QCOMPARE(last[RecAmperes], QByteArray("1.200"));
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QVERIFY(ReadFile(b.record).contains("\n# limits: voltage>20; current>1\n"));
+        const QList<QByteArrayList> rows = Rows(b.record);
+        QCOMPARE(rows.size() > 1 ? QByteArrayList({rows.last()[RecEvent], rows.at(rows.size() - 2)[RecEvent],
+                                                  rows.at(rows.size() - 2)[RecAmperes]}) : QByteArrayList(),
+                 QByteArrayList({"output off", "limit current>1", "1.200"}));
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
     }
 
     void countsBetweenRowsAtALongInterval()
     {
         const Bench b({"--load", "10"}, "voltage,current,duration\n5,1,2.5\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "7"});
-        QCOMPARE(Finish(run), 0);
+        QCOMPARE(RunCtl(run, {"--port", b.port, "run", b.program(), "--record", b.record, "--interval", "7"}), 0);
         // One reading row only, yet 0.5 A was counted between readings a
         // second apart: about 2 s of it, 0.000278 Ah.
-        const QList<QByteArrayList> rows = Rows(record);
+        const QList<QByteArrayList> rows = Rows(b.record);
         QCOMPARE(rows.size(), 5);
         QCOMPARE(rows.last()[RecEvent], QByteArray("output off"));
         const double ah = rows.last()[RecCharge].toDouble();
@@ -233,44 +196,37 @@ private slots:
     void aHangUpStopsWithTheOutputOff()
     {
         const Bench b({"--pace"}, "voltage,current,duration\n5,1,1:00\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.1"});
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 5, 10000);
+        StartCtl(run, {"--port", b.port, "run", b.program(), "--record", b.record, "--interval", "0.1"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(b.record).size() >= 5, 10000);
         // The ssh session that started it goes away.
         ::kill(pid_t(run.processId()), SIGHUP);
         QCOMPARE(Finish(run), 128 + SIGHUP);
         QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: stop; output off\n"));
-        QCOMPARE(RecordingEvents(record).mid(2), (QStringList{"stop", "output off"}));
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QCOMPARE(RecordingEvents(b.record).mid(2), (QStringList{"stop", "output off"}));
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
 
         // Appending needs --append; then a second block and no second header.
         QProcess again;
-        StartCtl(again, {"--port", port, "run", "--record", record});
-        QCOMPARE(Finish(again), 2);
+        QCOMPARE(RunCtl(again, {"--port", b.port, "run", "--record", b.record}), 2);
         QVERIFY(again.readAllStandardError().contains("add --append"));
-        StartCtl(again, {"--port", port, "run", "--record", record, "--append", "--limit", "elapsed>0.5"});
-        QCOMPARE(Finish(again), 4);
-        QCOMPARE(RecordingEvents(record).mid(4), (QStringList{"start", "limit elapsed>0.5", "output off"}));
-        QCOMPARE(ReadFile(record).count("\ntime,elapsed_s,"), 1);
-        QCOMPARE(ReadFile(record).count("# start: "), 2);
+        QCOMPARE(RunCtl(again, {"--port", b.port, "run", "--record", b.record, "--append", "--limit", "elapsed>0.5"}), 4);
+        QCOMPARE(RecordingEvents(b.record).mid(4), (QStringList{"start", "limit elapsed>0.5", "output off"}));
+        QCOMPARE(ReadFile(b.record).count("\ntime,elapsed_s,"), 1);
+        QCOMPARE(ReadFile(b.record).count("# start: "), 2);
     }
 
     void killedItLeavesWholeRows()
     {
         const Bench b;
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", "--record", record, "--interval", "0"});
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 40, 10000);
+        StartCtl(run, {"--port", b.port, "run", "--record", b.record, "--interval", "0"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(b.record).size() >= 40, 10000);
         run.kill();
         QVERIFY(run.waitForFinished(5000));
-        const QByteArray text = ReadFile(record);
-        QVERIFY(text.endsWith('\n'));
-        for (const QByteArrayList &row : Rows(record))
-            QCOMPARE(row.size(), int(RecordingColumns));
+        QVERIFY2(WholeRows(b.record), ReadFile(b.record));
     }
 
     void aLostPortIsReopenedByItsPath()
@@ -325,16 +281,13 @@ private slots:
         const QString port = b.supply.port, record = small + "/rec.csv";
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0",
-                       "--keep-output"});
-        QCOMPARE(Finish(run, 120000), 1);
+        QCOMPARE(RunCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0",
+                       "--keep-output"}, 120000), 1);
         // The system's words, not "Unknown error".
         const QByteArray err = run.readAllStandardError();
         QVERIFY2(err.contains("recording failed: " + record.toUtf8() + ": No space left on device"), err);
-        QVERIFY(ReadFile(record).endsWith('\n'));
         QVERIFY(Rows(record).size() > 20);
-        for (const QByteArrayList &row : Rows(record))
-            QCOMPARE(row.size(), int(RecordingColumns));
+        QVERIFY2(WholeRows(record), ReadFile(record));
         // Kept output or not, a failing recording switches it off.
         QVERIFY(run.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
         QCOMPARE(OutputOf(port), QByteArray("off"));
@@ -343,22 +296,19 @@ private slots:
     void aSecondWriterIsRefusedBeforeAnythingIsSent()
     {
         const Bench b;
-        const QString port = b.supply.port;
         QVERIFY(b.up());
         const QString record = b.dir.filePath("x.csv");
         QProcess first;
-        StartCtl(first, {"--port", port, "run", "--record", record, "--interval", "0.2"});
+        StartCtl(first, {"--port", b.port, "run", "--record", record, "--interval", "0.2"});
         QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 3, 10000);
         const QByteArray refusal = "velkaroctl: the recording " + record.toUtf8() + " is in use by velkaroctl (pid " +
                                    QByteArray::number(first.processId()) + ")\n";
         // Exit 2, not 3: refused before the port was even looked for.
         QProcess second;
-        StartCtl(second, {"--port", b.dir.filePath("none"), "run", "--record", record, "--append"});
-        QCOMPARE(Finish(second), 2);
+        QCOMPARE(RunCtl(second, {"--port", b.dir.filePath("none"), "run", "--record", record, "--append"}), 2);
         QCOMPARE(second.readAllStandardError(), refusal);
         // On a real supply, not one frame goes out.
-        StartCtl(second, {"--trace", "--port", port, "run", "--record", record, "--append"});
-        QCOMPARE(Finish(second), 2);
+        QCOMPARE(RunCtl(second, {"--trace", "--port", b.port, "run", "--record", record, "--append"}), 2);
         QCOMPARE(second.readAllStandardError(), refusal);
         QCOMPARE(second.readAllStandardOutput(), QByteArray());
         const int rows = Rows(record).size();
@@ -366,13 +316,10 @@ private slots:
         ::kill(pid_t(first.processId()), SIGTERM);
         QCOMPARE(Finish(first), 128 + SIGTERM);
         const QByteArray text = ReadFile(record);
-        QCOMPARE(text.count("# start: "), 1);
-        QCOMPARE(text.count("\ntime,elapsed_s,"), 1);
-        for (const QByteArrayList &row : Rows(record))
-            QCOMPARE(row.size(), int(RecordingColumns));
+        QCOMPARE(std::make_pair(text.count("# start: "), text.count("\ntime,elapsed_s,")), std::make_pair(1, 1));
+        QVERIFY2(WholeRows(record), text);
         // Once the first has ended, appending is free again.
-        StartCtl(second, {"--port", port, "run", "--record", record, "--append", "--duration", "0.3"});
-        QCOMPARE(Finish(second), 0);
+        QCOMPARE(RunCtl(second, {"--port", b.port, "run", "--record", record, "--append", "--duration", "0.3"}), 0);
         QVERIFY(second.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
         QCOMPARE(ReadFile(record).count("# start: "), 2);
     }
@@ -382,11 +329,9 @@ private slots:
     void theTemperatureIsReadAsOftenAsItIsWatched()
     {
         const Bench b({"--load", "10"}, "voltage,current,duration,until\n5,1,4,temperature>200\n5,1,10.5,\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--trace", "--port", port, "run", b.program(), "--record", record});
-        QCOMPARE(Finish(run, 30000), 0);
+        QCOMPARE(RunCtl(run, {"--trace", "--port", b.port, "run", b.program(), "--record", b.record}, 30000), 0);
         const QByteArray trace = run.readAllStandardError();
         const QVector<double> reads = MeasurementReads(trace);
         // The trace's clock starts with the run's first request; step 2 at 4 s.
@@ -413,7 +358,7 @@ private slots:
         }
         QCOMPARE(answered.isEmpty(), false);
         int reading = 0;
-        for (const QByteArrayList &row : Rows(record)) {
+        for (const QByteArrayList &row : Rows(b.record)) {
             if (row[RecVolts].isEmpty())
                 continue;
             ++reading;
@@ -429,48 +374,46 @@ private slots:
         // is recorded, the new step reaches the supply when it is back, and
         // the run ends as programmed.
         const Bench b({"--pace", "--load", "10"}, "voltage,current,duration\n5,1,3\n8,1,7\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.5"});
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).last()[RecElapsed].toDouble() >= 1.5, 5000);
+        StartCtl(run, {"--port", b.port, "run", b.program(), "--record", b.record, "--interval", "0.5"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(b.record).size() >= 4, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(b.record).last()[RecElapsed].toDouble() >= 1.5, 5000);
         ::kill(b.supply.pid(), SIGSTOP);
         QTest::qWait(3500);
         ::kill(b.supply.pid(), SIGCONT);
         QCOMPARE(Finish(run), 0);
-        const QStringList events = RecordingEvents(record);
+        const QStringList events = RecordingEvents(b.record);
         QVERIFY2(events.contains("no answer") && events.contains("step 2"), qPrintable(events.join('|')));
         QCOMPARE(events.mid(events.size() - 2), (QStringList{"end", "output off"}));
         bool eightVolts = false;
-        for (const QByteArrayList &row : Rows(record))
+        for (const QByteArrayList &row : Rows(b.record))
             eightVolts = eightVolts || (row[RecVoltsSet] == "8.000" && row[RecVolts] == "8.00");
         QVERIFY(eightVolts);
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
     }
 
     void aLongerStallAbortsAndTheOffReachesTheSupplyAfterIt()
     {
         const Bench b({"--pace", "--load", "10"}, "voltage,current,duration\n5,1,3\n8,1,60\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess run;
-        StartCtl(run, {"--port", port, "run", b.program(), "--record", record, "--interval", "0.5",
+        StartCtl(run, {"--port", b.port, "run", b.program(), "--record", b.record, "--interval", "0.5",
                        "--max-silence", "4"});
-        QTRY_VERIFY_WITH_TIMEOUT(Rows(record).size() >= 4, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(b.record).size() >= 4, 10000);
         ::kill(b.supply.pid(), SIGSTOP);
         // Past the silence allowed the run aborts; the off cannot reach the
         // stopped supply, so velkaroctl goes on trying.
-        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(record).contains("abort no answer"), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(RecordingEvents(b.record).contains("abort no answer"), 10000);
         QTest::qWait(1500);
         QCOMPARE(run.state(), QProcess::Running);
         ::kill(b.supply.pid(), SIGCONT);
         QCOMPARE(Finish(run), 1);
         QVERIFY(run.readAllStandardError().endsWith("velkaroctl: run: abort no answer; output off\n"));
-        const QStringList events = RecordingEvents(record);
+        const QStringList events = RecordingEvents(b.record);
         QVERIFY2(events.contains("no answer"), qPrintable(events.join("|")));
         QCOMPARE(events.mid(events.size() - 2).join("|"), QStringLiteral("abort no answer|output off"));
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
     }
 
     void aClosedStandardErrorDoesNotEndTheRun()
@@ -478,50 +421,49 @@ private slots:
         // The reader of the events goes away after the first line (| head -1):
         // the run still ends by its limit, off and recorded, with status 4.
         const Bench b({"--load", "10"}, "voltage,current,duration\n5,1,1\n6,1,1\n7,1,60\n");
-        const QString port = b.supply.port, record = b.record();
         QVERIFY(b.up());
         QProcess shell;
         shell.setProcessEnvironment(CtlEnvironment());
         shell.start(QStringLiteral("bash"),
                     {"-c", QStringLiteral("\"$0\" --port %1 run %2 --record %3 --interval 0.2 --limit 'elapsed>3' "
                                           "2>&1 >/dev/null | head -1; exit ${PIPESTATUS[0]}")
-                               .arg(port, b.program(), record),
+                               .arg(b.port, b.program(), b.record),
                      QStringLiteral(VELKAROCTL_EXE)});
         QCOMPARE(Finish(shell), 4);
         QCOMPARE(shell.readAllStandardOutput().count('\n'), 1);
-        QCOMPARE(RecordingEvents(record),
+        QCOMPARE(RecordingEvents(b.record),
                  (QStringList{"start", "step 1", "step 2", "step 3", "limit elapsed>3", "output off"}));
-        QCOMPARE(OutputOf(port), QByteArray("off"));
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
     }
 
     void badInputSendsNothing()
     {
         QTemporaryDir dir;
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,10\n31,1,10\n");
-        QProcess run;
-        // The port does not exist: refusing the input comes first.
-        StartCtl(run, {"--port", dir.filePath("none"), "run", dir.filePath("p.csv"), "--record", dir.filePath("r.csv")});
-        QCOMPARE(Finish(run), 2);
-        QVERIFY(run.readAllStandardError().contains("p.csv: line 3: voltage \"31\""));
-        StartCtl(run, {"--port", dir.filePath("none"), "run", "--record", dir.filePath("r.csv"), "--limit", "amps>3"});
-        QCOMPARE(Finish(run), 2);
-        StartCtl(run, {"--port", dir.filePath("none"), "run", dir.filePath("p.csv")});
-        QCOMPARE(Finish(run), 2);
-        QVERIFY(!QFile::exists(dir.filePath("r.csv")));
-        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,10\n");
-        StartCtl(run, {"--port", dir.filePath("none"), "run", dir.filePath("p.csv"), "--record", dir.filePath("r.csv")});
-        QCOMPARE(Finish(run), 3);
-        QVERIFY(!QFile::exists(dir.filePath("r.csv")));  // taken back when the port failed
-        const QList<QPair<QStringList, QByteArray>> refused = {
-            {{"--interval", "100000"}, "--interval 100000 is longer than a day; it takes 86400 s at most"},
-            {{"--duration", "0"}, "--duration wants a time above 0"},
-            {{"--duration", "10", dir.filePath("p.csv")}, "--duration is for a recording without a program"},
+        const QString program = dir.filePath("p.csv"), record = dir.filePath("r.csv");
+        const QByteArray bad = "voltage,current,duration\n5,1,10\n31,1,10\n", good = "voltage,current,duration\n5,1,10\n";
+        // The port does not exist: refusing the input comes first (2), and a
+        // recording begun is taken back when the port fails (3).
+        const struct {
+            QByteArray program;
+            QStringList arguments;
+            int status;
+            QByteArray reason;
+        } cases[] = {
+            {bad, {program, "--record", record}, 2, "p.csv: line 3: voltage \"31\""},
+            {bad, {"--record", record, "--limit", "amps>3"}, 2, ""},
+            {bad, {program}, 2, ""},
+            {good, {program, "--record", record}, 3, ""},
+            {good, {"--record", record, "--interval", "100000"}, 2, "--interval 100000 is longer than a day; it takes 86400 s at most"},
+            {good, {"--record", record, "--duration", "0"}, 2, "--duration wants a time above 0"},
+            {good, {"--record", record, "--duration", "10", program}, 2, "--duration is for a recording without a program"},
         };
-        for (const auto &r : refused) {
-            StartCtl(run, QStringList{"--port", dir.filePath("none"), "run", "--record", dir.filePath("r.csv")} + r.first);
-            QCOMPARE(Finish(run), 2);
+        for (const auto &c : cases) {
+            WriteFile(program, c.program);
+            QProcess run;
+            QCOMPARE(RunCtl(run, QStringList{"--port", dir.filePath("none"), "run"} + c.arguments), c.status);
             const QByteArray err = run.readAllStandardError();
-            QVERIFY2(err.contains(r.second), err);
+            QVERIFY2(err.contains(c.reason), err);
+            QVERIFY(!QFile::exists(record));
         }
     }
 };

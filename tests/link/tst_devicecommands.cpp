@@ -40,8 +40,7 @@ private slots:
         f.supply->queueRawReply({LinkFixture::Reply(Setpoints, AccessRead, Bytes("3430FFFF"))});
         SetpointRecord sp;
         QCOMPARE(f.link.GetSetpoints(1, sp), LinkResult::GoodReply);
-        QCOMPARE(sp.VoltageSet, 12340);
-        QCOMPARE(sp.CurrentSet, -1);  // signed
+        QCOMPARE(std::make_pair(sp.VoltageSet, sp.CurrentSet), std::make_pair(12340, -1));  // signed
 
         // KuDacVolt, OffDacVolt, KuDacCurr, OffDacCurr, KuAdcVolt, OffAdcVolt,
         // KuAdcCurr, OffAdcCurr, KuAdcCurrFine, OffAdcCurrFine, Rout.
@@ -73,16 +72,8 @@ private slots:
         QCOMPARE(f.link.SetSetpoints(1, 12340, 1500), LinkResult::GoodReply);
         QCOMPARE(f.link.SetOutput(1, OutputOnValue), LinkResult::GoodReply);
         QCOMPARE(f.link.SetOutput(1, OutputOffValue), LinkResult::GoodReply);
-        UserParamRecord user;
-        user.NVPstatus = 1;
-        user.LifeCounter = 4660;
-        user.CurrTrigStat = 1;
-        user.CurrTrigTime = 300;  // one byte on the wire: 44
-        user.VoltmetrStatus = 0;
-        user.VoltmetrTime = 100;
-        user.AdjStatus = 1;
-        user.CurrAdgStatus = 3;
-        user.CurrentTrigger = 1;
+        // In field order; CurrTrigTime 300 is one byte on the wire: 44.
+        const UserParamRecord user{1, 4660, 1, 300, 0, 100, 1, 3, 1};
         QCOMPARE(f.link.SetUserParams(1, user, AccessWrite), LinkResult::GoodReply);
         CalibrationRecord cal;
         cal.KuDacVolt = 1000;
@@ -90,12 +81,9 @@ private slots:
         QCOMPARE(f.link.SetCalibration(1, cal, AccessWrite), LinkResult::GoodReply);
 
         const QList<QByteArray> lines = f.supply->receivedLines();
-        QCOMPARE(lines.size(), 5);
-        QCOMPARE(lines.at(0), QByteArray("#018003113430DC059EAD\r"));
-        QCOMPARE(lines.at(1), QByteArray("#018007119A1B1864\r"));
-        QCOMPARE(lines.at(2), QByteArray("#0180071100004C1E\r"));
-        QCOMPARE(lines.at(3), QByteArray("#0180AB11010000012C00640103013847\r"));
-        QCOMPARE(lines.at(4), "#0180A811E803FFFF" + QByteArray(36, '0') + "DE75\r");
+        QCOMPARE(lines, (QList<QByteArray>{"#018003113430DC059EAD\r", "#018007119A1B1864\r", "#0180071100004C1E\r",
+                                           "#0180AB11010000012C00640103013847\r",
+                                           "#0180A811E803FFFF" + QByteArray(36, '0') + "DE75\r"}));
     }
 };
 

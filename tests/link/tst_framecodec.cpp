@@ -17,13 +17,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("bytes");
         QTest::addColumn<QByteArray>("text");
-        QTest::newRow("status read at 1") << QByteArray::fromHex("01800101") << QByteArray("#01800101EA3E\r");
-        QTest::newRow("output on at 1") << QByteArray::fromHex("018007119A1B")
-                                        << QByteArray("#018007119A1B1864\r");
-        QTest::newRow("set-points 12.34 V 1.5 A at 1")
-            << QByteArray::fromHex("018003113430DC05") << QByteArray("#018003113430DC059EAD\r");
-        QTest::newRow("bytes below 0x10 keep their zero")
-            << QByteArray::fromHex("00800101") << QByteArray("#008001019C8A\r");
+        const auto row = [](const char *name, const char *hex, const char *text) {
+            QTest::newRow(name) << QByteArray::fromHex(hex) << QByteArray(text);
+        };
+        row("status read at 1", "01800101", "#01800101EA3E\r");
+        row("output on at 1", "018007119A1B", "#018007119A1B1864\r");
+        row("set-points 12.34 V 1.5 A at 1", "018003113430DC05", "#018003113430DC059EAD\r");
+        row("bytes below 0x10 keep their zero", "00800101", "#008001019C8A\r");
     }
 
     void goldenFrames()
@@ -46,23 +46,21 @@ private slots:
         QTest::addColumn<QByteArray>("line");
         QTest::addColumn<int>("result");
         QTest::addColumn<QByteArray>("out");
-        QTest::newRow("start then terminator") << QByteArray("#\r") << 0 << QByteArray();
-        QTest::newRow("start without terminator") << QByteArray("#0180") << 0 << QByteArray();
-        QTest::newRow("noise around the frame")
-            << QByteArray("xx\x01#0180\rAB#12\r") << 2 << QByteArray::fromHex("0180");
-        QTest::newRow("lowercase digits fail, earlier bytes stay")
-            << QByteArray("#01ab\r") << -1 << QByteArray::fromHex("01");
-        QTest::newRow("odd length fails") << QByteArray("#01801\r") << -1 << QByteArray::fromHex("0180");
-        QTest::newRow("second start character fails") << QByteArray("#01#180\r") << -1 << QByteArray::fromHex("01");
+        const auto row = [](const char *name, const QByteArray &line, int result, const QByteArray &out) {
+            QTest::newRow(name) << line << result << out;
+        };
+        row("start then terminator", QByteArray("#\r"), 0, QByteArray());
+        row("start without terminator", QByteArray("#0180"), 0, QByteArray());
+        row("noise around the frame", QByteArray("xx\x01#0180\rAB#12\r"), 2, QByteArray::fromHex("0180"));
+        row("lowercase digits fail, earlier bytes stay", QByteArray("#01ab\r"), -1, QByteArray::fromHex("01"));
+        row("odd length fails", QByteArray("#01801\r"), -1, QByteArray::fromHex("0180"));
+        row("second start character fails", QByteArray("#01#180\r"), -1, QByteArray::fromHex("01"));
         // The calibration reply and write are the longest frames: 28 bytes.
-        QTest::newRow("longest frame") << QByteArray("#" + QByteArray(56, 'A') + "\r") << 28
-                                       << QByteArray(28, char(0xAA));
-        QTest::newRow("longer than any frame fails")
-            << QByteArray("#" + QByteArray(58, 'A') + "\r") << -1 << QByteArray();
-        QTest::newRow("no start character leaves the output") << QByteArray("0180\r") << -1 << QByteArray("stale");
-        QTest::newRow("G is no digit") << QByteArray("#1G\r") << -1 << QByteArray();
-        QTest::newRow("endless digits fail")
-            << QByteArray("#" + QByteArray(4000, '1') + "\r") << -1 << QByteArray();
+        row("longest frame", QByteArray("#" + QByteArray(56, 'A') + "\r"), 28, QByteArray(28, char(0xAA)));
+        row("longer than any frame fails", QByteArray("#" + QByteArray(58, 'A') + "\r"), -1, QByteArray());
+        row("no start character leaves the output", QByteArray("0180\r"), -1, QByteArray("stale"));
+        row("G is no digit", QByteArray("#1G\r"), -1, QByteArray());
+        row("endless digits fail", QByteArray("#" + QByteArray(4000, '1') + "\r"), -1, QByteArray());
     }
 
     void decodeLine()

@@ -83,9 +83,8 @@ private slots:
         const QByteArray reply = LinkFixture::Reply(Status, AccessRead, StatusData);
         f.supply->queueRawReply({reply});
         const LinkFixture::TracedRead read = f.TracedStatusRead();
-        QCOMPARE(read.result, LinkResult::GoodReply);
-        QCOMPARE(int(read.count), 14);
-        QCOMPARE(read.out, QByteArray::fromHex("80010101D2043702000001018AAC"));
+        QCOMPARE(std::make_tuple(read.result, int(read.count), read.out),
+                 std::make_tuple(LinkResult::GoodReply, 14, QByteArray::fromHex("80010101D2043702000001018AAC")));
         QCOMPARE(read.trace, "Call GetLine\n" + reply + "line=" + reply + "\n\nLineCode = " + reply + "\n");
         QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#01800101EA3E\r"});
     }
@@ -100,8 +99,7 @@ private slots:
         StatusRecord record;
         LinkResult result = LinkResult::NoReply;
         const QByteArray trace = CaptureTrace([&] { result = f.link.GetStatus(1, record); });
-        QCOMPARE(result, LinkResult::GoodReply);
-        QCOMPARE(record.Voltage, 1234);
+        QCOMPARE(std::make_pair(result, record.Voltage), std::make_pair(LinkResult::GoodReply, 1234));
         QVERIFY2(trace.contains(first + "line=" + reply.left(7) + "\n"), trace.constData());
         QVERIFY2(trace.contains(reply.mid(7, 10) + "line+" + reply.mid(7, 10) + "\n"), trace.constData());
         // Passes that find nothing new while a line is held say so.
@@ -121,8 +119,7 @@ private slots:
         f.supply->queueRawReply({"\x02xx" + LinkFixture::Reply(Status, AccessRead, StatusData) + second});
         StatusRecord record;
         QCOMPARE(f.link.GetStatus(1, record), LinkResult::GoodReply);
-        QCOMPARE(record.Voltage, 1234);
-        QCOMPARE(record.Current, 567);
+        QCOMPARE(std::make_pair(record.Voltage, record.Current), std::make_pair(1234, 567));
     }
 
     void closedPortTracesOnlyTheCall()
@@ -149,10 +146,8 @@ private slots:
         QTest::newRow("one byte below the minimum")
             << LinkFixture::Reply(Status, AccessRead, StatusData.left(4)) << QByteArray("Error linesize\n10 11");
         QTest::newRow("wrong crc") << badCrc << QByteArray("Error crc\n");
-        QTest::newRow("addressed to 1") << LinkFixture::Reply(Status, AccessRead, StatusData, 0x01)
-                                        << QByteArray("Error Id\n1");
-        QTest::newRow("addressed to 0xFF") << LinkFixture::Reply(Status, AccessRead, StatusData, 0xFF)
-                                           << QByteArray("Error Id\n-1");
+        QTest::newRow("addressed to 1") << LinkFixture::Reply(Status, AccessRead, StatusData, 1) << QByteArray("Error Id\n1");
+        QTest::newRow("addressed to 0xFF") << LinkFixture::Reply(Status, AccessRead, StatusData, 0xFF) << QByteArray("Error Id\n-1");
         QTest::newRow("empty frame") << QByteArray("#\r") << QByteArray("Error linesize\n0 11");
     }
 
@@ -366,8 +361,7 @@ private slots:
         record.OutputOn = 1;
         record.Voltage = 9;
         QCOMPARE(f.link.GetStatus(1, record), LinkResult::BadReply);
-        QCOMPARE(record.OutputOn, 1);
-        QCOMPARE(record.Voltage, 9);
+        QCOMPARE(std::make_pair(record.OutputOn, record.Voltage), std::make_pair(1, 9));
     }
 };
 

@@ -24,6 +24,12 @@ QVariantMap Stored()
         values.insert(key, settings.value(key));
     return values;
 }
+
+// The options as one value, in their declared order.
+std::tuple<int, bool, QTime, int, bool> Fields(const LogSettings &o)
+{
+    return {o.LogValue, o.commeDotLog, o.LogPeriod, o.TimeForm, o.AddTime};
+}
 }
 
 class TestDialogSettingsLog : public QObject
@@ -68,8 +74,7 @@ private slots:
             changeAll(dialog);
             LogSettings options;
             dialog.GetSettings(options);  // acts while the dialog is still open
-            QCOMPARE(options.TimeForm, 3);
-            QCOMPARE(options.LogPeriod, QTime(0, 2, 30));
+            QCOMPARE(std::make_pair(options.TimeForm, options.LogPeriod), std::make_pair(3, QTime(0, 2, 30)));
             QTest::keyClick(&dialog, Qt::Key_Escape);
             QVERIFY(!dialog.isVisible());
         }
@@ -77,11 +82,7 @@ private slots:
         DialogSettingsLog next;
         LogSettings options;
         next.GetSettings(options);
-        QCOMPARE(options.LogValue, 1);
-        QCOMPARE(options.commeDotLog, true);
-        QCOMPARE(options.LogPeriod, QTime(0, 2, 30));
-        QCOMPARE(options.TimeForm, 3);
-        QCOMPARE(options.AddTime, true);
+        QCOMPARE(Fields(options), std::make_tuple(1, true, QTime(0, 2, 30), 3, true));
         QVERIFY(!child<QRadioButton>(next, "radioButtonDot")->isChecked());
     }
 
@@ -102,11 +103,7 @@ private slots:
         DialogSettingsLog dialog;
         LogSettings options;
         dialog.GetSettings(options);
-        QCOMPARE(options.LogValue, 0);
-        QCOMPARE(options.TimeForm, 0);
-        QCOMPARE(options.LogPeriod, QTime(0, 0, 1));
-        QCOMPARE(options.commeDotLog, false);
-        QCOMPARE(options.AddTime, false);
+        QCOMPARE(Fields(options), std::make_tuple(0, false, QTime(0, 0, 1), 0, false));
         QCOMPARE(Stored(), before);
 
         dialog.show();

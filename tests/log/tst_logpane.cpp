@@ -5,27 +5,31 @@
 #include <QTextCursor>
 #include <QTextEdit>
 
+// A read-only pane of a few lines, on screen.
+static bool Show(QTextEdit &pane)
+{
+    pane.setReadOnly(true);
+    pane.resize(300, 120);
+    pane.show();
+    return QTest::qWaitForWindowExposed(&pane);
+}
+
 class TestLogPane : public QObject
 {
     Q_OBJECT
 
 private slots:
-
     // A click or a selection while recording never splits a line.
     void appendsAtTheEndWhateverTheOperatorSelected()
     {
         QTextEdit pane;
-        pane.setReadOnly(true);
-        pane.resize(300, 120);
-        pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(Show(pane));
         AppendToPane(&pane, "5.000 0.2500\n");
         AppendToPane(&pane, "5.010 0.2510\n");
         // A click in the middle of the first line.
         const int firstLineY = pane.cursorRect(QTextCursor(pane.document())).center().y();
         QTest::mouseClick(pane.viewport(), Qt::LeftButton, {}, QPoint(30, firstLineY));
-        QVERIFY(pane.textCursor().position() > 0);
-        QVERIFY(pane.textCursor().position() < 12);
+        QVERIFY(pane.textCursor().position() > 0 && pane.textCursor().position() < 12);
         AppendToPane(&pane, "5.020 0.2520\n");
         QTextCursor selection = pane.textCursor();
         selection.setPosition(2);
@@ -41,10 +45,7 @@ private slots:
     void scrolledUpOrSelectedTextStaysPut()
     {
         QTextEdit pane;
-        pane.setReadOnly(true);
-        pane.resize(300, 120);
-        pane.show();
-        QVERIFY(QTest::qWaitForWindowExposed(&pane));
+        QVERIFY(Show(pane));
         for (int i = 0; i < 100; ++i)
             AppendToPane(&pane, QStringLiteral("%1\n").arg(i));
         QScrollBar *bar = pane.verticalScrollBar();
@@ -59,8 +60,7 @@ private slots:
         selection.setPosition(8, QTextCursor::KeepAnchor);
         pane.setTextCursor(selection);
         AppendToPane(&pane, "101\n");
-        QCOMPARE(pane.textCursor().selectionStart(), 3);
-        QCOMPARE(pane.textCursor().selectionEnd(), 8);
+        QCOMPARE(std::make_pair(pane.textCursor().selectionStart(), pane.textCursor().selectionEnd()), std::make_pair(3, 8));
 
         // Selection gone and the view at the end: following again.
         pane.setTextCursor(QTextCursor(pane.document()));

@@ -104,23 +104,20 @@ private slots:
     {
         auto *start = widget<QPushButton>("pushButtonLogStart");
         auto *stop = widget<QPushButton>("pushButtoLogStop");
-        QVERIFY(start->isEnabled());
-        QVERIFY(!stop->isEnabled());
+        QCOMPARE(std::make_pair(start->isEnabled(), stop->isEnabled()), std::make_pair(true, false));
         QVERIFY(pane->isReadOnly());
         QVERIFY(connectWindow());
         QVERIFY(waitTicks(6));
         QVERIFY(pane->toPlainText().isEmpty());
 
         start->click();
-        QVERIFY(!start->isEnabled());
-        QVERIFY(stop->isEnabled());
+        QCOMPARE(std::make_pair(start->isEnabled(), stop->isEnabled()), std::make_pair(false, true));
         QTRY_COMPARE_WITH_TIMEOUT(paneLines(pane).size(), 2, 4000);
         QCOMPARE(paneLines(pane), (QStringList{"5.000 0.5000", "5.000 0.5000"}));
         QVERIFY(pane->toPlainText().endsWith(QLatin1Char('\n')));
 
         stop->click();
-        QVERIFY(start->isEnabled());
-        QVERIFY(!stop->isEnabled());
+        QCOMPARE(std::make_pair(start->isEnabled(), stop->isEnabled()), std::make_pair(true, false));
         const QString stopped = pane->toPlainText();
         QVERIFY(waitTicks(8));
         QCOMPARE(pane->toPlainText(), stopped);
@@ -134,9 +131,7 @@ private slots:
 
         // Failed reads write nothing; a line may still come from a reading
         // taken before the silence.
-        VirtualSupply::Options silent = d->supply->options();
-        silent.silent = true;
-        d->supply->setOptions(silent);
+        d->supply->setOptions(Silent(d->supply->options()));
         QVERIFY(waitTicks(2));
         const QString before = pane->toPlainText();
         // The silent line gets four requests, then one a second.
@@ -220,14 +215,14 @@ private slots:
         // A save that cannot be written warns and keeps the file as it was.
         pane->setPlainText(QStringLiteral("5.000 0.5000\n").repeated(100));
         QString title, text;
-        QMessageBox::StandardButtons buttons;
+        int buttons = 0;
         WhenModal<QFileDialog>([&](QFileDialog *dialog) {
             confirmReplace();
             chooseFile(dialog, path);
             WhenModal<QMessageBox>([&](QMessageBox *box) {
                 title = box->windowTitle();
                 text = box->text();
-                buttons = box->standardButtons();
+                buttons = int(box->standardButtons());
                 box->button(QMessageBox::Ok)->click();
             });
         });
@@ -236,9 +231,8 @@ private slots:
             FileSizeCap cap(512);
             widget<QPushButton>("pushButtonLogSave")->click();
         }
-        QCOMPARE(title, QStringLiteral("Ошибка"));
-        QCOMPARE(text, QStringLiteral("Не удается сохранить файл"));
-        QCOMPARE(buttons, QMessageBox::StandardButtons(QMessageBox::Ok));
+        QCOMPARE(std::make_tuple(title, text, buttons),
+                 std::make_tuple(QStringLiteral("Ошибка"), QStringLiteral("Не удается сохранить файл"), int(QMessageBox::Ok)));
         QCOMPARE(ReadFile(path), QByteArray("0.750 0.1200\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
         QCOMPARE(store().value("dirLogFile").toString(), dir.path());

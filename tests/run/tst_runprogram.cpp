@@ -17,20 +17,14 @@ private slots:
             "01:02:03.5,4.2,\"0.5\",,current < 0.05,\n"
             "2.5,0.01,9.999,0,,OFF\n");
         QVERIFY2(p.ok(), qPrintable(p.errorText()));
-        QCOMPARE(p.steps.size(), 3);
-        QCOMPARE(p.steps[0].volts, 12.0);
-        QCOMPARE(p.steps[0].amperes, 1.5);
-        QCOMPARE(p.steps[0].durationMs, 60000);
-        QCOMPARE(p.steps[0].rampMs, 30000);
-        QVERIFY(p.steps[0].outputOn);
-        QVERIFY(!p.steps[0].until);
-        QCOMPARE(p.steps[1].durationMs, 3723500);
-        QCOMPARE(p.steps[1].rampMs, 0);
-        QVERIFY(p.steps[1].outputOn);
-        QVERIFY(p.steps[1].until);
-        QCOMPARE(p.steps[1].until->text(), QStringLiteral("current<0.05"));
-        QCOMPARE(p.steps[2].durationMs, 2500);
-        QVERIFY(!p.steps[2].outputOn);
+        QStringList steps;
+        for (const RunStep &step : p.steps)
+            steps << QStringLiteral("%1 V %2 A %3 ms, ramp %4 ms, %5, until %6")
+                         .arg(step.volts).arg(step.amperes).arg(step.durationMs).arg(step.rampMs)
+                         .arg(step.outputOn ? "on" : "off", step.until ? step.until->text() : "-");
+        QCOMPARE(steps, (QStringList{"12 V 1.5 A 60000 ms, ramp 30000 ms, on, until -",
+                                     "4.2 V 0.5 A 3723500 ms, ramp 0 ms, on, until current<0.05",
+                                     "0.01 V 9.999 A 2500 ms, ramp 0 ms, off, until -"}));
     }
 
     void refusesBadFilesWithTheLine_data()

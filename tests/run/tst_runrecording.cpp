@@ -38,10 +38,7 @@ private slots:
         s.CvFlag = 1;
         s.OutputOn = 1;
         row.status = s;
-        SetpointRecord sp;
-        sp.VoltageSet = 12340;
-        sp.CurrentSet = 2000;
-        row.setpoints = sp;
+        row.setpoints = SetpointRecord{12340, 2000};
         row.ampereHours = 0.0123456;
         row.wattHours = 0.15;
         row.step = 2;

@@ -7,6 +7,7 @@
 
 #include "windowdriver.h"
 #include "dialogsettingslog.h"
+#include "processmemory.h"
 #include "testmain.h"
 #include "traceablepattern.h"
 
@@ -16,7 +17,6 @@
 #include <QLCDNumber>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QRegularExpression>
 #include <QTextEdit>
 
 #include <cmath>
@@ -144,16 +144,6 @@ QByteArray frameBytes(const QByteArray &text)
 {
     const int start = text.indexOf('#');
     return start < 0 ? QByteArray() : QByteArray::fromHex(text.mid(start + 1, text.indexOf('\r', start) - start - 1));
-}
-
-qint64 residentKb()
-{
-    QFile file(QStringLiteral("/proc/self/status"));
-    if (!file.open(QIODevice::ReadOnly))
-        return -1;
-    const auto m = QRegularExpression(QStringLiteral("VmRSS:\\s+(\\d+)\\s+kB"))
-                       .match(QString::fromLatin1(file.readAll()));
-    return m.hasMatch() ? m.captured(1).toLongLong() : -1;
 }
 
 }  // namespace
@@ -504,7 +494,7 @@ void SoakTest::faultySuppliesNeverShowForeignValues()
     // Warm up: every page, log and box has been built and drawn once.
     QTRY_VERIFY_WITH_TIMEOUT(transactions() >= 4 * Windows, 10000);
     QTest::qWait(2000);
-    const qint64 rssBefore = residentKb();
+    const qint64 rssBefore = MemoryKb(QCoreApplication::applicationPid(), "VmRSS:");
     for (auto &rig : rigs)
         rig->running = true;
     QElapsedTimer run;
@@ -514,7 +504,7 @@ void SoakTest::faultySuppliesNeverShowForeignValues()
         rig->running = false;
     // Lets the last requests end and be judged.
     QTest::qWait(2500);
-    const qint64 rssAfter = residentKb();
+    const qint64 rssAfter = MemoryKb(QCoreApplication::applicationPid(), "VmRSS:");
 
     int acknowledged = 0, failed = 0, toggles = 0, samples = 0, logLines = 0;
     for (auto &rig : rigs) {

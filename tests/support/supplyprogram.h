@@ -18,3 +18,22 @@ inline QString StartSupplyProgram(QProcess &process, const QString &program,
     }
     return QString::fromLocal8Bit(process.readLine()).trimmed();
 }
+
+// The virtual-supply program on a pseudo-terminal, terminated when the test
+// leaves it, by a failed check too.
+struct SupplyProcess {
+    SupplyProcess(const QString &program, const QStringList &arguments)
+        : port(StartSupplyProgram(process, program, arguments))
+    {
+    }
+    ~SupplyProcess()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    bool up() const { return port.startsWith(QLatin1String("/dev/pts/")); }
+    qint64 pid() const { return process.processId(); }
+
+    QProcess process;
+    const QString port;
+};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "mainwindow.h"
+#include "supplyoptions.h"
 #include "virtualsupply.h"
 
 #include <QAction>
