@@ -21,6 +21,8 @@ class QTimer;
 class DeviceLink;
 class DialogSettingsLog;
 class LiveChart;
+class LineView;
+class SharedLine;
 class MainWindowForm;
 class NoticeBoxes;
 class PageWindow;
@@ -71,6 +73,14 @@ private slots:
     void SwitchOutputOff();
     void Disconnect();
     void HoldPanelForRun(bool running);
+    // Holds the panel while a run drives its supply: this window's or
+    // another program's on the line.
+    void HoldPanel();
+    void LineMembersChanged();
+    void LineHandingOver();
+    void LineTakenOver();
+    void LineLost(const QString &reason);
+    void ChooseAddress(int address);
 
 private:
     void BuildToolBar();
@@ -88,6 +98,11 @@ private:
     void ShowPortLost();
     void LoadPortChoice();
     void StorePortChoice();
+    // Tells the line who this window is: its address and what it does.
+    void TellLine();
+    void ShowLineRole();
+    // Why the panel may not change its supply now; empty when it may.
+    QString PanelHeldBy() const;
     void SupplyChanged();
 
     bool LoadSetpoints();
@@ -121,6 +136,7 @@ private:
     // RunTransport, for the run page's driver.
     bool isOpen() const override;
     bool reopen() override;
+    bool handingOver() const override;
     Result readStatus(StatusRecord &status) override;
     Result readMeasurement(MeasurementRecord &measurement) override;
     Result writeSetpoints(const SetpointRecord &setpoints) override;
@@ -138,6 +154,11 @@ private:
     QAction *outputOffAction = nullptr;
     QSerialPort *port = nullptr;
     std::unique_ptr<DeviceLink> link;
+    // The port as this user's programs share it; it goes before the link.
+    std::unique_ptr<SharedLine> line;
+    // The window holds a connection (until a disconnect or a lost port; a
+    // handover of the line keeps it).
+    bool connected = false;
     CalibrationRecord calibration;
     StatusRecord status;
     MeasurementRecord measurement;
@@ -152,6 +173,14 @@ private:
     PageWindow *runWindow = nullptr;
     QAction *openChartAction = nullptr;
     QAction *openRunAction = nullptr;
+    // The line's supplies, opened from the status bar too; its reads take
+    // every other monitor tick while it wants them.
+    LineView *lineView = nullptr;
+    PageWindow *lineWindow = nullptr;
+    QAction *openLineAction = nullptr;
+    bool lineViewTurn = false;
+    // Whether the window holds the line or is attached, and to whom.
+    QLabel *lineLabel = nullptr;
     PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

@@ -2,6 +2,7 @@
 
 #include "commandset.h"
 #include "devicelink.h"
+#include "lineview.h"
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "runpage.h"
@@ -14,6 +15,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
 
 #include <algorithm>
 
@@ -38,7 +40,11 @@ void MainWindow::TimeOut()
 
     switch (pollState) {
     case PollState::Monitor:
-        if (!setpointsKnown
+        // The line's view reads every other monitor tick while it wants to:
+        // the panel keeps half of them.
+        if (lineView->WantsRead() && (lineViewTurn = !lineViewTurn)) {
+            lineView->Step(*link);
+        } else if (!setpointsKnown
             && (!setpointRetryClock.isValid() || setpointRetryClock.elapsed() >= SetpointRetryMs)) {
             setpointRetryClock.start();
             LoadSetpoints();
@@ -97,9 +103,9 @@ void MainWindow::RequestOperation(PollState state)
 
 void MainWindow::ApplyParam()
 {
-    // The panel's controls are disabled during a run; a key must not get
-    // round them either.
-    if (runPage->isActive())
+    // The panel's controls are disabled during a run (this window's or
+    // another program's); a key must not get round them either.
+    if (!PanelHeldBy().isEmpty())
         return;
     // A box still holding a number it does not take says so, and nothing
     // is sent: neither that number nor the one the box held before.
@@ -115,7 +121,7 @@ void MainWindow::ApplyParam()
 
 void MainWindow::OnOff()
 {
-    if (runPage->isActive())
+    if (!PanelHeldBy().isEmpty())
         return;
     RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
@@ -128,6 +134,12 @@ void MainWindow::SwitchOutputOff()
     // confirmed by the run, never behind its back.
     if (runPage->isActive()) {
         runPage->stop();
+        return;
+    }
+    // Another program's run switches its output off itself, when it ends.
+    const QString heldBy = PanelHeldBy();
+    if (!heldBy.isEmpty()) {
+        form->statusBar->showMessage(heldBy, 5000);
         return;
     }
     RequestOperation(PollState::SwitchOutput);

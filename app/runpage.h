@@ -74,7 +74,9 @@ public:
     // may go on now; otherwise the operator was asked, and on a yes the run
     // is stopped and closeAllowed() or disconnectAllowed() follows once the
     // output off is confirmed or given up.
-    bool confirmClose();
+    // othersOnLine: the other programs on a shared line, which keep it and
+    // their supplies as they are.
+    bool confirmClose(int othersOnLine = 0);
     bool confirmDisconnect();
 
 signals:

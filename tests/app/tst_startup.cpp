@@ -308,12 +308,13 @@ private slots:
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         MessageBoxCloser closer;
-        // The holder polls another address, once every ten seconds: the
-        // supply then hears from it, never from the window at address 0.
+        // The holder polls another address, once every ten seconds, and
+        // shares the port with nobody: the supply then hears from it, never
+        // from the window at address 0.
         QProcess holder;
         if (held) {
             holder.start(QStringLiteral(VELKAROCTL_EXE),
-                         {QStringLiteral("--port"), d.supply->portPath(), QStringLiteral("--address"),
+                         {QStringLiteral("--exclusive"), QStringLiteral("--port"), d.supply->portPath(), QStringLiteral("--address"),
                           QStringLiteral("7"), QStringLiteral("watch"), QStringLiteral("--interval"),
                           QStringLiteral("10")});
             QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
