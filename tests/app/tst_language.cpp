@@ -252,6 +252,7 @@ private slots:
                            "состояние выхода неизвестно"));
         d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
         d.window->findChild<QAction *>(QStringLiteral("actionOpenRun"))->trigger();
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenLine"))->trigger();
         d.widget<QPushButton>("pushButtonLogParam")->click();
         int windows = 0;
         for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -260,7 +261,7 @@ private slots:
                 ++windows;
             }
         }
-        QCOMPARE(windows, 3);
+        QCOMPARE(windows, 4);
 
         // The boxes: a read that fails, About, and the question at closing.
         QStringList boxes;
