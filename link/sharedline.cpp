@@ -105,7 +105,12 @@ bool SharedLine::AttachTo(const QString &device)
 void SharedLine::StopServing()
 {
     link.SetBetweenExchanges(nullptr);
-    delete server;
+    // The line may be let go from an event handled while the server makes
+    // an attached program's exchange: the server then goes after it.
+    if (server) {
+        server->disconnect(this);
+        server->Retire();
+    }
     server = nullptr;
 }
 

@@ -216,6 +216,30 @@ private slots:
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 6.0);
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
     }
+    // The operator disconnects while the window makes an attached program's
+    // exchange (a watch reading back to back keeps it serving): the window
+    // lets the line go, and the watch takes it over and samples on.
+    void disconnectWhileServingAnotherProgram()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        WindowDriver d;
+        MessageBoxCloser closer;
+        for (int i = 0; i < 3; ++i) {
+            ConnectWindow(d, supply.port, 1);
+            QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
+            Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0"}));
+            QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой, +1"), 10000);
+            // Handled within an exchange, as a click would be.
+            QTimer::singleShot(200 + 50 * i, d.disconnectAction(), &QAction::trigger);
+            QTRY_VERIFY(d.connectAction()->isEnabled());
+            QCOMPARE(LineRole(d), QString());
+            watch.process.readAllStandardOutput();
+            QTRY_VERIFY(watch.process.canReadLine());
+            QCOMPARE(watch.process.state(), QProcess::Running);
+        }
+        QVERIFY(closer.seen.isEmpty());
+    }
 };
 
 PANEL_TEST_MAIN(LineViewTest)
