@@ -58,6 +58,7 @@ private slots:
     void OpenPort();
     void ClosePort();
     void TimeOut();
+    void WaitingTick();
     void ApplyParam();
     void OnOff();
     void ReadParam();
@@ -179,6 +180,9 @@ private:
     PageWindow *lineWindow = nullptr;
     QAction *openLineAction = nullptr;
     bool lineViewTurn = false;
+    // A tick waits while the link makes another program's exchange.
+    bool tickWaiting = false;
+    static constexpr int BusyLineRetryMs = 10;
     // Whether the window holds the line or is attached, and to whom.
     QLabel *lineLabel = nullptr;
     PollState pollState = PollState::Monitor;

@@ -16,11 +16,23 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 
 void MainWindow::TimeOut()
 {
+    // Serving the line, the window makes the attached programs' exchanges
+    // from the event loop, and a tick can come while one waits for its
+    // reply: the line carries one exchange at a time, so the tick waits for
+    // its end (one tick at most waits).
+    if (link->InExchange()) {
+        if (!tickWaiting) {
+            tickWaiting = true;
+            QTimer::singleShot(BusyLineRetryMs, this, &MainWindow::WaitingTick);
+        }
+        return;
+    }
     const quint8 address = quint8(slaveBox->value());
     if (address != slaveAddress) {
         slaveAddress = address;
@@ -93,6 +105,12 @@ void MainWindow::TimeOut()
         break;
     }
     LogStep();
+}
+
+void MainWindow::WaitingTick()
+{
+    tickWaiting = false;
+    TimeOut();
 }
 
 void MainWindow::RequestOperation(PollState state)

@@ -25,14 +25,15 @@ LineServer::~LineServer()
 
 void LineServer::EndClients()
 {
-    // The attached programs see the end at once and take the line over.
+    // Nobody attaches any more; the attached programs see the end at once
+    // and take the line over.
+    server->close();
     for (auto &client : clients) {
         if (client->socket) {
             client->socket->disconnect(this);
             client->socket->abort();
         }
     }
-    server->close();
 }
 
 void LineServer::Retire()

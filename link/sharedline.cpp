@@ -99,7 +99,10 @@ bool SharedLine::AttachTo(const QString &device)
     link.SetBetweenExchanges(nullptr);
     link.SetRemote(client);
     client->WaitForMembers(AttachWaitMs);
-    return true;
+    // An owner letting the line go may have taken the connection and closed
+    // it meanwhile; its end came while the line was not yet attached, and
+    // no other will come.
+    return client->IsAttached();
 }
 
 void SharedLine::StopServing()

@@ -68,7 +68,11 @@ int RunCtl(const QString &port, int address, const QStringList &command)
     waited.start();
     while (ctl.process.state() != QProcess::NotRunning && waited.elapsed() < 10000)
         QTest::qWait(10);
-    return ctl.process.state() == QProcess::NotRunning ? ctl.process.exitCode() : -1;
+    if (ctl.process.state() != QProcess::NotRunning)
+        return -1;
+    if (ctl.process.exitCode() != 0)
+        qWarning("%s", ctl.process.readAllStandardError().constData());
+    return ctl.process.exitCode();
 }
 
 void ConnectWindow(WindowDriver &d, const QString &port, int address)
@@ -216,9 +220,9 @@ private slots:
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 6.0);
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
     }
-    // The operator disconnects while the window makes an attached program's
-    // exchange (a watch reading back to back keeps it serving): the window
-    // lets the line go, and the watch takes it over and samples on.
+    // A watch reading back to back keeps the window serving the line; the
+    // operator disconnects while the window makes one of its exchanges: the
+    // window lets the line go, and the watch takes it over and samples on.
     void disconnectWhileServingAnotherProgram()
     {
         Program supply = SupplyProgram(QStringLiteral("1,2"));
@@ -228,8 +232,18 @@ private slots:
         for (int i = 0; i < 3; ++i) {
             ConnectWindow(d, supply.port, 1);
             QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
-            Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0"}));
+            // Reading back to back, it fails at once while it takes the
+            // line over: it is let fail as often as it must.
+            Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0", "--max-failures", "100000"}));
             QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой, +1"), 10000);
+            if (i == 0) {
+                // The window's ticks and the watch's requests share the line
+                // without a lost reply.
+                int samples = 0;
+                QTRY_VERIFY_WITH_TIMEOUT((samples += watch.process.readAllStandardOutput().count('\n')) >= 30, 10000);
+                QCOMPARE(watch.process.readAllStandardError(), QByteArray());
+                QVERIFY(d.widget<QLCDNumber>("lcdNumberV")->isEnabled());
+            }
             // Handled within an exchange, as a click would be.
             QTimer::singleShot(200 + 50 * i, d.disconnectAction(), &QAction::trigger);
             QTRY_VERIFY(d.connectAction()->isEnabled());
@@ -238,7 +252,50 @@ private slots:
             QTRY_VERIFY(watch.process.canReadLine());
             QCOMPARE(watch.process.state(), QProcess::Running);
         }
-        QVERIFY(closer.seen.isEmpty());
+        QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
+    }
+
+    // Closing the window during its run with another program on the line
+    // asks about leaving the line to it; the run's end switches off this
+    // window's supply only, and the other program goes on with the line.
+    void closingDuringARunLeavesTheLineToTheOthers()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        QTemporaryDir dir;
+        auto d = std::make_unique<WindowDriver>();
+        ConnectWindow(*d, supply.port, 1);
+        QTRY_COMPARE(LineRole(*d), QStringLiteral("Порт свой"));
+        QCOMPARE(RunCtl(supply.port, 2, {"on"}), 0);
+        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        QTRY_COMPARE_WITH_TIMEOUT(LineRole(*d), QStringLiteral("Порт свой, +1"), 10000);
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n4,1,1:00\n");
+        d->widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("p.csv"));
+        d->widget<QLineEdit>("runRecordEdit")->setText(dir.filePath("r.csv"));
+        QTRY_VERIFY(d->widget<QPushButton>("runStartButton")->isEnabled());
+        d->widget<QPushButton>("runStartButton")->click();
+        QTRY_COMPARE(d->widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
+
+        QString question;
+        WhenModal<QMessageBox>([&question](QMessageBox *box) {
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+        QVERIFY(!d->window->close());
+        QVERIFY2(question.contains(QStringLiteral("другие программы (1)")), qPrintable(question));
+        QTRY_VERIFY(!d->window->isVisible());
+        QVERIFY(ReadFile(dir.filePath("r.csv")).contains(",output off"));
+        // The watch takes the line over and samples on.
+        d.reset();
+        watch.process.readAllStandardOutput();
+        QTRY_VERIFY(watch.process.canReadLine());
+        QCOMPARE(watch.process.state(), QProcess::Running);
+        Program status(Ctl(supply.port, 1, {"--json", "status"}));
+        QTRY_COMPARE(status.process.state(), QProcess::NotRunning);
+        QVERIFY(status.process.readAll().contains("\"output\":false"));
+        Program other(Ctl(supply.port, 2, {"--json", "status"}));
+        QTRY_COMPARE(other.process.state(), QProcess::NotRunning);
+        QVERIFY(other.process.readAll().contains("\"output\":true"));
     }
 };
 
