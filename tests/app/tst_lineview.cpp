@@ -220,6 +220,29 @@ private slots:
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 6.0);
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
     }
+    // The owner and the supply's terminal go together: nobody can take the
+    // line over, and the window tells a lost port and disconnects.
+    void noTakeoverIsALostPort()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1"));
+        QVERIFY(!supply.port.isEmpty());
+        Program watch(Ctl(supply.port, 1, {"watch", "--interval", "0.5"}));
+        QTRY_VERIFY(watch.process.canReadLine());
+        WindowDriver d;
+        MessageBoxCloser closer;
+        ConnectWindow(d, supply.port, 1);
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
+        // The connect's page read done: what fails from now on is the line.
+        QTRY_VERIFY(d.widget<QPushButton>("pushButtonApplyUserParam")->isEnabled());
+        supply.process.kill();
+        QVERIFY(supply.process.waitForFinished(5000));
+        ::kill(pid_t(watch.pid()), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 5000);
+        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
+        QVERIFY(d.connectAction()->isEnabled());
+        QCOMPARE(LineRole(d), QString());
+    }
+
     // A watch reading back to back keeps the window serving the line; the
     // operator disconnects while the window makes one of its exchanges: the
     // window lets the line go, and the watch takes it over and samples on.
