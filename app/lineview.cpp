@@ -36,6 +36,8 @@ LineView::LineView(QWidget *parent)
     table->setSelectionBehavior(QAbstractItemView::SelectRows);
     table->setSelectionMode(QAbstractItemView::SingleSelection);
     table->verticalHeader()->hide();
+    // The readings as narrow as they are; the programs take the rest.
+    table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table->horizontalHeader()->setStretchLastSection(true);
     table->setToolTip(tr("Выбранный источник откроется на панели"));
 
@@ -181,9 +183,10 @@ void LineView::ShowWho(int row)
     QStringList who;
     for (const LineMember &member : members) {
         if (member.addresses.contains(address))
-            who << QStringLiteral("%1 (pid %2): %3").arg(member.program).arg(member.pid).arg(member.doing);
+            who << QStringLiteral("%1 %2 (pid %3)").arg(member.program, member.doing).arg(member.pid);
     }
     table->item(row, WhoColumn)->setText(who.join(QStringLiteral("; ")));
+    table->item(row, WhoColumn)->setToolTip(who.join(QLatin1Char('\n')));
 }
 
 void LineView::RowChosen(int row)

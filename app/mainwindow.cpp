@@ -208,7 +208,7 @@ void MainWindow::BuildPageWindows()
     openRunAction->setStatusTip(tr("Программа шагов, пределы и запись, в отдельном окне"));
     lineView = new LineView;
     lineWindow = new PageWindow(lineView, tr("Линия"), settings, QStringLiteral("windows/lineSize"),
-                                QSize(460, 300), this);
+                                QSize(560, 260), this);
     openLineAction = new QAction(tr("Линия"), this);
     openLineAction->setObjectName(QStringLiteral("actionOpenLine"));
     openLineAction->setStatusTip(tr("Источники на линии и кто ими управляет, в отдельном окне"));

@@ -167,8 +167,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(d.widget<QLabel>("lineScanLabel")->text(), QStringLiteral("Найдено: 3"), 20000);
         auto cell = [table](int row, int column) { return table->item(row, column)->text(); };
         QCOMPARE(QStringList({cell(0, 0), cell(1, 0), cell(2, 0)}), QStringList({"1", "2", "5"}));
-        QCOMPARE(cell(0, 5), QStringLiteral("velkaro (pid %1): window").arg(QCoreApplication::applicationPid()));
-        QCOMPARE(cell(1, 5), QStringLiteral("velkaroctl (pid %1): watch").arg(watch.pid()));
+        QCOMPARE(cell(0, 5), QStringLiteral("velkaro window (pid %1)").arg(QCoreApplication::applicationPid()));
+        QCOMPARE(cell(1, 5), QStringLiteral("velkaroctl watch (pid %1)").arg(watch.pid()));
         QCOMPARE(cell(2, 5), QString());
         QCOMPARE(cell(2, 4), QStringLiteral("выкл"));
 
