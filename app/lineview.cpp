@@ -74,6 +74,11 @@ void LineView::Step(DeviceLink &link)
             if (row < 0)
                 row = AddRow(address);
             ShowStatus(row, found->status);
+            table->item(row, AddressColumn)->setToolTip(
+                found->setpoints ? tr("Уставки: %1 В, %2 А")
+                                       .arg(SetpointVolts(*found->setpoints), 0, 'f', 2)
+                                       .arg(SetpointAmperes(*found->setpoints), 0, 'f', 3)
+                                 : QString());
         }
         // A disconnect during the probe has ended the scan already.
         if (scanning && ++scanNext > scanLast)

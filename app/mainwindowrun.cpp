@@ -42,7 +42,8 @@ bool MainWindow::RunTick()
 
 void MainWindow::StartRun()
 {
-    runPage->start({portBox->currentText(), slaveBox->value()});
+    // Two runs on one supply would undo each other's writes.
+    runPage->start({portBox->currentText(), slaveBox->value(), PanelHeldBy()});
 }
 
 void MainWindow::Disconnect()

@@ -382,6 +382,10 @@ bool RunPage::start(const Supply &supply)
 {
     if (isActive() || !connected)
         return false;
+    if (!supply.heldBy.isEmpty()) {
+        messageLabel->setText(supply.heldBy);
+        return false;
+    }
     SaveChoices();
     RunSetup setup;
     if (!ReadProgram(&setup.program))

@@ -48,6 +48,9 @@ public:
     struct Supply {
         QString port;
         int address = 0;
+        // Set when another program's run drives the address: the start is
+        // refused with this reason.
+        QString heldBy;
     };
 
     bool isActive() const { return driver && driver->isActive(); }

@@ -132,6 +132,13 @@ private slots:
         QCOMPARE(onOff->toolTip(), idleTip);
         d.slaveBox()->setValue(1);
         QTRY_VERIFY(!onOff->isEnabled());
+        // Nor does the window start a run of its own there.
+        WriteFile(dir.filePath("w.csv"), "voltage,current,duration\n9,1,1:00\n");
+        d.widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("w.csv"));
+        d.widget<QLineEdit>("runRecordEdit")->setText(dir.filePath("w-r.csv"));
+        d.widget<QPushButton>("runStartButton")->click();
+        QCOMPARE(d.widget<QLabel>("runMessageLabel")->text(), why);
+        QVERIFY(!QFile::exists(dir.filePath("w-r.csv")));
 
         // The run ends (with its output kept): the window takes the line
         // over, and the panel is free and reading.

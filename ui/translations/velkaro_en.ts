@@ -122,6 +122,10 @@
         <source>выкл</source>
         <translation>off</translation>
     </message>
+    <message>
+        <source>Уставки: %1 В, %2 А</source>
+        <translation>Set-points: %1 V, %2 A</translation>
+    </message>
 </context>
 <context>
     <name>LiveChart</name>
@@ -947,7 +951,7 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     </message>
     <message>
         <source>Идёт прогон, линией пользуются и другие программы (%1). Остановить прогон, выключить выход этого источника и оставить линию им? Их источники останутся как есть.</source>
-        <translation>A run is in progress and other programs (%1) use the line. Stop the run, switch this supply's output off and leave the line to them? Their supplies stay as they are.</translation>
+        <translation>A run is in progress and other programs (%1) use the line. Stop the run, switch this supply&apos;s output off and leave the line to them? Their supplies stay as they are.</translation>
     </message>
 </context>
 <context>
