@@ -137,6 +137,13 @@ void LineView::SetConnected(bool isConnected)
     ShowScanState();
 }
 
+void LineView::hideEvent(QHideEvent *event)
+{
+    QWidget::hideEvent(event);
+    for (int row = 0; row < table->rowCount(); ++row)
+        ShowStale(row);
+}
+
 void LineView::ShowMembers(const QList<LineMember> &lineMembers)
 {
     members = lineMembers;

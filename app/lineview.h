@@ -33,6 +33,10 @@ public:
 
     enum Column { AddressColumn, VoltsColumn, AmperesColumn, ModeColumn, OutputColumn, WhoColumn, Columns };
 
+protected:
+    // Hidden, the view is not read: what it shows is no longer live.
+    void hideEvent(QHideEvent *event) override;
+
 signals:
     // The operator chose a supply for the panel.
     void addressChosen(int address);
