@@ -2,11 +2,13 @@
 
 #include "devicelink.h"
 #include "dialogsettingslog.h"
+#include "lineview.h"
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
 #include "supplyport.h"
 #include "runpage.h"
+#include "sharedline.h"
 #include "units.h"
 
 #include <QAction>
@@ -20,9 +22,11 @@
 
 void MainWindow::OpenPort()
 {
-    // The lock is taken on the device itself, whichever of its names is chosen.
+    // The lock is taken on the device itself, whichever of its names is
+    // chosen; a port that another of the user's programs serves is attached to.
     QString reason;
-    if (!OpenSupplyPort(*port, portBox->currentText(), &reason)) {
+    TellLine();
+    if (!line->Open(portBox->currentText(), false, &reason)) {
         // Which port and why, as the system tells it: "no such file",
         // "permission denied" and a port held by another program all differ.
         ShowError(tr("Не удается открыть порт") + QLatin1Char('\n') + portBox->currentText()
@@ -82,8 +86,8 @@ void MainWindow::ResumePolling()
 void MainWindow::ClosePort()
 {
     ++connectionSerial;
-    if (port->isOpen())
-        port->close();
+    // A line this window serves passes to the programs attached to it.
+    line->Close();
     SetConnectedLook(false);
     pollTimer->stop();
     runPage->portClosed();
@@ -99,8 +103,11 @@ void MainWindow::SetWriteButtonsEnabled(bool enabled)
     form->pushButtonApplyUserParam->setEnabled(enabled);
 }
 
-void MainWindow::SetConnectedLook(bool connected)
+void MainWindow::SetConnectedLook(bool isConnected)
 {
+    connected = isConnected;
+    lineView->SetConnected(connected);
+    HoldPanel();
     connectAction->setEnabled(!connected);
     disconnectAction->setEnabled(connected);
     outputOffAction->setEnabled(connected);
@@ -132,7 +139,7 @@ void MainWindow::SetSetpointsKnown(bool known)
     // chose from this supply: dimmed, and not to be applied.
     setpointsKnown = known;
     // A run holds the boxes until it ends.
-    const bool free = known && !runPage->isActive();
+    const bool free = known && PanelHeldBy().isEmpty();
     form->doubleSpinBoxV->setEnabled(free);
     form->doubleSpinBoxA->setEnabled(free);
     form->pushButtonApply->setEnabled(free);

@@ -3,12 +3,14 @@
 #include "devicelink.h"
 #include "dialogsettingslog.h"
 #include "elidinglineedit.h"
+#include "lineview.h"
 #include "livechart.h"
 #include "lostportwatch.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
 #include "pagewindow.h"
 #include "runpage.h"
+#include "sharedline.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -56,6 +58,7 @@ MainWindow::MainWindow(QWidget *parent)
     portBox = new QComboBox;
     link = std::make_unique<DeviceLink>();
     link->SetPort(port);
+    line = std::make_unique<SharedLine>(*port, *link);
     settingsDialog = new DialogSettingsLog(this);
     notices = std::make_unique<NoticeBoxes>(this);
     chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
@@ -95,6 +98,7 @@ MainWindow::MainWindow(QWidget *parent)
     portBox->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     slaveBox->setFixedHeight(25);
     slaveBox->setFixedWidth(45);
+    TellLine();
 
     BuildToolBar();
     BuildOutputOffShortcut();
@@ -139,6 +143,11 @@ MainWindow::MainWindow(QWidget *parent)
 
 MainWindow::~MainWindow()
 {
+    // The line is let go (to the programs attached to it) while the window
+    // is whole: letting it go waits for late replies, handling events.
+    pollTimer->stop();
+    line->disconnect(this);
+    line->Close();
     // The run page stores its choices as it goes: it goes before the
     // settings dialog, which holds the store.
     delete runWindow;
@@ -197,7 +206,16 @@ void MainWindow::BuildPageWindows()
     openRunAction = new QAction(tr("Прогон"), this);
     openRunAction->setObjectName(QStringLiteral("actionOpenRun"));
     openRunAction->setStatusTip(tr("Программа шагов, пределы и запись, в отдельном окне"));
-    for (QAction *action : {openChartAction, openRunAction}) {
+    lineView = new LineView;
+    lineWindow = new PageWindow(lineView, tr("Линия"), settings, QStringLiteral("windows/lineSize"),
+                                QSize(560, 260), this);
+    openLineAction = new QAction(tr("Линия"), this);
+    openLineAction->setObjectName(QStringLiteral("actionOpenLine"));
+    openLineAction->setStatusTip(tr("Источники на линии и кто ими управляет, в отдельном окне"));
+    lineLabel = new QLabel;
+    lineLabel->setObjectName(QStringLiteral("lineRoleLabel"));
+    form->statusBar->addWidget(lineLabel);
+    for (QAction *action : {openChartAction, openRunAction, openLineAction}) {
         auto *button = new QToolButton;
         button->setDefaultAction(action);
         button->setAutoRaise(true);
@@ -207,6 +225,7 @@ void MainWindow::BuildPageWindows()
     }
     connect(openChartAction, &QAction::triggered, chartWindow, &PageWindow::Open);
     connect(openRunAction, &QAction::triggered, runWindow, &PageWindow::Open);
+    connect(openLineAction, &QAction::triggered, lineWindow, &PageWindow::Open);
 }
 
 void MainWindow::BuildOutputOffShortcut()
@@ -256,13 +275,25 @@ void MainWindow::ConnectSignals()
     connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
     connect(runPage, &RunPage::disconnectAllowed, this, &MainWindow::ClosePort);
     connect(runPage, &RunPage::runningChanged, this, &MainWindow::HoldPanelForRun);
+
+    connect(line.get(), &SharedLine::membersChanged, this, &MainWindow::LineMembersChanged);
+    connect(line.get(), &SharedLine::handingOver, this, &MainWindow::LineHandingOver);
+    connect(line.get(), &SharedLine::takenOver, this, &MainWindow::LineTakenOver);
+    connect(line.get(), &SharedLine::lost, this, &MainWindow::LineLost);
+    connect(lineView, &LineView::addressChosen, this, &MainWindow::ChooseAddress);
+    connect(slaveBox, QOverload<int>::of(&QSpinBox::valueChanged), this, [this] {
+        TellLine();
+        HoldPanel();
+    });
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
 {
     // A run is stopped first (its output switched off and acknowledged), then
     // the log is offered for saving.
-    if (!runPage->confirmClose()) {
+    // Others on the line keep it: the window's run ends with its own
+    // supply's output off, never theirs.
+    if (!runPage->confirmClose(int(line->Members().size()) - 1)) {
         event->ignore();
         return;
     }

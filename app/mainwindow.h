@@ -21,6 +21,8 @@ class QTimer;
 class DeviceLink;
 class DialogSettingsLog;
 class LiveChart;
+class LineView;
+class SharedLine;
 class MainWindowForm;
 class NoticeBoxes;
 class PageWindow;
@@ -56,6 +58,7 @@ private slots:
     void OpenPort();
     void ClosePort();
     void TimeOut();
+    void WaitingTick();
     void ApplyParam();
     void OnOff();
     void ReadParam();
@@ -71,6 +74,14 @@ private slots:
     void SwitchOutputOff();
     void Disconnect();
     void HoldPanelForRun(bool running);
+    // Holds the panel while a run drives its supply: this window's or
+    // another program's on the line.
+    void HoldPanel();
+    void LineMembersChanged();
+    void LineHandingOver();
+    void LineTakenOver();
+    void LineLost(const QString &reason);
+    void ChooseAddress(int address);
 
 private:
     void BuildToolBar();
@@ -88,6 +99,11 @@ private:
     void ShowPortLost();
     void LoadPortChoice();
     void StorePortChoice();
+    // Tells the line who this window is: its address and what it does.
+    void TellLine();
+    void ShowLineRole();
+    // Why the panel may not change its supply now; empty when it may.
+    QString PanelHeldBy() const;
     void SupplyChanged();
 
     bool LoadSetpoints();
@@ -121,6 +137,7 @@ private:
     // RunTransport, for the run page's driver.
     bool isOpen() const override;
     bool reopen() override;
+    bool handingOver() const override;
     Result readStatus(StatusRecord &status) override;
     Result readMeasurement(MeasurementRecord &measurement) override;
     Result writeSetpoints(const SetpointRecord &setpoints) override;
@@ -138,6 +155,11 @@ private:
     QAction *outputOffAction = nullptr;
     QSerialPort *port = nullptr;
     std::unique_ptr<DeviceLink> link;
+    // The port as this user's programs share it; it goes before the link.
+    std::unique_ptr<SharedLine> line;
+    // The window holds a connection (until a disconnect or a lost port; a
+    // handover of the line keeps it).
+    bool connected = false;
     CalibrationRecord calibration;
     StatusRecord status;
     MeasurementRecord measurement;
@@ -152,6 +174,17 @@ private:
     PageWindow *runWindow = nullptr;
     QAction *openChartAction = nullptr;
     QAction *openRunAction = nullptr;
+    // The line's supplies, opened from the status bar too; its reads take
+    // every other monitor tick while it wants them.
+    LineView *lineView = nullptr;
+    PageWindow *lineWindow = nullptr;
+    QAction *openLineAction = nullptr;
+    bool lineViewTurn = false;
+    // A tick waits while the link makes another program's exchange.
+    bool tickWaiting = false;
+    static constexpr int BusyLineRetryMs = 10;
+    // Whether the window holds the line or is attached, and to whom.
+    QLabel *lineLabel = nullptr;
     PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

@@ -5,6 +5,7 @@
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "runpage.h"
+#include "sharedline.h"
 #include "supplyport.h"
 
 #include <QComboBox>
@@ -41,7 +42,8 @@ bool MainWindow::RunTick()
 
 void MainWindow::StartRun()
 {
-    runPage->start({portBox->currentText(), slaveBox->value()});
+    // Two runs on one supply would undo each other's writes.
+    runPage->start({portBox->currentText(), slaveBox->value(), PanelHeldBy()});
 }
 
 void MainWindow::Disconnect()
@@ -54,16 +56,41 @@ void MainWindow::Disconnect()
 
 void MainWindow::HoldPanelForRun(bool running)
 {
+    Q_UNUSED(running)
+    // The others on the line learn that this window runs its address.
+    TellLine();
+    HoldPanel();
+}
+
+QString MainWindow::PanelHeldBy() const
+{
     // While a run drives the supply, the panel cannot change it behind the
     // run's back, nor send the run's writes to another address.
-    const QString why = running ? tr("Источником управляет прогон; «Стоп» на странице «Прогон» возвращает управление")
-                                : QString();
+    if (runPage->isActive())
+        return tr("Источником управляет прогон; «Стоп» на странице «Прогон» возвращает управление");
+    if (!connected)
+        return {};
+    const int address = slaveBox->value();
+    for (const LineMember &member : line->Members()) {
+        if (member.pid != line->Member().pid && member.RunsOn(address))
+            return tr("Источником управляет %1 %2 (pid %3)").arg(member.program, member.doing).arg(member.pid);
+    }
+    return {};
+}
+
+void MainWindow::HoldPanel()
+{
+    const QString why = PanelHeldBy();
+    // Only the window's own run holds the address box: another program's
+    // run leaves the operator free to choose another supply.
+    const bool ownRun = runPage->isActive();
     // Each control's own tip (the output switch names its shortcut) comes
     // back when the run ends.
     static const char idleTip[] = "idleToolTip";
     for (QWidget *w : std::initializer_list<QWidget *>{form->doubleSpinBoxV, form->doubleSpinBoxA,
                                                         form->pushButtonApply, form->pushButtonOnOff, slaveBox}) {
-        if (running) {
+        const bool holds = !why.isEmpty() && (w != slaveBox || ownRun);
+        if (holds) {
             if (!w->property(idleTip).isValid())
                 w->setProperty(idleTip, w->toolTip());
             w->setToolTip(why);
@@ -72,21 +99,24 @@ void MainWindow::HoldPanelForRun(bool running)
             w->setProperty(idleTip, QVariant());
         }
     }
-    form->pushButtonOnOff->setEnabled(!running);
-    slaveBox->setEnabled(!running);
+    form->pushButtonOnOff->setEnabled(why.isEmpty());
+    slaveBox->setEnabled(!ownRun);
     SetSetpointsKnown(setpointsKnown);
+    ShowLineRole();
 }
 
 // A port lost during a run is reopened by its name, quietly: the run's
 // recording notes the gap and the reconnection.
 void MainWindow::ReopenForRun()
 {
-    if (port->isOpen() || !runPage->isActive())
+    if (connected || !runPage->isActive())
         return;
     // By the name the operator chose: an adapter plugged back may be another
-    // device behind the same name.
+    // device behind the same name. A program that took the line over
+    // meanwhile is attached to.
     QString reason;
-    if (!OpenSupplyPort(*port, portBox->currentText(), &reason))
+    TellLine();
+    if (!line->Open(portBox->currentText(), false, &reason))
         return;
     BeginConnection();
     setpointRetryClock.invalidate();  // the set-points are read at the next monitor tick
@@ -96,13 +126,22 @@ void MainWindow::ReopenForRun()
 
 bool MainWindow::isOpen() const
 {
-    return port->isOpen();
+    // A line handed over is a gap in the run's readings, however quick.
+    return connected && line->IsOpen() && !line->Interrupted();
+}
+
+bool MainWindow::handingOver() const
+{
+    return connected && (line->HandingOver() || line->Interrupted());
 }
 
 bool MainWindow::reopen()
 {
+    // A handover keeps the connection: the line only has to come back.
+    if (connected)
+        return line->Reopen();
     ReopenForRun();
-    return port->isOpen();
+    return connected && line->IsOpen();
 }
 
 RunTransport::Result MainWindow::readStatus(StatusRecord &reading)

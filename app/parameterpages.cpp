@@ -87,7 +87,9 @@ void MainWindow::LoadCalibration()
     const quint32 connection = connectionSerial;
     const LinkResult read = link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead);
     if (read != LinkResult::GoodReply) {
-        ShowReadFailure(read);
+        // A disconnect while the read waited is the operator's, no failure.
+        if (connection == connectionSerial)
+            ShowReadFailure(read);
         return;
     }
     for (int i = 0; i < CalibrationFieldCount; ++i)
@@ -117,7 +119,9 @@ void MainWindow::LoadUserParams()
     const quint32 connection = connectionSerial;
     const LinkResult read = link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead);
     if (read != LinkResult::GoodReply) {
-        ShowReadFailure(read);
+        // A disconnect while the read waited is the operator's, no failure.
+        if (connection == connectionSerial)
+            ShowReadFailure(read);
         return;
     }
     for (int i = 0; i < UserParamFieldCount; ++i)

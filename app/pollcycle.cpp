@@ -2,6 +2,7 @@
 
 #include "commandset.h"
 #include "devicelink.h"
+#include "lineview.h"
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "runpage.h"
@@ -14,11 +15,24 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QStatusBar>
+#include <QTimer>
 
 #include <algorithm>
 
 void MainWindow::TimeOut()
 {
+    // Serving the line, the window makes the attached programs' exchanges
+    // from the event loop, and a tick can come while one waits for its
+    // reply: the line carries one exchange at a time, so the tick waits for
+    // its end (one tick at most waits).
+    if (link->InExchange()) {
+        if (!tickWaiting) {
+            tickWaiting = true;
+            QTimer::singleShot(BusyLineRetryMs, this, &MainWindow::WaitingTick);
+        }
+        return;
+    }
     const quint8 address = quint8(slaveBox->value());
     if (address != slaveAddress) {
         slaveAddress = address;
@@ -38,7 +52,11 @@ void MainWindow::TimeOut()
 
     switch (pollState) {
     case PollState::Monitor:
-        if (!setpointsKnown
+        // The line's view reads every other monitor tick while it wants to:
+        // the panel keeps half of them.
+        if (lineView->WantsRead() && (lineViewTurn = !lineViewTurn)) {
+            lineView->Step(*link);
+        } else if (!setpointsKnown
             && (!setpointRetryClock.isValid() || setpointRetryClock.elapsed() >= SetpointRetryMs)) {
             setpointRetryClock.start();
             LoadSetpoints();
@@ -89,6 +107,12 @@ void MainWindow::TimeOut()
     LogStep();
 }
 
+void MainWindow::WaitingTick()
+{
+    tickWaiting = false;
+    TimeOut();
+}
+
 void MainWindow::RequestOperation(PollState state)
 {
     pollState = state;
@@ -97,9 +121,9 @@ void MainWindow::RequestOperation(PollState state)
 
 void MainWindow::ApplyParam()
 {
-    // The panel's controls are disabled during a run; a key must not get
-    // round them either.
-    if (runPage->isActive())
+    // The panel's controls are disabled during a run (this window's or
+    // another program's); a key must not get round them either.
+    if (!PanelHeldBy().isEmpty())
         return;
     // A box still holding a number it does not take says so, and nothing
     // is sent: neither that number nor the one the box held before.
@@ -115,7 +139,7 @@ void MainWindow::ApplyParam()
 
 void MainWindow::OnOff()
 {
-    if (runPage->isActive())
+    if (!PanelHeldBy().isEmpty())
         return;
     RequestOperation(PollState::SwitchOutput);
     retryCount = 0;
@@ -128,6 +152,12 @@ void MainWindow::SwitchOutputOff()
     // confirmed by the run, never behind its back.
     if (runPage->isActive()) {
         runPage->stop();
+        return;
+    }
+    // Another program's run switches its output off itself, when it ends.
+    const QString heldBy = PanelHeldBy();
+    if (!heldBy.isEmpty()) {
+        form->statusBar->showMessage(heldBy, 5000);
         return;
     }
     RequestOperation(PollState::SwitchOutput);

@@ -382,6 +382,10 @@ bool RunPage::start(const Supply &supply)
 {
     if (isActive() || !connected)
         return false;
+    if (!supply.heldBy.isEmpty()) {
+        messageLabel->setText(supply.heldBy);
+        return false;
+    }
     SaveChoices();
     RunSetup setup;
     if (!ReadProgram(&setup.program))
@@ -545,14 +549,24 @@ bool RunPage::ConfirmStop(const QString &question)
     return true;
 }
 
-bool RunPage::confirmClose()
+bool RunPage::confirmClose(int othersOnLine)
 {
     if (!isActive())
         return true;
     if (closeWanted || disconnectWanted)
         return false;
-    if (!ConfirmStop(keepOutputBox->isChecked() ? tr("Идёт прогон. Остановить его и закрыть окно?")
-                                                : tr("Идёт прогон. Остановить его, выключить выход и закрыть окно?")))
+    QString question = keepOutputBox->isChecked() ? tr("Идёт прогон. Остановить его и закрыть окно?")
+                                                  : tr("Идёт прогон. Остановить его, выключить выход и закрыть окно?");
+    if (othersOnLine > 0) {
+        question = keepOutputBox->isChecked()
+                       ? tr("Идёт прогон, линией пользуются и другие программы (%1). Остановить прогон и "
+                            "оставить линию им?")
+                       : tr("Идёт прогон, линией пользуются и другие программы (%1). Остановить прогон, "
+                            "выключить выход этого источника и оставить линию им? Их источники останутся "
+                            "как есть.");
+        question = question.arg(othersOnLine);
+    }
+    if (!ConfirmStop(question))
         return !isActive();
     closeWanted = isActive();
     return !closeWanted;

@@ -48,6 +48,9 @@ public:
     struct Supply {
         QString port;
         int address = 0;
+        // Set when another program's run drives the address: the start is
+        // refused with this reason.
+        QString heldBy;
     };
 
     bool isActive() const { return driver && driver->isActive(); }
@@ -74,7 +77,9 @@ public:
     // may go on now; otherwise the operator was asked, and on a yes the run
     // is stopped and closeAllowed() or disconnectAllowed() follows once the
     // output off is confirmed or given up.
-    bool confirmClose();
+    // othersOnLine: the other programs on a shared line, which keep it and
+    // their supplies as they are.
+    bool confirmClose(int othersOnLine = 0);
     bool confirmDisconnect();
 
 signals:

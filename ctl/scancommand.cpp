@@ -1,6 +1,7 @@
 // scan: which addresses on the line answer, with their set-points and output.
 
 #include "addresslist.h"
+#include "addressprobe.h"
 #include "commandcontext.h"
 #include "commandtable.h"
 #include "devicelinktransport.h"
@@ -11,26 +12,6 @@
 
 #include <QCommandLineParser>
 #include <QJsonArray>
-
-namespace {
-
-LineRequest ReadOf(quint8 address, quint8 command, quint8 minLength)
-{
-    LineRequest request;
-    request.address = address;
-    request.command = command;
-    request.access = CommandSet::AccessRead;
-    request.minLength = minLength;
-    return request;
-}
-
-struct Found {
-    quint8 address = 0;
-    StatusRecord status;
-    std::optional<SetpointRecord> setpoints;  // none: the status came, the set-points did not
-};
-
-}  // namespace
 
 int RunScan(CommandContext &context, const QStringList &arguments)
 {
@@ -62,7 +43,7 @@ int RunScan(CommandContext &context, const QStringList &arguments)
     DeviceLinkTransport line(context.Session().Link());
     const bool progress = StandardErrorIsTerminal();
     const int total = last - first + 1;
-    QList<Found> found;
+    QList<ProbedSupply> found;
     for (int address = first; address <= last && context.PortLoss().isEmpty(); ++address) {
         if (progress) {
             WriteErr(QStringLiteral("\rscanning address %1 (%2 of %3), %4 found\x1b[K")
@@ -71,21 +52,8 @@ int RunScan(CommandContext &context, const QStringList &arguments)
                          .arg(total)
                          .arg(found.size()));
         }
-        QByteArray reply;
-        Found supply;
-        supply.address = quint8(address);
-        const LineRequest status =
-            ReadOf(supply.address, CommandSet::Status, CommandSet::StatusReply.min);
-        if (line.Exchange(status, &reply) != LinkResult::GoodReply
-            || !DeviceLink::FillStatus(reply, supply.status))
-            continue;
-        SetpointRecord setpoints;
-        const LineRequest held =
-            ReadOf(supply.address, CommandSet::Setpoints, CommandSet::SetpointsReply.min);
-        if (line.Exchange(held, &reply) == LinkResult::GoodReply
-            && DeviceLink::FillSetpoints(reply, setpoints))
-            supply.setpoints = setpoints;
-        found << supply;
+        if (const std::optional<ProbedSupply> supply = ProbeAddress(line, quint8(address)))
+            found << *supply;
     }
     if (progress)
         WriteErr(QStringLiteral("\r\x1b[K"));
@@ -96,7 +64,7 @@ int RunScan(CommandContext &context, const QStringList &arguments)
     const QString range = QStringLiteral("%1-%2").arg(first).arg(last);
     QJsonArray list;
     OutputRows rows;
-    for (const Found &supply : found) {
+    for (const ProbedSupply &supply : found) {
         const QString output = supply.status.OutputOn != 0 ? QStringLiteral("on") : QStringLiteral("off");
         QJsonObject json{{QStringLiteral("address"), int(supply.address)},
                          {QStringLiteral("output"), supply.status.OutputOn != 0}};

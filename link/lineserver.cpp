@@ -21,14 +21,33 @@ LineServer::LineServer(DeviceLink &link, QObject *parent)
 
 LineServer::~LineServer()
 {
-    // The attached programs see the end at once and take the line over.
+    EndClients();
+}
+
+void LineServer::EndClients()
+{
+    // Nobody attaches any more; the attached programs see the end at once
+    // and take the line over.
+    server->close();
     for (auto &client : clients) {
         if (client->socket) {
             client->socket->disconnect(this);
             client->socket->abort();
         }
     }
-    server->close();
+}
+
+void LineServer::Retire()
+{
+    EndClients();
+    if (!serving) {
+        delete this;
+        return;
+    }
+    // The round on the stack still walks its clients; it deletes the server
+    // when it returns. Nobody else may delete it meanwhile.
+    retired = true;
+    setParent(nullptr);
 }
 
 bool LineServer::Listen(const QString &name, QString *reason)
@@ -161,13 +180,14 @@ void LineServer::ServeSoon()
     // little, so that its wait does not spin on this timer.
     QTimer::singleShot(link.InExchange() ? RetryMs : 0, this, [this] {
         serveQueued = false;
-        ServeRound();
+        if (!retired)
+            ServeRound();
     });
 }
 
 void LineServer::ServeRound()
 {
-    if (serving)
+    if (serving || retired)
         return;
     if (link.InExchange()) {
         ServeSoon();
@@ -213,6 +233,10 @@ void LineServer::ServeRound()
             Send(*client, answer);
     }
     serving = false;
+    if (retired) {
+        delete this;
+        return;
+    }
     if (std::any_of(clients.begin(), clients.end(), [](const auto &c) { return !c->queued.empty(); }))
         ServeSoon();
 }

@@ -45,6 +45,10 @@ public:
     // Makes one round of the attached programs' requests; nothing while the
     // link is in a transaction (the round comes after it).
     void ServeRound();
+    // Stops serving at once (the attached programs see the end and take the
+    // line over) and deletes the server: after the round being served, if
+    // the line is let go from an event handled within that round's exchange.
+    void Retire();
 
 signals:
     void membersChanged();
@@ -71,6 +75,7 @@ private:
     void BroadcastMembers();
     void ServeSoon();
     Client *ClientOf(QLocalSocket *socket);
+    void EndClients();
 
     DeviceLink &link;
     QLocalServer *server = nullptr;
@@ -81,4 +86,5 @@ private:
     QElapsedTimer clock;
     bool serving = false;
     bool serveQueued = false;
+    bool retired = false;
 };

@@ -351,7 +351,10 @@ void DeviceLink::BeforeExchange()
     if (!betweenExchanges || exchangeDepth > 0 || servingBetween)
         return;
     servingBetween = true;
-    betweenExchanges();
+    // A copy: the line may be let go (and the hook cleared) from an event
+    // handled while the hook makes an exchange.
+    const std::function<void()> hook = betweenExchanges;
+    hook();
     servingBetween = false;
 }
 

@@ -99,13 +99,21 @@ bool SharedLine::AttachTo(const QString &device)
     link.SetBetweenExchanges(nullptr);
     link.SetRemote(client);
     client->WaitForMembers(AttachWaitMs);
-    return true;
+    // An owner letting the line go may have taken the connection and closed
+    // it meanwhile; its end came while the line was not yet attached, and
+    // no other will come.
+    return client->IsAttached();
 }
 
 void SharedLine::StopServing()
 {
     link.SetBetweenExchanges(nullptr);
-    delete server;
+    // The line may be let go from an event handled while the server makes
+    // an attached program's exchange: the server then goes after it.
+    if (server) {
+        server->disconnect(this);
+        server->Retire();
+    }
     server = nullptr;
 }
 

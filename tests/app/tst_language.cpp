@@ -188,6 +188,7 @@ private slots:
                                      "the output's state is unknown"));
         d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();
         d.window->findChild<QAction *>(QStringLiteral("actionOpenRun"))->trigger();
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenLine"))->trigger();
         d.widget<QPushButton>("pushButtonLogParam")->click();
         int windows = 0;
         for (QWidget *top : QApplication::topLevelWidgets()) {
@@ -196,7 +197,7 @@ private slots:
                 ++windows;
             }
         }
-        QCOMPARE(windows, 3);
+        QCOMPARE(windows, 4);
 
         // The boxes: a read that fails, About, and the question at closing.
         QStringList boxes;

@@ -239,12 +239,13 @@ private slots:
         WindowDriver d;
         QVERIFY(d.supplyOpen);
         MessageBoxCloser closer;
-        // The holder polls another address, once every ten seconds: the
-        // supply then hears from it, never from the window at address 0.
+        // The holder polls another address, once every ten seconds, and
+        // shares the port with nobody: the supply then hears from it, never
+        // from the window at address 0.
         QProcess holder;
         if (held) {
             holder.start(QStringLiteral(VELKAROCTL_EXE),
-                         {"--port", d.supply->portPath(), "--address", "7", "watch", "--interval", "10"});
+                         {"--exclusive", "--port", d.supply->portPath(), "--address", "7", "watch", "--interval", "10"});
             QTRY_VERIFY(!d.supply->receivedLines().isEmpty());
         }
         d.portBox()->setEditText(held ? d.supply->portPath() : QStringLiteral("/dev/no-such-port"));

@@ -61,6 +61,73 @@
     </message>
 </context>
 <context>
+    <name>LineView</name>
+    <message>
+        <source>Адрес</source>
+        <translation>Address</translation>
+    </message>
+    <message>
+        <source>U, В</source>
+        <translation>U, V</translation>
+    </message>
+    <message>
+        <source>I, А</source>
+        <translation>I, A</translation>
+    </message>
+    <message>
+        <source>Режим</source>
+        <translation>Mode</translation>
+    </message>
+    <message>
+        <source>Выход</source>
+        <translation>Output</translation>
+    </message>
+    <message>
+        <source>Кто</source>
+        <translation>Who</translation>
+    </message>
+    <message>
+        <source>Выбранный источник откроется на панели</source>
+        <translation>The chosen supply opens in the panel</translation>
+    </message>
+    <message>
+        <source>Адреса</source>
+        <translation>Addresses</translation>
+    </message>
+    <message>
+        <source>Стоп</source>
+        <translation>Stop</translation>
+    </message>
+    <message>
+        <source>Скан</source>
+        <translation>Scan</translation>
+    </message>
+    <message>
+        <source>Опрос адреса %1 (до %2), найдено: %3</source>
+        <translation>Asking address %1 (to %2), found: %3</translation>
+    </message>
+    <message>
+        <source>Нет подключения</source>
+        <translation>Not connected</translation>
+    </message>
+    <message>
+        <source>Найдено: %1</source>
+        <translation>Found: %1</translation>
+    </message>
+    <message>
+        <source>вкл</source>
+        <translation>on</translation>
+    </message>
+    <message>
+        <source>выкл</source>
+        <translation>off</translation>
+    </message>
+    <message>
+        <source>Уставки: %1 В, %2 А</source>
+        <translation>Set-points: %1 V, %2 A</translation>
+    </message>
+</context>
+<context>
     <name>LiveChart</name>
     <message>
         <source>Сохранить график</source>
@@ -459,6 +526,50 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <source>Источником управляет прогон; «Стоп» на странице «Прогон» возвращает управление</source>
         <translation>A run drives the supply; Stop on the Run page gives control back</translation>
     </message>
+    <message>
+        <source>Линия</source>
+        <translation>Line</translation>
+    </message>
+    <message>
+        <source>Источники на линии и кто ими управляет, в отдельном окне</source>
+        <translation>The supplies on the line and who drives them, in a window of their own</translation>
+    </message>
+    <message>
+        <source>Порт свой, +%1</source>
+        <translation>Port: own, +%1</translation>
+    </message>
+    <message>
+        <source>Порт свой</source>
+        <translation>Port: own</translation>
+    </message>
+    <message>
+        <source>Окно держит порт; другие программы работают через него</source>
+        <translation>The window holds the port; other programs work through it</translation>
+    </message>
+    <message>
+        <source>Через %1 %2</source>
+        <translation>Via %1 %2</translation>
+    </message>
+    <message>
+        <source>Порт держит %1 (pid %2); окно работает через неё</source>
+        <translation>%1 (pid %2) holds the port; the window works through it</translation>
+    </message>
+    <message>
+        <source>Через другую программу</source>
+        <translation>Via another program</translation>
+    </message>
+    <message>
+        <source>Порт передаётся</source>
+        <translation>Port changing hands</translation>
+    </message>
+    <message>
+        <source>Программа, державшая порт, закрылась; окно берёт порт себе или подключается к новому владельцу</source>
+        <translation>The program holding the port has gone; the window takes the port or attaches to its new owner</translation>
+    </message>
+    <message>
+        <source>Источником управляет %1 %2 (pid %3)</source>
+        <translation>Driven by %1 %2 (pid %3)</translation>
+    </message>
 </context>
 <context>
     <name>RunPage</name>
@@ -833,6 +944,14 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>  нет ответа</source>
         <translation>  no answer</translation>
+    </message>
+    <message>
+        <source>Идёт прогон, линией пользуются и другие программы (%1). Остановить прогон и оставить линию им?</source>
+        <translation>A run is in progress and other programs (%1) use the line. Stop the run and leave the line to them?</translation>
+    </message>
+    <message>
+        <source>Идёт прогон, линией пользуются и другие программы (%1). Остановить прогон, выключить выход этого источника и оставить линию им? Их источники останутся как есть.</source>
+        <translation>A run is in progress and other programs (%1) use the line. Stop the run, switch this supply&apos;s output off and leave the line to them? Their supplies stay as they are.</translation>
     </message>
 </context>
 <context>

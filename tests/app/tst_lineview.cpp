@@ -1,0 +1,342 @@
+// The window on a line shared with velkaroctl: attached to a run's line, its
+// panel held while that run drives its address, the line's supplies in a view
+// of their own, and a takeover when the owner is killed. Real processes on
+// the virtual supply's pseudo-terminal.
+
+#include "filetext.h"
+#include "supplyprogram.h"
+#include "testmain.h"
+#include "windowdriver.h"
+
+#include <QDoubleSpinBox>
+#include <QLCDNumber>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QTemporaryDir>
+
+#include <csignal>
+
+namespace {
+
+// A process ended by the test, or by a failed check.
+struct Program {
+    explicit Program(const QStringList &arguments, const QString &exe = QStringLiteral(VELKAROCTL_EXE))
+    {
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.remove(QStringLiteral("VELKARO_PORT"));
+        process.setProcessEnvironment(environment);
+        if (exe == QLatin1String(VIRTUAL_SUPPLY_EXE))
+            port = StartSupplyProgram(process, exe, arguments);
+        else
+            process.start(exe, arguments);
+    }
+    ~Program()
+    {
+        if (process.state() != QProcess::NotRunning) {
+            process.terminate();
+            if (!process.waitForFinished(5000))
+                process.kill();
+            process.waitForFinished(2000);
+        }
+    }
+    qint64 pid() const { return process.processId(); }
+    QProcess process;
+    QString port;
+};
+
+Program SupplyProgram(const QString &addresses)
+{
+    return Program({QStringLiteral("--address"), addresses, QStringLiteral("--pace")},
+                   QStringLiteral(VIRTUAL_SUPPLY_EXE));
+}
+
+// velkaroctl on the supply's line, for one address.
+QStringList Ctl(const QString &port, int address, const QStringList &command)
+{
+    return QStringList{QStringLiteral("--port"), port, QStringLiteral("--address"), QString::number(address)}
+           + command;
+}
+
+// velkaroctl's exit status; the test's events go on meanwhile, so that a
+// window owning the line serves it.
+int RunCtl(const QString &port, int address, const QStringList &command)
+{
+    Program ctl(Ctl(port, address, command));
+    QElapsedTimer waited;
+    waited.start();
+    while (ctl.process.state() != QProcess::NotRunning && waited.elapsed() < 10000)
+        QTest::qWait(10);
+    if (ctl.process.state() != QProcess::NotRunning)
+        return -1;
+    if (ctl.process.exitCode() != 0)
+        qWarning("%s", ctl.process.readAllStandardError().constData());
+    return ctl.process.exitCode();
+}
+
+void ConnectWindow(WindowDriver &d, const QString &port, int address)
+{
+    d.portBox()->setEditText(port);
+    d.slaveBox()->setValue(address);
+    d.connectAction()->trigger();
+}
+
+QString LineRole(const WindowDriver &d)
+{
+    return d.widget<QLabel>("lineRoleLabel")->text();
+}
+
+}  // namespace
+
+class LineViewTest : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // The window finds the port held by velkaroctl's run, attaches and reads
+    // its address; the panel is read-only with the reason while that run
+    // drives the address, free for another address, and free again once the
+    // run has ended (the window then holds the line itself).
+    void attachedToARunThePanelIsHeldUntilItEnds()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
+        Program run(Ctl(supply.port, 1,
+                        {"run", dir.filePath("p.csv"), "--record", dir.filePath("r.csv"), "--keep-output"}));
+        QTRY_VERIFY2_WITH_TIMEOUT(ReadFile(dir.filePath("r.csv")).contains("\n"),
+                                  run.process.readAllStandardError().constData(), 10000);
+
+        WindowDriver d;
+        MessageBoxCloser closer;
+        QPushButton *apply = d.widget<QPushButton>("pushButtonApply");
+        QPushButton *onOff = d.widget<QPushButton>("pushButtonOnOff");
+        const QString idleTip = onOff->toolTip();
+        ConnectWindow(d, supply.port, 1);
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(run.pid()));
+        // The run's set-point and output, read through the run's program.
+        QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 5.0);
+        QTRY_COMPARE(onOff->text(), QStringLiteral("Выключить"));
+        const QString why = QStringLiteral("Источником управляет velkaroctl run (pid %1)").arg(run.pid());
+        for (QWidget *w : std::initializer_list<QWidget *>{apply, onOff, d.widget<QDoubleSpinBox>("doubleSpinBoxV")}) {
+            QVERIFY(!w->isEnabled());
+            QCOMPARE(w->toolTip(), why);
+        }
+        QVERIFY(d.slaveBox()->isEnabled());
+
+        // Another supply of the line is the panel's to change.
+        d.slaveBox()->setValue(2);
+        QTRY_VERIFY(apply->isEnabled());
+        QVERIFY(onOff->isEnabled());
+        QCOMPARE(onOff->toolTip(), idleTip);
+        d.slaveBox()->setValue(1);
+        QTRY_VERIFY(!onOff->isEnabled());
+        // Nor does the window start a run of its own there.
+        WriteFile(dir.filePath("w.csv"), "voltage,current,duration\n9,1,1:00\n");
+        d.widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("w.csv"));
+        d.widget<QLineEdit>("runRecordEdit")->setText(dir.filePath("w-r.csv"));
+        d.widget<QPushButton>("runStartButton")->click();
+        QCOMPARE(d.widget<QLabel>("runMessageLabel")->text(), why);
+        QVERIFY(!QFile::exists(dir.filePath("w-r.csv")));
+
+        // The run ends (with its output kept): the window takes the line
+        // over, and the panel is free and reading.
+        run.process.terminate();
+        QVERIFY(run.process.waitForFinished(10000));
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
+        QTRY_VERIFY(apply->isEnabled());
+        QVERIFY(onOff->isEnabled());
+        QCOMPARE(onOff->toolTip(), idleTip);
+        QVERIFY(d.widget<QLCDNumber>("lcdNumberV")->isEnabled());
+        QCOMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 5.0);
+        QVERIFY(closer.seen.isEmpty());
+    }
+
+    // The view lists the supplies a scan found, with the programs working
+    // with each, reads them live, and puts the chosen one into the panel.
+    void lineViewListsTheScannedSupplies()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2,5"));
+        QVERIFY(!supply.port.isEmpty());
+        WindowDriver d;
+        MessageBoxCloser closer;
+        ConnectWindow(d, supply.port, 1);
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
+        // Attached to the window's line.
+        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой, +1"), 10000);
+
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenLine"))->trigger();
+        d.widget<QSpinBox>("lineScanTo")->setValue(6);
+        d.widget<QPushButton>("lineScanButton")->click();
+        auto *table = d.widget<QTableWidget>("lineTable");
+        QTRY_COMPARE_WITH_TIMEOUT(d.widget<QLabel>("lineScanLabel")->text(), QStringLiteral("Найдено: 3"), 20000);
+        auto cell = [table](int row, int column) { return table->item(row, column)->text(); };
+        QCOMPARE(QStringList({cell(0, 0), cell(1, 0), cell(2, 0)}), QStringList({"1", "2", "5"}));
+        QCOMPARE(cell(0, 5), QStringLiteral("velkaro window (pid %1)").arg(QCoreApplication::applicationPid()));
+        QCOMPARE(cell(1, 5), QStringLiteral("velkaroctl watch (pid %1)").arg(watch.pid()));
+        QCOMPARE(cell(2, 5), QString());
+        QCOMPARE(cell(2, 4), QStringLiteral("выкл"));
+
+        // Live: another program switches supply 5 on at 3 V.
+        QCOMPARE(RunCtl(supply.port, 5, {"set", "--voltage", "3"}), 0);
+        QCOMPARE(RunCtl(supply.port, 5, {"on"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(cell(2, 1), QStringLiteral("3.00"), 10000);
+        QCOMPARE(cell(2, 3), QStringLiteral("CV"));
+        QCOMPARE(cell(2, 4), QStringLiteral("вкл"));
+        // Closed, the view is not read: its readings are dimmed until read
+        // again.
+        table->window()->close();
+        QVERIFY(!(table->item(2, 1)->flags() & Qt::ItemIsEnabled));
+        d.window->findChild<QAction *>(QStringLiteral("actionOpenLine"))->trigger();
+        QTRY_VERIFY(table->item(2, 1)->flags() & Qt::ItemIsEnabled);
+
+        QTest::mouseClick(table->viewport(), Qt::LeftButton, {}, table->visualItemRect(table->item(2, 3)).center());
+        QCOMPARE(d.slaveBox()->value(), 5);
+        QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
+        QVERIFY(closer.seen.isEmpty());
+    }
+
+    // The program serving the line is killed while the window is attached
+    // and runs: the window takes the line over, its run records the gap and
+    // goes on, and the window reads again.
+    void theOwnerKilledTheWindowTakesOver()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        QTRY_VERIFY(watch.process.canReadLine());
+
+        QTemporaryDir dir;
+        WindowDriver d;
+        MessageBoxCloser closer;
+        ConnectWindow(d, supply.port, 1);
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n4,1,1:00\n");
+        d.widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("p.csv"));
+        d.widget<QLineEdit>("runRecordEdit")->setText(dir.filePath("r.csv"));
+        QTRY_VERIFY(d.widget<QPushButton>("runStartButton")->isEnabled());
+        d.widget<QPushButton>("runStartButton")->click();
+        QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 4.0);
+
+        ::kill(pid_t(watch.pid()), SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой"), 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(ReadFile(dir.filePath("r.csv")).contains(",reconnected"), 5000);
+        QVERIFY(ReadFile(dir.filePath("r.csv")).contains(",port lost"));
+        // Read again: a set-point that another program writes now shows.
+        QCOMPARE(RunCtl(supply.port, 2, {"set", "--voltage", "6"}), 0);
+        QCOMPARE(RunCtl(supply.port, 2, {"on"}), 0);
+        d.widget<QPushButton>("runStopButton")->click();
+        QTRY_VERIFY(d.slaveBox()->isEnabled());
+        d.slaveBox()->setValue(2);
+        QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 6.0);
+        QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
+    }
+    // The owner and the supply's terminal go together: nobody can take the
+    // line over, and the window tells a lost port and disconnects.
+    void noTakeoverIsALostPort()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1"));
+        QVERIFY(!supply.port.isEmpty());
+        Program watch(Ctl(supply.port, 1, {"watch", "--interval", "0.5"}));
+        QTRY_VERIFY(watch.process.canReadLine());
+        WindowDriver d;
+        MessageBoxCloser closer;
+        ConnectWindow(d, supply.port, 1);
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
+        // The connect's page read done: what fails from now on is the line.
+        QTRY_VERIFY(d.widget<QPushButton>("pushButtonApplyUserParam")->isEnabled());
+        supply.process.kill();
+        QVERIFY(supply.process.waitForFinished(5000));
+        ::kill(pid_t(watch.pid()), SIGKILL);
+        // Taken over within SharedLine::TakeoverBoundMs, or lost.
+        QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 10000);
+        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Потеряна связь с портом"));
+        QVERIFY(d.connectAction()->isEnabled());
+        QCOMPARE(LineRole(d), QString());
+    }
+
+    // A watch reading back to back keeps the window serving the line; the
+    // operator disconnects while the window makes one of its exchanges: the
+    // window lets the line go, and the watch takes it over and samples on.
+    void disconnectWhileServingAnotherProgram()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        WindowDriver d;
+        MessageBoxCloser closer;
+        for (int i = 0; i < 3; ++i) {
+            ConnectWindow(d, supply.port, 1);
+            QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
+            QTRY_VERIFY(d.widget<QPushButton>("pushButtonApplyUserParam")->isEnabled());
+            // Reading back to back, it fails at once while it takes the
+            // line over: it is let fail as often as it must.
+            Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0", "--max-failures", "100000"}));
+            QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой, +1"), 10000);
+            if (i == 0) {
+                // The window's ticks and the watch's requests share the line
+                // without a lost reply.
+                int samples = 0;
+                QTRY_VERIFY_WITH_TIMEOUT((samples += watch.process.readAllStandardOutput().count('\n')) >= 30, 10000);
+                QCOMPARE(watch.process.readAllStandardError(), QByteArray());
+                QVERIFY(d.widget<QLCDNumber>("lcdNumberV")->isEnabled());
+            }
+            // Handled within an exchange, as a click would be.
+            QTimer::singleShot(200 + 50 * i, d.disconnectAction(), &QAction::trigger);
+            QTRY_VERIFY(d.connectAction()->isEnabled());
+            QCOMPARE(LineRole(d), QString());
+            watch.process.readAllStandardOutput();
+            QTRY_VERIFY(watch.process.canReadLine());
+            QCOMPARE(watch.process.state(), QProcess::Running);
+        }
+        QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
+    }
+
+    // Closing the window during its run with another program on the line
+    // asks about leaving the line to it; the run's end switches off this
+    // window's supply only, and the other program goes on with the line.
+    void closingDuringARunLeavesTheLineToTheOthers()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        QTemporaryDir dir;
+        auto d = std::make_unique<WindowDriver>();
+        ConnectWindow(*d, supply.port, 1);
+        QTRY_COMPARE(LineRole(*d), QStringLiteral("Порт свой"));
+        QCOMPARE(RunCtl(supply.port, 2, {"on"}), 0);
+        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        QTRY_COMPARE_WITH_TIMEOUT(LineRole(*d), QStringLiteral("Порт свой, +1"), 10000);
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n4,1,1:00\n");
+        d->widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("p.csv"));
+        d->widget<QLineEdit>("runRecordEdit")->setText(dir.filePath("r.csv"));
+        QTRY_VERIFY(d->widget<QPushButton>("runStartButton")->isEnabled());
+        d->widget<QPushButton>("runStartButton")->click();
+        QTRY_COMPARE(d->widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
+
+        QString question;
+        WhenModal<QMessageBox>([&question](QMessageBox *box) {
+            question = box->text();
+            box->button(QMessageBox::Yes)->click();
+        });
+        QVERIFY(!d->window->close());
+        QVERIFY2(question.contains(QStringLiteral("другие программы (1)")), qPrintable(question));
+        QTRY_VERIFY(!d->window->isVisible());
+        QVERIFY(ReadFile(dir.filePath("r.csv")).contains(",output off"));
+        // The watch takes the line over and samples on.
+        d.reset();
+        watch.process.readAllStandardOutput();
+        QTRY_VERIFY(watch.process.canReadLine());
+        QCOMPARE(watch.process.state(), QProcess::Running);
+        Program status(Ctl(supply.port, 1, {"--json", "status"}));
+        QTRY_COMPARE(status.process.state(), QProcess::NotRunning);
+        QVERIFY(status.process.readAll().contains("\"output\":false"));
+        Program other(Ctl(supply.port, 2, {"--json", "status"}));
+        QTRY_COMPARE(other.process.state(), QProcess::NotRunning);
+        QVERIFY(other.process.readAll().contains("\"output\":true"));
+    }
+};
+
+PANEL_TEST_MAIN(LineViewTest)
+#include "tst_lineview.moc"
