@@ -81,7 +81,10 @@ void LineServer::AcceptClients()
             if (Client *client = ClientOf(socket))
                 ReadClient(client);
         });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { DropClient(socket); });
+        // Queued: a write to a program that went reports it at once, and the
+        // list of clients must not change under a loop that writes to them.
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { DropClient(socket); },
+                Qt::QueuedConnection);
     }
 }
 
@@ -123,7 +126,7 @@ void LineServer::ReadClient(Client *client)
 void LineServer::DropClient(QLocalSocket *socket)
 {
     const auto gone = std::remove_if(clients.begin(), clients.end(),
-                                     [socket](const auto &c) { return c->socket == socket; });
+                                     [socket](const auto &c) { return c->socket == socket || !c->socket; });
     if (gone == clients.end())
         return;
     clients.erase(gone, clients.end());
@@ -198,7 +201,12 @@ void LineServer::ServeRound()
         LineMessage answer;
         answer.type = LineMessage::Type::Outcome;
         answer.serial = request.serial;
-        if (link.PortOpen())
+        if (LineClockMs() > request.answerByMs - StartMarginMs) {
+            // Given up on by now, or about to be (this program was stopped):
+            // a write made now could land after its program reported it failed.
+            answer.outcome.result = LinkResult::NoReply;
+            answer.outcome.notAsked = true;
+        } else if (link.PortOpen())
             answer.outcome.result = transport.Exchange(request.request, &answer.outcome.reply);
         else
             answer.outcome.result = LinkResult::NoReply;  // the port is lost: nothing to wait for

@@ -172,6 +172,19 @@ QList<LineMember> SharedLine::Members() const
     return {self};
 }
 
+QString SharedLine::SilentOwner() const
+{
+    if (role != Role::Attached || !client || !client->OwnerSilent())
+        return {};
+    for (const LineMember &member : client->Members()) {
+        if (member.owner)
+            return QStringLiteral("%1 (pid %2)").arg(member.program).arg(member.pid);
+    }
+    // Stopped before it told who it is: the port's lock names it.
+    const QString holder = SupplyPortHolder(SupplyPortDevice(path));
+    return holder.isEmpty() ? QStringLiteral("the program holding the port") : holder;
+}
+
 void SharedLine::OwnerGone()
 {
     if (role != Role::Attached)

@@ -64,6 +64,10 @@ public:
     // Everybody on the line, the owner first; only this program when nobody
     // else is attached.
     QList<LineMember> Members() const;
+    // Attached to an owner that holds the line but answered nothing during
+    // the last exchange's whole bound (stopped or stuck): "PROGRAM (pid N)",
+    // else empty.
+    QString SilentOwner() const;
 
     // The local socket's name for a device: the same in every program.
     static QString ServerName(const QString &device);
