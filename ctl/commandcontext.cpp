@@ -78,6 +78,8 @@ CommandContext::~CommandContext() = default;
 
 void CommandContext::SetDoing(const QString &doing)
 {
+    // Before Connect(): what the others will see once it is on the line.
+    options.command = doing;
     if (!line)
         return;
     LineMember member = line->Member();

@@ -182,6 +182,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     UnattendedRun run(context, options);
     if (const int status = run.OpenRecording())
         return status;
+    context.SetDoing(QStringLiteral("run ") + QFileInfo(setup.recordPath).fileName());
     if (const int status = context.Connect()) {
         run.AbandonRecording();
         return status;

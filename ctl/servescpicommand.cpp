@@ -164,6 +164,18 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                        {QStringLiteral("supply"), supply}});
     }
 
+    // The others on the line see how many SCPI clients this program serves.
+    const auto tellClients = [&context, &servers] {
+        int connected = 0;
+        for (const auto &server : servers)
+            connected += server->Connected();
+        context.SetDoing(connected == 1 ? QStringLiteral("serve-scpi, 1 client")
+                                        : QStringLiteral("serve-scpi, %1 clients").arg(connected));
+    };
+    for (const auto &server : servers)
+        QObject::connect(server.get(), &ScpiServer::ClientsChanged, tellClients);
+    tellClients();
+
     int status = ExitStatus::Success;
     bool lost = false;
     // The context's own handler, connected first at Connect(), has kept the

@@ -13,6 +13,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QTcpSocket>
 
 #include <csignal>
 #include <memory>
@@ -306,6 +307,37 @@ private slots:
         QVERIFY2(owner.process.readAllStandardError().isEmpty(), owner.out);
     }
 
+    void whoTellsWhatEachProgramDoes()
+    {
+        const Supply supply({"--address", "1,2"});
+        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        QVERIFY(owner.printed(2));
+        Background scpi({"--json", "--port", supply.link(), "--address", "2", "serve-scpi", "--listen",
+                         "127.0.0.1:0"});
+        QVERIFY(scpi.printed(1));
+        const QString listening =
+            QJsonDocument::fromJson(scpi.out).object().value("listening").toString();
+        const quint16 tcpPort = quint16(listening.section(':', -1).toUInt());
+        QVERIFY2(tcpPort > 0, qPrintable(listening));
+        const auto doing = [&] { return Who(supply.port).value(scpi.pid()).value("doing").toString(); };
+        QCOMPARE(doing(), QString("serve-scpi, 0 clients"));
+        QTcpSocket first;
+        QTcpSocket second;
+        first.connectToHost(QHostAddress::LocalHost, tcpPort);
+        second.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(first.waitForConnected(5000) && second.waitForConnected(5000));
+        QTRY_COMPARE_WITH_TIMEOUT(doing(), QString("serve-scpi, 2 clients"), 5000);
+        // A client served through the owner.
+        first.write("MEAS:VOLT?\n");
+        QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), 5000);
+        second.close();
+        QTRY_COMPARE_WITH_TIMEOUT(doing(), QString("serve-scpi, 1 client"), 5000);
+        const QJsonObject programs = Who(supply.port).value(scpi.pid());
+        QCOMPARE(programs.value("role").toString(), QString("attached"));
+        QCOMPARE(programs.value("addresses").toArray(), QJsonArray{2});
+    }
+
     void exclusiveRefusesToShareAndIsRefused()
     {
         const Supply supply({"--address", "1"});
@@ -348,7 +380,10 @@ private slots:
         // Both read through the owner before it is killed.
         QTRY_VERIFY_WITH_TIMEOUT(RunRecord(records[0]).readings.size() >= 4
                                      && RunRecord(records[1]).readings.size() >= 4, 10000);
-        QCOMPARE(Who(supply.port).size(), 3);
+        const QMap<qint64, QJsonObject> programs = Who(supply.port);
+        QCOMPARE(programs.size(), 3);
+        QCOMPARE(programs.value(runs[0]->pid()).value("doing").toString(), QString("run r1.csv"));
+        QCOMPARE(programs.value(runs[1]->pid()).value("role").toString(), QString("attached"));
         owner.signal(SIGKILL);
 
         for (int i = 0; i < 2; ++i) {
