@@ -43,7 +43,8 @@ int RunWho(CommandContext &context, const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Lists the programs of this user on the line: pid, program, addresses, whether it owns "
-        "the port or is attached to the owner, and what it does (run, watch, serve-scpi, window). "
+        "the port or is attached to the owner, and what it does (run and its recording's file "
+        "name, watch, serve-scpi and its number of SCPI clients, window). "
         "Does not open the port. A port held by a program that does not share it is named with "
         "\"alone\"; exit status 3 when nobody holds the port."));
     const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
