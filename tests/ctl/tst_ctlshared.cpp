@@ -481,6 +481,12 @@ private slots:
         QVERIFY(supply.port.startsWith("/dev/pts/"));
         Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,60\n");
+        const QString record = dir.filePath("r.csv");
+        Background run({"--port", supply.port, "--address", "1", "run", dir.filePath("p.csv"), "--record", record,
+                        "--interval", "0.2", "--max-silence", "3", "--off-retry", "1"});
+        QTRY_VERIFY_WITH_TIMEOUT(RunRecord(record).readings.size() >= 2, 10000);
         owner.signal(SIGSTOP);
         // A write and a read through a stopped owner: each fails within its
         // bound (3 s, then short probes), naming the owner.
@@ -496,6 +502,11 @@ private slots:
                      run.err);
         }
         QVERIFY2(took.elapsed() < 3 * 8000, qPrintable(QString::number(took.elapsed())));
+        // A run through it sees no answer: its own rule for silence ends it,
+        // the output's state unknown (the stopped owner holds the port).
+        QCOMPARE(Finish(run.process), 1);
+        QCOMPARE(RunRecord(record).names().mid(2),
+                 (QStringList{"no answer", "abort no answer", "output unknown"}));
         // Let go, the owner makes none of the writes given up on, and goes on.
         owner.signal(SIGCONT);
         QVERIFY(owner.printed(owner.out.count('\n') + 3));
