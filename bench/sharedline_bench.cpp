@@ -163,7 +163,22 @@ std::vector<qint64> Readings(const QString &path)
     return times;
 }
 
+// The run's clock (elapsed_s) at its first event named name, or -1.
+double EventAt(const QString &path, const QByteArray &name)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : file.readAll().split('\n')) {
+        const QList<QByteArray> fields = line.split(',');
+        if (fields.size() > 12 && fields.at(12) == name)
+            return fields.at(1).toDouble();
+    }
+    return -1;
+}
+
 struct Trial {
+    double handoverMs = 0;  // port lost to reconnected, the longer of the two runs
     double backMs = -1;  // until both read again
     int rowsLost = 0;    // beyond the gap, both runs
     bool ended = true;   // both ended with status 0
@@ -203,6 +218,8 @@ Trial KillTheOwner(const QString &program)
         if (after == times.end())
             return {};
         trial.backMs = std::max(trial.backMs, double(*after - killedAt));
+        trial.handoverMs = std::max(trial.handoverMs,
+                                    1000 * (EventAt(record, "reconnected") - EventAt(record, "port lost")));
         for (size_t r = 1; r < times.size(); ++r) {
             if (times[r - 1] < killedAt && times[r] > killedAt)
                 continue;  // the gap itself
@@ -249,8 +266,10 @@ int main(int argc, char **argv)
             ++failedRuns;
             continue;
         }
-        std::printf("  trial %d: both read again %4.0f ms after the kill, rows lost beyond the gap %d%s\n", t + 1,
-                    trial.backMs, trial.rowsLost, trial.ended ? "" : ", a run did not end with status 0");
+        std::printf("  trial %d: both read again %4.0f ms after the kill (port lost to reconnected at most %3.0f ms), "
+                    "rows lost beyond the gap %d%s\n",
+                    t + 1, trial.backMs, trial.handoverMs, trial.rowsLost,
+                    trial.ended ? "" : ", a run did not end with status 0");
         back.push_back(trial.backMs);
         lost += trial.rowsLost;
         failedRuns += trial.ended ? 0 : 1;
