@@ -527,6 +527,8 @@ private slots:
         Background run({"--port", link, "--address", "1", "run", dir.filePath("p.csv"), "--record", record,
                         "--interval", "0.2", "--off-retry", "1"});
         QTRY_VERIFY_WITH_TIMEOUT(RunRecord(record).readings.size() >= 2, 10000);
+        Background scpi({"--port", link, "--address", "2", "serve-scpi", "--listen", "127.0.0.1:0"});
+        QVERIFY(scpi.printed(1));
         // The owner and the line go together (the adapter pulled): the
         // terminal and its link are gone.
         owner.signal(SIGKILL);
@@ -536,6 +538,10 @@ private slots:
         const QStringList names = RunRecord(record).names();
         QCOMPARE(names.mid(2, 2), (QStringList{"port lost", "abort port lost"}));
         QCOMPARE(names.last(), QString("output unknown"));
+        // A lost line ends the SCPI server, attached as it was.
+        QCOMPARE(Finish(scpi.process), 1);
+        QVERIFY(scpi.process.readAllStandardError().contains(
+            "the program holding it went and the line could not be taken over"));
     }
 };
 
