@@ -2,7 +2,9 @@
 // the virtual-supply program on a pseudo-terminal, the owner stopped or
 // killed for real; and the wire format the programs speak to each other.
 
+#include "devicelink.h"
 #include "linemessage.h"
+#include "sharedline.h"
 #include "recordingrows.h"
 #include "supplyprogram.h"
 #include "testmain.h"
@@ -13,6 +15,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QSerialPort>
 #include <QTcpSocket>
 
 #include <csignal>
@@ -445,6 +448,34 @@ private slots:
         // Both go on reading.
         QVERIFY(b.printed(b.out.count('\n') + 3));
         QVERIFY(c.printed(c.out.count('\n') + 3));
+    }
+
+    void aWriteInFlightWhenTheOwnerDiesIsMadeOnTheNextTry()
+    {
+        const Supply supply({"--address", "1,2"});
+        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        QVERIFY(owner.printed(2));
+        // This process attached, its write waiting in the stopped owner when
+        // the owner is killed: the owner never made it.
+        QSerialPort port;
+        DeviceLink link;
+        link.SetTraceStream(nullptr);
+        SharedLine line(port, link);
+        QString reason;
+        QVERIFY2(line.Open(supply.port, false, &reason), qPrintable(reason));
+        QCOMPARE(line.CurrentRole(), SharedLine::Role::Attached);
+        owner.signal(SIGSTOP);
+        QTimer::singleShot(300, this, [&] { ::kill(owner.pid(), SIGKILL); });
+        QCOMPARE(link.SetSetpoints(2, 7000, 500), LinkResult::NoReply);
+        // By the time the try has failed the line is this program's, and the
+        // next try is made.
+        QCOMPARE(line.CurrentRole(), SharedLine::Role::Owner);
+        QCOMPARE(link.SetSetpoints(2, 7000, 500), LinkResult::GoodReply);
+        SetpointRecord setpoints;
+        QCOMPARE(link.GetSetpoints(2, setpoints), LinkResult::GoodReply);
+        QCOMPARE(int(setpoints.VoltageSet), 7000);
+        QVERIFY(line.Interrupted());
     }
 
     void repliesFromAnotherAddressAreNeverTaken()
