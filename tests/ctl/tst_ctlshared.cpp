@@ -533,6 +533,13 @@ private slots:
                      run.err);
         }
         QVERIFY2(took.elapsed() < 3 * 8000, qPrintable(QString::number(took.elapsed())));
+        const CtlRun who = Ctl({"--port", supply.port, "who"});
+        QCOMPARE(who.status, 1);
+        QVERIFY2(who.err.contains(QStringLiteral("velkaroctl (pid %1) holds %2 and shares it, but does not answer")
+                                      .arg(owner.pid())
+                                      .arg(supply.port)
+                                      .toUtf8()),
+                 who.err);
         // A run through it sees no answer: its own rule for silence ends it,
         // the output's state unknown (the stopped owner holds the port).
         QCOMPARE(Finish(run.process), 1);
