@@ -4,6 +4,8 @@
 // address silent; and, with late and dropped replies, readings that came from
 // another supply than the row names (each supply is set to its own voltage,
 // so a row whose voltage is not its address's came from elsewhere).
+// With --attached the watch is attached to another velkaroctl that owns the
+// line (a watch of address 1 every second): its reads are made by that owner.
 
 #include "commandset.h"
 
@@ -12,6 +14,7 @@
 #include <QMap>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <algorithm>
 #include <cstdio>
@@ -54,6 +57,33 @@ int Ctl(const QString &port, const QStringList &arguments)
     ctl.waitForFinished(60000);
     return ctl.exitCode();
 }
+
+// The program owning the line under --attached, started once the supplies
+// are set up; killed with the scenario.
+struct Owner {
+    QProcess process;
+    bool Start(const QString &port)
+    {
+        process.setStandardOutputFile(QProcess::nullDevice());
+        process.setStandardErrorFile(QProcess::nullDevice());
+        process.start(QStringLiteral(VELKAROCTL_PATH),
+                      {"--port", port, "--address", "1", "watch", "--interval", "1"});
+        for (int i = 0; i < 100; ++i) {
+            QProcess who;
+            who.start(QStringLiteral(VELKAROCTL_PATH), {"--port", port, "who"});
+            who.waitForFinished(5000);
+            if (who.readAllStandardOutput().contains(" owner "))
+                return true;
+            QThread::msleep(50);
+        }
+        return false;
+    }
+    ~Owner()
+    {
+        process.kill();
+        process.waitForFinished(5000);
+    }
+};
 
 struct Rows {
     QMap<int, int> perAddress;
@@ -116,6 +146,9 @@ double Rate(const Rows &rows, int address)
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    const bool attached = app.arguments().contains(QStringLiteral("--attached"));
+    if (attached)
+        std::printf("the watch attached to a velkaroctl watch of address 1 every second, which owns the line\n");
     const double lineMs = (RequestChars + ReplyChars) * CharMs;
     const double replyMs = ReplyChars * CharMs;
 
@@ -127,6 +160,9 @@ int main(int argc, char **argv)
             return 1;
         }
         Prepare(supply.port);
+        Owner owner;
+        if (attached && !owner.Start(supply.port))
+            return 1;
         all = Watch(supply.port);
     }
     const double rate = all.seconds > 0 ? all.total / all.seconds : 0;
@@ -154,6 +190,9 @@ int main(int argc, char **argv)
         if (!supply.Start({"--silent-address", "3"}))
             return 1;
         Prepare(supply.port);
+        Owner owner;
+        if (attached && !owner.Start(supply.port))
+            return 1;
         oneSilent = Watch(supply.port);
     }
     std::printf("address 3 silent, watch over 1-4 for %d s:\n", Seconds);
@@ -173,6 +212,9 @@ int main(int argc, char **argv)
         // The set-up itself must get through the faults: tried until confirmed.
         for (int tries = 0; tries < 5; ++tries)
             Prepare(supply.port);
+        Owner owner;
+        if (attached && !owner.Start(supply.port))
+            return 1;
         faulty = Watch(supply.port);
     }
     std::printf("--late 0.2 --drop 0.1, watch over 1-4 for %d s: %d rows, %d from another supply "

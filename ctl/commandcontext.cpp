@@ -78,6 +78,8 @@ CommandContext::~CommandContext() = default;
 
 void CommandContext::SetDoing(const QString &doing)
 {
+    // Before Connect(): what the others will see once it is on the line.
+    options.command = doing;
     if (!line)
         return;
     LineMember member = line->Member();
@@ -224,6 +226,10 @@ QString CommandContext::SupplyFailureTextAt(const QString &what, SupplyOutcome o
     QString message = what + QStringLiteral(": ") + OutcomeText(outcome, step);
     if (!detail.isEmpty())
         message += QStringLiteral(": ") + detail;
+    // Attached: the supply may be fine and the program holding the line not.
+    const QString silentOwner = line ? line->SilentOwner() : QString();
+    if (!silentOwner.isEmpty())
+        message += QStringLiteral("; the line's owner, %1, does not answer").arg(silentOwner);
     return message + QStringLiteral(" (port %1, address %2)").arg(portPath).arg(options.address);
 }
 

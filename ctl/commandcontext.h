@@ -54,7 +54,8 @@ public:
     // The line as shared with this user's other programs: open (owned or
     // attached) once Connect() has succeeded.
     SharedLine &Line() { return *line; }
-    // Tells the others on the line what this program does now.
+    // Tells the others on the line what this program does now (called
+    // before Connect(), what it will do once there).
     void SetDoing(const QString &doing);
     // The path Connect() chose and opened.
     QString PortPath() const { return portPath; }

@@ -46,6 +46,8 @@ int main(int argc, char **argv)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Controls the programmable power supply on a serial port from scripts and the shell.\n"
+        "A port that another velkaroctl or the window holds is shared: the command works through\n"
+        "that program (see who; --exclusive holds a port alone).\n"
         "Exit status: 0 success; 1 the supply did not answer, refused or did not confirm;\n"
         "2 usage, input or output error; 3 the port could not be opened or is busy;\n"
         "4 run: a limit held and the output was switched off;\n"
@@ -74,7 +76,8 @@ int main(int argc, char **argv)
     const QCommandLineOption exclusiveOption(
         QStringLiteral("exclusive"),
         QStringLiteral("Hold the port alone: neither share it with this user's other programs nor attach "
-                       "to the one holding it (calibration work). Without it, a port held by another "
+                       "to the one holding it (calibration work): a port another program holds is then busy, "
+                       "and the others find this one's busy. Without it, a port held by another "
                        "velkaroctl or the window is shared: the command works through that program."));
     parser.addOptions({portOption, addressOption, jsonOption, traceOption, waitOption, exclusiveOption});
     parser.addPositionalArgument(QStringLiteral("command"), QStringLiteral("What to do (below)."),

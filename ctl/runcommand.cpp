@@ -39,7 +39,10 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
         "up. SIGINT, SIGTERM, SIGHUP and SIGQUIT stop the run; a closed standard output or "
         "error does not. Exit status: 0 ended or stopped; 1 the supply or the recording failed, or "
         "the output's state is unknown; 2 usage or input error, nothing sent; 3 the port could not "
-        "be opened; 4 stopped by a limit; 128 + the signal's number after a signal."));
+        "be opened; 4 stopped by a limit; 128 + the signal's number after a signal. On a line "
+        "shared with another program, that program going is recorded as port lost, then "
+        "reconnected once this one or another has taken the line over (within 5 s even without "
+        "--reconnect)."));
     parser.addPositionalArgument(QStringLiteral("program"), QStringLiteral("The program file (CSV)."),
                                  QStringLiteral("[PROGRAM.csv]"));
     parser.addOptions({
@@ -182,6 +185,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
     UnattendedRun run(context, options);
     if (const int status = run.OpenRecording())
         return status;
+    context.SetDoing(QStringLiteral("run ") + QFileInfo(setup.recordPath).fileName());
     if (const int status = context.Connect()) {
         run.AbandonRecording();
         return status;

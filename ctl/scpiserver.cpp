@@ -82,6 +82,15 @@ int ScpiServer::Connected() const
     return count;
 }
 
+void ScpiServer::TellClients()
+{
+    const int connected = Connected();
+    if (connected == toldClients)
+        return;
+    toldClients = connected;
+    emit ClientsChanged(connected);
+}
+
 void ScpiServer::AcceptClient(qintptr descriptor)
 {
     if (stopped) {
@@ -106,6 +115,7 @@ void ScpiServer::AcceptClient(qintptr descriptor)
         connect(client.idle, &QTimer::timeout, this, [this, id] { CloseIdle(id); });
         client.idle->start(idleSeconds * 1000);
     }
+    TellClients();
 }
 
 bool ScpiServer::IsServing(quint64 id) const
@@ -150,6 +160,7 @@ void ScpiServer::DropClient()
     ReleaseIfDone(id);
     TakeAllLines();
     ScheduleRun();
+    TellClients();
 }
 
 void ScpiServer::CloseIdle(quint64 id)
@@ -166,6 +177,7 @@ void ScpiServer::CloseIdle(quint64 id)
     FinishSocket(client.socket);
     clients.erase(found);
     TakeAllLines();
+    TellClients();
 }
 
 void ScpiServer::FinishSocket(ScpiClientSocket *socket)
@@ -193,6 +205,7 @@ void ScpiServer::ReleaseIfDone(quint64 id)
         FinishSocket(client.socket);
     }
     clients.erase(found);
+    TellClients();
 }
 
 void ScpiServer::TakeLines(quint64 id)
@@ -366,6 +379,7 @@ void ScpiServer::Stop()
     }
     clients.clear();
     queued = 0;
+    TellClients();
 }
 
 void ScpiServer::PortFailed()

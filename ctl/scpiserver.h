@@ -62,6 +62,9 @@ public:
     void SetIdleTimeout(int seconds);
     bool Listen(const QHostAddress &address, quint16 port, QString *error);
     quint16 ServerPort() const;
+    // Clients connected now (one whose responses are still being sent after
+    // it said all it will no longer counts).
+    int Connected() const;
     // Stops listening, closes every connection and drops what waits; a
     // message being carried out is finished.
     void Stop();
@@ -77,6 +80,8 @@ public:
 
 signals:
     void PortLost();
+    // A client connected or went: connected are connected now.
+    void ClientsChanged(int connected);
 
 private slots:
     void AcceptClient(qintptr descriptor);
@@ -112,7 +117,8 @@ private:
     void ReleaseIfDone(quint64 id);
     void CloseIdle(quint64 id);
     void FinishSocket(ScpiClientSocket *socket);
-    int Connected() const;
+    // Emits ClientsChanged when the number connected is not the one told last.
+    void TellClients();
     // The client whose turn is next, 0 when no message waits.
     quint64 NextTurn() const;
     // Has the turns carry out what is queued. They run it from the event
@@ -141,4 +147,5 @@ private:
     int queued = 0;
     int idleSeconds = 0;
     bool stopped = false;
+    int toldClients = 0;
 };

@@ -6,6 +6,7 @@
 #include "scpiinstrument.h"
 #include "scpiserver.h"
 #include "scpiturns.h"
+#include "sharedline.h"
 #include "terminationsignals.h"
 
 #include <QCommandLineParser>
@@ -164,21 +165,39 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                        {QStringLiteral("supply"), supply}});
     }
 
+    // The others on the line see how many SCPI clients this program serves.
+    const auto tellClients = [&context, &servers] {
+        int connected = 0;
+        for (const auto &server : servers)
+            connected += server->Connected();
+        context.SetDoing(connected == 1 ? QStringLiteral("serve-scpi, 1 client")
+                                        : QStringLiteral("serve-scpi, %1 clients").arg(connected));
+    };
+    for (const auto &server : servers)
+        QObject::connect(server.get(), &ScpiServer::ClientsChanged, tellClients);
+    tellClients();
+
     int status = ExitStatus::Success;
     bool lost = false;
     // The context's own handler, connected first at Connect(), has kept the
     // reason by the time a server reports the loss. Every server stops at
     // it; the loss is told once.
-    for (const auto &server : servers) {
-        QObject::connect(server.get(), &ScpiServer::PortLost, [&] {
-            if (std::exchange(lost, true))
-                return;
-            status = context.Fail(ExitStatus::SupplyFailed,
-                                  QStringLiteral("lost the serial port %1 (%2); the SCPI server stops")
-                                      .arg(context.Port().portName(), context.PortLoss()));
-            QCoreApplication::exit(status);
-        });
-    }
+    const auto stopOnLoss = [&](const QString &reason) {
+        if (std::exchange(lost, true))
+            return;
+        status = context.Fail(ExitStatus::SupplyFailed,
+                              QStringLiteral("lost the serial port %1 (%2); the SCPI server stops")
+                                  .arg(context.Port().portName(), reason));
+        QCoreApplication::exit(status);
+    };
+    for (const auto &server : servers)
+        QObject::connect(server.get(), &ScpiServer::PortLost, [&] { stopOnLoss(context.PortLoss()); });
+    // Attached, the port is the owner's: its loss is the line's, when the
+    // owner went and nobody could take the line over.
+    QObject::connect(&context.Line(), &SharedLine::lost, [&](const QString &reason) {
+        stopOnLoss(QStringLiteral("the program holding it went and the line could not be taken over: %1")
+                       .arg(reason));
+    });
     QObject::connect(&termination, &TerminationSignals::received, [&servers] {
         for (const auto &server : servers)
             server->Stop();

@@ -43,9 +43,11 @@ int RunWho(CommandContext &context, const QStringList &arguments)
     QCommandLineParser parser;
     parser.setApplicationDescription(QStringLiteral(
         "Lists the programs of this user on the line: pid, program, addresses, whether it owns "
-        "the port or is attached to the owner, and what it does (run, watch, serve-scpi, window). "
+        "the port or is attached to the owner, and what it does (run and its recording's file "
+        "name, watch, serve-scpi and its number of SCPI clients, window). "
         "Does not open the port. A port held by a program that does not share it is named with "
-        "\"alone\"; exit status 3 when nobody holds the port."));
+        "\"alone\"; exit status 3 when nobody holds the port, 1 when the one holding and sharing it does "
+        "not answer (stopped or stuck)."));
     const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
@@ -63,8 +65,8 @@ int RunWho(CommandContext &context, const QStringList &arguments)
     me.doing = QStringLiteral("who");
     LineClient client;
     QList<LineMember> members;
-    if (client.Attach(SharedLine::ServerName(device), me, SharedLine::AttachWaitMs)
-        && client.WaitForMembers(SharedLine::AttachWaitMs)) {
+    const bool attached = client.Attach(SharedLine::ServerName(device), me, SharedLine::AttachWaitMs);
+    if (attached && client.WaitForMembers(SharedLine::AttachWaitMs)) {
         for (const LineMember &member : client.Members()) {
             if (member.pid != me.pid)
                 members << member;
@@ -73,6 +75,11 @@ int RunWho(CommandContext &context, const QStringList &arguments)
         const QString holder = SupplyPortHolder(device);
         if (holder.isEmpty())
             return context.Fail(ExitStatus::PortFailed, QStringLiteral("no program holds %1").arg(path));
+        // Connected but told nothing: the owner serves the line but is
+        // stopped or stuck, which is not holding it alone.
+        if (attached)
+            return context.Fail(ExitStatus::SupplyFailed,
+                                QStringLiteral("%1 holds %2 and shares it, but does not answer").arg(holder, path));
         QJsonObject json{{QStringLiteral("port"), path},
                          {QStringLiteral("holder"), holder},
                          {QStringLiteral("shared"), false}};

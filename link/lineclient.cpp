@@ -20,7 +20,7 @@ LineClient::~LineClient()
 bool LineClient::Attach(const QString &name, const LineMember &me, int timeoutMs)
 {
     Detach();
-    ++attachment;
+    ++attachments;
     socket = new QLocalSocket(this);
     socket->connectToServer(name);
     if (!socket->waitForConnected(timeoutMs)) {
@@ -29,10 +29,14 @@ bool LineClient::Attach(const QString &name, const LineMember &me, int timeoutMs
         return false;
     }
     connect(socket, &QLocalSocket::readyRead, this, &LineClient::ReadOwner);
-    connect(socket, &QLocalSocket::disconnected, this, [this] {
+    // Queued: the owner going is noticed from the event loop, never in the
+    // middle of a write to it.
+    connect(socket, &QLocalSocket::disconnected, this, [this, attachment = attachments] {
+        if (attachment != attachments)
+            return;  // told after this program had let that owner go
         outcomes.clear();
         emit detached();
-    });
+    }, Qt::QueuedConnection);
     LineMessage hello;
     hello.type = LineMessage::Type::Hello;
     hello.member = me;
@@ -53,6 +57,7 @@ void LineClient::Detach()
     outcomes.clear();
     members.clear();
     membersKnown = false;
+    ownerSilent = false;
 }
 
 bool LineClient::IsAttached() const
@@ -84,6 +89,8 @@ void LineClient::ReadOwner()
             socket->abort();
             return;
         }
+        ++heard;
+        ownerSilent = false;
         if (message.type == LineMessage::Type::Outcome) {
             outcomes[message.serial] = message.outcome;
         } else if (message.type == LineMessage::Type::Members) {
@@ -111,27 +118,41 @@ LinkResult LineClient::Exchange(const LineRequest &request, QByteArray *reply)
     message.type = LineMessage::Type::Request;
     message.serial = ++nextSerial;
     message.request = request;
+    // An owner that let the last request pass unanswered is only probed: a
+    // command then fails in seconds, not minutes, and an owner that comes
+    // back says it was too late for this one and takes the next.
+    const int boundMs = ownerSilent ? SilentOwnerWaitMs : ExchangeBoundMs;
+    message.answerByMs = LineClockMs() + boundMs;
     socket->write(EncodeLineMessage(message));
     socket->flush();
 
     const quint32 serial = message.serial;
-    // A takeover while waiting attaches a new socket that never got the
-    // request: its answer can only have come on this one.
-    const quint64 sentOn = attachment;
+    const quint64 heardBefore = heard;
+    // Should the owner go meanwhile, the line may be attached to another
+    // one before this returns: that one never got the request.
+    const quint64 sentOn = attachments;
     QElapsedTimer waited;
     waited.start();
-    // Wakes the last pass should nothing else arrive.
+    // Wakes the last pass should nothing else arrive; re-armed each pass, as
+    // a coarse timer may fire a little early.
     QTimer deadline;
     deadline.setSingleShot(true);
-    deadline.start(ExchangeBoundMs + 1);
+    deadline.setTimerType(Qt::PreciseTimer);
     // The owner's outcome comes through the event loop, as the port's bytes
     // do for the owner: the program's own events go on meanwhile.
-    while (outcomes.find(serial) == outcomes.end() && attachment == sentOn && IsAttached()
-           && waited.elapsed() <= ExchangeBoundMs)
+    while (outcomes.find(serial) == outcomes.end() && IsAttached() && attachments == sentOn) {
+        const qint64 left = boundMs - waited.elapsed();
+        if (left < 0)
+            break;
+        deadline.start(int(left) + 1);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
     const auto found = outcomes.find(serial);
-    if (found == outcomes.end())
+    if (attachments != sentOn || found == outcomes.end()) {
+        ownerSilent = attachments == sentOn && IsAttached() && heard == heardBefore;
         return LinkResult::NoReply;
+    }
+    ownerSilent = false;
     const LineOutcome outcome = found->second;
     // Outcomes of requests given up earlier are of no use any more.
     outcomes.erase(outcomes.begin(), std::next(found));

@@ -35,13 +35,20 @@ public:
     bool WaitForMembers(int timeoutMs);
 
     // Blocks (handling events) until the owner has made the exchange, the
-    // owner goes, or ExchangeBoundMs pass.
+    // owner goes, or ExchangeBoundMs pass (SilentOwnerWaitMs while the owner
+    // is silent).
     LinkResult Exchange(const LineRequest &request, QByteArray *reply) override;
+    // The owner still holds the connection but said nothing during the last
+    // exchange's whole bound: it is stopped or stuck.
+    bool OwnerSilent() const { return ownerSilent; }
 
     // Past this an owner that does not answer is taken to be stuck: the
-    // request counts as unanswered. The owner makes a write within its own
-    // exchange plus one round of every attached program's.
+    // request counts as unanswered. The owner makes a request within its own
+    // exchange plus one round of every attached program's, and makes none
+    // that could end after this (see LineServer::StartMarginMs).
     static constexpr int ExchangeBoundMs = 3000;
+    // Shorter than LineServer::StartMarginMs: the owner never makes these.
+    static constexpr int SilentOwnerWaitMs = 300;
 
 signals:
     // The owner went (exited, was killed, or let the line go).
@@ -55,8 +62,10 @@ private:
     QLocalSocket *socket = nullptr;
     QByteArray buffer;
     quint32 nextSerial = 0;
-    quint64 attachment = 0;  // counts Attach() calls
     std::map<quint32, LineOutcome> outcomes;
     QList<LineMember> members;
     bool membersKnown = false;
+    quint64 heard = 0;        // messages received from the owner
+    quint64 attachments = 0;  // Attach() calls: which owner a request went to
+    bool ownerSilent = false;
 };

@@ -1,6 +1,7 @@
 #include "linemessage.h"
 
 #include <QDataStream>
+#include <QElapsedTimer>
 #include <QIODevice>
 
 namespace {
@@ -12,10 +13,34 @@ QDataStream &operator<<(QDataStream &out, const LineMember &m)
 
 QDataStream &operator>>(QDataStream &in, LineMember &m)
 {
-    return in >> m.pid >> m.program >> m.addresses >> m.doing >> m.owner;
+    in >> m.pid >> m.program;
+    // Read by hand: the container's own reader reserves whatever count the
+    // stream claims, and a damaged count would ask for gigabytes.
+    quint32 count = 0;
+    in >> count;
+    m.addresses.clear();
+    if (count > 256) {
+        in.setStatus(QDataStream::ReadCorruptData);
+        return in;
+    }
+    for (quint32 i = 0; i < count && in.status() == QDataStream::Ok; ++i) {
+        qint32 address = 0;
+        in >> address;
+        m.addresses.append(address);
+    }
+    return in >> m.doing >> m.owner;
 }
 
 }  // namespace
+
+qint64 LineClockMs()
+{
+    // The monotonic clock's own reading: time since boot, the same in every
+    // process (QueryPerformanceCounter on Windows is machine-wide too).
+    QElapsedTimer clock;
+    clock.start();
+    return clock.msecsSinceReference();
+}
 
 QByteArray EncodeLineMessage(const LineMessage &message)
 {
@@ -30,7 +55,8 @@ QByteArray EncodeLineMessage(const LineMessage &message)
         break;
     case LineMessage::Type::Request:
         out << quint8(message.request.kind) << message.request.address << message.request.command
-            << message.request.access << message.request.minLength << message.request.payload;
+            << message.request.access << message.request.minLength << message.request.payload
+            << message.answerByMs;
         break;
     case LineMessage::Type::Outcome:
         out << int(message.outcome.result) << message.outcome.reply << message.outcome.notAsked;
@@ -79,7 +105,7 @@ LineMessageTaken TakeLineMessage(QByteArray &buffer, LineMessage &message)
     case LineMessage::Type::Request: {
         quint8 kind = 0;
         in >> kind >> message.request.address >> message.request.command >> message.request.access
-            >> message.request.minLength >> message.request.payload;
+            >> message.request.minLength >> message.request.payload >> message.answerByMs;
         if (kind > quint8(LineRequest::Kind::Write))
             return LineMessageTaken::Malformed;
         message.request.kind = LineRequest::Kind(kind);

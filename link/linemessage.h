@@ -23,12 +23,20 @@ struct LineMessage {
     LineRequest request;
     LineOutcome outcome;
     QList<LineMember> members;
+    // A request: when its program gives up waiting, on the machine's
+    // monotonic clock (LineClockMs), so that an owner that was stalled does
+    // not make exchanges that would end after that.
+    qint64 answerByMs = 0;
 
     // Bumped whenever a body changes, so that two builds never misread each other.
-    static constexpr quint16 Version = 1;
+    static constexpr quint16 Version = 2;
     // No message comes near this; a length beyond it is a stream out of step.
     static constexpr quint32 MaxBody = 64 * 1024;
 };
+
+// Milliseconds on a clock that every program on this machine reads alike and
+// that never goes back.
+qint64 LineClockMs();
 
 QByteArray EncodeLineMessage(const LineMessage &message);
 

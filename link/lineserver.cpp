@@ -101,7 +101,10 @@ void LineServer::AcceptClients()
             if (Client *client = ClientOf(socket))
                 ReadClient(client);
         });
-        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { DropClient(socket); });
+        // Queued: a write to a program that went reports it at once, and the
+        // list of clients must not change under a loop that writes to them.
+        connect(socket, &QLocalSocket::disconnected, this, [this, socket] { DropClient(socket); },
+                Qt::QueuedConnection);
     }
 }
 
@@ -143,7 +146,7 @@ void LineServer::ReadClient(Client *client)
 void LineServer::DropClient(QLocalSocket *socket)
 {
     const auto gone = std::remove_if(clients.begin(), clients.end(),
-                                     [socket](const auto &c) { return c->socket == socket; });
+                                     [socket](const auto &c) { return c->socket == socket || !c->socket; });
     if (gone == clients.end())
         return;
     clients.erase(gone, clients.end());
@@ -220,7 +223,12 @@ void LineServer::ServeRound()
         answer.type = LineMessage::Type::Outcome;
         answer.serial = request.serial;
         const LineRequest &asked = request.request;
-        if (!link.PortOpen()) {
+        if (LineClockMs() > request.answerByMs - StartMarginMs) {
+            // Given up on by now, or about to be (this program was stopped):
+            // a write made now could land after its program reported it failed.
+            answer.outcome.result = LinkResult::NoReply;
+            answer.outcome.notAsked = true;
+        } else if (!link.PortOpen()) {
             answer.outcome.result = LinkResult::NoReply;  // the port is lost: nothing to wait for
         } else if (asked.kind == LineRequest::Kind::Read && !backoff.MayAsk(asked.address, clock.elapsed())) {
             answer.outcome.result = LinkResult::NoReply;

@@ -41,6 +41,9 @@ public:
     int Attached() const { return int(clients.size()); }
 
     static constexpr int RetryMs = 10;
+    // A request is begun only this long before its program gives up on it:
+    // more than one exchange takes, so none ends after that.
+    static constexpr int StartMarginMs = 500;
 
     // Makes one round of the attached programs' requests; nothing while the
     // link is in a transaction (the round comes after it).

@@ -97,7 +97,7 @@ bool SharedLine::AttachTo(const QString &device)
     if (!client->Attach(ServerName(device), me, AttachWaitMs))
         return false;
     link.SetBetweenExchanges(nullptr);
-    link.SetRemote(client);
+    link.SetRemote(this);
     client->WaitForMembers(AttachWaitMs);
     // An owner letting the line go may have taken the connection and closed
     // it meanwhile; its end came while the line was not yet attached, and
@@ -123,12 +123,14 @@ void SharedLine::Close()
     interrupted = false;
     if (role == Role::Owner && port.isOpen())
         link.DrainLateReply();
+    // The port is free before the attached programs see the end, so that the
+    // first of them takes it over at once.
+    if (port.isOpen())
+        port.close();
     StopServing();
     if (client)
         client->Detach();
     link.SetRemote(nullptr);
-    if (port.isOpen())
-        port.close();
     if (role != Role::Closed) {
         role = Role::Closed;
         emit membersChanged();
@@ -178,6 +180,44 @@ QList<LineMember> SharedLine::Members() const
     LineMember self = me;
     self.owner = role == Role::Owner;
     return {self};
+}
+
+LinkResult SharedLine::Exchange(const LineRequest &request, QByteArray *reply)
+{
+    const LinkResult result = client->Exchange(request, reply);
+    if (result != LinkResult::NoReply || (role == Role::Attached && client->IsAttached()))
+        return result;
+    // The owner went while this was asked, perhaps before making it. The
+    // line is taken over now rather than from the event loop (unless that
+    // has begun already), and waited for a little, so that the caller's next
+    // try is made.
+    OwnerGone();
+    QElapsedTimer waited;
+    waited.start();
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    deadline.setTimerType(Qt::PreciseTimer);
+    while (role == Role::HandingOver) {
+        const qint64 left = RetryAfterHandoverMs - waited.elapsed();
+        if (left < 0)
+            break;
+        deadline.start(int(left) + 1);
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return result;
+}
+
+QString SharedLine::SilentOwner() const
+{
+    if (role != Role::Attached || !client || !client->OwnerSilent())
+        return {};
+    for (const LineMember &member : client->Members()) {
+        if (member.owner)
+            return QStringLiteral("%1 (pid %2)").arg(member.program).arg(member.pid);
+    }
+    // Stopped before it told who it is: the port's lock names it.
+    const QString holder = SupplyPortHolder(SupplyPortDevice(path));
+    return holder.isEmpty() ? QStringLiteral("the program holding the port") : holder;
 }
 
 void SharedLine::OwnerGone()

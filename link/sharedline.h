@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linemember.h"
+#include "linetransport.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -19,7 +20,7 @@ class QTimer;
 // such a program attaches to it, and its link's transactions are made by the
 // owner. When the owner goes, the attached programs take the line over: the
 // first to open the port owns it, the others attach to it.
-class SharedLine : public QObject
+class SharedLine : public QObject, private LineTransport
 {
     Q_OBJECT
 
@@ -64,6 +65,10 @@ public:
     // Everybody on the line, the owner first; only this program when nobody
     // else is attached.
     QList<LineMember> Members() const;
+    // Attached to an owner that holds the line but answered nothing during
+    // the last exchange's whole bound (stopped or stuck): "PROGRAM (pid N)",
+    // else empty.
+    QString SilentOwner() const;
 
     // The local socket's name for a device: the same in every program.
     static QString ServerName(const QString &device);
@@ -73,6 +78,10 @@ public:
     static constexpr int TakeoverBoundMs = 3000;
     static constexpr int TakeoverTryMs = 50;
     static constexpr int AttachWaitMs = 500;
+    // An exchange that the owner's going left unanswered waits this long at
+    // most for the line to be taken over: the caller's next try then goes to
+    // the new owner instead of failing too.
+    static constexpr int RetryAfterHandoverMs = 500;
 
 signals:
     void membersChanged();
@@ -88,6 +97,8 @@ private slots:
     void TryTakeOver();
 
 private:
+    // Attached: the link's transactions, made by the owner through the client.
+    LinkResult Exchange(const LineRequest &request, QByteArray *reply) override;
     bool BecomeOwner(QString *reason);
     bool AttachTo(const QString &device);
     void StopServing();
