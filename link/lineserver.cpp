@@ -13,8 +13,11 @@ LineServer::LineServer(DeviceLink &link, QObject *parent)
     : QObject(parent)
     , link(link)
     , server(new QLocalServer(this))
+    , backoffWake(new QTimer(this))
 {
     clock.start();
+    backoffWake->setSingleShot(true);
+    connect(backoffWake, &QTimer::timeout, this, &LineServer::ServeSoon);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server, &QLocalServer::newConnection, this, &LineServer::AcceptClients);
 }
@@ -139,8 +142,26 @@ void LineServer::ReadClient(Client *client)
     }
     if (changed)
         BroadcastMembers();
-    if (std::any_of(clients.begin(), clients.end(), [](const auto &c) { return !c->queued.empty(); }))
+    if (std::any_of(clients.begin(), clients.end(), [this](const auto &c) {
+            return !c->queued.empty() && !HeldForBackoff(c->queued.front().message);
+        }))
         ServeSoon();
+}
+
+bool LineServer::HeldForBackoff(const LineMessage &request)
+{
+    const LineRequest &asked = request.request;
+    const qint64 now = clock.elapsed();
+    if (asked.kind != LineRequest::Kind::Read || backoff.MayAsk(asked.address, now))
+        return false;
+    // A read for a supply being backed off waits for its next try, when its
+    // program still waits for it then; otherwise it is answered as not asked.
+    const qint64 waitMs = backoff.NextTryMs(asked.address) - now;
+    if (LineClockMs() + waitMs > request.answerByMs - StartMarginMs)
+        return false;
+    if (!backoffWake->isActive() || backoffWake->remainingTime() > waitMs)
+        backoffWake->start(int(waitMs) + 1);
+    return true;
 }
 
 void LineServer::DropClient(QLocalSocket *socket)
@@ -202,7 +223,7 @@ void LineServer::ServeRound()
     std::vector<std::pair<quint64, QLocalSocket *>> writes;
     std::vector<std::pair<quint64, QLocalSocket *>> reads;
     for (auto &client : clients) {
-        if (client->queued.empty())
+        if (client->queued.empty() || HeldForBackoff(client->queued.front().message))
             continue;
         const auto &head = client->queued.front();
         auto &list = head.message.request.kind == LineRequest::Kind::Write ? writes : reads;

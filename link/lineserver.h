@@ -17,13 +17,15 @@
 class DeviceLink;
 class QLocalServer;
 class QLocalSocket;
+class QTimer;
 
 // The owner's side of a shared line: takes the requests of the programs
 // attached through a local socket (this user's only) and makes them on the
 // owner's link, taking turns with the owner's own. In a round each attached
 // program gets one request: writes first, oldest first, then reads. A read
-// for a supply that stopped answering is answered as not asked while the
-// address is backed off (AddressBackoff); writes are always made.
+// for a supply that stopped answering waits while the address is backed off
+// (AddressBackoff), or is answered as not asked when its program would have
+// given up by then; writes are always made.
 class LineServer : public QObject
 {
     Q_OBJECT
@@ -77,11 +79,14 @@ private:
     void Send(Client &client, const LineMessage &message);
     void BroadcastMembers();
     void ServeSoon();
+    // True for a read held back until its supply may be asked again.
+    bool HeldForBackoff(const LineMessage &request);
     Client *ClientOf(QLocalSocket *socket);
     void EndClients();
 
     DeviceLink &link;
     QLocalServer *server = nullptr;
+    QTimer *backoffWake = nullptr;
     LineMember own;
     std::vector<std::unique_ptr<Client>> clients;
     quint64 sequence = 0;

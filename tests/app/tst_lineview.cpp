@@ -119,7 +119,7 @@ private slots:
         // The run's set-point and output, read through the run's program.
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 5.0);
         QTRY_COMPARE(onOff->text(), QStringLiteral("Выключить"));
-        const QString why = QStringLiteral("Источником управляет velkaroctl run (pid %1)").arg(run.pid());
+        const QString why = QStringLiteral("Источником управляет velkaroctl run r.csv (pid %1)").arg(run.pid());
         for (QWidget *w : std::initializer_list<QWidget *>{apply, onOff, d.widget<QDoubleSpinBox>("doubleSpinBoxV")}) {
             QVERIFY(!w->isEnabled());
             QCOMPARE(w->toolTip(), why);
