@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "lineclient.h"
 #include "lineserver.h"
+#include "lostportwatch.h"
 #include "supplyport.h"
 
 #include <QCoreApplication>
@@ -18,6 +19,7 @@ SharedLine::SharedLine(QSerialPort &port, DeviceLink &link, QObject *parent)
     me.pid = QCoreApplication::applicationPid();
     takeover->setInterval(TakeoverTryMs);
     connect(takeover, &QTimer::timeout, this, &SharedLine::TryTakeOver);
+    connect(LostPortWatch::For(&port), &LostPortWatch::PortLost, this, &SharedLine::OwnPortLost);
 }
 
 SharedLine::~SharedLine()
@@ -160,11 +162,6 @@ bool SharedLine::Reopen()
         TryTakeOver();
         return IsOpen();
     }
-    if (role == Role::Owner) {
-        // The port itself was lost; the others stay attached meanwhile.
-        QString reason;
-        return OpenSupplyPort(port, path, &reason);
-    }
     if (path.isEmpty())
         return false;
     QString reason;
@@ -218,6 +215,15 @@ QString SharedLine::SilentOwner() const
     // Stopped before it told who it is: the port's lock names it.
     const QString holder = SupplyPortHolder(SupplyPortDevice(path));
     return holder.isEmpty() ? QStringLiteral("the program holding the port") : holder;
+}
+
+void SharedLine::OwnPortLost()
+{
+    // The attached programs are let go at once: they look for the port
+    // themselves (and may find it back first), rather than wait on an owner
+    // that has none. Reopen() then owns the line again or attaches.
+    if (role == Role::Owner)
+        StopServing();
 }
 
 void SharedLine::OwnerGone()

@@ -94,6 +94,7 @@ signals:
 
 private slots:
     void OwnerGone();
+    void OwnPortLost();
     void TryTakeOver();
 
 private:
