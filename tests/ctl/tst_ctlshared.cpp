@@ -2,6 +2,7 @@
 // the virtual-supply program on a pseudo-terminal, the owner stopped or
 // killed for real; and the wire format the programs speak to each other.
 
+#include "ctlprocess.h"
 #include "devicelink.h"
 #include "linemessage.h"
 #include "sharedline.h"
@@ -22,39 +23,6 @@
 #include <memory>
 
 namespace {
-
-struct CtlRun {
-    int status = -1;  // -1: did not end normally
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-};
-
-void StartCtl(QProcess &process, const QStringList &arguments)
-{
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.remove(QStringLiteral("VELKARO_PORT"));
-    process.setProcessEnvironment(environment);
-    process.start(QStringLiteral(VELKAROCTL_EXE), arguments);
-}
-
-int Finish(QProcess &process, int timeoutMs = 30000)
-{
-    if (!process.waitForFinished(timeoutMs) || process.exitStatus() != QProcess::NormalExit)
-        return -1;
-    return process.exitCode();
-}
-
-CtlRun Ctl(const QStringList &arguments)
-{
-    QProcess process;
-    StartCtl(process, arguments);
-    CtlRun run;
-    run.status = Finish(process);
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
 
 // The virtual-supply program on a pseudo-terminal (also reached through a
 // symbolic link), terminated when the test leaves it.

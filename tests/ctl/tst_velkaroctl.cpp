@@ -22,33 +22,7 @@ using namespace CommandSet;
 
 namespace {
 
-struct CtlRun {
-    int status = -1;  // -1: did not end normally
-    QByteArray out;
-    QByteArray err;
-    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
-    // The exit status and the standard output, compared at once.
-    std::pair<int, QByteArray> result() const { return {status, out}; }
-    // The exit status and what was said, for a failed check's message.
-    QByteArray told() const { return "exit " + QByteArray::number(status) + ": " + err; }
-};
 using Result = std::pair<int, QByteArray>;
-
-// Runs velkaroctl to its end while this process's event loop keeps serving an
-// in-process supply.
-CtlRun Ctl(const QStringList &arguments, const QProcessEnvironment &environment = CtlEnvironment(),
-           const QString &outputFile = QString())
-{
-    QProcess process;
-    if (!outputFile.isEmpty())
-        process.setStandardOutputFile(outputFile);
-    StartCtl(process, arguments, environment);
-    CtlRun run;
-    run.status = Finish(process);
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
-}
 
 QJsonObject Json(const char *text)
 {

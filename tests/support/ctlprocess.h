@@ -3,8 +3,12 @@
 // velkaroctl started as a separate process; the including test defines
 // VELKAROCTL_EXE.
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
+
+#include <utility>
 
 // The environment without a port chosen by the user's own shell.
 inline QProcessEnvironment CtlEnvironment()
@@ -38,4 +42,32 @@ inline int RunCtl(QProcess &process, const QStringList &arguments, int timeoutMs
 {
     StartCtl(process, arguments);
     return Finish(process, timeoutMs);
+}
+
+// What a velkaroctl that ran to its end left.
+struct CtlRun {
+    int status = -1;  // -1: did not end normally
+    QByteArray out;
+    QByteArray err;
+    QJsonObject json() const { return QJsonDocument::fromJson(out).object(); }
+    // The exit status and the standard output, compared at once.
+    std::pair<int, QByteArray> result() const { return {status, out}; }
+    // The exit status and what was said, for a failed check's message.
+    QByteArray told() const { return "exit " + QByteArray::number(status) + ": " + err; }
+};
+
+// Runs velkaroctl to its end while this process's event loop keeps serving an
+// in-process supply (or line).
+inline CtlRun Ctl(const QStringList &arguments, const QProcessEnvironment &environment = CtlEnvironment(),
+                  const QString &outputFile = QString())
+{
+    QProcess process;
+    if (!outputFile.isEmpty())
+        process.setStandardOutputFile(outputFile);
+    StartCtl(process, arguments, environment);
+    CtlRun run;
+    run.status = Finish(process, 30000);
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
 }
