@@ -5,9 +5,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include <fcntl.h>
 #include <io.h>
-#include <sys/stat.h>
 #include <windows.h>
 
 namespace {
@@ -28,22 +26,32 @@ constexpr DWORD LockOffsetHigh = 0x7FFFFFFF;
 RecordingFileOpen OpenRecordingFile(QFile &file, const QString &path, QString *error)
 {
     const QString native = QDir::toNativeSeparators(path);
-    const int fd = _wopen(reinterpret_cast<const wchar_t *>(native.utf16()),
-                          _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
-    if (fd < 0) {
-        *error = SystemWords(errno);
+    // Shared for reading, writing and deleting as a C runtime file is, and
+    // not inherited by child processes.
+    const HANDLE handle = CreateFileW(reinterpret_cast<const wchar_t *>(native.utf16()),
+                                      GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = qt_error_string(int(GetLastError()));
         return RecordingFileOpen::Failed;
     }
     OVERLAPPED where = {};
     where.Offset = LockOffsetLow;
     where.OffsetHigh = LockOffsetHigh;
-    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
     if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &where)) {
         const DWORD cause = GetLastError();
-        _close(fd);
+        CloseHandle(handle);
         if (cause == ERROR_LOCK_VIOLATION || cause == ERROR_IO_PENDING)
             return RecordingFileOpen::InUse;
         *error = qt_error_string(int(cause));
+        return RecordingFileOpen::Failed;
+    }
+    // The descriptor is for QFile's size and the sync; every write goes
+    // through the handle itself (AppendToRecordingFile).
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), 0);
+    if (fd < 0) {
+        *error = SystemWords(errno);
+        CloseHandle(handle);
         return RecordingFileOpen::Failed;
     }
     if (!file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
@@ -58,11 +66,19 @@ RecordingFileOpen OpenRecordingFile(QFile &file, const QString &path, QString *e
 bool AppendToRecordingFile(QFile &file, const QByteArray &bytes, qint64 *written, QString *error)
 {
     *written = 0;
-    const int fd = file.handle();
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
     while (*written < bytes.size()) {
-        const int n = _write(fd, bytes.constData() + *written, unsigned(bytes.size() - *written));
-        if (n <= 0) {
-            *error = n < 0 ? SystemWords(errno) : QStringLiteral("the system wrote nothing");
+        // Both offsets all ones: at the file's end, wherever that is now.
+        OVERLAPPED atEnd = {};
+        atEnd.Offset = 0xFFFFFFFF;
+        atEnd.OffsetHigh = 0xFFFFFFFF;
+        DWORD n = 0;
+        if (!WriteFile(handle, bytes.constData() + *written, DWORD(bytes.size() - *written), &n, &atEnd)) {
+            *error = qt_error_string(int(GetLastError()));
+            return false;
+        }
+        if (n == 0) {
+            *error = QStringLiteral("the system wrote nothing");
             return false;
         }
         *written += n;
@@ -72,9 +88,11 @@ bool AppendToRecordingFile(QFile &file, const QByteArray &bytes, qint64 *written
 
 bool TruncateRecordingFile(QFile &file, qint64 size, QString *error)
 {
-    const errno_t cause = _chsize_s(file.handle(), size);
-    if (cause != 0) {
-        *error = SystemWords(cause);
+    const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(file.handle()));
+    LARGE_INTEGER end;
+    end.QuadPart = size;
+    if (!SetFilePointerEx(handle, end, nullptr, FILE_BEGIN) || !SetEndOfFile(handle)) {
+        *error = qt_error_string(int(GetLastError()));
         return false;
     }
     return true;
