@@ -401,6 +401,38 @@ private slots:
                      QByteArray("off"));
     }
 
+    void aSignalEndsAnAttachedRunWithItsOutputOff_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGINT") << int(SIGINT);
+        QTest::newRow("SIGTERM") << int(SIGTERM);
+        QTest::newRow("SIGHUP") << int(SIGHUP);
+    }
+
+    void aSignalEndsAnAttachedRunWithItsOutputOff()
+    {
+        QFETCH(int, signalNumber);
+        const Supply supply({"--address", "1,2"});
+        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QTemporaryDir dir;
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,60\n");
+        Background owner({"--port", supply.port, "--address", "2", "watch", "--interval", "0.2"});
+        QVERIFY(owner.printed(2));
+        Background run({"--port", supply.port, "--address", "1", "run", dir.filePath("p.csv"), "--record",
+                        dir.filePath("r.csv"), "--interval", "0.2"});
+        QTRY_VERIFY_WITH_TIMEOUT(RunRecord(dir.filePath("r.csv")).readings.size() >= 3, 10000);
+        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "get", "output"}).out, QByteArray("on\n"));
+        run.signal(signalNumber);
+        // Its own supply switched off through the owner, and said so; the
+        // owner and its supply go on.
+        QCOMPARE(Finish(run.process), 128 + signalNumber);
+        const QStringList names = RunRecord(dir.filePath("r.csv")).names();
+        QCOMPARE(names.mid(names.size() - 2), (QStringList{"stop", "output off"}));
+        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "get", "output"}).out, QByteArray("off\n"));
+        QVERIFY(owner.printed(owner.out.count('\n') + 3));
+        QCOMPARE(owner.process.state(), QProcess::Running);
+    }
+
     void threeProgramsOneOwnsAfterTheOwnerDies()
     {
         const Supply supply({"--address", "1,2,3"});
