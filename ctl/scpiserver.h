@@ -50,8 +50,9 @@ public:
     static constexpr qint64 MaxUnsent = 64 * 1024;
     // The line a refused client reads before the close.
     static constexpr char BusyLine[] = "busy: all 4 SCPI connections are in use, try again later\n";
-    // Refused connections that wait for their client's close at once; more
-    // are told and closed at once, so that a flood holds few descriptors.
+    // At most this many refused connections wait for their client's close
+    // at a time; in a flood the rest are told and closed at once, so that
+    // refusals hold few descriptors.
     static constexpr int MaxRefusing = 64;
 
     // turns: those of every instrument on the port; nullptr for an
