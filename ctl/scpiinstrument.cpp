@@ -212,12 +212,7 @@ bool ScpiInstrument::ask(bool read, const std::function<SupplyOutcome()> &step)
     const bool silent = outcome == SupplyOutcome::NoReply;
     if (!silent)
         silentTries = 0;
-    questionable.SetConditionBits(NotAnsweringBit, silent);
-    if (silent) {
-        // Nothing the supply reported still holds for certain.
-        operation.SetCondition(0);
-        questionable.SetConditionBits(OverTemperatureBit, false);
-    }
+    AnsweringSeen(!silent);
     if (outcome == SupplyOutcome::Done)
         return true;
     const int code = silent ? ScpiError::HardwareMissing : ScpiError::HardwareError;
@@ -231,17 +226,10 @@ bool ScpiInstrument::readStatus(StatusRecord &status)
 {
     if (!message.status) {
         StatusRecord read;
-        if (!ask(true, [&] { return session.ReadStatus(read); })) {
-            operation.SetCondition(0);
+        if (!ask(true, [&] { return session.ReadStatus(read); }))
             return false;
-        }
         message.status = read;
-        int conditions = 0;
-        if (read.OutputOn) {
-            conditions |= OutputOnBit;
-            conditions |= read.CcFlag ? ConstantCurrentBit : ConstantVoltageBit;
-        }
-        operation.SetCondition(conditions);
+        StatusSeen(read);
     }
     status = *message.status;
     return true;
@@ -263,15 +251,32 @@ bool ScpiInstrument::readMeasurement(MeasurementRecord &measurement)
 {
     if (!message.measurement) {
         MeasurementRecord read;
-        const bool answered = ask(true, [&] { return session.ReadMeasurements(read); });
-        questionable.SetConditionBits(
-            OverTemperatureBit, answered && MeasuredCelsius(read) > OverTemperatureCelsius);
-        if (!answered)
+        if (!ask(true, [&] { return session.ReadMeasurements(read); }))
             return false;
         message.measurement = read;
+        MeasurementSeen(read);
     }
     measurement = *message.measurement;
     return true;
+}
+
+void ScpiInstrument::StatusSeen(const StatusRecord &status)
+{
+    int conditions = 0;
+    if (status.OutputOn)
+        conditions = OutputOnBit | (status.CcFlag ? ConstantCurrentBit : ConstantVoltageBit);
+    operation.SetCondition(conditions);
+}
+
+void ScpiInstrument::MeasurementSeen(const MeasurementRecord &measurement)
+{
+    questionable.SetConditionBits(OverTemperatureBit,
+                                  MeasuredCelsius(measurement) > OverTemperatureCelsius);
+}
+
+void ScpiInstrument::AnsweringSeen(bool answering)
+{
+    questionable.SetConditionBits(NotAnsweringBit, !answering);
 }
 
 void ScpiInstrument::refreshOperation()
@@ -533,14 +538,22 @@ std::optional<QByteArray> ScpiInstrument::applied(const ScpiCommand &)
 
 std::optional<QByteArray> ScpiInstrument::setOutput(const ScpiCommand &command)
 {
-    const QByteArray value = command.parameters.first().toUpper();
-    forgetReads();
-    if (value == "ON" || value == "1")
-        ask(false, [&] { return session.SetOutput(true); });
-    else if (value == "OFF" || value == "0")
-        ask(false, [&] { return session.SetOutput(false); });
-    else
+    const ScpiNumber on = ReadScpiBoolean(command.parameters.first());
+    switch (on.kind) {
+    case ScpiNumber::Value:
+        forgetReads();
+        ask(false, [&] { return session.SetOutput(on.value != 0); });
+        break;
+    case ScpiNumber::SuffixNotAllowed:
+        QueueError(ScpiError::SuffixNotAllowed);
+        break;
+    case ScpiNumber::ParameterNotAllowed:
+        QueueError(ScpiError::ParameterNotAllowed);
+        break;
+    default:
         QueueError(ScpiError::IllegalParameterValue);
+        break;
+    }
     return std::nullopt;
 }
 

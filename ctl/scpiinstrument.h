@@ -62,6 +62,16 @@ public:
     // its error, so that a client's next query reads its own answer.
     std::optional<QByteArray> Execute(const QByteArray &message);
 
+    // What the supply was seen to report, which alone moves the status
+    // conditions: a silence leaves those the supply reports at their last
+    // known values and raises NotAnsweringBit, so an event latches only on
+    // an edge seen in real readings (a stall with the output on in CV is no
+    // OPERation event). The instrument's own reads feed them; a state of the
+    // line shared with its other users can feed them too.
+    void StatusSeen(const StatusRecord &status);
+    void MeasurementSeen(const MeasurementRecord &measurement);
+    void AnsweringSeen(bool answering);
+
     // Queues an error and sets its bit in the standard event status register.
     void QueueError(int code);
 

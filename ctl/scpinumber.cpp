@@ -1,5 +1,6 @@
 #include "scpinumber.h"
 
+#include <cmath>
 #include <limits>
 
 namespace {
@@ -116,5 +117,22 @@ ScpiNumber ReadScpiNumber(const QByteArray &text, ScpiUnit unit)
     }
     number.kind = ScpiNumber::Value;
     number.value = value * factor;
+    return number;
+}
+
+ScpiNumber ReadScpiBoolean(const QByteArray &text)
+{
+    ScpiNumber number;
+    const QByteArray upper = text.toUpper();
+    if (upper == "ON" || upper == "OFF") {
+        number.kind = ScpiNumber::Value;
+        number.value = upper == "ON" ? 1 : 0;
+        return number;
+    }
+    number = ReadScpiNumber(text, ScpiUnit::None);
+    if (number.kind == ScpiNumber::Value)
+        number.value = std::round(number.value) != 0 ? 1 : 0;
+    else if (number.kind != ScpiNumber::SuffixNotAllowed && number.kind != ScpiNumber::ParameterNotAllowed)
+        number.kind = ScpiNumber::Invalid;
     return number;
 }

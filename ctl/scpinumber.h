@@ -31,3 +31,9 @@ struct ScpiNumber {
 // letter is taken as a suffix and judged as one. A number too large for a double reads as an
 // infinite value, which no range admits; one too small reads as zero.
 ScpiNumber ReadScpiNumber(const QByteArray &text, ScpiUnit unit);
+
+// Reads a boolean parameter as IEEE 488.2 does: ON or OFF in any case, or a
+// number rounded to the nearest integer, 0 being OFF and any other ON. A
+// Value holds 0 or 1; MIN, MAX and DEF are Invalid; a suffix is
+// SuffixNotAllowed.
+ScpiNumber ReadScpiBoolean(const QByteArray &text);

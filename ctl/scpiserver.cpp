@@ -14,12 +14,11 @@ namespace {
 
 const char ClientId[] = "scpiClient";
 
-// Tells a refused client why and lets it go at once, holding nothing: the
-// short line goes into the system's send buffer of a fresh connection whole,
-// and the system delivers it before the end of the connection. What the
-// client sent already is read first, since a close with unread input would
-// reset the connection instead.
-void Refuse(qintptr descriptor, const char *line)
+// Tells a refused client why and closes at once: the short line goes into
+// the system's send buffer of a fresh connection whole. Only when many
+// refusals linger already; a close with input still coming resets the
+// connection, and a reset can destroy the line before the client reads it.
+void RefuseAtOnce(qintptr descriptor, const char *line)
 {
     if (ScpiSocketIo::Prepare(descriptor)) {
         ScpiSocketIo::Send(descriptor, line, qint64(qstrlen(line)));
@@ -98,7 +97,7 @@ void ScpiServer::AcceptClient(qintptr descriptor)
         return;
     }
     if (Connected() >= MaxClients) {
-        Refuse(descriptor, BusyLine);
+        Refuse(descriptor);
         return;
     }
     auto *socket = new ScpiClientSocket(descriptor, this);
@@ -116,6 +115,26 @@ void ScpiServer::AcceptClient(qintptr descriptor)
         client.idle->start(idleSeconds * 1000);
     }
     TellClients();
+}
+
+void ScpiServer::Refuse(qintptr descriptor)
+{
+    if (refusing >= MaxRefusing) {
+        RefuseAtOnce(descriptor, BusyLine);
+        return;
+    }
+    // The line, then the end of the sending side once it is sent; what the
+    // client sends meanwhile (a script's first query) is read and dropped,
+    // and the close waits for the client's own or ScpiClientSocket::LingerMs,
+    // so that the client is never answered with a reset.
+    auto *socket = new ScpiClientSocket(descriptor, this);
+    ++refusing;
+    connect(socket, &ScpiClientSocket::Closed, this, [this, socket] {
+        --refusing;
+        socket->deleteLater();
+    });
+    socket->Write(BusyLine);
+    socket->Finish();
 }
 
 bool ScpiServer::IsServing(quint64 id) const

@@ -50,6 +50,10 @@ public:
     static constexpr qint64 MaxUnsent = 64 * 1024;
     // The line a refused client reads before the close.
     static constexpr char BusyLine[] = "busy: all 4 SCPI connections are in use, try again later\n";
+    // At most this many refused connections wait for their client's close
+    // at a time; in a flood the rest are told and closed at once, so that
+    // refusals hold few descriptors.
+    static constexpr int MaxRefusing = 64;
 
     // turns: those of every instrument on the port; nullptr for an
     // instrument alone on it.
@@ -117,6 +121,8 @@ private:
     void ReleaseIfDone(quint64 id);
     void CloseIdle(quint64 id);
     void FinishSocket(ScpiClientSocket *socket);
+    // Tells a client that found every slot taken why, and lets it go.
+    void Refuse(qintptr descriptor);
     // Emits ClientsChanged when the number connected is not the one told last.
     void TellClients();
     // The client whose turn is next, 0 when no message waits.
@@ -148,4 +154,5 @@ private:
     int idleSeconds = 0;
     bool stopped = false;
     int toldClients = 0;
+    int refusing = 0;  // refused connections not closed yet
 };

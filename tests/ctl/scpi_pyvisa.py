@@ -45,6 +45,9 @@ try:
 
     inst.write("SOURce:VOLTage:LEVel:IMMediate:AMPLitude 12;:CURR 2000 mA")
     check("VOLT?;CURR?", "12.000;2.000")
+    # APPL? answers a quoted string; the two ways docs/scpi.md gives to read it.
+    assert [float(x) for x in inst.query("APPL?").strip('"').split(",")] == [12.0, 2.0]
+    assert inst.query_ascii_values("VOLT?;CURR?", separator=";") == [12.0, 2.0]
     inst.write("outp on")
     check("OUTPut:STATe?;MODE?", "1;CV")
     near("MEASure:SCALar:VOLTage:DC?", 12.0, 0.011)

@@ -151,6 +151,38 @@ private slots:
         }
     }
 
+    // IEEE 488.2's booleans: ON and OFF, or a number rounded to the nearest
+    // integer, 0 OFF and any other ON (OUTP 2 switches on, OUTP 0.4 off).
+    void booleans_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<int>("kind");
+        QTest::addColumn<double>("value");
+        const int value = ScpiNumber::Value, invalid = ScpiNumber::Invalid;
+        const auto row = [](const char *text, int kind, double on) {
+            QTest::newRow(text) << QByteArray(text) << kind << on;
+        };
+        for (const char *on : {"ON", "on", "1", "2", "0.5", "0.6", "-1", "-0.6", "+1.4", "1E3", "1e999"})
+            row(on, value, 1);
+        for (const char *off : {"OFF", "Off", "0", "0.4", "-0.4", "+0", "0.0", "4E-1", "1e-999"})
+            row(off, value, 0);
+        for (const char *junk : {"", "ONN", "O N", "MAYBE", "TRUE", "MIN", "MAX", "DEF", "+", "1.2.3"})
+            row(junk, invalid, 0);
+        row("1 V", ScpiNumber::SuffixNotAllowed, 0);
+        row("1 0", ScpiNumber::ParameterNotAllowed, 0);
+    }
+
+    void booleans()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(int, kind);
+        QFETCH(double, value);
+        const ScpiNumber on = ReadScpiBoolean(text);
+        QCOMPARE(int(on.kind), kind);
+        if (kind == ScpiNumber::Value)
+            QCOMPARE(on.value, value);
+    }
+
     // The standard's error classes and their event bits: the command and
     // execution errors are seen through the server too (tst_scpiserver's
     // *ESR? 48); the device-specific and query errors only here.

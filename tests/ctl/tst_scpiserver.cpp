@@ -7,6 +7,7 @@
 #include "devicelink.h"
 #include "processmemory.h"
 #include "supplyoptions.h"
+#include "supplyprogram.h"
 #include "testmain.h"
 #include "virtualsupply.h"
 
@@ -15,6 +16,10 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <csignal>
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -45,6 +50,42 @@ void reset(QTcpSocket &socket)
     const linger now{1, 0};
     setsockopt(int(socket.socketDescriptor()), SOL_SOCKET, SO_LINGER, &now, sizeof now);
     socket.abort();
+}
+
+// A refused client as a script is one: it connects, reads the busy line to
+// the server's end of sending, then sends its first query and ends its own
+// sending (PyVISA's open_resource reads nothing; its first query reads the
+// line). True when the line came whole and the connection ended in order:
+// a query that meets a closed socket is answered with a reset, and a reset
+// can destroy the line before a client reads it.
+bool refusedInOrder(quint16 port, const QByteArray &line)
+{
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(port);
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    const timeval patience{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+    bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&to), sizeof to) == 0;
+    QByteArray got;
+    char buffer[256];
+    ssize_t size = -1;
+    while (ok && (size = ::recv(fd, buffer, sizeof buffer, 0)) > 0)
+        got.append(buffer, int(size));
+    ok = ok && size == 0 && got == line && ::send(fd, "*IDN?\n", 6, MSG_NOSIGNAL) == 6
+         && ::shutdown(fd, SHUT_WR) == 0;
+    tcp_info info{};
+    socklen_t infoSize = sizeof info;
+    ok = ok && QTest::qWaitFor([&] {
+             return getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &infoSize) == 0
+                    && info.tcpi_state == TCP_CLOSE;
+         }, 5000);
+    int error = -1;
+    socklen_t errorSize = sizeof error;
+    ok = ok && getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &errorSize) == 0 && error == 0;
+    ::close(fd);
+    return ok;
 }
 
 // What the supply received: command code and payload of each request in
@@ -291,11 +332,11 @@ private slots:
         // Over-temperature (bit 4) into bit 3 of the status byte.
         supply.model().setTemperatureCelsius(90);
         QCOMPARE(ask(*client, "STAT:QUES:COND?;ENAB 16;*STB?;*SRE 8;*STB?"), QByteArray("16;24;88"));
-        // A supply that does not answer: bit 9, and nothing it said before
-        // still counts; each read queues its error.
+        // A supply that does not answer: bit 9, and what it said last holds
+        // (over-temperature, CV and on); each read queues its error.
         supply.setOptions(Silent());
         QCOMPARE(ask(*client, "*CLS;:STAT:QUES:ENAB 512;:STAT:QUES:COND?;:STAT:OPER:COND?;*STB?"),
-                 QByteArray("512;0;92"));
+                 QByteArray("528;1280;92"));
         QCOMPARE(ask(*client, "SYST:ERR:COUN?;:STAT:QUES?"), QByteArray("4;512"));
         // A status byte asked first in its message counts the errors of its
         // own reads: the queue (4) and the enabled execution error (32).
@@ -308,8 +349,42 @@ private slots:
 
         QCOMPARE(ask(*client, "STAT:PRES;:STAT:OPER:ENAB?;PTR?;NTR?;:STAT:QUES:ENAB?;PTR?;NTR?"),
                  QByteArray("0;32767;0;0;32767;0"));
-        QCOMPARE(ask(*client, "OUTP OFF;:STAT:OPER:COND?;*SRE 0;*STB?"), QByteArray("0;16"));
+        // A number rounds to the nearest integer: 0.4 is OFF.
+        QCOMPARE(ask(*client, "OUTP 0.4;:STAT:OPER:COND?;*SRE 0;*STB?"), QByteArray("0;16"));
         client->write("*CLS\n");
+    }
+
+    // The virtual supply stopped (SIGSTOP) with the output on in CV, then
+    // continued: it answers the backlog. The conditions hold what was last
+    // read meanwhile and only "not answering" rises, so no OPERation event
+    // latches, not even with every fall latched, and that rise latches once.
+    void stallLatchesNoOperationEvent()
+    {
+        SupplyProcess program(VIRTUAL_SUPPLY_EXE, {"--pace", "--load", "10"});
+        QVERIFY(program.up());
+        QProcess stalledServer;
+        StartCtl(stalledServer, {"--port", program.port, "serve-scpi", "--listen", "127.0.0.1:0"});
+        QVERIFY(QTest::qWaitFor([&] { return stalledServer.canReadLine(); }, 5000));
+        const QByteArray listening = stalledServer.readLine().simplified().split(' ').value(1);
+        auto client = connectClient(quint16(listening.mid(listening.lastIndexOf(':') + 1).toUInt()));
+        // 5 V into 10 ohm under a 1 A limit: CV at 0.5 A. OUTP 2 is ON.
+        QCOMPARE(ask(*client, "APPL 5,1;:OUTP 2;:STAT:PRES;:STAT:OPER:NTR 32767;:STAT:OPER:COND?;"
+                              ":STAT:QUES:COND?;*CLS;:STAT:OPER?;:STAT:QUES?"),
+                 QByteArray("1280;0;0;0"));
+        const struct Continued {
+            pid_t pid;
+            ~Continued() { ::kill(pid, SIGCONT); }
+        } continued{pid_t(program.pid())};
+        ::kill(continued.pid, SIGSTOP);
+        QCOMPARE(ask(*client, "STAT:QUES:COND?;:STAT:OPER:COND?;:MEAS:VOLT?"),
+                 QByteArray("512;1280;9.91E+37"));
+        QCOMPARE(ask(*client, "STAT:OPER?;:STAT:OPER:COND?;:STAT:QUES:COND?"), QByteArray("0;1280;512"));
+        ::kill(continued.pid, SIGCONT);
+        QTRY_COMPARE_WITH_TIMEOUT(ask(*client, "STAT:QUES:COND?"), QByteArray("0"), 10000);
+        QCOMPARE(ask(*client, "STAT:OPER?;:STAT:OPER:COND?;:STAT:QUES?;:STAT:QUES?;:OUTP:MODE?"),
+                 QByteArray("0;1280;512;0;CV"));
+        stalledServer.kill();
+        stalledServer.waitForFinished(5000);
     }
 
     void applyAndMeasureAllUseOneSupplyStepEach()
@@ -419,6 +494,12 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(std::all_of(late.begin(), late.end(), [](const auto &socket) {
             return socket->state() == QAbstractSocket::UnconnectedState;
         }), 5000);
+        // One after another, each as a script's first query finds it: the
+        // line, then an orderly end (40 of 40; 1 before).
+        int inOrder = 0;
+        for (int i = 0; i < 40; ++i)
+            inOrder += refusedInOrder(port, busy);
+        QCOMPARE(inOrder, 40);
         // The four are served on; a slot given up goes to the next one.
         QCOMPARE(ask(*held.front(), "*OPC?"), QByteArray("1"));
         held.pop_back();
