@@ -23,7 +23,8 @@ bool MainWindow::BoxEdited(const SetpointSpinBox *box, int shownThousandths) con
 {
     if (shownThousandths < 0)
         return false;
-    return box->hasFocus() || ToThousandths(box->value()) != shownThousandths;
+    // A number the box does not take stays as typed: it is the operator's too.
+    return box->hasFocus() || !box->hasAcceptableInput() || ToThousandths(box->value()) != shownThousandths;
 }
 
 void MainWindow::NoteSetpointsShown()
