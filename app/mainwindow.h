@@ -3,7 +3,6 @@
 #include "linkresult.h"
 #include "logsettings.h"
 #include "records.h"
-#include "rundriver.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
