@@ -9,6 +9,7 @@
 #include "supplyport.h"
 #include "runpage.h"
 #include "sharedline.h"
+#include "supplystate.h"
 #include "units.h"
 
 #include <QAction>
@@ -67,6 +68,7 @@ quint32 MainWindow::BeginConnection()
 void MainWindow::ForgetSupply()
 {
     ++connectionSerial;
+    supplyStates->Clear();
     statusFailures = 0;
     statusReadThisConnection = false;
     SetWriteButtonsEnabled(false);
@@ -129,6 +131,7 @@ void MainWindow::ShowSetpoints(const SetpointRecord &setpoints)
 {
     form->doubleSpinBoxV->setValue(SetpointVolts(setpoints));
     form->doubleSpinBoxA->setValue(SetpointAmperes(setpoints));
+    NoteSetpointsShown();
     chart->SetSetpoints(SetpointVolts(setpoints), SetpointAmperes(setpoints));
     SetSetpointsKnown(true);
 }
@@ -143,8 +146,10 @@ void MainWindow::SetSetpointsKnown(bool known)
     form->doubleSpinBoxV->setEnabled(free);
     form->doubleSpinBoxA->setEnabled(free);
     form->pushButtonApply->setEnabled(free);
-    if (!known)
+    if (!known) {
+        shownMillivolts = shownMilliamperes = -1;
         chart->ForgetSetpoints();
+    }
 }
 
 void MainWindow::ApplyFromKeyboard()

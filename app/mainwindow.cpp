@@ -3,6 +3,7 @@
 #include "devicelink.h"
 #include "dialogsettingslog.h"
 #include "elidinglineedit.h"
+#include "lineruntransport.h"
 #include "lineview.h"
 #include "livechart.h"
 #include "lostportwatch.h"
@@ -11,6 +12,7 @@
 #include "pagewindow.h"
 #include "runpage.h"
 #include "sharedline.h"
+#include "supplystate.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -59,6 +61,9 @@ MainWindow::MainWindow(QWidget *parent)
     link = std::make_unique<DeviceLink>();
     link->SetPort(port);
     line = std::make_unique<SharedLine>(*port, *link);
+    supplyStates = new SupplyStates(this);
+    link->SetStates(supplyStates);
+    BuildRunTransport();
     settingsDialog = new DialogSettingsLog(this);
     notices = std::make_unique<NoticeBoxes>(this);
     chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
@@ -147,6 +152,7 @@ MainWindow::~MainWindow()
     // is whole: letting it go waits for late replies, handling events.
     pollTimer->stop();
     line->disconnect(this);
+    supplyStates->disconnect(this);
     line->Close();
     // The run page stores its choices as it goes: it goes before the
     // settings dialog, which holds the store.
@@ -196,7 +202,7 @@ void MainWindow::BuildPageWindows()
     form->tabWidget->removeTab(form->tabWidget->indexOf(form->tab_6));
     chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
                                  QSize(900, 520), this);
-    runPage = new RunPage(settings, this);
+    runPage = new RunPage(settings, runTransport.get());
     runWindow = new PageWindow(runPage, tr("Прогон"), settings, QStringLiteral("windows/runSize"),
                                runPage->sizeHint().expandedTo(QSize(340, 470)), this);
 
@@ -280,6 +286,7 @@ void MainWindow::ConnectSignals()
     connect(line.get(), &SharedLine::handingOver, this, &MainWindow::LineHandingOver);
     connect(line.get(), &SharedLine::takenOver, this, &MainWindow::LineTakenOver);
     connect(line.get(), &SharedLine::lost, this, &MainWindow::LineLost);
+    connect(supplyStates, &SupplyStates::changed, this, &MainWindow::SupplyStateChanged);
     connect(lineView, &LineView::addressChosen, this, &MainWindow::ChooseAddress);
     connect(slaveBox, QOverload<int>::of(&QSpinBox::valueChanged), this, [this] {
         TellLine();

@@ -3,7 +3,6 @@
 #include "linkresult.h"
 #include "logsettings.h"
 #include "records.h"
-#include "rundriver.h"
 
 #include <QElapsedTimer>
 #include <QMainWindow>
@@ -27,6 +26,9 @@ class MainWindowForm;
 class NoticeBoxes;
 class PageWindow;
 class RunPage;
+class LineRunTransport;
+class SetpointSpinBox;
+class SupplyStates;
 
 // Operation of the next poll tick.
 enum class PollState : qint32 {
@@ -39,9 +41,7 @@ enum class PollState : qint32 {
     UserParamsWrite = 6,
 };
 
-// The run page drives the supply through the window as its RunTransport:
-// one link operation in a poll tick.
-class MainWindow : public QMainWindow, private RunTransport
+class MainWindow : public QMainWindow
 {
     Q_OBJECT
 
@@ -82,6 +82,8 @@ private slots:
     void LineTakenOver();
     void LineLost(const QString &reason);
     void ChooseAddress(int address);
+    // What the line heard of a supply: the panel follows its set-points.
+    void SupplyStateChanged(quint8 address);
 
 private:
     void BuildToolBar();
@@ -108,9 +110,18 @@ private:
 
     bool LoadSetpoints();
     void ShowSetpoints(const SetpointRecord &setpoints);
+    // The boxes take the set-points the supply holds, except one the
+    // operator is editing (focused, or changed since last shown).
+    void FollowSetpoints(const SetpointRecord &setpoints);
+    bool BoxEdited(const SetpointSpinBox *box, int shownThousandths) const;
+    void NoteSetpointsShown();
+    // Whether other programs share the line: they may change the supply.
+    bool LineShared() const;
     void SetSetpointsKnown(bool known);
     void ApplyFromKeyboard();
     LinkResult ShowStatus();
+    // Shows a status read by the poll or by the run: the record or the failure.
+    LinkResult ShowStatusReading(LinkResult result);
     void ShowReadingsStale();
     bool ShowMeasurements();
     void ShowMeasurementsStale(bool stale);
@@ -134,14 +145,7 @@ private:
     // The unattended run's share of the poll cycle; true when it took this tick.
     bool RunTick();
     void ReopenForRun();
-    // RunTransport, for the run page's driver.
-    bool isOpen() const override;
-    bool reopen() override;
-    bool handingOver() const override;
-    Result readStatus(StatusRecord &status) override;
-    Result readMeasurement(MeasurementRecord &measurement) override;
-    Result writeSetpoints(const SetpointRecord &setpoints) override;
-    Result writeOutput(bool on) override;
+    void BuildRunTransport();
 
     MainWindowForm *form = nullptr;
     QLabel *portLabel = nullptr;
@@ -157,6 +161,10 @@ private:
     std::unique_ptr<DeviceLink> link;
     // The port as this user's programs share it; it goes before the link.
     std::unique_ptr<SharedLine> line;
+    // What the line heard of each supply, from every user of it.
+    SupplyStates *supplyStates = nullptr;
+    // The run page's way to the supply, over the line.
+    std::unique_ptr<LineRunTransport> runTransport;
     // The window holds a connection (until a disconnect or a lost port; a
     // handover of the line keeps it).
     bool connected = false;
@@ -211,6 +219,12 @@ private:
     // connect or a change of address until a set-point read succeeds. Until
     // then a monitor tick reads the set-points instead, at most once a second.
     bool setpointsKnown = false;
+    // What the boxes were last given from the supply (thousandths, as the
+    // boxes hold them), to tell the operator's edits from it; -1: nothing.
+    int shownMillivolts = -1;
+    int shownMilliamperes = -1;
+    // On a shared line every other measurement tick reads the set-points.
+    bool setpointTurn = false;
     QElapsedTimer setpointRetryClock;
     static constexpr qint64 SetpointRetryMs = 1000;
     // Lines recorded since the log was last saved or cleared.

@@ -1,7 +1,6 @@
 #include "mainwindow.h"
 
-#include "commandset.h"
-#include "devicelink.h"
+#include "lineruntransport.h"
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "runpage.h"
@@ -13,23 +12,6 @@
 #include <QPushButton>
 #include <QSpinBox>
 
-namespace {
-
-RunTransport::Result ResultOf(LinkResult result)
-{
-    switch (result) {
-    case LinkResult::GoodReply:
-        return RunTransport::Result::Done;
-    case LinkResult::NoReply:
-        return RunTransport::Result::NoAnswer;
-    case LinkResult::BadReply:
-        break;
-    }
-    return RunTransport::Result::Refused;
-}
-
-}  // namespace
-
 // The poll cycle's share for an unattended run: the run's driver takes the
 // tick for a status reading or a write when it has one due; otherwise the
 // tick reads the measurements as usual.
@@ -37,6 +19,7 @@ bool MainWindow::RunTick()
 {
     if (pollState != PollState::Monitor)
         return false;
+    runTransport->SetAddress(slaveAddress);
     return runPage->tick();
 }
 
@@ -124,56 +107,23 @@ void MainWindow::ReopenForRun()
     ResumePolling();
 }
 
-bool MainWindow::isOpen() const
+void MainWindow::BuildRunTransport()
 {
-    // A line handed over is a gap in the run's readings, however quick.
-    return connected && line->IsOpen() && !line->Interrupted();
-}
-
-bool MainWindow::handingOver() const
-{
-    return connected && (line->HandingOver() || line->Interrupted());
-}
-
-bool MainWindow::reopen()
-{
-    // A handover keeps the connection: the line only has to come back.
-    if (connected)
-        return line->Reopen();
-    ReopenForRun();
-    return connected && line->IsOpen();
-}
-
-RunTransport::Result MainWindow::readStatus(StatusRecord &reading)
-{
-    const LinkResult result = ShowStatus();
-    if (result == LinkResult::GoodReply)
-        reading = status;
-    return ResultOf(result);
-}
-
-RunTransport::Result MainWindow::readMeasurement(MeasurementRecord &reading)
-{
-    if (!ShowMeasurements())
-        return Result::NoAnswer;
-    reading = measurement;
-    return Result::Done;
-}
-
-RunTransport::Result MainWindow::writeSetpoints(const SetpointRecord &setpoints)
-{
-    const LinkResult result = link->SetSetpoints(slaveAddress, setpoints.VoltageSet, setpoints.CurrentSet);
-    // The boxes keep showing what the supply holds, as the run changes it.
-    if (result == LinkResult::GoodReply)
-        ShowSetpoints(setpoints);
-    return ResultOf(result);
-}
-
-RunTransport::Result MainWindow::writeOutput(bool on)
-{
-    const LinkResult result =
-        link->SetOutput(slaveAddress, on ? CommandSet::OutputOnValue : CommandSet::OutputOffValue);
-    if (result == LinkResult::GoodReply)
-        chart->AddSwitch(on);
-    return ResultOf(result);
+    runTransport = std::make_unique<LineRunTransport>();
+    runTransport->Attach(*link, *line);
+    // A lost port is reopened by the name the operator chose, quietly; a
+    // handover keeps the connection and only needs the line back.
+    runTransport->SetConnection([this] { return connected; },
+                                [this] {
+                                    ReopenForRun();
+                                    return connected && line->IsOpen();
+                                });
+    runTransport->SetStatusShown([this](RunTransport::Result result, const StatusRecord &reading) {
+        if (result == RunTransport::Result::Done)
+            status = reading;
+        ShowStatusReading(result == RunTransport::Result::Done       ? LinkResult::GoodReply
+                          : result == RunTransport::Result::NoAnswer ? LinkResult::NoReply
+                                                                     : LinkResult::BadReply);
+    });
+    runTransport->SetOutputShown([this](bool on) { chart->AddSwitch(on); });
 }

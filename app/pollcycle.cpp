@@ -6,6 +6,8 @@
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "runpage.h"
+#include "sharedline.h"
+#include "supplystate.h"
 #include "units.h"
 #include "writeattempts.h"
 
@@ -67,6 +69,13 @@ void MainWindow::TimeOut()
             const bool good = ShowStatus() == LinkResult::GoodReply;
             readToggle = true;
             statusFresh = good;
+        } else if (LineShared() && (setpointTurn = !setpointTurn)) {
+            // Another program may have changed the set-points: every other
+            // measurement tick reads them instead, and the boxes follow
+            // (through the supply's state) unless the operator edits them.
+            SetpointRecord setpoints;
+            link->GetSetpoints(slaveAddress, setpoints);
+            readToggle = false;
         } else {
             const bool good = ShowMeasurements();
             readToggle = false;
@@ -133,6 +142,15 @@ void MainWindow::ApplyParam()
             return;
         }
     }
+    // A box the operator left alone takes what the supply holds now: a value
+    // another program wrote while the box had the focus is not undone.
+    const SupplyState state = supplyStates->At(slaveAddress);
+    if (state.setpoints.value) {
+        if (!BoxEdited(form->doubleSpinBoxV, shownMillivolts))
+            form->doubleSpinBoxV->setValue(SetpointVolts(*state.setpoints.value));
+        if (!BoxEdited(form->doubleSpinBoxA, shownMilliamperes))
+            form->doubleSpinBoxA->setValue(SetpointAmperes(*state.setpoints.value));
+    }
     RequestOperation(PollState::ApplySetpoints);
     retryCount = 0;
 }
@@ -187,7 +205,11 @@ void MainWindow::WriteUserParam()
 
 LinkResult MainWindow::ShowStatus()
 {
-    const LinkResult result = link->GetStatus(slaveAddress, status);
+    return ShowStatusReading(link->GetStatus(slaveAddress, status));
+}
+
+LinkResult MainWindow::ShowStatusReading(LinkResult result)
+{
     if (result != LinkResult::GoodReply) {
         chart->AddReadFailure();
         // One lost reply happens on a noisy line; two in a row mean the supply
@@ -270,10 +292,9 @@ LinkResult MainWindow::SendSetpoints()
 {
     const int millivolts = ToThousandths(form->doubleSpinBoxV->value());
     const int milliamperes = ToThousandths(form->doubleSpinBoxA->value());
-    const LinkResult result = link->SetSetpoints(slaveAddress, millivolts, milliamperes);
-    if (result == LinkResult::GoodReply)
-        chart->SetSetpoints(millivolts / 1000.0, milliamperes / 1000.0);
-    return result;
+    // Acknowledged, the values become the supply's state, which the boxes
+    // and the chart show.
+    return link->SetSetpoints(slaveAddress, millivolts, milliamperes);
 }
 
 LinkResult MainWindow::SendOutputSwitch()

@@ -2,7 +2,6 @@
 
 #include "savefiledialog.h"
 #include "units.h"
-#include "writeattempts.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -451,9 +450,6 @@ RunPolicy RunPage::ChosenPolicy() const
     policy.reconnect = reconnectBox->isChecked();
     policy.reconnectWithinMs = qint64(reconnectWithinBox->value()) * 1000;
     policy.offRetryMs = qint64(offRetryBox->value()) * 1000;
-    // A failed write is tried every other tick, the readings in between.
-    policy.retryPeriodMs = 400;
-    policy.refusalsAllowed = WriteTries;
     return policy;
 }
 

@@ -3,9 +3,13 @@
 // limit reaction at --interval 0, rows lost after kill -9, the counters
 // against the exact integral of a stepped load, the time from a stall's end
 // to the output off confirmed after the run aborted, and, in process, the
-// recording's cost per row.
+// recording's cost per row; and a long ramp over a noisy line.
 //   run_bench [stall]   (stall: the stall figure alone)
+//   run_bench noisy [MINUTES [SEED]]   (a ramp of MINUTES, 10 unless given,
+//   against --corrupt 0.03 --drop 0.02 --late 0.02: its end, and every
+//   set-point written checked against the read-backs in the frame trace)
 
+#include "devicelink.h"
 #include "runrecording.h"
 
 #include <QCoreApplication>
@@ -14,6 +18,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QThread>
 
@@ -315,11 +320,104 @@ void StallAbort(QProcess &supply, const QString &port, int trials)
                 toRow.size(), trials, Median(toRow), toRow.back(), toRow.front(), Median(toExit), toExit.back());
 }
 
+// A frame of the trace ("S.SSS > #..." or "S.SSS < #..."), decoded when its
+// CRC holds.
+bool TraceFrame(const QByteArray &line, char direction, QByteArray &decoded)
+{
+    const int at = line.indexOf(QByteArray(" ") + direction + " #");
+    if (at < 0)
+        return false;
+    QByteArray text = line.mid(at + 3);
+    const int end = text.indexOf(' ');
+    if (end >= 0)
+        text.truncate(end);
+    return DeviceLink::DecodeLine(text + '\r', decoded) >= 6 && DeviceLink::CrcOver(decoded) == 0;
+}
+
+void NoisyRamp(int minutes, int seed)
+{
+    QProcess supply;
+    const QString port = StartSupply(supply, {"--pace", "--load", "10", "--corrupt", "0.03", "--drop", "0.02",
+                                              "--late", "0.02", "--seed", QString::number(seed)});
+    if (port.isEmpty()) {
+        std::printf("the virtual supply did not start\n");
+        return;
+    }
+    QTemporaryDir dir;
+    // Up and down again, each half a ramp of its own.
+    const int half = minutes * 30;
+    QFile p(dir.filePath("p.csv"));
+    p.open(QIODevice::WriteOnly);
+    p.write(QStringLiteral("voltage,current,duration,ramp\n1,0.5,1,\n12,1.2,%1,%1\n1,0.5,%2,%2\n")
+                .arg(half - 1)
+                .arg(half)
+                .toUtf8());
+    p.close();
+    const QString record = dir.filePath("r.csv");
+    QProcess run;
+    run.setStandardErrorFile(dir.filePath("trace.txt"));
+    QElapsedTimer took;
+    took.start();
+    run.start(QStringLiteral(VELKAROCTL_PATH), {"--trace", "--port", port, "run", dir.filePath("p.csv"), "--record",
+                                                 record});
+    const bool ended = run.waitForFinished(minutes * 60000 + 120000);
+    const double seconds = took.elapsed() / 1000.0;
+    QFile traceFile(dir.filePath("trace.txt"));
+    traceFile.open(QIODevice::ReadOnly);
+    int writes = 0, goodAcks = 0, requests = 0, damaged = 0;
+    QSet<QByteArray> written, readBack;
+    QByteArray lastEvent, lastLine;
+    for (const QByteArray &line : traceFile.readAll().split('\n')) {
+        QByteArray frame;
+        if (line.contains(" > #")) {
+            ++requests;
+            if (TraceFrame(line, '>', frame) && quint8(frame[2]) == 0x03 && quint8(frame[3]) == 0x11) {
+                ++writes;
+                written.insert(frame.mid(4, 4));
+            }
+        } else if (line.contains(" < #")) {
+            if (!TraceFrame(line, '<', frame)) {
+                ++damaged;
+            } else if (quint8(frame[2]) == 0x03 && quint8(frame[3]) == 0x01) {
+                readBack.insert(frame.mid(4, 4));
+            } else if (quint8(frame[2]) == 0x03 && quint8(frame[3]) == 0x1F) {
+                ++goodAcks;
+            }
+        } else if (!line.isEmpty()) {
+            lastLine = line;
+        }
+    }
+    int unconfirmed = 0;
+    for (const QByteArray &value : std::as_const(written))
+        unconfirmed += readBack.contains(value) ? 0 : 1;
+    const QList<QByteArrayList> rows = Rows(record);
+    QByteArrayList events;
+    for (const QByteArrayList &row : rows)
+        if (!row[12].isEmpty())
+            events << row[12];
+    QProcess status;
+    status.start(QStringLiteral(VELKAROCTL_PATH), {"--port", port, "--json", "status"});
+    status.waitForFinished(10000);
+    std::printf("noisy ramp, %d min, seed %d (--corrupt 0.03 --drop 0.02 --late 0.02): %s exit %d after %.1f s; "
+                "events %s; %d requests, %d damaged replies seen; %d set-point writes sent (%d acknowledged with a "
+                "good CRC), %d distinct values, %d of them never read back; afterwards: %s\n",
+                minutes, seed, ended ? "ended," : "did NOT end,", run.exitCode(), seconds,
+                events.join('|').constData(), requests, damaged, writes, goodAcks, int(written.size()), unconfirmed,
+                status.readAllStandardOutput().trimmed().constData());
+    std::printf("  velkaroctl's last line: %s\n", lastLine.constData());
+    supply.terminate();
+    supply.waitForFinished(5000);
+}
+
 }  // namespace
 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    if (app.arguments().value(1) == QLatin1String("noisy")) {
+        NoisyRamp(app.arguments().value(2, QStringLiteral("10")).toInt(), app.arguments().value(3, QStringLiteral("7")).toInt());
+        return 0;
+    }
     const bool stallOnly = app.arguments().value(1) == QLatin1String("stall");
     if (!stallOnly)
         RecordingCost();

@@ -162,10 +162,7 @@ int RunUnattended(CommandContext &context, const QStringList &arguments)
                                 QStringLiteral("--%1 wants seconds, %2 to 86400").arg(option).arg(least));
         *target = std::llround(seconds * 1000);
     }
-    // The session's own tries make a write confirmed or refused; an
-    // unanswered one is tried again a quarter of a second after its tries.
-    policy.refusalsAllowed = 1;
-    policy.retryPeriodMs = 250;
+    // Temperature limits need the measurements, which no panel reads here.
     policy.readsMeasurements = true;
 
     TerminationSignals termination;

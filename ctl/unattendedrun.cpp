@@ -28,7 +28,6 @@ UnattendedRun::UnattendedRun(CommandContext &context, const UnattendedOptions &o
     : QObject(parent)
     , context(context)
     , options(options)
-    , transport(context)
     , driver(transport, options.policy, [this] { return now(); })
 {
     connect(&driver, &RunDriver::eventRecorded, this, &UnattendedRun::Report);
@@ -109,8 +108,8 @@ int UnattendedRun::Run()
         AbandonRecording();
         return context.FailSupply(QStringLiteral("run: reading the set-points"), read);
     }
-    // The driver tries again on its own schedule: one try per reading.
-    context.Session().SetReadTries(1);
+    transport.Attach(context.Session().Link(), context.Line());
+    transport.SetAddress(context.Options().address);
     if (!clock.isValid())
         clock.start();
     if (!driver.start(options.setup, now(), QDateTime::currentDateTime(), known))

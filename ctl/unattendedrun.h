@@ -1,7 +1,7 @@
 #pragma once
 
 #include "rundriver.h"
-#include "sessiontransport.h"
+#include "lineruntransport.h"
 
 #include <QElapsedTimer>
 #include <QEventLoop>
@@ -50,7 +50,7 @@ private:
 
     CommandContext &context;
     UnattendedOptions options;
-    SessionTransport transport;
+    LineRunTransport transport;
     RunDriver driver;
     QElapsedTimer clock;
     QEventLoop waiting;

@@ -1,5 +1,6 @@
 #include "commandset.h"
 #include "devicelink.h"
+#include "supplystate.h"
 
 namespace {
 
@@ -22,6 +23,14 @@ private:
     QByteArray bytes;
 };
 
+// A write's outcome, told to the supply states when acknowledged.
+LinkResult Noted(DeviceLink &link, LinkResult result, quint8 address, quint8 command, const Payload &p)
+{
+    if (result == LinkResult::GoodReply)
+        link.NoteWritten(address, command, QByteArray(reinterpret_cast<const char *>(p.data()), p.size()));
+    return result;
+}
+
 }  // namespace
 
 template <typename Record>
@@ -37,8 +46,10 @@ LinkResult DeviceLink::ReadRecord(quint8 address, quint8 command, CommandSet::Re
         return result;
     // The transaction accepts replies from the minimum length on, but a record
     // is only filled from a reply that carries its whole layout.
-    if (fill(reply, record))
+    if (fill(reply, record)) {
+        NoteReply(address, command, reply);
         return LinkResult::GoodReply;
+    }
     trace << "Error linesize";
     TraceLineEnd();
     trace << reply.size() << ' ' << length.full;
@@ -67,14 +78,16 @@ LinkResult DeviceLink::SetSetpoints(quint8 address, int millivolts, int milliamp
     Payload p;
     p.u16(millivolts);
     p.u16(milliamperes);
-    return WriteTransaction(address, Setpoints, p.data(), p.size(), TimeoutMs, AccessWrite);
+    return Noted(*this, WriteTransaction(address, Setpoints, p.data(), p.size(), TimeoutMs, AccessWrite),
+                 address, Setpoints, p);
 }
 
 LinkResult DeviceLink::SetOutput(quint8 address, int value)
 {
     Payload p;
     p.u16(value);
-    return WriteTransaction(address, Output, p.data(), p.size(), TimeoutMs, AccessWrite);
+    return Noted(*this, WriteTransaction(address, Output, p.data(), p.size(), TimeoutMs, AccessWrite), address,
+                 Output, p);
 }
 
 LinkResult DeviceLink::GetCalibration(quint8 address, CalibrationRecord &record, quint8 access)
@@ -125,4 +138,16 @@ LinkResult DeviceLink::GetUserParamsShort(quint8 address, UserParamShortRecord &
 {
     return ReadRecord(address, UserParams, UserParamsShortReply, access, record,
                       &FillUserParamsShort);
+}
+
+void DeviceLink::NoteReply(quint8 address, quint8 command, const QByteArray &reply)
+{
+    if (states)
+        states->NoteReply(address, command, reply);
+}
+
+void DeviceLink::NoteWritten(quint8 address, quint8 command, const QByteArray &payload)
+{
+    if (states)
+        states->NoteWritten(address, command, payload);
 }

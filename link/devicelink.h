@@ -17,6 +17,7 @@
 
 class LineTransport;
 class QSerialPort;
+class SupplyStates;
 
 // The supply's protocol engine: frames requests onto the serial port, gathers
 // and judges replies, and decodes them into records. It never opens, closes or
@@ -36,6 +37,12 @@ public:
     // program's own transactions, so that the others' requests take turns
     // with them (not while one of theirs is being made).
     void SetBetweenExchanges(std::function<void()> hook) { betweenExchanges = std::move(hook); }
+    // Where every good read reply and every acknowledged write is told
+    // (nullptr: nowhere); the states must outlive the link's use of them.
+    void SetStates(SupplyStates *states) { this->states = states; }
+    SupplyStates *States() const { return states; }
+    void NoteReply(quint8 address, quint8 command, const QByteArray &reply);
+    void NoteWritten(quint8 address, quint8 command, const QByteArray &payload);
     // True while a transaction is being made: the line is not free for another.
     bool InExchange() const { return exchangeDepth > 0; }
     // Where the trace goes: the standard output at first; nullptr turns it
@@ -193,6 +200,7 @@ private:
 
     QSerialPort *port = nullptr;
     LineTransport *remote = nullptr;
+    SupplyStates *states = nullptr;
     std::function<void()> betweenExchanges;
     int exchangeDepth = 0;
     bool servingBetween = false;

@@ -31,7 +31,9 @@ public:
     virtual Result writeOutput(bool on) = 0;
 };
 
-// The failure policy, the same in both programs.
+// The failure policy, the same in both programs. A write reaches the driver
+// as the line's write policy left it (tried, acknowledged, read back), so one
+// refusal is a supply that does not do what the run needs.
 struct RunPolicy {
     static constexpr qint64 NoAnswerAfterMs = 2000;  // "no answer" is recorded
     static constexpr qint64 ReopenPeriodMs = 1000;

@@ -75,6 +75,17 @@ int RunCtl(const QString &port, int address, const QStringList &command)
     return ctl.process.exitCode();
 }
 
+// What velkaroctl get prints under --json: the set-points and the output.
+QByteArray Setpoints(const QString &port, int address)
+{
+    Program get(Ctl(port, address, {"--json", "get"}));
+    QElapsedTimer waited;
+    waited.start();
+    while (get.process.state() != QProcess::NotRunning && waited.elapsed() < 10000)
+        QTest::qWait(10);
+    return get.process.readAllStandardOutput().trimmed();
+}
+
 void ConnectWindow(WindowDriver &d, const QString &port, int address)
 {
     d.portBox()->setEditText(port);
@@ -197,6 +208,48 @@ private slots:
         QCOMPARE(d.slaveBox()->value(), 5);
         QTRY_COMPARE(d.widget<QPushButton>("pushButtonOnOff")->text(), QStringLiteral("Выключить"));
         QVERIFY(closer.seen.isEmpty());
+    }
+
+    // A set-point another program writes shows in the panel's boxes, the
+    // window owning the line (it makes that program's exchanges) or attached
+    // to another owner (it reads the set-points itself); a box the operator
+    // has changed keeps the operator's value, and Apply writes what the boxes
+    // show, never a value the supply no longer holds.
+    void setpointsWrittenByOthersShowInTheBoxes()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1,2"));
+        QVERIFY(!supply.port.isEmpty());
+        WindowDriver d;
+        MessageBoxCloser closer;
+        auto *volts = d.widget<QDoubleSpinBox>("doubleSpinBoxV");
+        auto *amperes = d.widget<QDoubleSpinBox>("doubleSpinBoxA");
+        ConnectWindow(d, supply.port, 1);
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
+        QTRY_VERIFY(volts->isEnabled());
+        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "3", "--current", "0.5"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 3.0, 1000);
+        QCOMPARE(amperes->value(), 0.5);
+
+        amperes->setValue(2.25);  // the operator's, not yet applied
+        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "4.5", "--current", "1.2"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 4.5, 1000);
+        QCOMPARE(amperes->value(), 2.25);
+        d.widget<QPushButton>("pushButtonApply")->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Setpoints(supply.port, 1), QByteArray(R"({"current":2.25,"output":false,"voltage":4.5})"),
+                                  5000);
+
+        // Attached: velkaroctl watch owns the line; another velkaroctl's
+        // write goes through it, out of the window's sight.
+        d.disconnectAction()->trigger();
+        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        QTRY_VERIFY(watch.process.canReadLine());
+        d.connectAction()->trigger();
+        QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
+        QTRY_VERIFY(volts->isEnabled());
+        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "7.25"}), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 7.25, 3000);
+        QCOMPARE(amperes->value(), 2.25);
+        QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
     }
 
     // The program serving the line is killed while the window is attached

@@ -393,6 +393,30 @@ private slots:
         QCOMPARE(OutputOf(b.port), QByteArray("off"));
     }
 
+    void aNoisyLineDoesNotEndARun()
+    {
+        // A reply in 33 damaged: a write acknowledged but its reading back
+        // lost to a bad CRC is read back again, not taken for a refusal.
+        // With this seed a 15 s ramp meets such a reading back (a reading
+        // back tried once aborted it "write not confirmed" 8 s in).
+        const Bench b({"--pace", "--corrupt", "0.03", "--seed", "9"}, "voltage,current,duration,ramp\n"
+                      "1,0.5,1,\n12,1,14,14\n");
+        QVERIFY(b.up());
+        QProcess run;
+        QCOMPARE(RunCtl(run, {"--port", b.port, "run", b.program(), "--record", b.record}), 0);
+        QCOMPARE(RecordingEvents(b.record), (QStringList{"start", "step 1", "step 2", "end", "output off"}));
+        // The ramp climbed on the supply to within its last second.
+        double lastSet = 0;
+        for (const QByteArrayList &row : Rows(b.record)) {
+            if (row[RecVoltsSet].isEmpty() || row[RecStep] != "2")
+                continue;
+            QVERIFY2(row[RecVoltsSet].toDouble() >= lastSet, row.join(','));
+            lastSet = row[RecVoltsSet].toDouble();
+        }
+        QVERIFY2(lastSet > 11.2, QByteArray::number(lastSet));
+        QCOMPARE(OutputOf(b.port), QByteArray("off"));
+    }
+
     void aLongerStallAbortsAndTheOffReachesTheSupplyAfterIt()
     {
         const Bench b({"--pace", "--load", "10"}, "voltage,current,duration\n5,1,3\n8,1,60\n");
