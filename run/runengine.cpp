@@ -463,6 +463,9 @@ void RunEngine::portLost(qint64 nowMs, bool handover)
     confirmedSetpoints.reset();
     confirmedOutput.reset();
     record(nowMs, QStringLiteral("port lost"), false);
+    // A step held for its writes goes on by the clock: they cannot be made now.
+    if (phase == Phase::Running && holding)
+        advance(nowMs);
 }
 
 void RunEngine::portRestored(qint64 nowMs)

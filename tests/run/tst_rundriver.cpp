@@ -1,8 +1,10 @@
 // The run driver's failure policy where the real supply cannot be made to
-// fail that way: refused writes, a port that comes back only while the off
-// is tried, and one that stays lost past the time allowed for reconnecting.
-// Silence, stalls and a port reconnected during the run are tested against
-// the real programs (tst_velkaroctlrun, tst_runpage).
+// fail that way, or not at a chosen moment: refused writes, lost
+// acknowledgements, a port that comes back only while the off is tried or
+// stays lost past the time allowed, a handover, a silence exactly at a
+// ramp's end; and what the supply was sent, both as velkaroctl and as the
+// window's poll cycle drive it. Stalls and a port reconnected during the run
+// are tested against the real programs (tst_velkaroctlrun, tst_runpage).
 
 #include "recordingrows.h"
 #include "rundriver.h"
@@ -266,6 +268,24 @@ private slots:
         QVERIFY(r.supply.setpoints.VoltageSet < 10000);
         QVERIFY(!r.supply.output);
         QVERIFY(r.at("output off") >= 35.0);
+
+        // The port lost there (reconnecting): no hold, the program ends by
+        // its clock, and the off goes out when the port is back.
+        RunPolicy reconnecting;
+        reconnecting.reconnect = true;
+        Rig lost{reconnecting};
+        QVERIFY(lost.start("voltage,current,duration,ramp\n0.01,1.2,1,\n10,1.2,20,20\n", 1000));
+        bool pulled = false;
+        lost.runTo(60000, [&lost, &pulled](qint64 now) {
+            if (!pulled && now >= 21800)
+                lost.supply.open = pulled = false;
+            pulled = pulled || now >= 21800;
+            lost.supply.canReopen = now >= 30000;
+        });
+        QVERIFY(lost.driver.isFinished());
+        QCOMPARE(lost.eventsFrom(0), QStringLiteral("start|step 1|step 2|port lost|end|reconnected|output off"));
+        QVERIFY2(qAbs(lost.at("end") - 21.0) < 0.1, qPrintable(QString::number(lost.at("end"))));
+        QVERIFY(!lost.supply.output);
     }
 
     // A write whose acknowledgement is lost may have reached the supply: the
