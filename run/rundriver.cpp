@@ -202,6 +202,7 @@ bool RunDriver::ReadStatus(qint64 nowMs)
 bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
 {
     lastWasSetpoints = request.kind == SupplyRequest::Kind::Setpoints;
+    runEngine.requestSent(request);
     const RunTransport::Result result = request.kind == SupplyRequest::Kind::Setpoints
                                             ? transport.writeSetpoints(request.setpoints)
                                             : transport.writeOutput(request.outputOn);
@@ -214,7 +215,6 @@ bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
     case RunTransport::Result::Refused:
         // An answer that is not the acknowledgement: the supply is there but
         // does not do what the run needs.
-        runEngine.requestFailed(request);
         if (++refusals >= rules.refusalsAllowed) {
             Abort(QStringLiteral("write not confirmed"), nowMs);
             break;
@@ -222,9 +222,7 @@ bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
         nextWriteMs = nowMs + rules.retryPeriodMs;
         break;
     case RunTransport::Result::NoAnswer:
-        // Silence, judged by the readings; the write is tried again. It may
-        // have reached the supply all the same.
-        runEngine.requestFailed(request);
+        // Silence, judged by the readings; the write is tried again.
         nextWriteMs = nowMs + rules.retryPeriodMs;
         break;
     }

@@ -434,10 +434,10 @@ void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
     }
 }
 
-void RunEngine::requestFailed(const SupplyRequest &request)
+void RunEngine::requestSent(const SupplyRequest &request)
 {
-    // Rows show the set-points blank until a write is confirmed again,
-    // rather than pair a reading with values the supply may no longer hold.
+    // Rows show the set-points blank until the write is confirmed, rather
+    // than pair a reading with values the supply may no longer hold.
     if (request.kind == SupplyRequest::Kind::Setpoints)
         knownSetpoints.reset();
 }

@@ -111,9 +111,9 @@ public:
     std::optional<SupplyRequest> pendingRequest() const;
     // The supply confirmed the request.
     void requestDone(const SupplyRequest &request, qint64 nowMs);
-    // The request was sent but not confirmed: it may have reached the
-    // supply, so what the supply holds is unknown until a write is confirmed.
-    void requestFailed(const SupplyRequest &request);
+    // The request is being sent: from now until it is confirmed (perhaps
+    // never, though it reached the supply) what the supply holds is unknown.
+    void requestSent(const SupplyRequest &request);
     // A step whose writes are not confirmed when its time is up holds the
     // next step back until they are (a ramp's last point, a step cut short
     // by a slow line), but no longer than this: a supply that takes longer
