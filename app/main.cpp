@@ -1,4 +1,5 @@
 #include "mainwindow.h"
+#include "standarddescriptors.h"
 #include "uilanguage.h"
 
 #include <QApplication>
@@ -35,6 +36,7 @@ bool DisplayChosen(int argc, char *argv[])
 
 int main(int argc, char *argv[])
 {
+    OpenStandardDescriptors();
 #ifdef SIGPIPE
     // The trace goes to the standard output; when that is a pipe whose reader
     // has gone, a write must fail (and the trace stop) rather than end the

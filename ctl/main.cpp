@@ -7,6 +7,7 @@
 #include "consoleoutput.h"
 #include "decimalinput.h"
 #include "exitstatus.h"
+#include "standarddescriptors.h"
 #include "terminationsignals.h"
 
 #include <QCommandLineParser>
@@ -34,6 +35,7 @@ QString CommandList()
 
 int main(int argc, char **argv)
 {
+    OpenStandardDescriptors();
     // Before anything can start a thread; commands that do not end in order
     // on a signal give it back at once.
     TerminationSignals::block();

@@ -55,12 +55,14 @@ void UnattendedRun::WaitUntil(qint64 dueMs)
     }
 }
 
-void UnattendedRun::Report(const QString &event)
+void UnattendedRun::Report(const QString &event, qint64 elapsedMs)
 {
-    const qint64 elapsed = driver.engine().progress(now()).elapsedMs;
+    // The row's own time: an event dated back ("no answer") says when it held.
+    const QDateTime at = QDateTime::currentDateTimeUtc().addMSecs(
+        elapsedMs - driver.engine().progress(now()).elapsedMs);
     const QString line = QStringLiteral("%1 %2 %3\n")
-                       .arg(QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs))
-                       .arg(elapsed / 1000.0, 0, 'f', 3)
+                       .arg(at.toString(Qt::ISODateWithMs))
+                       .arg(elapsedMs / 1000.0, 0, 'f', 3)
                        .arg(event);
     // A closed standard error loses the line, never the run.
     WriteErr(ClearProgress() + line);

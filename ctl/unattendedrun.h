@@ -37,7 +37,7 @@ public slots:
     void Stop(int signalNumber);
 
 private slots:
-    void Report(const QString &event);
+    void Report(const QString &event, qint64 elapsedMs);
 
 private:
     qint64 now() const { return clock.elapsed(); }

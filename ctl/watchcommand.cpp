@@ -5,6 +5,8 @@
 #include "commandtable.h"
 #include "decimalinput.h"
 #include "exitstatus.h"
+#include "recordingfile.h"
+#include "runrecording.h"
 #include "terminationsignals.h"
 #include "watchrun.h"
 
@@ -110,16 +112,29 @@ int RunWatch(CommandContext &context, const QStringList &arguments)
     const QString path = parser.value(QStringLiteral("output"));
     if (append && path.isEmpty())
         return context.Fail(ExitStatus::Usage, QStringLiteral("--append wants --output FILE"));
-    // Unbuffered: each line goes to the system whole in one write, so that a
-    // failure is met at that line with the system's reason.
-    const QIODevice::OpenMode mode = QIODevice::WriteOnly | QIODevice::Unbuffered
-                                     | (append ? QIODevice::Append : QIODevice::Truncate);
-    const bool opened = path.isEmpty() ? output.open(stdout, QIODevice::WriteOnly)
-                                       : (output.setFileName(path), output.open(mode));
+    options.outputName = path;
+    if (path.isEmpty()) {
+        if (!output.open(stdout, QIODevice::WriteOnly))
+            return context.Fail(ExitStatus::Usage,
+                                QStringLiteral("cannot write the standard output: %1").arg(output.errorString()));
+    } else {
+        // A file has one writer, as a run's recording has: held with the same
+        // lock for the whole watch, and cut back (without --append) only once
+        // held. Each line goes to the system whole in one write, so that a
+        // failure is met at that line with the system's reason.
+        QString reason;
+        switch (OpenRecordingFile(output, path, &reason)) {
+        case RecordingFileOpen::Done:
+            break;
+        case RecordingFileOpen::InUse:
+            return context.Fail(ExitStatus::Usage, RunRecording::InUseMessage(path));
+        case RecordingFileOpen::Failed:
+            return context.Fail(ExitStatus::Usage, QStringLiteral("cannot write %1: %2").arg(path, reason));
+        }
+        if (!append && output.size() > 0 && !TruncateRecordingFile(output, 0, &reason))
+            return context.Fail(ExitStatus::Usage, QStringLiteral("cannot write %1: %2").arg(path, reason));
+    }
     options.header = !append || output.size() == 0;
-    if (!opened)
-        return context.Fail(ExitStatus::Usage,
-                            QStringLiteral("cannot write %1: %2").arg(path, output.errorString()));
 
     TerminationSignals termination;
     if (!termination.isValid())

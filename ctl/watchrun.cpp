@@ -4,11 +4,12 @@
 #include "commandset.h"
 #include "exitstatus.h"
 #include "readingformat.h"
+#include "recordingfile.h"
 #include "supplysession.h"
 #include "units.h"
 
 #include <QDateTime>
-#include <QFileDevice>
+#include <QFile>
 #include <QJsonDocument>
 #include <QTimer>
 
@@ -45,7 +46,7 @@ QString PowerText(const StatusRecord &status)
 
 }  // namespace
 
-WatchRun::WatchRun(CommandContext &context, QFileDevice &output, const WatchOptions &options,
+WatchRun::WatchRun(CommandContext &context, QFile &output, const WatchOptions &options,
                    QObject *parent)
     : QObject(parent)
     , context(context)
@@ -133,21 +134,33 @@ QString WatchRun::Row(const QDateTime &time, double elapsed, int address,
 bool WatchRun::Put(const QString &line)
 {
     const QByteArray bytes = line.toUtf8();
-    const qint64 before = output.isSequential() ? -1 : output.size();
-    errno = 0;
-    if (output.write(bytes) == bytes.size() && output.flush())
-        return true;
-    // The system's reason, which Qt does not always keep for a failed flush.
-    const int error = errno;
-    QString reason = output.errorString();
-    if (error != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
-        reason = qt_error_string(error);
-    // A line is there whole or not at all: a reader must never meet half a
-    // sample at the end of the file.
-    if (before >= 0)
-        output.resize(before);
+    QString reason;
+    if (!options.outputName.isEmpty()) {
+        // The file, held as a recording is: at its end, through its own handle.
+        const qint64 before = output.size();
+        qint64 written = 0;
+        if (AppendToRecordingFile(output, bytes, &written, &reason))
+            return true;
+        // A line is there whole or not at all: a reader must never meet half
+        // a sample at the end of the file.
+        QString ignored;
+        if (written > 0)
+            TruncateRecordingFile(output, before, &ignored);
+    } else {
+        const qint64 before = output.isSequential() ? -1 : output.size();
+        errno = 0;
+        if (output.write(bytes) == bytes.size() && output.flush())
+            return true;
+        // The system's reason, which Qt does not always keep for a failed flush.
+        const int error = errno;
+        reason = output.errorString();
+        if (error != 0 && (reason.isEmpty() || reason == QLatin1String("Unknown error")))
+            reason = qt_error_string(error);
+        if (before >= 0)
+            output.resize(before);
+    }
     WriteErr(QStringLiteral("velkaroctl: watch: cannot write %1: %2 (%3 lines written)\n")
-                 .arg(output.fileName().isEmpty() ? QStringLiteral("the output") : output.fileName(),
+                 .arg(options.outputName.isEmpty() ? QStringLiteral("the output") : options.outputName,
                       reason)
                  .arg(lines));
     return false;

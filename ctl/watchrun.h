@@ -13,7 +13,7 @@
 #include <memory>
 
 class CommandContext;
-class QFileDevice;
+class QFile;
 
 struct WatchOptions {
     qint64 intervalNs = 500000000;  // 0: one sample after the other
@@ -24,6 +24,7 @@ struct WatchOptions {
     bool header = true;             // CSV: the header line first (not when appending)
     bool power = false;             // the output power, volts times amperes
     int maxFailures = 10;           // failed samples in a row that end the run
+    QString outputName;             // the file written, for messages; empty: the standard output
 };
 
 // Samples the supply at a steady interval into output, one flushed line per
@@ -43,7 +44,7 @@ class WatchRun : public QObject
 
 public:
     // On the context's connected supply.
-    WatchRun(CommandContext &context, QFileDevice &output, const WatchOptions &options,
+    WatchRun(CommandContext &context, QFile &output, const WatchOptions &options,
              QObject *parent = nullptr);
 
     // Runs until the count or the duration is reached, Stop(), or too many
@@ -74,7 +75,7 @@ private:
     void NoteSampleTime(qint64 sampleNs);
 
     CommandContext &context;
-    QFileDevice &output;
+    QFile &output;
     WatchOptions options;
     QElapsedTimer clock;
     QEventLoop waiting;

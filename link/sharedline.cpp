@@ -2,6 +2,7 @@
 
 #include "devicelink.h"
 #include "lineclient.h"
+#include "linesocketplace.h"
 #include "lineserver.h"
 #include "lostportwatch.h"
 #include "supplyport.h"
@@ -36,7 +37,7 @@ QString SharedLine::ServerName(const QString &device)
     }
     while (name.startsWith(QLatin1Char('-')))
         name.remove(0, 1);
-    return QStringLiteral("velkaro-line-") + name;
+    return LineSocketPlace(QStringLiteral("velkaro-line-") + name);
 }
 
 void SharedLine::SetMember(const LineMember &member)

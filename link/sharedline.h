@@ -70,7 +70,8 @@ public:
     // else empty.
     QString SilentOwner() const;
 
-    // The local socket's name for a device: the same in every program.
+    // The local socket's name for a device: the same in every program of a
+    // user, whatever its TMPDIR.
     static QString ServerName(const QString &device);
 
     // The owner going is noticed at once; the line is taken over (or

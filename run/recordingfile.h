@@ -11,7 +11,8 @@
 enum class RecordingFileOpen { Done, InUse, Failed };
 
 // Opens path for appending (created when missing) into file, which owns the
-// descriptor from then on, and locks it. InUse: another process holds the
+// descriptor from then on, and locks it (on POSIX only a regular file: a
+// terminal or /dev/null is everybody's). InUse: another process holds the
 // lock, and the file is left closed. Failed: *error says why.
 RecordingFileOpen OpenRecordingFile(QFile &file, const QString &path, QString *error);
 

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -27,7 +28,11 @@ RecordingFileOpen OpenRecordingFile(QFile &file, const QString &path, QString *e
         *error = SystemWords(errno);
         return RecordingFileOpen::Failed;
     }
-    if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    // Only a file is held: a terminal, a pipe or /dev/null named as the
+    // output is shared by every program that writes to it.
+    struct stat st = {};
+    const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    if (regular && flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int cause = errno;
         ::close(fd);
         if (cause == EWOULDBLOCK)

@@ -19,7 +19,6 @@ bool RunDriver::start(const RunSetup &setup, qint64 nowMs, const QDateTime &wall
 {
     lastGoodMs = startedMs = nowMs;
     nextReadMs = nextWriteMs = nextReopenMs = nowMs;
-    nextRampWriteMs = nowMs;
     lastWasSetpoints = false;
     portDown = silent = ending = false;
     refusals = 0;
@@ -92,7 +91,9 @@ void RunDriver::WatchDeadlines(qint64 nowMs)
     const qint64 quietMs = nowMs - lastGoodMs;
     if (!silent && quietMs >= RunPolicy::NoAnswerAfterMs) {
         silent = true;
-        runEngine.noteEvent(QStringLiteral("no answer"), nowMs);
+        // Dated when the silence reached its bound, not when a read that
+        // was under way then gave up.
+        runEngine.noteEvent(QStringLiteral("no answer"), nowMs, lastGoodMs + RunPolicy::NoAnswerAfterMs);
     }
     // Limits cannot be judged without readings: past the silence allowed the
     // run ends as it would at a limit.
@@ -113,7 +114,7 @@ bool RunDriver::KeepPort(qint64 nowMs)
             portDown = true;
             portLostMs = nowMs;
             nextReopenMs = nowMs + reopenPeriodMs;
-            runEngine.portLost(nowMs);
+            runEngine.portLost(nowMs, handover);
             if (!ending && !rules.reconnect && !handover)
                 Abort(QStringLiteral("port lost"), nowMs);
             return false;
@@ -143,11 +144,11 @@ bool RunDriver::poll(qint64 nowMs)
     NoteEnding(nowMs);
     if (ending)
         return WriteOff(nowMs);
+    // The engine moves a ramp's set-points on the ramp's own grid, so a
+    // pending write is always due, unless a failed try waits its turn.
     const std::optional<SupplyRequest> request = runEngine.pendingRequest();
-    // A ramp moves its set-points on every call; they are written on the
-    // ramp's own grid, not as often as the driver is polled.
     const bool rampPoint = request && request->kind == SupplyRequest::Kind::Setpoints;
-    const bool writeDue = request && nowMs >= nextWriteMs && (!rampPoint || nowMs >= nextRampWriteMs);
+    const bool writeDue = request && nowMs >= nextWriteMs;
     const bool readDue = nowMs >= nextReadMs;
     // Writes go first, so that a step's writes follow one another and the
     // next reading shows them; but a due reading comes between two set-point
@@ -201,6 +202,7 @@ bool RunDriver::ReadStatus(qint64 nowMs)
 bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
 {
     lastWasSetpoints = request.kind == SupplyRequest::Kind::Setpoints;
+    runEngine.requestSent(request);
     const RunTransport::Result result = request.kind == SupplyRequest::Kind::Setpoints
                                             ? transport.writeSetpoints(request.setpoints)
                                             : transport.writeOutput(request.outputOn);
@@ -209,8 +211,6 @@ bool RunDriver::Write(const SupplyRequest &request, qint64 nowMs)
     case RunTransport::Result::Done:
         refusals = 0;
         runEngine.requestDone(request, nowMs);
-        if (request.kind == SupplyRequest::Kind::Setpoints)
-            nextRampWriteMs = runEngine.nextDeadlineMs().value_or(nowMs);
         break;
     case RunTransport::Result::Refused:
         // An answer that is not the acknowledgement: the supply is there but
@@ -245,9 +245,8 @@ qint64 RunDriver::nextDueMs(qint64 nowMs) const
         earliest(portLostMs + rules.reconnectWithinMs);
     } else {
         earliest(nextReadMs);
-        if (const std::optional<SupplyRequest> request = runEngine.pendingRequest())
-            earliest(std::max(nextWriteMs,
-                              request->kind == SupplyRequest::Kind::Setpoints ? nextRampWriteMs : nextWriteMs));
+        if (runEngine.pendingRequest())
+            earliest(nextWriteMs);
         if (!silent)
             earliest(lastGoodMs + RunPolicy::NoAnswerAfterMs);
         earliest(lastGoodMs + allowedSilenceMs());

@@ -97,7 +97,7 @@ public:
     bool isSilent() const { return silent; }
 
 signals:
-    void eventRecorded(const QString &event);
+    void eventRecorded(const QString &event, qint64 elapsedMs);
     void finished(RunOutcome outcome);
 
 private slots:
@@ -123,7 +123,6 @@ private:
     qint64 lastGoodMs = 0;     // the last good status reading
     qint64 nextReadMs = 0;
     qint64 nextWriteMs = 0;    // after an unanswered write
-    qint64 nextRampWriteMs = 0;  // the next point on a ramp's grid
     qint64 nextReopenMs = 0;
     qint64 portLostMs = 0;
     qint64 endingSinceMs = 0;  // the output off wanted since

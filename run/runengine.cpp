@@ -45,6 +45,7 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
     stepsDone = 0;
     stepStartAmpereHours = stepStartWattHours = 0;
     stepStartMs = stepEndMs = lastRampMs = 0;
+    holding = false;
     ending = RunSummary();
     wantedSetpoints.reset();
     wantedOutput.reset();
@@ -67,7 +68,7 @@ bool RunEngine::start(const RunSetup &runSetup, qint64 nowMs, const QDateTime &w
     counters = RunCounters();
     knownSetpoints = supplySetpoints;
     confirmedSetpoints = supplySetpoints;
-    nextRowMs = 0;
+    nextRowMs = lastRowMs = 0;
     if (!record(nowMs, QStringLiteral("start"), false)) {
         // Nothing has been asked of the supply yet: the run simply never began.
         phase = Phase::Idle;
@@ -99,6 +100,7 @@ void RunEngine::enterStep(int index, qint64 atElapsedMs, qint64 nowMs)
     if (stepIndex >= 0)
         rampFrom = stepSetpoints;
     stepIndex = index;
+    holding = false;
     stepStartMs = atElapsedMs;
     stepEndMs = atElapsedMs + step.durationMs;
     stepSetpoints = SetpointsOf(step);
@@ -128,13 +130,18 @@ void RunEngine::nextStep(qint64 atElapsedMs, qint64 nowMs)
 void RunEngine::updateRamp(qint64 nowMs)
 {
     const RunStep &step = setup.program.steps.at(stepIndex);
-    const qint64 into = elapsed(nowMs) - stepStartMs;
-    lastRampMs = std::max(elapsed(nowMs), stepStartMs);
+    const qint64 into = std::max<qint64>(elapsed(nowMs) - stepStartMs, 0);
     if (step.rampMs <= 0 || into >= step.rampMs) {
+        lastRampMs = stepStartMs + std::max<qint64>(step.rampMs, 0);
         wantedSetpoints = stepSetpoints;
         return;
     }
-    const double share = double(std::max<qint64>(into, 0)) / step.rampMs;
+    // The set-points move on the ramp's grid from the step's start: each
+    // point is wanted once, whenever the front end comes, and the last one
+    // is the step's own values at the ramp's end.
+    const qint64 point = into / RampPeriodMs * RampPeriodMs;
+    lastRampMs = stepStartMs + point;
+    const double share = double(point) / step.rampMs;
     SetpointRecord s;
     s.VoltageSet = qRound(rampFrom.VoltageSet + (stepSetpoints.VoltageSet - rampFrom.VoltageSet) * share);
     s.CurrentSet = qRound(rampFrom.CurrentSet + (stepSetpoints.CurrentSet - rampFrom.CurrentSet) * share);
@@ -148,14 +155,30 @@ void RunEngine::advance(qint64 nowMs)
         end(RunOutcome::Completed, QStringLiteral("end"), nowMs, false);
     if (phase == Phase::Running && stepIndex >= 0) {
         // Steps follow one another on the run's clock: a late call catches up
-        // without shifting the steps after it.
-        while (phase == Phase::Running && elapsed(nowMs) >= stepEndMs)
+        // without shifting the steps after it. A step is over only once the
+        // supply holds what it wrote: its last ramp point goes out before
+        // the next step's values (or the end).
+        holding = false;
+        while (phase == Phase::Running && elapsed(nowMs) >= stepEndMs) {
+            if (holdsStep(nowMs)) {
+                holding = true;
+                break;
+            }
             nextStep(stepEndMs, nowMs);
+        }
         if (phase == Phase::Running)
             updateRamp(nowMs);
     }
     if (isActive() && !recording.syncIfDue(nowMs))
         end(RunOutcome::RecordingFailed, QString(), nowMs, false);
+}
+
+bool RunEngine::holdsStep(qint64 nowMs) const
+{
+    if (portDown || elapsed(nowMs) - stepEndMs >= StepHoldMs)
+        return false;
+    const bool setpointsHeld = confirmedSetpoints && SameSetpoints(*confirmedSetpoints, stepSetpoints);
+    return !setpointsHeld || confirmedOutput != setup.program.steps.at(stepIndex).outputOn;
 }
 
 std::optional<qint64> RunEngine::nextDeadlineMs() const
@@ -165,7 +188,7 @@ std::optional<qint64> RunEngine::nextDeadlineMs() const
     if (phase == Phase::Running && stepIndex < 0 && setup.durationMs > 0)
         earliest(startMs + setup.durationMs);
     if (phase == Phase::Running && stepIndex >= 0) {
-        earliest(startMs + stepEndMs);
+        earliest(startMs + stepEndMs + (holding ? StepHoldMs : 0));
         const RunStep &step = setup.program.steps.at(stepIndex);
         const qint64 rampEnd = stepStartMs + step.rampMs;
         if (lastRampMs < rampEnd) {
@@ -278,12 +301,15 @@ void RunEngine::feedStatus(const StatusRecord &status, qint64 nowMs)
 }
 
 bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading,
-                       const std::optional<SetpointRecord> &shownSetpoints)
+                       const std::optional<SetpointRecord> &shownSetpoints, std::optional<qint64> atMs)
 {
     if (!recording.isOpen())
         return false;
     RecordingRow row;
-    row.elapsedMs = elapsed(nowMs);
+    // Rows stay in time order: an event dated back is never before the last row.
+    row.elapsedMs = atMs ? std::clamp(elapsed(*atMs), lastRowMs, std::max(lastRowMs, elapsed(nowMs)))
+                         : elapsed(nowMs);
+    lastRowMs = std::max(lastRowMs, row.elapsedMs);
     row.time = wallStartUtc.addMSecs(row.elapsedMs);
     if (withReading)
         row.status = lastStatus;
@@ -306,7 +332,7 @@ bool RunEngine::record(qint64 nowMs, const QString &event, bool withReading,
         return false;
     }
     if (isEvent)
-        emit eventRecorded(event);
+        emit eventRecorded(event, row.elapsedMs);
     return true;
 }
 
@@ -393,6 +419,8 @@ void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
     if (request.kind == SupplyRequest::Kind::Setpoints) {
         confirmedSetpoints = request.setpoints;
         knownSetpoints = request.setpoints;
+        if (holding)
+            advance(nowMs);
     } else {
         confirmedOutput = request.outputOn;
         if (phase == Phase::Ending && !request.outputOn) {
@@ -400,8 +428,18 @@ void RunEngine::requestDone(const SupplyRequest &request, qint64 nowMs)
             if (recording.isOpen())
                 record(nowMs, QStringLiteral("output off"), false);
             finish(nowMs, RunOutputState::OffConfirmed);
+        } else if (holding) {
+            advance(nowMs);
         }
     }
+}
+
+void RunEngine::requestSent(const SupplyRequest &request)
+{
+    // Rows show the set-points blank until the write is confirmed, rather
+    // than pair a reading with values the supply may no longer hold.
+    if (request.kind == SupplyRequest::Kind::Setpoints)
+        knownSetpoints.reset();
 }
 
 void RunEngine::stop(qint64 nowMs)
@@ -410,16 +448,24 @@ void RunEngine::stop(qint64 nowMs)
     end(RunOutcome::Stopped, QStringLiteral("stop"), nowMs, false);
 }
 
-void RunEngine::portLost(qint64 nowMs)
+void RunEngine::portLost(qint64 nowMs, bool handover)
 {
     if (!isActive() || portDown)
         return;
     portDown = true;
-    gapPending = true;
-    counters.breakChain();
+    if (!handover) {
+        // Perhaps another supply, or this one restarted, when the port is
+        // back: nothing is counted across the loss or taken as held.
+        gapPending = true;
+        counters.breakChain();
+        knownSetpoints.reset();
+    }
     confirmedSetpoints.reset();
     confirmedOutput.reset();
     record(nowMs, QStringLiteral("port lost"), false);
+    // A step held for its writes goes on by the clock: they cannot be made now.
+    if (phase == Phase::Running && holding)
+        advance(nowMs);
 }
 
 void RunEngine::portRestored(qint64 nowMs)
@@ -435,10 +481,10 @@ void RunEngine::abort(const QString &reason, qint64 nowMs)
     end(RunOutcome::Aborted, QStringLiteral("abort %1").arg(reason), nowMs, false);
 }
 
-void RunEngine::noteEvent(const QString &event, qint64 nowMs)
+void RunEngine::noteEvent(const QString &event, qint64 nowMs, std::optional<qint64> atMs)
 {
     if (isActive())
-        record(nowMs, event, false);
+        record(nowMs, event, false, std::nullopt, atMs);
 }
 
 void RunEngine::giveUpOutput(qint64 nowMs)

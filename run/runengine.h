@@ -111,18 +111,30 @@ public:
     std::optional<SupplyRequest> pendingRequest() const;
     // The supply confirmed the request.
     void requestDone(const SupplyRequest &request, qint64 nowMs);
+    // The request is being sent: from now until it is confirmed (perhaps
+    // never, though it reached the supply) what the supply holds is unknown.
+    void requestSent(const SupplyRequest &request);
+    // A step whose writes are not confirmed when its time is up holds the
+    // next step back until they are (a ramp's last point, a step cut short
+    // by a slow line), but no longer than this: a supply that takes longer
+    // is silent, and the steps go on by the clock.
+    static constexpr qint64 StepHoldMs = 2000;
 
     // The operator's stop: records "stop", then asks for the output off.
     void stop(qint64 nowMs);
     // The port went away; the run goes on by the clock while the front end
     // reopens it, and the supply is sent its state again when it is back.
-    void portLost(qint64 nowMs);
+    // A line only being taken over from a program that went (handover) is
+    // the same supply all along: the counters go on, and a gap is recorded
+    // only when the readings are too far apart, as after any silence.
+    void portLost(qint64 nowMs, bool handover = false);
     void portRestored(qint64 nowMs);
     // The run cannot go on: records "abort REASON", then asks for the output
     // off (also with keepOutput).
     void abort(const QString &reason, qint64 nowMs);
-    // An event row that changes nothing else ("no answer").
-    void noteEvent(const QString &event, qint64 nowMs);
+    // An event row that changes nothing else ("no answer"), at atMs when
+    // given: the moment it became true, if that was after the last row.
+    void noteEvent(const QString &event, qint64 nowMs, std::optional<qint64> atMs = std::nullopt);
     // The output off could not be confirmed in the time allowed: records
     // "output unknown" and finishes.
     void giveUpOutput(qint64 nowMs);
@@ -144,7 +156,8 @@ public:
 
 signals:
     // Every event as it is recorded: "start", "step 2", "limit current>1", ...
-    void eventRecorded(const QString &event);
+    // with its row's time since the start.
+    void eventRecorded(const QString &event, qint64 elapsedMs);
     void finished(RunOutcome outcome);
 
 private:
@@ -154,9 +167,11 @@ private:
     void enterStep(int index, qint64 atElapsedMs, qint64 nowMs);
     void nextStep(qint64 atElapsedMs, qint64 nowMs);
     void updateRamp(qint64 nowMs);
+    bool holdsStep(qint64 nowMs) const;
     RunQuantities quantities(const StatusRecord &status, qint64 nowMs) const;
     bool record(qint64 nowMs, const QString &event, bool withReading,
-                const std::optional<SetpointRecord> &shownSetpoints = std::nullopt);
+                const std::optional<SetpointRecord> &shownSetpoints = std::nullopt,
+                std::optional<qint64> atMs = std::nullopt);
     void end(RunOutcome outcome, const QString &event, qint64 nowMs, bool withReading);
     void finish(qint64 nowMs, RunOutputState output);
     std::optional<double> recentCelsius(qint64 nowMs) const;
@@ -178,7 +193,8 @@ private:
     double stepStartWattHours = 0;
     qint64 stepStartMs = 0;  // elapsed time of the step's start
     qint64 stepEndMs = 0;
-    qint64 lastRampMs = 0;  // elapsed time of the last ramp point
+    qint64 lastRampMs = 0;  // elapsed time of the last ramp point (on its grid)
+    bool holding = false;   // the step's time is up, its writes not yet confirmed
     SetpointRecord rampFrom;
     SetpointRecord stepSetpoints;
 
@@ -193,6 +209,7 @@ private:
     std::optional<qint64> measuredAtMs;
     RunSummary ending;
     qint64 nextRowMs = 0;  // elapsed time of the next row due
+    qint64 lastRowMs = 0;  // elapsed time of the last row written
     bool portDown = false;
     bool gapPending = false;
 };

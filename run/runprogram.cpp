@@ -163,11 +163,20 @@ RunProgram ParseRunProgram(const QByteArray &utf8)
 
         RunStep step;
         const std::optional<double> volts = ParseNumber(field(Voltage));
-        if (!volts || *volts < MinSetpointVolts || *volts > MaxSetpointVolts)
-            return Failed(lineNo, QStringLiteral("voltage \"%1\" is not a number from %2 to %3 V")
+        if (!volts || *volts < MinSetpointVolts || *volts > MaxSetpointVolts) {
+            // 0 V is what a ramp "from nothing" is written with first; the
+            // supply cannot be set below its lowest set-point, so say where
+            // such a ramp starts instead.
+            const bool belowLowest = volts && *volts >= 0 && *volts < MinSetpointVolts;
+            return Failed(lineNo, QStringLiteral("voltage \"%1\" is not a number from %2 to %3 V%4")
                                       .arg(field(Voltage))
                                       .arg(MinSetpointVolts)
-                                      .arg(MaxSetpointVolts));
+                                      .arg(MaxSetpointVolts)
+                                      .arg(belowLowest ? QStringLiteral("; %1 V is the supply's lowest set-point, "
+                                                                        "so a ramp from 0 starts at %1")
+                                                             .arg(MinSetpointVolts)
+                                                       : QString()));
+        }
         step.volts = *volts;
         const std::optional<double> amperes = ParseNumber(field(Current));
         if (!amperes || *amperes < MinSetpointAmperes || *amperes > MaxSetpointAmperes)

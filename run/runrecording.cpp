@@ -107,6 +107,17 @@ QByteArray RunRecording::FormatRow(const RecordingRow &row)
     return f.join(',') + '\n';
 }
 
+QString RunRecording::InUseMessage(const QString &path, std::optional<RecordingHolder> *holder)
+{
+    const RecordingHolder by = HolderOf(path);
+    if (holder)
+        *holder = by;
+    return by.program.isEmpty() ? QStringLiteral("the recording %1 is in use by another program").arg(path)
+                                : QStringLiteral("the recording %1 is in use by %2 (pid %3)")
+                                      .arg(path, by.program)
+                                      .arg(by.pid);
+}
+
 bool RunRecording::fail(const QString &what)
 {
     error = QStringLiteral("%1: %2").arg(path, what);
@@ -124,12 +135,7 @@ bool RunRecording::open(const QString &recordPath, Mode mode, const RecordingHea
     case RecordingFileOpen::Done:
         break;
     case RecordingFileOpen::InUse:
-        heldBy = HolderOf(path);
-        error = heldBy->program.isEmpty()
-                    ? QStringLiteral("the recording %1 is in use by another program").arg(path)
-                    : QStringLiteral("the recording %1 is in use by %2 (pid %3)")
-                          .arg(path, heldBy->program)
-                          .arg(heldBy->pid);
+        error = InUseMessage(path, &heldBy);
         return false;
     case RecordingFileOpen::Failed:
         return fail(reason);

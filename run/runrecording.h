@@ -78,6 +78,9 @@ public:
     std::optional<RecordingHolder> holder() const { return heldBy; }
 
     static QByteArray FormatRow(const RecordingRow &row);
+    // What a second writer of a file that another holds is told, naming the
+    // holder when the file's own "#" block says who it is.
+    static QString InUseMessage(const QString &path, std::optional<RecordingHolder> *holder = nullptr);
 
 private:
     bool prepareAppend();

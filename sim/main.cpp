@@ -3,6 +3,7 @@
 // of the standard output and serves until SIGINT or SIGTERM.
 
 #include "addresslist.h"
+#include "standarddescriptors.h"
 #include "terminationsignals.h"
 #include "virtualsupply.h"
 
@@ -156,6 +157,7 @@ ParsedOptions parse(QCommandLineParser &parser, const QCoreApplication &app)
 
 int main(int argc, char **argv)
 {
+    OpenStandardDescriptors();
     // Before anything can start a thread, so that every thread leaves the
     // two signals to the signalfd.
     TerminationSignals::block();

@@ -277,6 +277,15 @@ private slots:
                      .match(QString::fromUtf8(who.out))
                      .hasMatch(),
                  who.out);
+        // Under another TMPDIR (another terminal's, a service's) the line
+        // is the same one, held by the same owner.
+        QTemporaryDir elsewhere;
+        QProcessEnvironment other = CtlEnvironment();
+        other.insert("TMPDIR", elsewhere.path());
+        const CtlRun whoElsewhere = Ctl({"--json", "--port", supply.port, "who"}, other);
+        const QJsonArray listed = whoElsewhere.json().value("programs").toArray();
+        QVERIFY2(listed.size() == 1 && listed[0].toObject().value("pid").toVariant().toLongLong() == owner.pid(),
+                 whoElsewhere.out);
 
         // The owner missed no sample meanwhile.
         QVERIFY(owner.printed(owner.out.count('\n') + 2));

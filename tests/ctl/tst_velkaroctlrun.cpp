@@ -108,8 +108,9 @@ private slots:
         // The header names what velkaroctl was given (its layout:
         // tst_runrecording).
         QVERIFY(ReadFile(b.record).contains("# program file: " + b.program().toUtf8() + "\n# limits: none\n"));
-        // Readings go on through the ramp: the set-points climb within step
-        // 2's first second, then hold; step 3 starts at 3 s on the run's clock.
+        // Readings go on through the ramp: the set-points climb on the ramp's
+        // half-second grid within step 2's first second (halfway at 1.5 s),
+        // then hold; step 3 starts at 3 s on the run's clock.
         int rampRows = 0;
         for (const QByteArrayList &row : Rows(b.record)) {
             QCOMPARE(row.size(), int(RecordingColumns));
@@ -118,8 +119,8 @@ private slots:
                 QVERIFY2(qAbs(elapsed - 3.0) < 0.15, row.join(','));
             if (!row[RecEvent].isEmpty() || row[RecVolts].isEmpty() || row[RecStep] != "2")
                 continue;
-            if (elapsed > 1.25 && elapsed < 1.95) {
-                QVERIFY2(row[RecVoltsSet].toDouble() > 5.0 && row[RecVoltsSet].toDouble() < 10.0, row.join(','));
+            if (elapsed > 1.55 && elapsed < 1.95) {
+                QCOMPARE(row[RecVoltsSet] + "," + row[RecAmperesSet], QByteArray("7.500,1.500"));
                 ++rampRows;
             }
             if (elapsed > 2.3)
@@ -322,6 +323,101 @@ private slots:
         QCOMPARE(RunCtl(second, {"--port", b.port, "run", "--record", record, "--append", "--duration", "0.3"}), 0);
         QVERIFY(second.readAllStandardOutput().endsWith(", output off (confirmed)\n"));
         QCOMPARE(ReadFile(record).count("# start: "), 2);
+    }
+
+    // watch takes the same lock: it neither adds to nor cuts a recording a
+    // run holds, and a run is refused the file a watch writes.
+    void watchAndRunShareTheOneWriterLock()
+    {
+        const Bench b;
+        QVERIFY(b.up());
+        QProcess run;
+        StartCtl(run, {"--port", b.port, "run", "--record", b.record, "--interval", "0.2"});
+        QTRY_VERIFY_WITH_TIMEOUT(Rows(b.record).size() >= 3, 10000);
+        const QByteArray refusal = "velkaroctl: the recording " + b.record.toUtf8() +
+                                   " is in use by velkaroctl (pid " + QByteArray::number(run.processId()) + ")\n";
+        for (const QStringList &extra : {QStringList{"--append"}, QStringList{}}) {
+            const CtlRun watch = Ctl(QStringList{"--port", b.port, "watch", "--output", b.record, "--count", "2",
+                                                 "--interval", "0.1"} + extra);
+            QCOMPARE(watch.status, 2);
+            QCOMPARE(watch.err, refusal);
+        }
+        ::kill(pid_t(run.processId()), SIGTERM);
+        QCOMPARE(Finish(run), 128 + SIGTERM);
+        QVERIFY2(WholeRows(b.record), ReadFile(b.record));
+        QCOMPARE(ReadFile(b.record).count("# start: "), 1);
+
+        const QString watched = b.dir.filePath("w.csv");
+        QProcess watch;
+        StartCtl(watch, {"--port", b.port, "watch", "--output", watched, "--interval", "0.1"});
+        QTRY_VERIFY_WITH_TIMEOUT(ReadFile(watched).count('\n') >= 3, 10000);
+        const CtlRun second = Ctl({"--port", b.port, "run", "--record", watched, "--append", "--duration", "1"});
+        QCOMPARE(second.status, 2);
+        QCOMPARE(second.err, "velkaroctl: the recording " + watched.toUtf8() + " is in use by another program\n");
+        ::kill(pid_t(watch.processId()), SIGTERM);
+        QCOMPARE(Finish(watch), 0);
+        QVERIFY(!ReadFile(watched).contains('#'));
+    }
+
+    // Each program starts with descriptors 0, 1 and 2 open: started with
+    // them closed, velkaroctl's recording never becomes its standard error,
+    // nor its signal descriptor its standard output; nor does the supply
+    // write its own lines onto its terminal.
+    void closedStandardDescriptorsStayTheProgramsOwn()
+    {
+        QTemporaryDir dir;
+        const QString link = dir.filePath("supply");
+        QProcess supply;
+        supply.setProgram("bash");
+        supply.setArguments({"-c", "exec \"$0\" --link \"$1\" --load 10 <&- >&- 2>&-",
+                             QStringLiteral(VIRTUAL_SUPPLY_EXE), link});
+        supply.start();
+        auto stop = qScopeGuard([&supply] {
+            supply.terminate();
+            supply.waitForFinished(5000);
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(link), 10000);
+        const QString record = dir.filePath("r.csv");
+        WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1\n");
+        auto closed = [](const QString &descriptors, const QStringList &arguments) {
+            QProcess shell;
+            shell.setProcessEnvironment(CtlEnvironment());
+            shell.start("bash", QStringList{"-c", "exec \"$0\" \"$@\" " + descriptors, VELKAROCTL_EXE} + arguments);
+            return Finish(shell);
+        };
+        QCOMPARE(closed("<&- >&- 2>&-", {"--port", link, "run", dir.filePath("p.csv"), "--record", record,
+                                         "--interval", "0.2"}),
+                 0);
+        for (const QByteArray &line : ReadFile(record).split('\n'))
+            QVERIFY2(line.isEmpty() || line.startsWith('#') || RecordingFields(line).size() == RecordingColumns,
+                     line);
+        QCOMPARE(RecordingEvents(record), (QStringList{"start", "step 1", "end", "output off"}));
+        QCOMPARE(closed(">&- 2>&-", {"--port", link, "status"}), 0);
+        QCOMPARE(OutputOf(link), QByteArray("off"));
+    }
+
+    // The step an until begins and a ramp's last point both reach the supply.
+    void untilsNextStepAndARampsEndReachTheSupply()
+    {
+        const Bench b({"--load", "10"});
+        QVERIFY(b.up());
+        auto setVolts = [&b]() {
+            QProcess get;
+            if (RunCtl(get, {"--port", b.port, "get"}) != 0)
+                return QByteArray();
+            return get.readAllStandardOutput().split('\n').value(0);
+        };
+        // Rows far apart: nothing else brings the run's next write forward.
+        WriteFile(b.program(), "voltage,current,duration,until\n5,1,20,step_elapsed>1.5\n8,1,1,\n");
+        QProcess first;
+        QCOMPARE(RunCtl(first, {"--port", b.port, "run", b.program(), "--record", b.record, "--interval", "30"}), 0);
+        QCOMPARE(RecordingEvents(b.record),
+                 (QStringList{"start", "step 1", "until step_elapsed>1.5", "step 2", "end", "output off"}));
+        QCOMPARE(setVolts(), QByteArray("8.000"));
+        WriteFile(b.program(), "voltage,current,duration,ramp\n0.01,1.2,1,\n10,1.2,3,3\n");
+        QProcess second;
+        QCOMPARE(RunCtl(second, {"--port", b.port, "run", b.program(), "--record", b.record, "--append"}), 0);
+        QCOMPARE(setVolts(), QByteArray("10.000"));
     }
 
     // Every second while the step's condition watches the temperature, every

@@ -4,9 +4,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Points the settings store and the home directory at a temporary directory
-// before the application object exists, so that no test touches a real user's
-// files, and selects the offscreen platform when none was chosen.
+// Points the settings store, the home directory and the folder of the shared
+// line's sockets at a temporary directory before the application object
+// exists, so that no test touches a real user's files or meets another
+// program's line, and selects the offscreen platform when none was chosen.
 class IsolatedEnvironment
 {
 public:
@@ -17,6 +18,10 @@ public:
         qputenv("HOME", path + "/home");
         QDir().mkpath(root.path() + "/config");
         QDir().mkpath(root.path() + "/home");
+        qputenv("XDG_RUNTIME_DIR", path + "/run");
+        QDir().mkpath(root.path() + "/run");
+        QFile::setPermissions(root.path() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                                        | QFileDevice::ExeOwner);
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }

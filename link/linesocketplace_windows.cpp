@@ -1,0 +1,6 @@
+#include "linesocketplace.h"
+
+QString LineSocketPlace(const QString &name)
+{
+    return name;
+}
