@@ -5,8 +5,8 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QTcpServer>
 
-class QTcpServer;
 class QUdpSocket;
 class RpcConnection;
 
@@ -35,6 +35,8 @@ public:
     // message: for Unreachable, the one line saying why and what to do.
     Mode Start(const QHostAddress &address, quint16 port, QString *message);
     void Stop();
+    // The port it answers on (Own), or the system's (System).
+    quint16 Port() const { return tcp ? tcp->serverPort() : systemPort; }
 
 private slots:
     void AcceptClient();

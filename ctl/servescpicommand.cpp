@@ -219,7 +219,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                 {QStringLiteral("address"), int(supplyAddress)}},
                                {QStringLiteral("vxi-11  %1  %2").arg(core, resource)});
         }
-        const QString where = QStringLiteral("%1:%2").arg(HostText(address)).arg(portmapPort);
+        const QString where = QStringLiteral("%1:%2").arg(HostText(address)).arg(portmapper->Port());
         if (portmapMode == Portmapper::Mode::Unreachable)
             WriteErr(QStringLiteral("velkaroctl: %1\n").arg(portmapMessage));
         else

@@ -53,8 +53,10 @@ Vxi11Server::~Vxi11Server()
 void Vxi11Server::AddInstrument(quint8 address, ScpiInstrument &instrument)
 {
     auto *device = new Vxi11Device(instrument, turns, this);
-    connect(device, &Vxi11Device::Finished, this, &Vxi11Server::RetryWaiting);
-    connect(device, &Vxi11Device::LockReleased, this, &Vxi11Server::RetryWaiting);
+    // Queued: the calls are tried again from the event loop, never inside
+    // a call being answered (an unlock, a link that goes) or a message.
+    connect(device, &Vxi11Device::Finished, this, &Vxi11Server::RetryWaiting, Qt::QueuedConnection);
+    connect(device, &Vxi11Device::LockReleased, this, &Vxi11Server::RetryWaiting, Qt::QueuedConnection);
     devices.emplace_back(address, device);
 }
 
