@@ -38,6 +38,8 @@ Portmapper::Mode Portmapper::Start(const QHostAddress &address, quint16 port, QS
     tcp = new QTcpServer(this);
     if (tcp->listen(address, port)) {
         udp = new QUdpSocket(this);
+        // The same port for both, also when the system picked it (port 0).
+        port = tcp->serverPort();
         if (udp->bind(address, port, QAbstractSocket::DontShareAddress)) {
             connect(tcp, &QTcpServer::newConnection, this, &Portmapper::AcceptClient);
             connect(udp, &QUdpSocket::readyRead, this, &Portmapper::ReadDatagrams);

@@ -20,7 +20,9 @@ import pyvisa
 if os.environ.get("VXI11_TEST_NAMESPACE") != "1":
     os.environ["VXI11_TEST_NAMESPACE"] = "1"
     try:
-        entered = subprocess.run(["unshare", "-n", sys.executable] + sys.argv)
+        # A mount namespace too: the system's portmapper started here keeps
+        # its files in a /run of the test's own.
+        entered = subprocess.run(["unshare", "-n", "-m", sys.executable] + sys.argv)
     except OSError:
         sys.exit(77)
     # unshare itself fails with 1 where it is not allowed.
@@ -187,6 +189,50 @@ try:
 
     server.send_signal(signal.SIGTERM)
     assert server.wait(5) == 0, "serve-scpi did not end cleanly on SIGTERM"
+
+    # Where the system's portmapper holds port 111, the core channel is
+    # registered with it while the server runs, and taken off at its end.
+    sh("mount", "-t", "tmpfs", "tmpfs", "/run")
+    os.makedirs("/run/rpcbind", exist_ok=True)
+    rpcbind = subprocess.Popen(["rpcbind", "-f", "-w"])
+    deadline = time.monotonic() + 5
+    while subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True).returncode != 0:
+        assert time.monotonic() < deadline, "rpcbind did not come up"
+        time.sleep(0.05)
+    server = subprocess.Popen([ctl, "--port", pty, "--address", "2", "serve-scpi", "--vxi11",
+                               "--listen", "127.0.0.1:0"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    lines = [server.stdout.readline().strip() for _ in range(4)]
+    assert re.match(r"portmapper\s+127\.0\.0\.1:111\s+the system's, programs registered$", lines[3]), lines
+    core = re.match(r"vxi-11\s+127\.0\.0\.1:(\d+)", lines[2]).group(1)
+    listed = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True).stdout
+    assert re.search(rf"395183\s+1\s+tcp\s+{core}", listed), listed
+    bare = rm.open_resource("TCPIP::127.0.0.1::INSTR", read_termination="\n", timeout=5000)
+    assert bare.query("*IDN?") == f"norvel,TK4810M,0,{version}"
+    bare.close()
+    server.send_signal(signal.SIGTERM)
+    assert server.wait(5) == 0
+    listed = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True).stdout
+    assert "395183" not in listed, listed
+    rpcbind.terminate()
+    rpcbind.wait(5)
+
+    # No portmapper, and a user that may not bind port 111: one line says
+    # why clients cannot find the instruments and how to fix it, and the
+    # server serves all the same.
+    os.chmod(pty, 0o666)
+    server = subprocess.Popen(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", ctl,
+                               "--port", pty, "--address", "2", "serve-scpi", "--vxi11",
+                               "--listen", "127.0.0.1:0"],
+                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd="/")
+    lines = [server.stdout.readline().strip() for _ in range(3)]
+    assert lines[2].startswith("vxi-11  127.0.0.1:"), lines
+    told = server.stderr.readline()
+    assert told.startswith("velkaroctl: VXI-11 clients cannot find the instruments: no portmapper runs "
+                           "and port 111 may not be bound by this user; start rpcbind, or let velkaroctl "
+                           "bind it: setcap cap_net_bind_service=+ep"), told
+    server.send_signal(signal.SIGTERM)
+    assert server.wait(5) == 0
 finally:
     for process in (server, supply):
         if process and process.poll() is None:
