@@ -2,6 +2,8 @@
 
 #include <QTcpSocket>
 
+#include <utility>
+
 RpcConnection::RpcConnection(QTcpSocket *socket, QObject *parent)
     : QObject(parent)
     , socket(socket)

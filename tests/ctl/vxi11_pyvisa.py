@@ -61,6 +61,15 @@ try:
     assert re.match(r"vxi-11\s+0\.0\.0\.0:\d+\s+TCPIP::.*::inst2::INSTR$", lines[3]), lines
     assert re.match(r"portmapper\s+0\.0\.0\.0:111\s+own$", lines[4]), lines
 
+    # rpcinfo (the system RPC library's client) lists the portmapper and the
+    # core channel, and reaches the core channel's null procedure through it.
+    listed = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True).stdout
+    core = re.match(r"vxi-11\s+0\.0\.0\.0:(\d+)", lines[2]).group(1)
+    assert re.search(rf"395183\s+1\s+tcp\s+{core}\s", listed), listed
+    assert re.search(r"100000\s+2\s+udp\s+111\s", listed), listed
+    pinged = subprocess.run(["rpcinfo", "-t", "127.0.0.1", "395183", "1"], capture_output=True, text=True)
+    assert "program 395183 version 1 ready and waiting" in pinged.stdout, pinged
+
     rm = pyvisa.ResourceManager("@py")
     one = rm.open_resource("TCPIP::127.0.0.1::inst1::INSTR", timeout=5000)
     assert one.query("*IDN?") == f"norvel,TK4810M,ADDR1,{version}\n"
