@@ -155,7 +155,7 @@ void Vxi11Server::DropConnection(RpcConnection *connection)
 {
     const auto found = waiting.find(connection);
     if (found != waiting.end()) {
-        delete found->second.timer;
+        StopTimer(found->second);
         waiting.erase(found);
     }
     QList<quint32> owned;
@@ -288,9 +288,19 @@ void Vxi11Server::Attempt(RpcConnection *connection)
         }
         reply = *results;
     }
-    delete entry.timer;
+    StopTimer(entry);
     waiting.erase(found);
     connection->Reply(reply);
+}
+
+void Vxi11Server::StopTimer(Waiting &entry)
+{
+    // Later: this may run inside the timer's own signal.
+    if (entry.timer) {
+        entry.timer->stop();
+        entry.timer->deleteLater();
+        entry.timer = nullptr;
+    }
 }
 
 QByteArray Vxi11Server::ErrorResultOf(quint32 procedure, qint32 error)

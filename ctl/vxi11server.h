@@ -97,6 +97,7 @@ private:
     // The lock rule of calls that need the device: nothing while they wait
     // for another link's lock, else the error to answer (NoError: go on).
     std::optional<qint32> LockRule(Waiting &waiting, quint32 link, qint32 flags, quint32 lockTimeout);
+    static void StopTimer(Waiting &entry);
     // The call's own form of an error result.
     static QByteArray ErrorResultOf(quint32 procedure, qint32 error);
     void TakeInput(quint32 link, Link &entry, const QByteArray &data, bool end);
