@@ -166,9 +166,10 @@ public:
     {
         return call(Core, Read, readArguments(link, size, ioTimeout, flags, term), int(ioTimeout) + 5000);
     }
-    Reply generic(quint32 procedure, quint32 link, qint32 flags = 0, quint32 lockTimeout = 0)
+    Reply generic(quint32 procedure, quint32 link, qint32 flags = 0, quint32 lockTimeout = 0,
+                  quint32 ioTimeout = 2000)
     {
-        return call(Core, procedure, (Words() << link << quint32(flags) << lockTimeout << 2000u).bytes);
+        return call(Core, procedure, (Words() << link << quint32(flags) << lockTimeout << ioTimeout).bytes);
     }
 
     QTcpSocket socket;
@@ -334,6 +335,20 @@ private slots:
         supply.setOptions(Silent(supply.options()));
         client.write(link, "MEAS:VOLT?");
         QCOMPARE(client.read(link, 4096, 200).word(0), 15u);
+        // The status byte, too, answers error 15 when it is not had in time.
+        QCOMPARE(client.generic(ReadStb, link, 0, 0, 100).word(0), 15u);
+        // A link with 8 messages waiting: its next write waits for room, up
+        // to its time-out (50 ms here; one message ends every 200 ms).
+        bool refused = false;
+        for (int i = 0; i < 30 && !refused; ++i) {
+            waited.start();
+            const quint32 error = client.write(link, "MEAS:CURR?", End, 0, 50).word(0);
+            QVERIFY(error == 0 || error == 15);
+            refused = error == 15;
+            QVERIFY(!refused || waited.elapsed() >= 45);
+        }
+        QVERIFY(refused);
+        QCOMPARE(client.generic(Clear, link).word(0), 0u);
         supply.setOptions([this] { auto o = supply.options(); o.silent = false; return o; }());
         client.write(link, "*IDN?");
         QVERIFY(readData(client.read(link)).startsWith("norvel,"));
