@@ -369,6 +369,59 @@ private slots:
         QCOMPARE(abort.call(Abort, 1, (Words() << 999999u).bytes).word(0), 4u);
     }
 
+    // Links take turns with raw-socket clients under the same rule: while a
+    // message of a silent address waits between two tries, every other
+    // client's message is carried out, whichever front end either came by.
+    void silentAddressHoldsOthersUpOneTry()
+    {
+        VirtualSupply::Options options = supply.options();
+        options.silentAddresses = {2};
+        supply.setOptions(options);
+        RpcClient client(corePort);
+        const quint32 silent = client.createLink("inst2").word(1);
+        const quint32 answering = client.createLink("inst0").word(1);
+        RpcClient other(corePort);
+        const quint32 otherLink = other.createLink("inst0").word(1);
+        QTcpSocket raw;
+        raw.connectToHost(QHostAddress::LocalHost, rawPort);
+        QVERIFY(raw.waitForConnected(5000));
+
+        // A link's three-record message to the silent address; a raw
+        // client of address 2 and another link of address 0 ask 50 ms later.
+        QElapsedTimer clock;
+        clock.start();
+        QCOMPARE(client.write(silent, "MEAS:VOLT?;:VOLT?;:MEAS:TEMP?").word(0), 0u);
+        QTest::qWait(50);
+        raw.write("*IDN?\n");
+        QCOMPARE(other.write(otherLink, "MEAS:VOLT?").word(0), 0u);
+        const Reply quick = other.read(otherLink);
+        const qint64 otherAnswered = clock.elapsed();
+        QVERIFY(QTest::qWaitFor([&] { return raw.canReadLine(); }, 5000));
+        const qint64 rawAnswered = clock.elapsed();
+        QVERIFY(raw.readLine().startsWith("norvel,TK4810M,ADDR2,"));
+        QVERIFY(!readData(quick).startsWith("9.91E+37"));
+        QCOMPARE(readData(client.read(silent)), QByteArray("9.91E+37;9.91E+37;9.91E+37\n"));
+        const qint64 silentAnswered = clock.elapsed();
+        QVERIFY2(silentAnswered >= 600, qPrintable(QString::number(silentAnswered)));
+        QVERIFY2(otherAnswered < 500 && rawAnswered < 500,
+                 qPrintable(QStringLiteral("%1 %2").arg(otherAnswered).arg(rawAnswered)));
+
+        // And the other way round: a raw client's message to the silent
+        // address holds a link up one try.
+        raw.write("SYST:ERR:ALL?;:MEAS:VOLT?;:VOLT?;:MEAS:TEMP?\n");
+        QTest::qWait(50);
+        clock.start();
+        client.write(answering, "MEAS:VOLT?");
+        QVERIFY(!readData(client.read(answering)).startsWith("9.91E+37"));
+        QVERIFY2(clock.elapsed() < 450, qPrintable(QString::number(clock.elapsed())));
+        QVERIFY(QTest::qWaitFor([&] { return raw.canReadLine(); }, 5000));
+        QVERIFY(raw.readLine().endsWith("9.91E+37;9.91E+37;9.91E+37\n"));
+
+        options.silentAddresses.clear();
+        supply.setOptions(options);
+        client.write(silent, "*CLS");
+    }
+
     void locksHoldOtherLinksOff()
     {
         RpcClient holder(corePort), other(corePort);
