@@ -29,8 +29,18 @@ if os.environ.get("VXI11_TEST_NAMESPACE") != "1":
     sys.exit(entered.returncode if entered.returncode != 1 or os.geteuid() == 0 else 77)
 
 ctl, supply_exe, version = sys.argv[1:4]
+ctl, supply_exe = os.path.abspath(ctl), os.path.abspath(supply_exe)
 stalls = int(sys.argv[4]) if len(sys.argv) > 4 else 2
 stall_seconds = float(sys.argv[5]) if len(sys.argv) > 5 else 1.5
+
+
+def read_lines(process, count):
+    """The first lines a server prints, or its end and what it said."""
+    lines = [process.stdout.readline().strip() for _ in range(count)]
+    if not lines[-1]:
+        process.wait(5)
+        raise AssertionError(f"serve-scpi ended with {process.returncode}: {lines} {process.stderr.read()}")
+    return lines
 
 
 def sh(*command):
@@ -55,7 +65,7 @@ try:
     server = subprocess.Popen([ctl, "--port", pty, "--address", "1,2", "serve-scpi", "--vxi11",
                                "--listen", "0.0.0.0:0"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    lines = [server.stdout.readline().strip() for _ in range(5)]
+    lines = read_lines(server, 5)
     raw_port = re.match(r"listening\s+0\.0\.0\.0:(\d+)\s+supply .*address 1$", lines[0]).group(1)
     assert re.match(r"vxi-11\s+0\.0\.0\.0:\d+\s+TCPIP::.*::inst1::INSTR$", lines[2]), lines
     assert re.match(r"vxi-11\s+0\.0\.0\.0:\d+\s+TCPIP::.*::inst2::INSTR$", lines[3]), lines
@@ -211,7 +221,7 @@ try:
     server = subprocess.Popen([ctl, "--port", pty, "--address", "2", "serve-scpi", "--vxi11",
                                "--listen", "127.0.0.1:0"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
-    lines = [server.stdout.readline().strip() for _ in range(4)]
+    lines = read_lines(server, 4)
     assert re.match(r"portmapper\s+127\.0\.0\.1:111\s+the system's, programs registered$", lines[3]), lines
     core = re.match(r"vxi-11\s+127\.0\.0\.1:(\d+)", lines[2]).group(1)
     listed = subprocess.run(["rpcinfo", "-p", "127.0.0.1"], capture_output=True, text=True).stdout
@@ -234,7 +244,7 @@ try:
                                "--port", pty, "--address", "2", "serve-scpi", "--vxi11",
                                "--listen", "127.0.0.1:0"],
                               stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd="/")
-    lines = [server.stdout.readline().strip() for _ in range(3)]
+    lines = read_lines(server, 3)
     assert lines[2].startswith("vxi-11  127.0.0.1:"), lines
     told = server.stderr.readline()
     assert told.startswith("velkaroctl: VXI-11 clients cannot find the instruments: no portmapper runs "
