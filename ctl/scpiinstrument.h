@@ -50,6 +50,9 @@ public:
     // there, so that they wait at most one try; each of their steps is tried
     // once. Execute() is called again from inside it.
     void SetBetweenTries(std::function<void()> serveOthers);
+    // The hook set last, so that another front end can put its own in place
+    // for one message and give this one back after.
+    const std::function<void()> &BetweenTries() const { return serveOthers; }
     // While a message of another instrument on the same line waits between
     // two tries: each step is tried once, as that instrument's own other
     // messages are then, and makes no room for others.

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "scpiturntaker.h"
+
 #include <QByteArray>
 #include <QHostAddress>
 #include <QObject>
@@ -38,7 +40,7 @@ class QTimer;
 //
 // When the serial port fails, the server closes it, stops as Stop() does and
 // emits PortLost.
-class ScpiServer : public QObject
+class ScpiServer : public QObject, public ScpiTurnTaker
 {
     Q_OBJECT
 
@@ -78,9 +80,9 @@ public:
     // one waiting (after the client being served, when it is this server's
     // message that waits between tries), their steps tried once when
     // another instrument's message waits.
-    bool HasWaiting() const { return !stopped && NextTurn() != 0; }
-    void RunNextTurn();
-    void ServeEachWaiting(bool forAnotherInstrument);
+    bool HasWaiting() const override { return !stopped && NextTurn() != 0; }
+    void RunNextTurn() override;
+    void ServeEachWaiting(bool forAnotherInstrument) override;
 
 signals:
     void PortLost();

@@ -1,31 +1,29 @@
 #include "scpiturns.h"
 
-#include "scpiserver.h"
-
 ScpiTurns::ScpiTurns(QObject *parent)
     : QObject(parent)
 {
 }
 
-void ScpiTurns::Add(ScpiServer *server)
+void ScpiTurns::Add(ScpiTurnTaker *server)
 {
     servers.append(server);
 }
 
-void ScpiTurns::Remove(ScpiServer *server)
+void ScpiTurns::Remove(ScpiTurnTaker *server)
 {
     servers.removeAll(server);
     if (lastServed == server)
         lastServed = nullptr;
 }
 
-ScpiServer *ScpiTurns::NextServer() const
+ScpiTurnTaker *ScpiTurns::NextServer() const
 {
     // The first instrument after the one served last that has a message
     // waiting, wrapping around.
     const int last = servers.indexOf(lastServed);
     for (int step = 1; step <= servers.size(); ++step) {
-        ScpiServer *server = servers.at((last + step) % servers.size());
+        ScpiTurnTaker *server = servers.at((last + step) % servers.size());
         if (server->HasWaiting())
             return server;
     }
@@ -46,14 +44,14 @@ void ScpiTurns::RunQueue()
     if (running)
         return;
     running = true;
-    while (ScpiServer *server = NextServer()) {
+    while (ScpiTurnTaker *server = NextServer()) {
         lastServed = server;
         server->RunNextTurn();
     }
     running = false;
 }
 
-void ScpiTurns::ServeOthers(ScpiServer *owner)
+void ScpiTurns::ServeOthers(ScpiTurnTaker *owner)
 {
     if (gapOpen)
         return;
@@ -63,8 +61,8 @@ void ScpiTurns::ServeOthers(ScpiServer *owner)
     // meanwhile is skipped.
     owner->ServeEachWaiting(false);
     const int at = servers.indexOf(owner);
-    const QList<ScpiServer *> order = servers.mid(at + 1) + servers.mid(0, qMax(at, 0));
-    for (ScpiServer *server : order) {
+    const QList<ScpiTurnTaker *> order = servers.mid(at + 1) + servers.mid(0, qMax(at, 0));
+    for (ScpiTurnTaker *server : order) {
         if (servers.contains(server) && server->HasWaiting())
             server->ServeEachWaiting(true);
     }

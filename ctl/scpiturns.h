@@ -1,9 +1,9 @@
 #pragma once
 
+#include "scpiturntaker.h"
+
 #include <QList>
 #include <QObject>
-
-class ScpiServer;
 
 // The turns of the messages of every SCPI instrument on one serial line: one
 // message is carried out at a time over all of them, since a step with the
@@ -21,8 +21,8 @@ class ScpiTurns : public QObject
 public:
     explicit ScpiTurns(QObject *parent = nullptr);
 
-    void Add(ScpiServer *server);
-    void Remove(ScpiServer *server);
+    void Add(ScpiTurnTaker *server);
+    void Remove(ScpiTurnTaker *server);
 
     // Carries out the waiting messages from the event loop, never inside a
     // socket's signal (see ScpiServer); does nothing while they are being
@@ -31,15 +31,15 @@ public:
     void ScheduleRun();
     // Between two tries of a step of owner's message: the gap described
     // above. Does nothing while a gap is open already.
-    void ServeOthers(ScpiServer *owner);
+    void ServeOthers(ScpiTurnTaker *owner);
 
 private:
     void RunQueue();
     // The instrument whose turn is next, nullptr when no message waits.
-    ScpiServer *NextServer() const;
+    ScpiTurnTaker *NextServer() const;
 
-    QList<ScpiServer *> servers;
-    ScpiServer *lastServed = nullptr;
+    QList<ScpiTurnTaker *> servers;
+    ScpiTurnTaker *lastServed = nullptr;
     bool running = false;
     bool runScheduled = false;
     bool gapOpen = false;

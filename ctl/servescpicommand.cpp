@@ -3,14 +3,17 @@
 #include "commandcontext.h"
 #include "commandtable.h"
 #include "exitstatus.h"
+#include "portmapper.h"
 #include "scpiinstrument.h"
 #include "scpiserver.h"
 #include "scpiturns.h"
 #include "sharedline.h"
 #include "terminationsignals.h"
+#include "vxi11server.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QSysInfo>
 
 #include <memory>
 #include <utility>
@@ -80,12 +83,23 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                        "forgotten sessions do not hold the connections."),
         QStringLiteral("S"), QStringLiteral("0"));
     parser.addOption(idleOption);
+    const QCommandLineOption vxi11Option(
+        QStringLiteral("vxi11"),
+        QStringLiteral("Serve every instrument as a VXI-11 device too (VISA resource "
+                       "TCPIP::HOST::inst<ADDRESS>::INSTR), found through the portmapper."));
+    parser.addOption(vxi11Option);
+    const QCommandLineOption portmapOption(
+        QStringLiteral("portmap-port"),
+        QStringLiteral("With --vxi11: the portmapper's port (default 111, where clients ask)."),
+        QStringLiteral("PORT"), QStringLiteral("111"));
+    parser.addOption(portmapOption);
     const int parsed = ParseCommandLine(parser, arguments, context.Options().json);
     if (parsed >= 0)
         return parsed;
     if (!parser.positionalArguments().isEmpty())
         return context.Fail(ExitStatus::Usage,
-                            QStringLiteral("serve-scpi takes only --listen and --idle-timeout"));
+                            QStringLiteral("serve-scpi takes only --listen, --idle-timeout, --vxi11 "
+                                           "and --portmap-port"));
     bool idleOk = false;
     const int idleSeconds = parser.value(idleOption).toInt(&idleOk);
     // At most a day: the timer counts milliseconds in an int.
@@ -99,6 +113,12 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         return context.Fail(ExitStatus::Usage,
                             QStringLiteral("--listen wants HOST:PORT, such as 127.0.0.1:5025, not \"%1\"")
                                 .arg(parser.value(listenOption)));
+    bool portmapOk = false;
+    const uint portmapPort = parser.value(portmapOption).toUInt(&portmapOk);
+    if (!portmapOk || portmapPort > 65535)
+        return context.Fail(ExitStatus::Usage, QStringLiteral("--portmap-port wants a TCP port, not \"%1\"")
+                                                   .arg(parser.value(portmapOption)));
+    const bool vxi11 = parser.isSet(vxi11Option);
     const QList<quint8> addresses = context.Options().addresses;
     const bool several = addresses.size() > 1;
     if (tcpPort != 0 && int(tcpPort) + addresses.size() - 1 > 65535)
@@ -143,6 +163,24 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                                             .arg(error));
         }
     }
+    // VXI-11 beside the raw sockets: one core channel for every instrument,
+    // found through the portmapper.
+    std::unique_ptr<Vxi11Server> vxi11Server;
+    std::unique_ptr<Portmapper> portmapper;
+    Portmapper::Mode portmapMode = Portmapper::Mode::Unreachable;
+    QString portmapMessage;
+    if (vxi11) {
+        vxi11Server = std::make_unique<Vxi11Server>(turns);
+        for (int i = 0; i < addresses.size(); ++i)
+            vxi11Server->AddInstrument(addresses.at(i), *instruments.at(size_t(i)));
+        QString error;
+        if (!vxi11Server->Listen(address, 0, &error))
+            return context.Fail(ExitStatus::PortFailed,
+                                QStringLiteral("cannot listen for VXI-11 on %1: %2").arg(HostText(address), error));
+        portmapper = std::make_unique<Portmapper>();
+        portmapper->Add(Vxi11::CoreProgram, Vxi11::ProgramVersion, vxi11Server->CorePort());
+        portmapMode = portmapper->Start(address, quint16(portmapPort), &portmapMessage);
+    }
     const auto listening = [&](int i) {
         return QStringLiteral("%1:%2").arg(HostText(address)).arg(servers.at(size_t(i))->ServerPort());
     };
@@ -163,6 +201,34 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         else
             context.PrintResult(json, {{QStringLiteral("listening"), listening(i)},
                                        {QStringLiteral("supply"), supply}});
+    }
+
+    if (vxi11) {
+        const QString core = QStringLiteral("%1:%2").arg(HostText(address)).arg(vxi11Server->CorePort());
+        for (const quint8 supplyAddress : addresses) {
+            // Listening on every interface: clients reach it by the machine's name.
+            const QString host = address == QHostAddress::Any || address == QHostAddress::AnyIPv6
+                                         || address == QHostAddress::AnyIPv4
+                                     ? QSysInfo::machineHostName()
+                                     : address.toString();
+            const QString resource = QStringLiteral("TCPIP::%1::%2::INSTR")
+                                         .arg(host,
+                                              QString::fromLatin1(Vxi11Server::DeviceName(supplyAddress)));
+            context.PrintLines({{QStringLiteral("vxi11"), core},
+                                {QStringLiteral("resource"), resource},
+                                {QStringLiteral("address"), int(supplyAddress)}},
+                               {QStringLiteral("vxi-11  %1  %2").arg(core, resource)});
+        }
+        const QString where = QStringLiteral("%1:%2").arg(HostText(address)).arg(portmapper->Port());
+        if (portmapMode == Portmapper::Mode::Unreachable)
+            WriteErr(QStringLiteral("velkaroctl: %1\n").arg(portmapMessage));
+        else
+            context.PrintLines({{QStringLiteral("portmapper"), where},
+                                {QStringLiteral("system"), portmapMode == Portmapper::Mode::System}},
+                               {QStringLiteral("portmapper  %1  %2")
+                                    .arg(where, portmapMode == Portmapper::Mode::System
+                                                    ? QStringLiteral("the system's, programs registered")
+                                                    : QStringLiteral("own"))});
     }
 
     // The others on the line see how many SCPI clients this program serves.
@@ -198,9 +264,13 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         stopOnLoss(QStringLiteral("the program holding it went and the line could not be taken over: %1")
                        .arg(reason));
     });
-    QObject::connect(&termination, &TerminationSignals::received, [&servers] {
+    QObject::connect(&termination, &TerminationSignals::received, [&servers, &vxi11Server, &portmapper] {
         for (const auto &server : servers)
             server->Stop();
+        if (vxi11Server)
+            vxi11Server->Stop();
+        if (portmapper)
+            portmapper->Stop();
         QCoreApplication::exit(ExitStatus::Success);
     });
     QCoreApplication::exec();

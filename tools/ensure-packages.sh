@@ -37,9 +37,11 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # Python, and a half-closing client with OpenBSD netcat (nc -N); the
 # portability check compiles the sources for Windows with MinGW-w64;
 # velkaroctl run's progress line is checked on a terminal that script(1)
-# provides.
+# provides; the VXI-11 proof uses lxi-tools (lxi discover, lxi scpi), rpcbind
+# (rpcinfo, and a system portmapper in the test's own namespaces) and
+# iproute2 (the namespace's veth pair).
 TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd
-    g++-mingw-w64-x86-64 bsdutils)
+    g++-mingw-w64-x86-64 bsdutils lxi-tools rpcbind iproute2)
 # The Windows build cross-compiles Qt and Qwt from Debian's source packages
 # (dpkg-dev unpacks them) with MinGW-w64 and zips the deployable folder.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Builds the fuzzers with clang (AddressSanitizer and UndefinedBehaviorSanitizer
-# on) in build-fuzz/ and runs each in turn: the receive path, then the SCPI
-# parser and number reader.
+# on) in build-fuzz/ and runs each in turn: the receive path, the SCPI
+# parser and number reader, then the ONC RPC codec (record marking, call
+# headers, VXI-11 and portmapper arguments).
 #   tools/fuzz.sh                 1,000,000 executions each
 #   tools/fuzz.sh 60              60 seconds each
 #   tools/fuzz.sh -runs=N         N executions each
-#   tools/fuzz.sh 60 scpi         only the named fuzzer (receivepath or scpi)
+#   tools/fuzz.sh 60 scpi         only the named fuzzer (receivepath, scpi or oncrpc)
 # Prints the number of executions of each; exits non-zero on a finding, whose
 # input is left in build-fuzz/findings/.
 set -euo pipefail
@@ -16,12 +17,12 @@ ensure_packages "${BUILD_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
 case "${1:-}" in
     "") budget=(-runs=1000000) ;;
     -runs=*) budget=("$1") ;;
-    *[!0-9]* ) echo "usage: $0 [seconds|-runs=N] [receivepath|scpi]..." >&2; exit 2 ;;
+    *[!0-9]* ) echo "usage: $0 [seconds|-runs=N] [receivepath|scpi|oncrpc]..." >&2; exit 2 ;;
     *) budget=(-max_total_time="$1") ;;
 esac
 shift || true
 names=("$@")
-[ ${#names[@]} -eq 0 ] && names=(receivepath scpi)
+[ ${#names[@]} -eq 0 ] && names=(receivepath scpi oncrpc)
 
 build="$top/build-fuzz"
 CXX=clang++ CC=clang cmake -S "$top" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -32,6 +33,7 @@ seeds_of() {
     case "$1" in
         receivepath) echo "$top/fuzz/corpus" ;;
         scpi) echo "$top/fuzz/scpi-corpus" ;;
+        oncrpc) echo "$top/fuzz/oncrpc-corpus" ;;
         *) echo "unknown fuzzer: $1" >&2; exit 2 ;;
     esac
 }
