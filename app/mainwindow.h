@@ -26,6 +26,7 @@ class SharedLine;
 class MainWindowForm;
 class NoticeBoxes;
 class PageWindow;
+struct PortFailure;
 class RunPage;
 
 // Operation of the next poll tick.
@@ -50,6 +51,9 @@ public:
     ~MainWindow() override;
 
     static QString FormatDigits(qint32 value, qint32 pointIndex);
+    // The link's trace goes to device instead of the standard output; it
+    // must outlive the window.
+    void TraceTo(QIODevice *device);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -112,15 +116,21 @@ private:
     void ApplyFromKeyboard();
     LinkResult ShowStatus();
     void ShowReadingsStale();
+    // Says in the status bar how long the supply has been silent, or clears
+    // that once it answers.
+    void ShowSilence(bool answered);
     bool ShowMeasurements();
     void ShowMeasurementsStale(bool stale);
     LinkResult SendSetpoints();
     LinkResult SendOutputSwitch();
-    void ShowWriteFailure();
-    // Which port and address were read, and whether nothing came back or a
-    // reply failed its checks: a wrong address and a dead line differ.
+    void ShowWriteFailure(LinkResult result);
     void ShowReadFailure(LinkResult result);
+    // Which port and address were asked, and whether nothing came back or a
+    // reply failed its checks: a wrong address and a dead line differ.
+    QString FailureDetails(LinkResult result) const;
     void ShowError(const QString &text);
+    // Why a port did not open, in the window's language.
+    static QString PortFailureWords(const PortFailure &failure);
 
     void LoadCalibration();
     void StoreCalibration();
@@ -185,6 +195,9 @@ private:
     static constexpr int BusyLineRetryMs = 10;
     // Whether the window holds the line or is attached, and to whom.
     QLabel *lineLabel = nullptr;
+    // "No answer for N s" while the supply is silent, empty otherwise.
+    QLabel *silenceLabel = nullptr;
+    QElapsedTimer lastAnswer;  // since the supply last answered a monitor read
     PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

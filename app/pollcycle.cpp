@@ -63,14 +63,23 @@ void MainWindow::TimeOut()
         } else if (runPage->isActive()) {
             // The run reads the status itself, on its own schedule.
             measureFresh = ShowMeasurements();
-        } else if (!readToggle) {
-            const bool good = ShowStatus() == LinkResult::GoodReply;
-            readToggle = true;
-            statusFresh = good;
         } else {
-            const bool good = ShowMeasurements();
-            readToggle = false;
-            measureFresh = good;
+            // A read cut short by a disconnect (or a lost port) is not had:
+            // the next connect begins with it.
+            const quint32 connection = connectionSerial;
+            if (!readToggle) {
+                const bool good = ShowStatus() == LinkResult::GoodReply;
+                if (connection == connectionSerial) {
+                    readToggle = true;
+                    statusFresh = good;
+                }
+            } else {
+                const bool good = ShowMeasurements();
+                if (connection == connectionSerial) {
+                    readToggle = false;
+                    measureFresh = good;
+                }
+            }
         }
         break;
     case PollState::ApplySetpoints:
@@ -80,7 +89,7 @@ void MainWindow::TimeOut()
         if (result == LinkResult::GoodReply) {
             completed();
         } else if (retryCount >= WriteTries - 1) {
-            ShowWriteFailure();
+            ShowWriteFailure(result);
             completed();
         } else if (requestSerial == request) {
             ++retryCount;
@@ -194,8 +203,10 @@ LinkResult MainWindow::ShowStatus()
         // has stopped answering and what the displays show is old.
         if (++statusFailures >= StaleAfterFailures)
             ShowReadingsStale();
+        ShowSilence(false);
         return result;
     }
+    ShowSilence(true);
     chart->AddStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
@@ -222,6 +233,20 @@ void MainWindow::ShowReadingsStale()
     form->label_cv->setPixmap(QPixmap(":/new/prefix1/rec/LED_OFF.png"));
 }
 
+void MainWindow::ShowSilence(bool answered)
+{
+    if (answered || !connected) {
+        lastAnswer.start();
+        silenceLabel->clear();
+        return;
+    }
+    // As for the displays: one lost reply is noise.
+    if (statusFailures < StaleAfterFailures && measureFailures < StaleAfterFailures)
+        return;
+    const qint64 seconds = std::max<qint64>(1, (lastAnswer.elapsed() + 500) / 1000);
+    silenceLabel->setText(tr("нет ответа %1 с").arg(seconds));
+}
+
 bool MainWindow::ShowMeasurements()
 {
     if (link->GetMeasurements(slaveAddress, measurement) != LinkResult::GoodReply) {
@@ -229,8 +254,10 @@ bool MainWindow::ShowMeasurements()
         // values.
         if (++measureFailures >= StaleAfterFailures)
             ShowMeasurementsStale(true);
+        ShowSilence(false);
         return false;
     }
+    ShowSilence(true);
     measureFailures = 0;
     ShowMeasurementsStale(false);
     runPage->feedMeasurement(measurement);
@@ -293,20 +320,34 @@ LinkResult MainWindow::SendOutputSwitch()
     return result;
 }
 
-void MainWindow::ShowWriteFailure()
+void MainWindow::ShowWriteFailure(LinkResult result)
 {
     if (portLost || runPage->takeMessage(tr("Ошибка записи")))
         return;
-    ShowError(tr("Ошибка записи"));
+    ShowError(tr("Ошибка записи") + QLatin1Char('\n') + FailureDetails(result));
 }
 
 void MainWindow::ShowReadFailure(LinkResult result)
 {
     if (portLost || runPage->takeMessage(tr("Ошибка чтения")))
         return;
-    const QString what = result == LinkResult::NoReply
-                             ? tr("нет ответа за %1 мс").arg(DeviceLink::TimeoutMs)
-                             : tr("ответ не прошёл проверку");
-    ShowError(tr("Ошибка чтения") + QLatin1Char('\n')
-              + tr("%1, адрес %2: %3").arg(portBox->currentText()).arg(slaveAddress).arg(what));
+    ShowError(tr("Ошибка чтения") + QLatin1Char('\n') + FailureDetails(result));
+}
+
+QString MainWindow::FailureDetails(LinkResult result) const
+{
+    QString what;
+    switch (result) {
+    case LinkResult::NoReply:
+        what = tr("нет ответа за %1 мс").arg(DeviceLink::TimeoutMs);
+        break;
+    case LinkResult::BadReply:
+        what = tr("ответ не прошёл проверку");
+        break;
+    case LinkResult::GoodReply:
+        // A page written and read back: the supply holds other values.
+        what = tr("источник не принял значения");
+        break;
+    }
+    return tr("%1, адрес %2: %3").arg(portBox->currentText()).arg(slaveAddress).arg(what);
 }

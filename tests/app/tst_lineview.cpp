@@ -119,7 +119,7 @@ private slots:
         // The run's set-point and output, read through the run's program.
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 5.0);
         QTRY_COMPARE(onOff->text(), QStringLiteral("Выключить"));
-        const QString why = QStringLiteral("Источником управляет velkaroctl run r.csv (pid %1)").arg(run.pid());
+        const QString why = QStringLiteral("Источником управляет velkaroctl, прогон r.csv (pid %1)").arg(run.pid());
         for (QWidget *w : std::initializer_list<QWidget *>{apply, onOff, d.widget<QDoubleSpinBox>("doubleSpinBoxV")}) {
             QVERIFY(!w->isEnabled());
             QCOMPARE(w->toolTip(), why);
@@ -175,8 +175,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(d.widget<QLabel>("lineScanLabel")->text(), QStringLiteral("Найдено: 3"), 20000);
         auto cell = [table](int row, int column) { return table->item(row, column)->text(); };
         QCOMPARE(QStringList({cell(0, 0), cell(1, 0), cell(2, 0)}), QStringList({"1", "2", "5"}));
-        QCOMPARE(cell(0, 5), QStringLiteral("velkaro window (pid %1)").arg(QCoreApplication::applicationPid()));
-        QCOMPARE(cell(1, 5), QStringLiteral("velkaroctl watch (pid %1)").arg(watch.pid()));
+        QCOMPARE(cell(0, 5), QStringLiteral("velkaro, окно (pid %1)").arg(QCoreApplication::applicationPid()));
+        QCOMPARE(cell(1, 5), QStringLiteral("velkaroctl, наблюдение (pid %1)").arg(watch.pid()));
         QCOMPARE(cell(2, 5), QString());
         QCOMPARE(cell(2, 4), QStringLiteral("выкл"));
 
