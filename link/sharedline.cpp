@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QSerialPort>
+#include <QThread>
 #include <QTimer>
 
 SharedLine::SharedLine(QSerialPort &port, DeviceLink &link, QObject *parent)
@@ -51,26 +52,43 @@ void SharedLine::SetMember(const LineMember &member)
     emit membersChanged();
 }
 
-bool SharedLine::Open(const QString &portPath, bool exclusiveUse, QString *reason, bool *busy)
+bool SharedLine::Open(const QString &portPath, bool exclusiveUse, PortFailure *failure)
 {
     Close();
     path = portPath;
     exclusive = exclusiveUse;
-    bool held = false;
-    if (OpenSupplyPort(port, path, reason, &held))
-        return BecomeOwner(reason);
-    if (busy)
-        *busy = held;
-    if (held && !exclusive && AttachTo(SupplyPortDevice(path))) {
-        role = Role::Attached;
-        return true;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (OpenSupplyPort(port, path, failure))
+            return BecomeOwner();
+        if (failure->kind != PortFailure::Kind::Busy || exclusive)
+            return false;
+        if (AttachTo(SupplyPortDevice(path))) {
+            role = Role::Attached;
+            return true;
+        }
+        // Held, and nobody serves it: its owner is starting or leaving (or
+        // does not share it, which shows once this has waited long enough).
+        if (waited.elapsed() >= StartRaceMs)
+            return false;
+        QThread::msleep(StartRaceTryMs);
     }
-    return false;
 }
 
-bool SharedLine::BecomeOwner(QString *reason)
+bool SharedLine::Open(const QString &portPath, bool exclusiveUse, QString *reason, bool *busy)
 {
-    Q_UNUSED(reason)
+    PortFailure failure;
+    const bool opened = Open(portPath, exclusiveUse, &failure);
+    if (busy)
+        *busy = failure.kind == PortFailure::Kind::Busy;
+    if (!opened)
+        *reason = PortFailureText(failure);
+    return opened;
+}
+
+bool SharedLine::BecomeOwner()
+{
     if (client)
         client->Detach();
     link.SetRemote(nullptr);
@@ -123,6 +141,11 @@ void SharedLine::Close()
 {
     takeover->stop();
     interrupted = false;
+    // Nobody new attaches from here: a program starting now waits for the
+    // port instead. The name is let go while the port is still held, so
+    // that it never removes the name of the next owner's server.
+    if (server)
+        server->StopListening();
     if (role == Role::Owner && port.isOpen())
         link.DrainLateReply();
     // The port is free before the attached programs see the end, so that the
@@ -250,7 +273,7 @@ void SharedLine::TryTakeOver()
     bool held = false;
     if (OpenSupplyPort(port, path, &reason, &held)) {
         takeover->stop();
-        BecomeOwner(&reason);
+        BecomeOwner();
         emit takenOver();
         return;
     }
