@@ -144,8 +144,13 @@ void SharedLine::Close()
     // Nobody new attaches from here: a program starting now waits for the
     // port instead. The name is let go while the port is still held, so
     // that it never removes the name of the next owner's server.
-    if (server)
+    if (server) {
         server->StopListening();
+        // The requests the others have sent already are made before the
+        // port goes, rather than left for them to ask again.
+        if (role == Role::Owner && port.isOpen() && !link.InExchange())
+            server->ServeRound();
+    }
     if (role == Role::Owner && port.isOpen())
         link.DrainLateReply();
     // The port is free before the attached programs see the end, so that the
@@ -224,6 +229,11 @@ LinkResult SharedLine::Exchange(const LineRequest &request, QByteArray *reply)
         deadline.start(int(left) + 1);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    // A read the leaving owner did not make is asked of the new one at once:
+    // a handover is no failure of the supply, and asking again changes
+    // nothing on it. A write is left to its caller's tries.
+    if (request.kind == LineRequest::Kind::Read && role == Role::Attached && client->IsAttached())
+        return client->Exchange(request, reply);
     return result;
 }
 

@@ -6,6 +6,17 @@
 #include <QLockFile>
 #include <QSerialPort>
 #include <QStringList>
+#include <QThread>
+
+namespace {
+
+// Programs starting and ending on one port take and let go its lock many
+// times a second; a real refusal (no permission for the lock's folder)
+// costs these tries once.
+constexpr int LockRaceTries = 10;
+constexpr unsigned long LockRaceTryMs = 3;
+
+}  // namespace
 
 QString SupplyPortDevice(const QString &path)
 {
@@ -99,8 +110,9 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, PortFailure *failure
     const QString device = SupplyPortDevice(path);
     port.setPortName(device);
     // A lock that is gone by the time its holder is asked for was let go
-    // meanwhile: the port is tried again rather than reported as refused.
-    for (int tries = 3;; --tries) {
+    // meanwhile (or is being taken by the next program, not yet saying
+    // who): the port is tried again rather than reported as refused.
+    for (int tries = LockRaceTries;; --tries) {
         const bool ready = port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600)
                            && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)
                            && port.setStopBits(QSerialPort::OneStop)
@@ -119,6 +131,7 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, PortFailure *failure
         }
         if (!locked || tries <= 1)
             return false;
+        QThread::msleep(LockRaceTryMs);
     }
     port.clear(QSerialPort::Input);
     return true;

@@ -240,14 +240,20 @@ private slots:
     {
         Program supply = SupplyProgram(QStringLiteral("1"));
         QVERIFY(!supply.port.isEmpty());
-        Program watch(Ctl(supply.port, 1, {"watch", "--interval", "0.5"}));
+        // Reached through a name of the test's own: the terminal's number is
+        // soon another program's, the name is gone for good.
+        QTemporaryDir dir;
+        const QString port = dir.filePath(QStringLiteral("ttyV"));
+        QVERIFY(QFile::link(supply.port, port));
+        Program watch(Ctl(port, 1, {"watch", "--interval", "0.5"}));
         QTRY_VERIFY(watch.process.canReadLine());
         WindowDriver d;
         MessageBoxCloser closer;
-        ConnectWindow(d, supply.port, 1);
+        ConnectWindow(d, port, 1);
         QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
         // The connect's page read done: what fails from now on is the line.
         QTRY_VERIFY(d.widget<QPushButton>("pushButtonApplyUserParam")->isEnabled());
+        QVERIFY(QFile::remove(port));
         supply.process.kill();
         QVERIFY(supply.process.waitForFinished(5000));
         ::kill(pid_t(watch.pid()), SIGKILL);
