@@ -25,13 +25,13 @@ void MainWindow::OpenPort()
 {
     // The lock is taken on the device itself, whichever of its names is
     // chosen; a port that another of the user's programs serves is attached to.
-    QString reason;
+    PortFailure failure;
     TellLine();
-    if (!line->Open(portBox->currentText(), false, &reason)) {
-        // Which port and why, as the system tells it: "no such file",
-        // "permission denied" and a port held by another program all differ.
+    if (!line->Open(portBox->currentText(), false, &failure)) {
+        // Which port and why: no such port, no permission and a port held
+        // by another program all differ.
         ShowError(tr("Не удается открыть порт") + QLatin1Char('\n') + portBox->currentText()
-                  + QStringLiteral(": ") + reason);
+                  + QStringLiteral(": ") + PortFailureWords(failure));
         return;
     }
 
@@ -55,6 +55,37 @@ void MainWindow::OpenPort()
     ResumePolling();
 }
 
+QString MainWindow::PortFailureWords(const PortFailure &failure)
+{
+    switch (failure.kind) {
+    case PortFailure::Kind::None:
+        break;
+    case PortFailure::Kind::NoName:
+        return tr("порт не выбран");
+    case PortFailure::Kind::Busy:
+        if (failure.pid > 0)
+            return tr("порт занят: его держит %1 (pid %2)")
+                .arg(failure.holder.isEmpty() ? tr("другая программа") : failure.holder)
+                .arg(failure.pid);
+        return tr("порт занят другой программой");
+    case PortFailure::Kind::System:
+        switch (failure.error) {
+        case QSerialPort::DeviceNotFoundError:
+            return tr("нет такого порта");
+        case QSerialPort::PermissionError:
+            return tr("нет прав на порт");
+        case QSerialPort::OpenError:
+            return tr("порт уже открыт");
+        case QSerialPort::UnsupportedOperationError:
+            return tr("порт не принимает настройки линии");
+        default:
+            // Rare: the system's own words are all there is.
+            return tr("ошибка порта: %1").arg(failure.systemText);
+        }
+    }
+    return {};
+}
+
 quint32 MainWindow::BeginConnection()
 {
     // Nothing read on an earlier connection holds for this one: the supply
@@ -62,6 +93,8 @@ quint32 MainWindow::BeginConnection()
     portLost = false;
     ForgetSupply();
     SetConnectedLook(true);
+    measureFailures = 0;
+    ShowSilence(true);
     return connectionSerial;
 }
 
@@ -91,6 +124,7 @@ void MainWindow::ClosePort()
     // A line this window serves passes to the programs attached to it.
     line->Close();
     SetConnectedLook(false);
+    ShowSilence(true);
     pollTimer->stop();
     runPage->portClosed();
     form->pushButtonReadCalibr->setEnabled(false);

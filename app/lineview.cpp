@@ -189,13 +189,38 @@ void LineView::ShowStale(int row)
         table->item(row, column)->setFlags(Qt::ItemIsSelectable);
 }
 
+QString LineView::MemberWords(const LineMember &member)
+{
+    // The programs' own names stay, and so do file names; what they do is
+    // said in the window's language. Another command of velkaroctl is named
+    // as it is typed.
+    const QString verb = member.doing.section(QLatin1Char(' '), 0, 0);
+    const QString rest = member.doing.section(QLatin1Char(' '), 1);
+    QString doing;
+    if (verb == QLatin1String("window"))
+        doing = tr("окно");
+    else if (verb == QLatin1String("run"))
+        doing = tr("прогон");
+    else if (verb == QLatin1String("watch"))
+        doing = tr("наблюдение");
+    else if (verb == QLatin1String("scan"))
+        doing = tr("поиск");
+    else if (verb == QLatin1String("serve-scpi"))
+        doing = tr("сервер SCPI");
+    else if (!verb.isEmpty())
+        doing = tr("команда %1").arg(verb);
+    if (!rest.isEmpty())
+        doing += QLatin1Char(' ') + rest;
+    return tr("%1, %2 (pid %3)").arg(member.program, doing).arg(member.pid);
+}
+
 void LineView::ShowWho(int row)
 {
     const int address = table->item(row, AddressColumn)->data(Qt::UserRole).toInt();
     QStringList who;
     for (const LineMember &member : members) {
         if (member.addresses.contains(address))
-            who << QStringLiteral("%1 %2 (pid %3)").arg(member.program, member.doing).arg(member.pid);
+            who << MemberWords(member);
     }
     table->item(row, WhoColumn)->setText(who.join(QStringLiteral("; ")));
     table->item(row, WhoColumn)->setToolTip(who.join(QLatin1Char('\n')));

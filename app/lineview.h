@@ -21,6 +21,9 @@ class LineView : public QWidget
     Q_OBJECT
 
 public:
+    // Who a program on the line is and what it does, in the window's
+    // language: "velkaro, окно (pid 12)".
+    static QString MemberWords(const LineMember &member);
     explicit LineView(QWidget *parent = nullptr);
 
     // A scan goes on, or the view is shown with supplies to read.

@@ -1,11 +1,13 @@
 #include "mainwindow.h"
 #include "standarddescriptors.h"
+#include "tracefile.h"
 #include "uilanguage.h"
 
 #include <QApplication>
 #include <QLocale>
 
 #include <csignal>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 
@@ -61,9 +63,29 @@ int main(int argc, char *argv[])
     QString missing;
     if (!InstallUiLanguage(&app, language.language, &missing))
         std::fprintf(stderr, "velkaro: %s\n", qPrintable(missing));
+    // The link's trace goes to the standard output, or to a file of bounded
+    // size named by VELKARO_TRACE_FILE (VELKARO_TRACE_LIMIT bytes, 10 MB by
+    // default, and one older file beside it).
+    std::unique_ptr<TraceFile> traceFile;
+    const QString tracePath = qEnvironmentVariable("VELKARO_TRACE_FILE");
+    if (!tracePath.isEmpty()) {
+        bool ok = false;
+        qint64 limit = qEnvironmentVariable("VELKARO_TRACE_LIMIT").toLongLong(&ok);
+        if (!ok || limit <= 0)
+            limit = TraceFile::DefaultLimit;
+        traceFile = std::make_unique<TraceFile>(tracePath, limit);
+        QString reason;
+        if (!traceFile->Start(&reason)) {
+            std::fprintf(stderr, "velkaro: cannot write the trace to %s: %s\n", qPrintable(tracePath),
+                         qPrintable(reason));
+            return 2;
+        }
+    }
     int exitCode = 0;
     {
         MainWindow window;
+        if (traceFile)
+            window.TraceTo(traceFile.get());
         window.show();
         exitCode = app.exec();
     }

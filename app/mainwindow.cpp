@@ -9,6 +9,7 @@
 #include "lostportwatch.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
+#include "outputoffkey.h"
 #include "pagewindow.h"
 #include "runpage.h"
 #include "sharedline.h"
@@ -160,6 +161,11 @@ MainWindow::~MainWindow()
     delete form;
 }
 
+void MainWindow::TraceTo(QIODevice *device)
+{
+    link->SetTraceDevice(device);
+}
+
 void MainWindow::BuildToolBar()
 {
     connectAction = new QAction(QIcon(":/new/prefix1/rec/connect.png"), tr("Подключить"), this);
@@ -221,6 +227,10 @@ void MainWindow::BuildPageWindows()
     lineLabel = new QLabel;
     lineLabel->setObjectName(QStringLiteral("lineRoleLabel"));
     form->statusBar->addWidget(lineLabel);
+    // A label, not a status message: a tool tip's text would wipe that.
+    silenceLabel = new QLabel;
+    silenceLabel->setObjectName(QStringLiteral("silenceLabel"));
+    form->statusBar->addWidget(silenceLabel);
     for (QAction *action : {openChartAction, openRunAction, openLineAction}) {
         auto *button = new QToolButton;
         button->setDefaultAction(action);
@@ -236,18 +246,14 @@ void MainWindow::BuildPageWindows()
 
 void MainWindow::BuildOutputOffShortcut()
 {
-    // An application shortcut: it acts from the page windows and while a
-    // notice has the focus, as long as no dialog holds the whole program.
+    // The key acts from the page windows, while a notice has the focus and
+    // over every dialog, modal ones included (see OutputOffKey).
     outputOffAction = new QAction(tr("Выключить выход"), this);
-    outputOffAction->setShortcut(QKeySequence(Qt::Key_F12));
-    outputOffAction->setShortcutContext(Qt::ApplicationShortcut);
     outputOffAction->setEnabled(false);
-    addAction(outputOffAction);
-    // The log options hold the window while open: the shortcut is theirs too.
-    settingsDialog->addAction(outputOffAction);
+    new OutputOffKey(this, outputOffAction);
     form->pushButtonOnOff->setToolTip(
         tr("Включает и выключает выход; %1 выключает его с любой страницы")
-            .arg(outputOffAction->shortcut().toString(QKeySequence::NativeText)));
+            .arg(OutputOffKey::Sequence().toString(QKeySequence::NativeText)));
 }
 
 void MainWindow::ConnectSignals()

@@ -25,6 +25,7 @@ class SharedLine;
 class MainWindowForm;
 class NoticeBoxes;
 class PageWindow;
+struct PortFailure;
 class RunPage;
 class LineRunTransport;
 class SetpointSpinBox;
@@ -50,6 +51,9 @@ public:
     ~MainWindow() override;
 
     static QString FormatDigits(qint32 value, qint32 pointIndex);
+    // The link's trace goes to device instead of the standard output; it
+    // must outlive the window.
+    void TraceTo(QIODevice *device);
 
 protected:
     void closeEvent(QCloseEvent *event) override;
@@ -123,15 +127,21 @@ private:
     // Shows a status read by the poll or by the run: the record or the failure.
     LinkResult ShowStatusReading(LinkResult result);
     void ShowReadingsStale();
+    // Says in the status bar how long the supply has been silent, or clears
+    // that once it answers.
+    void ShowSilence(bool answered);
     bool ShowMeasurements();
     void ShowMeasurementsStale(bool stale);
     LinkResult SendSetpoints();
     LinkResult SendOutputSwitch();
-    void ShowWriteFailure();
-    // Which port and address were read, and whether nothing came back or a
-    // reply failed its checks: a wrong address and a dead line differ.
+    void ShowWriteFailure(LinkResult result);
     void ShowReadFailure(LinkResult result);
+    // Which port and address were asked, and whether nothing came back or a
+    // reply failed its checks: a wrong address and a dead line differ.
+    QString FailureDetails(LinkResult result) const;
     void ShowError(const QString &text);
+    // Why a port did not open, in the window's language.
+    static QString PortFailureWords(const PortFailure &failure);
 
     void LoadCalibration();
     void StoreCalibration();
@@ -193,6 +203,9 @@ private:
     static constexpr int BusyLineRetryMs = 10;
     // Whether the window holds the line or is attached, and to whom.
     QLabel *lineLabel = nullptr;
+    // "No answer for N s" while the supply is silent, empty otherwise.
+    QLabel *silenceLabel = nullptr;
+    QElapsedTimer lastAnswer;  // since the supply last answered a monitor read
     PollState pollState = PollState::Monitor;
     bool readToggle = false;
     qint32 retryCount = 0;

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "lineruntransport.h"
+#include "lineview.h"
 #include "livechart.h"
 #include "mainwindowform.h"
 #include "runpage.h"
@@ -56,7 +57,7 @@ QString MainWindow::PanelHeldBy() const
     const int address = slaveBox->value();
     for (const LineMember &member : line->Members()) {
         if (member.pid != line->Member().pid && member.RunsOn(address))
-            return tr("Источником управляет %1 %2 (pid %3)").arg(member.program, member.doing).arg(member.pid);
+            return tr("Источником управляет %1").arg(LineView::MemberWords(member));
     }
     return {};
 }

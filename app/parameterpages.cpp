@@ -109,9 +109,9 @@ void MainWindow::StoreCalibration()
     // Read back once: only when the supply does not hold the values is the
     // write a failure.
     CalibrationRecord held;
-    if (link->GetCalibration(slaveAddress, held, CommandSet::AccessRead) != LinkResult::GoodReply
-        || !HoldsWritten(held, calibration))
-        ShowWriteFailure();
+    const LinkResult readBack = link->GetCalibration(slaveAddress, held, CommandSet::AccessRead);
+    if (readBack != LinkResult::GoodReply || !HoldsWritten(held, calibration))
+        ShowWriteFailure(readBack);
 }
 
 void MainWindow::LoadUserParams()
@@ -139,7 +139,7 @@ void MainWindow::StoreUserParams()
     if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) == LinkResult::GoodReply)
         return;
     UserParamRecord held;
-    if (link->GetUserParams(slaveAddress, held, CommandSet::AccessRead) != LinkResult::GoodReply
-        || !HoldsWritten(held, userParams))
-        ShowWriteFailure();
+    const LinkResult readBack = link->GetUserParams(slaveAddress, held, CommandSet::AccessRead);
+    if (readBack != LinkResult::GoodReply || !HoldsWritten(held, userParams))
+        ShowWriteFailure(readBack);
 }

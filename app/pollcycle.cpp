@@ -65,21 +65,31 @@ void MainWindow::TimeOut()
         } else if (runPage->isActive()) {
             // The run reads the status itself, on its own schedule.
             measureFresh = ShowMeasurements();
-        } else if (!readToggle) {
-            const bool good = ShowStatus() == LinkResult::GoodReply;
-            readToggle = true;
-            statusFresh = good;
-        } else if (LineShared() && (setpointTurn = !setpointTurn)) {
-            // Another program may have changed the set-points: every other
-            // measurement tick reads them instead, and the boxes follow
-            // (through the supply's state) unless the operator edits them.
-            SetpointRecord setpoints;
-            link->GetSetpoints(slaveAddress, setpoints);
-            readToggle = false;
         } else {
-            const bool good = ShowMeasurements();
-            readToggle = false;
-            measureFresh = good;
+            // A read cut short by a disconnect (or a lost port) is not had:
+            // the next connect begins with it.
+            const quint32 connection = connectionSerial;
+            if (!readToggle) {
+                const bool good = ShowStatus() == LinkResult::GoodReply;
+                if (connection == connectionSerial) {
+                    readToggle = true;
+                    statusFresh = good;
+                }
+            } else if (LineShared() && (setpointTurn = !setpointTurn)) {
+                // Another program may have changed the set-points: every other
+                // measurement tick reads them instead, and the boxes follow
+                // (through the supply's state) unless the operator edits them.
+                SetpointRecord setpoints;
+                link->GetSetpoints(slaveAddress, setpoints);
+                if (connection == connectionSerial)
+                    readToggle = false;
+            } else {
+                const bool good = ShowMeasurements();
+                if (connection == connectionSerial) {
+                    readToggle = false;
+                    measureFresh = good;
+                }
+            }
         }
         break;
     case PollState::ApplySetpoints:
@@ -89,7 +99,7 @@ void MainWindow::TimeOut()
         if (result == LinkResult::GoodReply) {
             completed();
         } else if (retryCount >= WriteTries - 1) {
-            ShowWriteFailure();
+            ShowWriteFailure(result);
             completed();
         } else if (requestSerial == request) {
             ++retryCount;
@@ -216,8 +226,10 @@ LinkResult MainWindow::ShowStatusReading(LinkResult result)
         // has stopped answering and what the displays show is old.
         if (++statusFailures >= StaleAfterFailures)
             ShowReadingsStale();
+        ShowSilence(false);
         return result;
     }
+    ShowSilence(true);
     chart->AddStatus(status);
     statusFailures = 0;
     statusReadThisConnection = true;
@@ -244,6 +256,20 @@ void MainWindow::ShowReadingsStale()
     form->label_cv->setPixmap(QPixmap(":/new/prefix1/rec/LED_OFF.png"));
 }
 
+void MainWindow::ShowSilence(bool answered)
+{
+    if (answered || !connected) {
+        lastAnswer.start();
+        silenceLabel->clear();
+        return;
+    }
+    // As for the displays: one lost reply is noise.
+    if (statusFailures < StaleAfterFailures && measureFailures < StaleAfterFailures)
+        return;
+    const qint64 seconds = std::max<qint64>(1, (lastAnswer.elapsed() + 500) / 1000);
+    silenceLabel->setText(tr("нет ответа %1 с").arg(seconds));
+}
+
 bool MainWindow::ShowMeasurements()
 {
     if (link->GetMeasurements(slaveAddress, measurement) != LinkResult::GoodReply) {
@@ -251,8 +277,10 @@ bool MainWindow::ShowMeasurements()
         // values.
         if (++measureFailures >= StaleAfterFailures)
             ShowMeasurementsStale(true);
+        ShowSilence(false);
         return false;
     }
+    ShowSilence(true);
     measureFailures = 0;
     ShowMeasurementsStale(false);
     runPage->feedMeasurement(measurement);
@@ -314,20 +342,34 @@ LinkResult MainWindow::SendOutputSwitch()
     return result;
 }
 
-void MainWindow::ShowWriteFailure()
+void MainWindow::ShowWriteFailure(LinkResult result)
 {
     if (portLost || runPage->takeMessage(tr("Ошибка записи")))
         return;
-    ShowError(tr("Ошибка записи"));
+    ShowError(tr("Ошибка записи") + QLatin1Char('\n') + FailureDetails(result));
 }
 
 void MainWindow::ShowReadFailure(LinkResult result)
 {
     if (portLost || runPage->takeMessage(tr("Ошибка чтения")))
         return;
-    const QString what = result == LinkResult::NoReply
-                             ? tr("нет ответа за %1 мс").arg(DeviceLink::TimeoutMs)
-                             : tr("ответ не прошёл проверку");
-    ShowError(tr("Ошибка чтения") + QLatin1Char('\n')
-              + tr("%1, адрес %2: %3").arg(portBox->currentText()).arg(slaveAddress).arg(what));
+    ShowError(tr("Ошибка чтения") + QLatin1Char('\n') + FailureDetails(result));
+}
+
+QString MainWindow::FailureDetails(LinkResult result) const
+{
+    QString what;
+    switch (result) {
+    case LinkResult::NoReply:
+        what = tr("нет ответа за %1 мс").arg(DeviceLink::TimeoutMs);
+        break;
+    case LinkResult::BadReply:
+        what = tr("ответ не прошёл проверку");
+        break;
+    case LinkResult::GoodReply:
+        // A page written and read back: the supply holds other values.
+        what = tr("источник не принял значения");
+        break;
+    }
+    return tr("%1, адрес %2: %3").arg(portBox->currentText()).arg(slaveAddress).arg(what);
 }

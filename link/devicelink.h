@@ -49,6 +49,9 @@ public:
     // off. A trace write that fails (a closed pipe, a full disk) turns it off
     // too, so that tracing can never stop the link.
     void SetTraceStream(FILE *stream);
+    // The same to a device of the caller's, which must outlive the link
+    // (or be replaced first).
+    void SetTraceDevice(QIODevice *device);
     // A trace of whole frames instead: one line per frame sent (">") or
     // received ("<"), stamped with a monotonic clock in seconds to the millisecond; nullptr
     // turns it off. It replaces the receive parser's trace, which goes off.

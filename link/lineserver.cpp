@@ -67,6 +67,11 @@ bool LineServer::Listen(const QString &name, QString *reason)
     return false;
 }
 
+void LineServer::StopListening()
+{
+    server->close();
+}
+
 void LineServer::SetOwnMember(const LineMember &member)
 {
     own = member;

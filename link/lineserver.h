@@ -37,6 +37,8 @@ public:
     // Serves under name, taking over the name of a program that died holding
     // it (the caller holds the port, so nobody else can be serving it).
     bool Listen(const QString &name, QString *reason);
+    // Takes no more programs (and lets the name go); those attached stay.
+    void StopListening();
     void SetOwnMember(const LineMember &member);
     // The owner first, then the attached programs in the order they came.
     QList<LineMember> Members() const;

@@ -31,6 +31,19 @@ void DeviceLink::SetTraceStream(FILE *stream)
     trace.setCodec("ISO-8859-1");
 }
 
+void DeviceLink::SetTraceDevice(QIODevice *device)
+{
+    if (!device) {
+        SetTraceStream(nullptr);
+        return;
+    }
+    trace.flush();
+    trace.setDevice(nullptr);
+    traceFile.close();
+    trace.setDevice(device);
+    trace.setCodec("ISO-8859-1");
+}
+
 void DeviceLink::Trace(const QByteArray &bytes)
 {
     // Latin-1 both ways keeps every received byte exactly as it came.

@@ -9,6 +9,7 @@
 
 #include <QCoreApplication>
 #include <QSerialPort>
+#include <QThread>
 #include <QTimer>
 
 SharedLine::SharedLine(QSerialPort &port, DeviceLink &link, QObject *parent)
@@ -52,26 +53,43 @@ void SharedLine::SetMember(const LineMember &member)
     emit membersChanged();
 }
 
-bool SharedLine::Open(const QString &portPath, bool exclusiveUse, QString *reason, bool *busy)
+bool SharedLine::Open(const QString &portPath, bool exclusiveUse, PortFailure *failure)
 {
     Close();
     path = portPath;
     exclusive = exclusiveUse;
-    bool held = false;
-    if (OpenSupplyPort(port, path, reason, &held))
-        return BecomeOwner(reason);
-    if (busy)
-        *busy = held;
-    if (held && !exclusive && AttachTo(SupplyPortDevice(path))) {
-        role = Role::Attached;
-        return true;
+    QElapsedTimer waited;
+    waited.start();
+    for (;;) {
+        if (OpenSupplyPort(port, path, failure))
+            return BecomeOwner();
+        if (failure->kind != PortFailure::Kind::Busy || exclusive)
+            return false;
+        if (AttachTo(SupplyPortDevice(path))) {
+            role = Role::Attached;
+            return true;
+        }
+        // Held, and nobody serves it: its owner is starting or leaving (or
+        // does not share it, which shows once this has waited long enough).
+        if (waited.elapsed() >= StartRaceMs)
+            return false;
+        QThread::msleep(StartRaceTryMs);
     }
-    return false;
 }
 
-bool SharedLine::BecomeOwner(QString *reason)
+bool SharedLine::Open(const QString &portPath, bool exclusiveUse, QString *reason, bool *busy)
 {
-    Q_UNUSED(reason)
+    PortFailure failure;
+    const bool opened = Open(portPath, exclusiveUse, &failure);
+    if (busy)
+        *busy = failure.kind == PortFailure::Kind::Busy;
+    if (!opened)
+        *reason = PortFailureText(failure);
+    return opened;
+}
+
+bool SharedLine::BecomeOwner()
+{
     if (client)
         client->Detach();
     link.SetRemote(nullptr);
@@ -124,6 +142,16 @@ void SharedLine::Close()
 {
     takeover->stop();
     interrupted = false;
+    // Nobody new attaches from here: a program starting now waits for the
+    // port instead. The name is let go while the port is still held, so
+    // that it never removes the name of the next owner's server.
+    if (server) {
+        server->StopListening();
+        // The requests the others have sent already are made before the
+        // port goes, rather than left for them to ask again.
+        if (role == Role::Owner && port.isOpen() && !link.InExchange())
+            server->ServeRound();
+    }
     if (role == Role::Owner && port.isOpen())
         link.DrainLateReply();
     // The port is free before the attached programs see the end, so that the
@@ -202,6 +230,11 @@ LinkResult SharedLine::Exchange(const LineRequest &request, QByteArray *reply)
         deadline.start(int(left) + 1);
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
+    // A read the leaving owner did not make is asked of the new one at once:
+    // a handover is no failure of the supply, and asking again changes
+    // nothing on it. A write is left to its caller's tries.
+    if (request.kind == LineRequest::Kind::Read && role == Role::Attached && client->IsAttached())
+        return client->Exchange(request, reply);
     return result;
 }
 
@@ -251,7 +284,7 @@ void SharedLine::TryTakeOver()
     bool held = false;
     if (OpenSupplyPort(port, path, &reason, &held)) {
         takeover->stop();
-        BecomeOwner(&reason);
+        BecomeOwner();
         emit takenOver();
         return;
     }

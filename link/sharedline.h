@@ -9,6 +9,7 @@
 #include <QString>
 
 class DeviceLink;
+struct PortFailure;
 class LineClient;
 class LineServer;
 class QSerialPort;
@@ -42,8 +43,13 @@ public:
 
     // Opens the port at path, or attaches to the program serving it. With
     // exclusive the port is neither shared nor attached to. False with the
-    // reason (naming the holder of a busy port); busy tells whether another
-    // program holds it.
+    // reason (naming the holder of a busy port). A port held by a program
+    // that has not begun serving it yet, or is just letting it go, is waited
+    // for a little (StartRaceMs): programs started together end up on one
+    // owner, and one whose owner leaves takes the port.
+    bool Open(const QString &path, bool exclusive, PortFailure *failure);
+    // The same, with the reason in English; busy tells whether another
+    // program holds the port.
     bool Open(const QString &path, bool exclusive, QString *reason, bool *busy = nullptr);
     // Lets the line go: a served line passes to the attached programs.
     void Close();
@@ -79,6 +85,13 @@ public:
     static constexpr int TakeoverBoundMs = 3000;
     static constexpr int TakeoverTryMs = 50;
     static constexpr int AttachWaitMs = 500;
+    // Between a program's opening the port and its serving it, and between
+    // its ceasing to serve and its closing the port, the port is held by
+    // nobody to attach to; that lasts a moment (a late reply drained at
+    // most), and a port held longer so is held by a program that does not
+    // share it.
+    static constexpr int StartRaceMs = 1500;
+    static constexpr int StartRaceTryMs = 10;
     // An exchange that the owner's going left unanswered waits this long at
     // most for the line to be taken over: the caller's next try then goes to
     // the new owner instead of failing too.
@@ -101,7 +114,7 @@ private slots:
 private:
     // Attached: the link's transactions, made by the owner through the client.
     LinkResult Exchange(const LineRequest &request, QByteArray *reply) override;
-    bool BecomeOwner(QString *reason);
+    bool BecomeOwner();
     bool AttachTo(const QString &device);
     void StopServing();
 

@@ -6,6 +6,17 @@
 #include <QLockFile>
 #include <QSerialPort>
 #include <QStringList>
+#include <QThread>
+
+namespace {
+
+// Programs starting and ending on one port take and let go its lock many
+// times a second; a real refusal (no permission for the lock's folder)
+// costs these tries once.
+constexpr int LockRaceTries = 10;
+constexpr unsigned long LockRaceTryMs = 3;
+
+}  // namespace
 
 QString SupplyPortDevice(const QString &path)
 {
@@ -26,8 +37,10 @@ QString SupplyPortDevice(const QString &path)
 #endif
 }
 
-QString SupplyPortHolder(const QString &device)
+bool SupplyPortHolderOf(const QString &device, QString *program, qint64 *pid)
 {
+    program->clear();
+    *pid = 0;
 #ifdef Q_OS_UNIX
     // Where and under which name QSerialPort keeps a device's lock file: the
     // first of these folders that has it or may take it, "LCK.." followed by
@@ -43,54 +56,94 @@ QString SupplyPortHolder(const QString &device)
         const QString file = QLatin1String(folder) + name;
         if (!info.isReadable() || !(QFileInfo::exists(file) || info.isWritable()))
             continue;
-        qint64 pid = 0;
         QString host;
-        QString program;
         QLockFile lock(file);
-        if (!lock.getLockInfo(&pid, &host, &program))
-            return {};
-        if (program.isEmpty())
-            program = QStringLiteral("another program");
-        return QStringLiteral("%1 (pid %2)").arg(program).arg(pid);
+        return lock.getLockInfo(pid, &host, program);
     }
 #elif defined(Q_OS_WIN)
     // Windows opens a COM port for one program at a time and refuses the
     // next with "access denied", which Qt reports as a missing permission.
     Q_UNUSED(device)
-    return QStringLiteral("another program");
+    return true;
 #else
     Q_UNUSED(device)
 #endif
+    return false;
+}
+
+QString SupplyPortHolder(const QString &device)
+{
+    QString program;
+    qint64 pid = 0;
+    if (!SupplyPortHolderOf(device, &program, &pid))
+        return {};
+    if (program.isEmpty())
+        program = QStringLiteral("another program");
+    return pid > 0 ? QStringLiteral("%1 (pid %2)").arg(program).arg(pid) : program;
+}
+
+QString PortFailureText(const PortFailure &failure)
+{
+    switch (failure.kind) {
+    case PortFailure::Kind::None:
+        break;
+    case PortFailure::Kind::NoName:
+        return QStringLiteral("no port named");
+    case PortFailure::Kind::Busy: {
+        const QString program = failure.holder.isEmpty() ? QStringLiteral("another program") : failure.holder;
+        const QString holder = failure.pid > 0 ? QStringLiteral("%1 (pid %2)").arg(program).arg(failure.pid) : program;
+        return QStringLiteral("the port is busy: %1 holds it").arg(holder);
+    }
+    case PortFailure::Kind::System:
+        return failure.systemText;
+    }
     return {};
 }
 
-bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason, bool *busy)
+bool OpenSupplyPort(QSerialPort &port, const QString &path, PortFailure *failure)
 {
-    if (busy)
-        *busy = false;
+    *failure = {};
     if (path.trimmed().isEmpty()) {
-        *reason = QStringLiteral("no port named");
+        failure->kind = PortFailure::Kind::NoName;
         return false;
     }
     const QString device = SupplyPortDevice(path);
     port.setPortName(device);
-    const bool ready = port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600)
-                       && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)
-                       && port.setStopBits(QSerialPort::OneStop)
-                       && port.setFlowControl(QSerialPort::NoFlowControl);
-    if (!ready) {
-        *reason = port.errorString();
+    // A lock that is gone by the time its holder is asked for was let go
+    // meanwhile (or is being taken by the next program, not yet saying
+    // who): the port is tried again rather than reported as refused.
+    for (int tries = LockRaceTries;; --tries) {
+        const bool ready = port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600)
+                           && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)
+                           && port.setStopBits(QSerialPort::OneStop)
+                           && port.setFlowControl(QSerialPort::NoFlowControl);
+        if (ready)
+            break;
+        failure->kind = PortFailure::Kind::System;
+        failure->error = port.error();
+        failure->systemText = port.errorString();
         const bool locked = port.error() == QSerialPort::PermissionError;
         port.close();
         // A lock held by another program reads like a missing permission.
-        const QString holder = locked ? SupplyPortHolder(device) : QString();
-        if (!holder.isEmpty()) {
-            *reason = QStringLiteral("the port is busy: %1 holds it").arg(holder);
-            if (busy)
-                *busy = true;
+        if (locked && SupplyPortHolderOf(device, &failure->holder, &failure->pid)) {
+            failure->kind = PortFailure::Kind::Busy;
+            return false;
         }
-        return false;
+        if (!locked || tries <= 1)
+            return false;
+        QThread::msleep(LockRaceTryMs);
     }
     port.clear(QSerialPort::Input);
     return true;
+}
+
+bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason, bool *busy)
+{
+    PortFailure failure;
+    const bool opened = OpenSupplyPort(port, path, &failure);
+    if (busy)
+        *busy = failure.kind == PortFailure::Kind::Busy;
+    if (!opened)
+        *reason = PortFailureText(failure);
+    return opened;
 }

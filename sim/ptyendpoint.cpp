@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
+#include <QVector>
 
 #include <cerrno>
 #include <cstring>
@@ -30,6 +31,27 @@ bool setFlags(int fd)
         && ::fcntl(fd, F_SETFD, fdfl | FD_CLOEXEC) == 0;
 }
 
+// Whether a serial lock file names the terminal already: a program that held
+// an earlier terminal of that number (its supply gone) may still hold the
+// lock, and whoever opens this one would find it "busy".
+bool lockedByName(const char *name)
+{
+    QString device = QString::fromLocal8Bit(name);
+    if (device.startsWith(QLatin1String("/dev/")))
+        device = device.mid(5);
+    device.replace(QLatin1Char('/'), QLatin1Char('_'));
+    for (const char *folder : {"/var/lock", "/run/lock", "/var/spool/lock", "/tmp"}) {
+        if (QFileInfo::exists(QLatin1String(folder) + QLatin1String("/LCK..") + device))
+            return true;
+    }
+    return false;
+}
+
+// Terminals whose number another program's lock names are kept open while
+// the next is made (so it gets another number), then let go: at most this
+// many.
+constexpr int LockedNumbersSkipped = 16;
+
 }  // namespace
 
 PtyEndpoint::PtyEndpoint(QObject *parent)
@@ -55,11 +77,21 @@ bool PtyEndpoint::open(QString *error)
     char name[128] = {};
     int master = -1;
     int slave = -1;
-    if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
-        if (error)
-            *error = errnoText(QStringLiteral("openpty"), errno);
-        return false;
+    QVector<int> skipped;
+    for (;;) {
+        if (::openpty(&master, &slave, name, &raw, nullptr) != 0) {
+            if (error)
+                *error = errnoText(QStringLiteral("openpty"), errno);
+            for (int fd : skipped)
+                ::close(fd);
+            return false;
+        }
+        if (!lockedByName(name) || skipped.size() >= 2 * LockedNumbersSkipped)
+            break;
+        skipped << master << slave;
     }
+    for (int fd : skipped)
+        ::close(fd);
     if (!setFlags(master) || ::fcntl(slave, F_SETFD, FD_CLOEXEC) != 0) {
         if (error)
             *error = errnoText(QStringLiteral("fcntl"), errno);

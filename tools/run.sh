@@ -57,7 +57,8 @@ if ! compgen -G "/dev/ttyUSB*" >/dev/null && ! compgen -G "/dev/ttyACM*" >/dev/n
     echo
 fi
 
-# The link's trace of every exchange would flood the terminal.
+# The link's trace of every exchange would flood the terminal; the program
+# keeps the file bounded (a new one at 10 MB, the one before it kept as .1).
 trace="$build/velkaro-trace.log"
-echo "The link's trace goes to $trace."
-"$build/app/velkaro" >"$trace"
+echo "The link's trace goes to $trace (at most 10 MB, the older part in $trace.1)."
+VELKARO_TRACE_FILE="$trace" "$build/app/velkaro"

@@ -119,7 +119,8 @@ private slots:
         d.widget<QSpinBox>("spinBoxOffAdcVolt")->setValue(-18);
         write->click();
         QTRY_COMPARE(closer.seen.size(), 1);
-        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи"));
+        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи\n%1, адрес 0: источник не принял значения")
+                                             .arg(d.supply->portPath()));
         QCOMPARE(d.supply->model().calibration().OffAdcVolt, -17);
     }
 };

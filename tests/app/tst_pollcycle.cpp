@@ -125,7 +125,9 @@ private slots:
         d.widget<QPushButton>("pushButtonApply")->click();
         QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 1, 3000);
         QVERIFY(timer.elapsed() >= 3 * 250);
-        QCOMPARE(closer.seen.at(0).text, QStringLiteral("Ошибка записи"));
+        // Under the message: the port, the address and what happened.
+        const QString failure = QStringLiteral("Ошибка записи\n%1, адрес 0: нет ответа за 200 мс").arg(d.supply->portPath());
+        QCOMPARE(closer.seen.at(0).text, failure);
         // Back to monitoring afterwards, with no further write or box.
         const auto writes = [&d] {
             int n = 0;
@@ -144,7 +146,7 @@ private slots:
         QTimer::singleShot(400, d.widget<QPushButton>("pushButtonApply"), &QPushButton::click);
         QTRY_COMPARE_WITH_TIMEOUT(closer.seen.size(), 2, 4000);
         QVERIFY(timer.elapsed() >= 400 + 3 * 250);
-        QCOMPARE(closer.seen.at(1).text, QStringLiteral("Ошибка записи"));
+        QCOMPARE(closer.seen.at(1).text, failure);
 
         // Another request replaces the retrying write: the calibration read
         // and its own failure only.
@@ -197,6 +199,28 @@ private slots:
         QTest::keyClick(options, Qt::Key_F12);
         QTRY_VERIFY(!d.supply->model().outputOn());
         options->close();
+        // Over the About box too, modal as it is.
+        QTest::mouseClick(onOff, Qt::LeftButton);
+        QTRY_VERIFY(d.supply->model().outputOn());
+        bool pressed = false;
+        QElapsedTimer open;
+        WhenModal<QMessageBox>([&pressed, &open, &d](QMessageBox *about) {
+            QTest::keyClick(about, Qt::Key_F12);
+            pressed = true;
+            open.start();
+            // Left open until the output is off (the poll goes on meanwhile),
+            // or five seconds at most.
+            auto *wait = new QTimer(about);
+            QObject::connect(wait, &QTimer::timeout, about, [about, &open, &d] {
+                if (!d.supply->model().outputOn() || open.elapsed() > 5000)
+                    about->done(QMessageBox::Ok);
+            });
+            wait->start(10);
+        });
+        d.action(QStringLiteral("О программе"))->trigger();
+        QVERIFY(pressed);
+        QVERIFY(!d.supply->model().outputOn());
+        QVERIFY(open.elapsed() < 5000);
     }
 
     // A failed page read keeps what the page showed and is not retried; its
@@ -303,9 +327,14 @@ private slots:
         QTRY_VERIFY(d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value() > 0);
         const double vin = d.widget<QDoubleSpinBox>("doubleSpinBoxVin")->value();
 
+        auto *silence = d.widget<QLabel>("silenceLabel");
+        QCOMPARE(silence->text(), QString());
         d.supply->setOptions(Silent());
         QTRY_VERIFY(!volts->isEnabled());
         QVERIFY(!d.widget<QLCDNumber>("lcdNumberA")->isEnabled());
+        // Said in words too, with the seconds counting up, and no box.
+        QTRY_VERIFY(silence->text().startsWith(QStringLiteral("нет ответа ")));
+        QTRY_COMPARE_WITH_TIMEOUT(silence->text(), QStringLiteral("нет ответа 2 с"), 4000);
         QCOMPARE(volts->value(), 5.0);
         QCOMPARE(Lamp(d, "label_cv"), QImage(LampOff));
         QCOMPARE(Lamp(d, "label_cc"), QImage(LampOff));
@@ -314,6 +343,7 @@ private slots:
         d.supply->setOptions({});
         QTRY_VERIFY(volts->isEnabled());
         QCOMPARE(Lamp(d, "label_cv"), QImage(LampGreen));
+        QCOMPARE(silence->text(), QString());
         QVERIFY(closer.seen.isEmpty());
     }
 
@@ -329,6 +359,39 @@ private slots:
         QTRY_VERIFY(!d.supply->model().outputOn());
         QCOMPARE(d.commands().mid(0, 4), (QList<int>{Setpoints, Setpoints, Status, Output}));
         QCOMPARE(d.supply->receivedLines().at(3), DeviceLink::EncodeFrame(QByteArray::fromHex("008007110000")));
+    }
+
+    // The alternation goes on where it stopped: a monitor read cut short by
+    // a disconnect is the next connect's first, the status as the
+    // measurements.
+    void reconnectResumesTheAlternation()
+    {
+        WindowDriver d;
+        QVERIFY(d.supplyOpen);
+        MessageBoxCloser closer;
+        for (int cut : {Status, Measurements}) {
+            d.connectToSupply();
+            QTRY_VERIFY(d.commands().size() >= 5);
+            // The operator's click is handled while the read waits.
+            bool done = false;
+            const auto hook = QObject::connect(
+                d.supply.get(), &VirtualSupply::lineReceived, d.window.get(), [&d, &done, cut](const QByteArray &line) {
+                    const int command = QByteArray::fromHex(line.mid(5, 2)).at(0) & 0xFF;
+                    if (!done && command == cut) {
+                        done = true;
+                        d.disconnectAction()->trigger();
+                    }
+                });
+            QTRY_VERIFY(done);
+            QObject::disconnect(hook);
+            QTRY_VERIFY(d.connectAction()->isEnabled());
+            d.supply->clearReceived();
+            d.connectToSupply();
+            QTRY_VERIFY(d.commands().size() >= 4);
+            QCOMPARE(d.commands().mid(0, 4), (QList<int>{Setpoints, Setpoints, UserParams, cut}));
+            d.disconnectAction()->trigger();
+            d.supply->clearReceived();
+        }
     }
 
     void disconnectDuringConnectStopsThere()

@@ -3,7 +3,9 @@
 #include "testmain.h"
 #include "virtualsupply.h"
 
+#include <QDir>
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <unistd.h>
 
@@ -63,6 +65,45 @@ private slots:
         // Set-points twice, the user page, then status and measurements.
         QVERIFY2(supply.receivedLines().size() >= 5,
                  qPrintable(QString::number(supply.receivedLines().size())));
+    }
+
+    // Named by VELKARO_TRACE_FILE, the trace goes to a file that never
+    // passes its limit: a new one is begun and only the one before is kept.
+    void traceFileStaysBounded()
+    {
+        VirtualSupply supply;
+        QString error;
+        QVERIFY2(supply.open(&error), qPrintable(error));
+        QTemporaryDir dir;
+        const QString trace = dir.filePath(QStringLiteral("trace.log"));
+        const qint64 limit = 120;
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LD_PRELOAD", OPERATOR_PRELOAD);
+        env.insert("PANEL_OPERATOR_PORT", supply.portPath());
+        env.insert("PANEL_OPERATOR_MS", "2000");
+        env.insert("VELKARO_LANG", "ru");
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        env.insert("VELKARO_TRACE_FILE", trace);
+        env.insert("VELKARO_TRACE_LIMIT", QString::number(limit));
+        program.setProcessEnvironment(env);
+        program.start(VELKARO_EXE, QStringList());
+        QVERIFY(program.waitForStarted());
+        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 15000);
+        QCOMPARE(program.exitCode(), 0);
+        QCOMPARE(program.readAllStandardOutput(), QByteArray());
+        // Eight exchanges or more, each reply traced as it came: more than
+        // twice the limit was written.
+        QVERIFY(supply.receivedLines().size() >= 8);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList({"trace.log", "trace.log.1"}));
+        for (const QString &name : {trace, trace + ".1"}) {
+            QFile file(name);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray text = file.readAll();
+            QVERIFY2(text.size() > 0 && text.size() <= limit, qPrintable(name));
+            QVERIFY2(text.contains('#'), text.constData());
+        }
     }
 
     void noDisplayIsOneClearLine()

@@ -293,6 +293,46 @@ private slots:
         QVERIFY2(owner.process.readAllStandardError().isEmpty(), owner.out);
     }
 
+    // Short commands in three loops, with no long-lived owner: each one
+    // finds the port held by another that is just starting or just leaving,
+    // and attaches to it or takes the port. None fails.
+    void shortCommandsRacingForTheLineAllSucceed()
+    {
+        const Supply supply({"--address", "1,2"});
+        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        struct Loop {
+            QString address;
+            int left = 15;
+            int done = 0;
+            QStringList failures;
+            QProcess process;
+        };
+        Loop loops[3];
+        loops[0].address = loops[2].address = QStringLiteral("1");
+        loops[1].address = QStringLiteral("2");
+        for (Loop &loop : loops) {
+            QObject::connect(&loop.process, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), &loop.process,
+                             [&loop, &supply](int code, QProcess::ExitStatus how) {
+                                 const QByteArray out = loop.process.readAllStandardOutput();
+                                 if (how != QProcess::NormalExit || code != 0 || out != "5.000\n1.000\noff\n")
+                                     loop.failures << QStringLiteral("exit %1: %2%3").arg(code).arg(
+                                         QString::fromUtf8(out), QString::fromUtf8(loop.process.readAllStandardError()));
+                                 ++loop.done;
+                                 if (--loop.left > 0) {
+                                     QTimer::singleShot(0, &loop.process, [&loop, &supply] {
+                                         StartCtl(loop.process, {"--port", supply.port, "--address", loop.address, "get"});
+                                     });
+                                 }
+                             });
+            StartCtl(loop.process, {"--port", supply.port, "--address", loop.address, "get"});
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(loops[0].left == 0 && loops[1].left == 0 && loops[2].left == 0, 120000);
+        for (const Loop &loop : loops) {
+            QCOMPARE(loop.done, 15);
+            QVERIFY2(loop.failures.isEmpty(), qPrintable(loop.failures.join(QLatin1Char('\n'))));
+        }
+    }
+
     void whoTellsWhatEachProgramDoes()
     {
         const Supply supply({"--address", "1,2"});

@@ -594,10 +594,11 @@ void TestVelkaroctl::repliesLeftByAStallAreNotTakenByTheNextCommand()
         const CtlRun failed = Ctl(at + QStringList{"status"});
         ::kill(pid, SIGCONT);
         QCOMPARE(failed.status, 1);
-        const CtlRun get = Ctl(at + QStringList{"--trace", "get"});
+        // Whether the backlog of status replies comes before get listens
+        // or while it waits is the line's timing; either way get shows the
+        // set-points and the output, never a status reply read as them.
+        const CtlRun get = Ctl(at + QStringList{"get"});
         QCOMPARE(get.result(), Result(0, "5.000\n1.000\non\n"));
-        // The replies to the failed command are in the trace, dropped.
-        QVERIFY2(get.err.contains("reply, dropped)"), get.err);
     }
 }
 

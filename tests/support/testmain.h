@@ -4,10 +4,13 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Points the settings store, the home directory and the folder of the shared
-// line's sockets at a temporary directory before the application object
-// exists, so that no test touches a real user's files or meets another
-// program's line, and selects the offscreen platform when none was chosen.
+// Points the settings store, the home directory, the temporary directory and
+// the folder of the shared line's sockets at a temporary directory of the
+// test's own before the application object exists, so that no test touches a
+// real user's files, and selects the offscreen platform when none was chosen.
+// The programs a test starts inherit them: the local sockets of their shared
+// lines are the test's alone, never those of a window or another test running
+// beside it.
 class IsolatedEnvironment
 {
 public:
@@ -16,8 +19,10 @@ public:
         const QByteArray path = root.path().toLocal8Bit();
         qputenv("XDG_CONFIG_HOME", path + "/config");
         qputenv("HOME", path + "/home");
+        qputenv("TMPDIR", path + "/tmp");
         QDir().mkpath(root.path() + "/config");
         QDir().mkpath(root.path() + "/home");
+        QDir().mkpath(root.path() + "/tmp");
         qputenv("XDG_RUNTIME_DIR", path + "/run");
         QDir().mkpath(root.path() + "/run");
         QFile::setPermissions(root.path() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner

@@ -126,6 +126,34 @@
         <source>Уставки: %1 В, %2 А</source>
         <translation>Set-points: %1 V, %2 A</translation>
     </message>
+    <message>
+        <source>окно</source>
+        <translation>window</translation>
+    </message>
+    <message>
+        <source>прогон</source>
+        <translation>run</translation>
+    </message>
+    <message>
+        <source>наблюдение</source>
+        <translation>watch</translation>
+    </message>
+    <message>
+        <source>поиск</source>
+        <translation>scan</translation>
+    </message>
+    <message>
+        <source>сервер SCPI</source>
+        <translation>SCPI server</translation>
+    </message>
+    <message>
+        <source>команда %1</source>
+        <translation>command %1</translation>
+    </message>
+    <message>
+        <source>%1, %2 (pid %3)</source>
+        <translation>%1, %2 (pid %3)</translation>
+    </message>
 </context>
 <context>
     <name>LiveChart</name>
@@ -567,8 +595,52 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation>The program holding the port has gone; the window takes the port or attaches to its new owner</translation>
     </message>
     <message>
-        <source>Источником управляет %1 %2 (pid %3)</source>
-        <translation>Driven by %1 %2 (pid %3)</translation>
+        <source>порт не выбран</source>
+        <translation>no port chosen</translation>
+    </message>
+    <message>
+        <source>порт занят: его держит %1 (pid %2)</source>
+        <translation>the port is busy: %1 (pid %2) holds it</translation>
+    </message>
+    <message>
+        <source>другая программа</source>
+        <translation>another program</translation>
+    </message>
+    <message>
+        <source>порт занят другой программой</source>
+        <translation>the port is busy: another program holds it</translation>
+    </message>
+    <message>
+        <source>нет такого порта</source>
+        <translation>no such port</translation>
+    </message>
+    <message>
+        <source>нет прав на порт</source>
+        <translation>no permission for the port</translation>
+    </message>
+    <message>
+        <source>порт уже открыт</source>
+        <translation>the port is open already</translation>
+    </message>
+    <message>
+        <source>порт не принимает настройки линии</source>
+        <translation>the port does not take the line settings</translation>
+    </message>
+    <message>
+        <source>ошибка порта: %1</source>
+        <translation>port error: %1</translation>
+    </message>
+    <message>
+        <source>Источником управляет %1</source>
+        <translation>The supply is driven by %1</translation>
+    </message>
+    <message>
+        <source>нет ответа %1 с</source>
+        <translation>no answer for %1 s</translation>
+    </message>
+    <message>
+        <source>источник не принял значения</source>
+        <translation>the supply did not take the values</translation>
     </message>
 </context>
 <context>
