@@ -117,10 +117,8 @@ public:
     // oldest unanswered request with its key, and a request whose key is
     // still unanswered is not sent (its reply could not be told from the
     // earlier one's) until a read of another command has been answered.
-    // Beyond OutstandingCap unanswered requests to one address, a request is
-    // sent at most every ProbeIntervalMs; in between the link listens.
-    static constexpr int OutstandingCap = 4;
-    static constexpr qint64 ProbeIntervalMs = 1000;
+    // Every call sends one request (its own or that read), so the first call
+    // after a silence reaches the supply.
     // The latest a reply held back in transit comes after its request, while
     // later replies overtake it; until then its request is not given up.
     static constexpr qint64 OvertakeMs = 350;
@@ -147,7 +145,7 @@ private:
         AnyLine,  // any complete line
         Reply,    // the reply to the caller's request
         Probe,    // the reply to a read sent to settle the line
-        Listen,   // the oldest unanswered request to an address answered or retired
+        Listen,   // no request with the key left unanswered at the address
         Quiet,    // the line quiet for BackToBackMs
         Drain,    // every request answered, or the line quiet for QuietMs
     };
@@ -159,7 +157,7 @@ private:
     };
     enum class Pairing { Take, Drop, Hold };
     struct Step {
-        WaitFor kind;  // Reply: send the request, Probe: send a read of request, Listen
+        WaitFor kind;  // Reply: send the request, Probe: send a read of request
         int request;
     };
     // Sends the request (or first settles the line) and waits for its reply
@@ -167,7 +165,7 @@ private:
     // be judged, in line; BadReply when a settling read met a damaged line.
     LinkResult Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
                         const quint8 *payload, int length, quint8 timeoutMs);
-    Step NextStep(quint8 address, int kind) const;
+    Step NextStep(quint8 address, int kind);
     bool AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited);
     Pairing Pair(const QByteArray &line, Awaited &awaited, const QByteArray &held);
     // Judges what the port already holds against the unanswered requests.

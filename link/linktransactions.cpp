@@ -89,7 +89,10 @@ int KindOf(quint8 command, bool write)
 
 // A decoded line names the request it answers only when it is a whole frame
 // to the master with a good CRC: source address in byte 1, command in byte 2,
-// and in byte 3 the read's access code or a write's acknowledgement.
+// and in byte 3 a write's acknowledgement code, or for a read's reply
+// whatever the supply puts there: supplies differ in what they write in a
+// read reply's access byte, and taking anything but the acknowledgement code
+// for a write's answer would drop every read of such a supply.
 bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind)
 {
     if (decoded.size() < CommandSet::HeaderBytes + CommandSet::CrcBytes
@@ -97,7 +100,7 @@ bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind
         return false;
     source = quint8(decoded.at(1));
     command = quint8(decoded.at(2));
-    kind = KindOf(command, quint8(decoded.at(3)) != CommandSet::AccessRead);
+    kind = KindOf(command, quint8(decoded.at(3)) == CommandSet::AccessAccepted);
     return true;
 }
 
@@ -152,7 +155,7 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
             line.clear();
             complete = TakeLinePart(line, rest);
         }
-        if (awaited.kind == WaitFor::Listen && !unanswered.Contains(awaited.serial))
+        if (awaited.kind == WaitFor::Listen && !unanswered.Contains(awaited.address, awaited.request))
             return true;
         if (awaited.kind == WaitFor::Drain && unanswered.IsEmpty() && line.isEmpty())
             return true;
@@ -203,7 +206,11 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
         TraceDropped(held, "Error late reply", QByteArray::number(command), "late reply, dropped");
         return Pairing::Hold;
     }
-    const quint64 answered = unanswered.Answer(source, kind, clock.elapsed(), OvertakeMs);
+    quint64 answered = unanswered.Answer(source, kind, clock.elapsed(), OvertakeMs);
+    // A reply that is no acknowledgement, when no read of its command is
+    // waiting, is a write's refusal.
+    if (answered == 0 && kind == KindOf(command, false))
+        answered = unanswered.Answer(source, KindOf(command, true), clock.elapsed(), OvertakeMs);
     if (answered == 0) {
         foreignFlowing = true;
         TraceDropped(line, "Error unrequested reply",
@@ -211,8 +218,12 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
                      "unrequested reply, dropped");
         return Pairing::Drop;
     }
-    if (answered != awaited.serial
-        || (awaited.kind != WaitFor::Reply && awaited.kind != WaitFor::Probe)) {
+    // A settling read is over once the supply answers anything again: its
+    // reply tells nothing but that, and whichever request a reply answers,
+    // every earlier one is answered or lost by then.
+    if (awaited.kind == WaitFor::Probe && source == awaited.address)
+        return Pairing::Take;
+    if (answered != awaited.serial || awaited.kind != WaitFor::Reply) {
         TraceDropped(line, "Error late reply", QByteArray::number(command), "late reply, dropped");
         return Pairing::Drop;
     }
@@ -248,13 +259,12 @@ void DeviceLink::TakeInPending()
         TraceFrame('<', line, "dropped");
 }
 
-DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind) const
+DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind)
 {
-    // A supply that has stopped answering gets no new request for every try:
-    // each would be one more late reply to wait out once it answers again.
-    if (unanswered.CountAt(address) >= OutstandingCap
-        && clock.elapsed() - unanswered.LastSentAt(address) < ProbeIntervalMs)
-        return {WaitFor::Listen, kind};
+    // Every call asks the supply something: a link that only listened after
+    // unanswered requests would wait for replies to requests a supply that
+    // lost them never sends, and miss the moment it answers again.
+    unanswered.Expire(address, clock.elapsed(), OvertakeMs);
     if (!unanswered.Contains(address, kind))
         return {WaitFor::Reply, kind};
     for (int probe : ProbeKinds) {
@@ -288,16 +298,25 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
     bool probed = false;
     for (;;) {
         Step step = NextStep(address, reply.request);
-        // One settling read a call: should the request stay unanswered past
-        // it, the call listens for it instead of asking again.
-        if (step.kind == WaitFor::Probe && probed)
-            step.kind = WaitFor::Listen;
-        if (step.kind == WaitFor::Listen) {
+        // One settling read a call: once the supply has answered it, an
+        // earlier request of the same key can only still be answered late
+        // in transit; the call waits for that to be over, then asks.
+        if (step.kind == WaitFor::Probe && probed) {
+            const qint64 givenUpAt = unanswered.OldestSentAt(address, reply.request) + OvertakeMs + 1;
+            if (givenUpAt - clock.elapsed() >= left())
+                return LinkResult::NoReply;
             Awaited listen;
             listen.kind = WaitFor::Listen;
-            listen.serial = unanswered.OldestAt(address);
-            if (!AwaitLine(line, left(), listen))
+            listen.address = address;
+            listen.request = reply.request;
+            if (!AwaitLine(line, givenUpAt - clock.elapsed(), listen) && left() <= 0)
                 return LinkResult::NoReply;
+            probed = false;  // the key is free now, or the wait is over
+            if (unanswered.Contains(address, reply.request)) {
+                unanswered.Expire(address, clock.elapsed(), OvertakeMs);
+                if (unanswered.Contains(address, reply.request))
+                    return LinkResult::NoReply;
+            }
             continue;
         }
         if (step.kind == WaitFor::Reply) {
@@ -396,18 +415,18 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
     const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
+    // The one judgement of an acknowledgement for every program: whole, with
+    // a good CRC, to the master, from the supply asked, for the command
+    // written. A damaged line proves nothing was written (the supply may have
+    // refused it, or it may answer another request): the write is tried again.
     QByteArray reply;
-    DecodeLine(line, reply);  // what decoded before a failure is judged all the same
-    if (reply.size() < 4 || quint8(reply.at(1)) != address || quint8(reply.at(2)) != command
-        || quint8(reply.at(3)) != CommandSet::AccessAccepted)
-        return LinkResult::BadReply;
-    // An acknowledgement with a damaged CRC was not paired on the way in; it
-    // answers this request all the same.
+    DecodeLine(line, reply);
     quint8 source = 0;
     quint8 replyCommand = 0;
     int kind = 0;
-    if (!KeyOf(reply, source, replyCommand, kind))
-        unanswered.Answer(address, KindOf(command, true), clock.elapsed(), OvertakeMs);
+    if (!KeyOf(reply, source, replyCommand, kind) || source != address || replyCommand != command
+        || kind != KindOf(command, true))
+        return LinkResult::BadReply;
     return LinkResult::GoodReply;
 }
 
