@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addressbackoff.h"
 #include "commandset.h"
 #include "linkresult.h"
 #include "records.h"
@@ -46,6 +47,19 @@ public:
     // received ("<"), stamped with a monotonic clock in seconds to the millisecond; nullptr
     // turns it off. It replaces the receive parser's trace, which goes off.
     void SetFrameTrace(FILE *stream);
+
+    // The line's one back-off from supplies that stopped answering, kept
+    // here where every request to the port passes (this program's own, those
+    // of the programs attached to it, every SCPI instrument and the watch):
+    // a read for an address being backed off and not yet due is answered
+    // NoReply at once, nothing sent; writes are always made. On a line
+    // another program owns, that program's back-off decides.
+    const AddressBackoff &Backoff() const { return backoff; }
+    // How long until a read may go to address: 0 when it may now.
+    qint64 BackoffWaitMs(quint8 address) const;
+    // The last transaction was answered as not asked: its address was being
+    // backed off (here or by the line's owner) and nothing was sent.
+    bool LastNotAsked() const { return lastNotAsked; }
 
     // Before a program lets the port go: reads and judges what the line
     // brings while requests are unanswered, until each is answered or the
@@ -196,6 +210,8 @@ private:
     bool servingBetween = false;
     QElapsedTimer clock;
     UnansweredRequests unanswered;
+    AddressBackoff backoff;
+    bool lastNotAsked = false;
     // When a byte was last read from the line, by clock.
     qint64 heardAt = -1;
     // Set from the start (what the line carries is not known yet) and once a

@@ -27,3 +27,8 @@ LinkResult DeviceLinkTransport::Exchange(const LineRequest &request, QByteArray 
     *reply = decoded;
     return result;
 }
+
+bool DeviceLinkTransport::NotAsked() const
+{
+    return link.LastNotAsked();
+}

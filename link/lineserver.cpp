@@ -15,7 +15,6 @@ LineServer::LineServer(DeviceLink &link, QObject *parent)
     , server(new QLocalServer(this))
     , backoffWake(new QTimer(this))
 {
-    clock.start();
     backoffWake->setSingleShot(true);
     connect(backoffWake, &QTimer::timeout, this, &LineServer::ServeSoon);
     server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -151,12 +150,11 @@ void LineServer::ReadClient(Client *client)
 bool LineServer::HeldForBackoff(const LineMessage &request)
 {
     const LineRequest &asked = request.request;
-    const qint64 now = clock.elapsed();
-    if (asked.kind != LineRequest::Kind::Read || backoff.MayAsk(asked.address, now))
+    const qint64 waitMs = link.BackoffWaitMs(asked.address);
+    if (asked.kind != LineRequest::Kind::Read || waitMs <= 0)
         return false;
     // A read for a supply being backed off waits for its next try, when its
     // program still waits for it then; otherwise it is answered as not asked.
-    const qint64 waitMs = backoff.NextTryMs(asked.address) - now;
     if (LineClockMs() + waitMs > request.answerByMs - StartMarginMs)
         return false;
     if (!backoffWake->isActive() || backoffWake->remainingTime() > waitMs)
@@ -251,12 +249,9 @@ void LineServer::ServeRound()
             answer.outcome.notAsked = true;
         } else if (!link.PortOpen()) {
             answer.outcome.result = LinkResult::NoReply;  // the port is lost: nothing to wait for
-        } else if (asked.kind == LineRequest::Kind::Read && !backoff.MayAsk(asked.address, clock.elapsed())) {
-            answer.outcome.result = LinkResult::NoReply;
-            answer.outcome.notAsked = true;
         } else {
             answer.outcome.result = transport.Exchange(asked, &answer.outcome.reply);
-            backoff.Asked(asked.address, clock.elapsed(), answer.outcome.result != LinkResult::NoReply);
+            answer.outcome.notAsked = transport.NotAsked();
         }
         if ((client = ClientOf(turn.second)))
             Send(*client, answer);

@@ -391,6 +391,7 @@ LinkResult DeviceLink::RemoteTransaction(QByteArray *out, quint8 address, quint8
         request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
     QByteArray reply;
     const LinkResult result = remote->Exchange(request, &reply);
+    lastNotAsked = remote->NotAsked();
     if (out)
         *out = reply;
     if (frameTrace) {
@@ -409,10 +410,12 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
 {
     BeforeExchange();
     ExchangeScope scope(*this);
+    lastNotAsked = false;
     if (remote)
         return RemoteTransaction(nullptr, address, command, access, payload, length, 0);
     QByteArray line;
     const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
+    backoff.Asked(address, clock.elapsed(), exchanged != LinkResult::NoReply);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
     // The one judgement of an acknowledgement for every program: whole, with
@@ -436,16 +439,33 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
 {
     BeforeExchange();
     ExchangeScope scope(*this);
+    lastNotAsked = false;
     if (remote) {
         const LinkResult result = RemoteTransaction(&out, address, command, access, nullptr, 0, minLength);
         count = quint8(qMin(out.size(), 255));
         return result;
     }
+    if (!backoff.MayAsk(address, clock.elapsed())) {
+        lastNotAsked = true;
+        if (frameTrace) {
+            std::fprintf(frameTrace, "%.3f r address %d command %d not asked: backing off\n",
+                         double(clock.elapsed()) / 1000.0, address, command);
+            std::fflush(frameTrace);
+        }
+        return LinkResult::NoReply;
+    }
     QByteArray line;
     const LinkResult exchanged = Exchange(line, address, command, access, nullptr, 0, timeoutMs);
+    backoff.Asked(address, clock.elapsed(), exchanged != LinkResult::NoReply);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
     return JudgeReadReply(line, out, count, minLength);
+}
+
+qint64 DeviceLink::BackoffWaitMs(quint8 address) const
+{
+    const qint64 now = clock.elapsed();
+    return backoff.MayAsk(address, now) ? 0 : backoff.NextTryMs(address) - now;
 }
 
 void DeviceLink::DrainLateReply()
