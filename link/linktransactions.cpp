@@ -390,8 +390,10 @@ LinkResult DeviceLink::RemoteTransaction(QByteArray *out, quint8 address, quint8
     if (payload && length > 0)
         request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
     QByteArray reply;
-    const LinkResult result = remote->Exchange(request, &reply);
-    lastNotAsked = remote->NotAsked();
+    // The line may be taken over during the exchange, which clears remote.
+    LineTransport *through = remote;
+    const LinkResult result = through->Exchange(request, &reply);
+    lastNotAsked = through->NotAsked();
     if (out)
         *out = reply;
     if (frameTrace) {
