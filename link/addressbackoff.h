@@ -7,7 +7,7 @@
 // Which supplies on a line have stopped answering: an address that missed
 // MissesToBackOff requests in a row is asked at most once every RetryMs until
 // it answers again, so that a dead supply costs the others on the line one
-// try each RetryMs and no more. An address is asked all the same when no
+// try (its 200 ms time-out) each RetryMs: 5% of their time. An address is asked all the same when no
 // other address has been asked since its last try: then it holds up nobody,
 // and a supply that comes back is met at the first request after its silence.
 // One per line, kept by the program that holds the port and consulted by
@@ -16,7 +16,7 @@ class AddressBackoff
 {
 public:
     static constexpr int MissesToBackOff = 3;
-    static constexpr qint64 RetryMs = 2000;
+    static constexpr qint64 RetryMs = 4000;
 
     // Whether a request may go to address at nowMs (a monotonic clock).
     bool MayAsk(quint8 address, qint64 nowMs) const;

@@ -146,6 +146,10 @@ public:
     static constexpr qint64 BackToBackMs = 30;
     // The longest the link waits for that quiet before it lets the port go.
     static constexpr qint64 DrainBoundMs = 250;
+    // While a supply answers requests sent before the one awaited (a backlog
+    // after a stall), each of its replies gives the wait TimeoutMs more, by
+    // at most this much over a call: the awaited reply comes after theirs.
+    static constexpr qint64 BacklogWaitMs = 1000;
 
 private:
     static quint16 CrcStep(quint16 crc, quint8 byte);
@@ -168,6 +172,7 @@ private:
         quint64 serial = 0;
         quint8 address = 0;
         int request = 0;  // the request's kind (see UnansweredRequests)
+        bool backlog = false;  // a reply to an earlier request to the address came
     };
     enum class Pairing { Take, Drop, Hold };
     struct Step {
@@ -212,6 +217,8 @@ private:
     UnansweredRequests unanswered;
     AddressBackoff backoff;
     bool lastNotAsked = false;
+    // How much a call's waits have grown while a backlog was answered.
+    qint64 backlogExtraMs = 0;
     // When a byte was last read from the line, by clock.
     qint64 heardAt = -1;
     // Set from the start (what the line carries is not known yet) and once a

@@ -129,6 +129,7 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.setSingleShot(true);
     deadline.start(int(qMax<qint64>(timeoutMs, 0)) + 1);
+    awaited.backlog = false;
     QTimer quietWake;
     quietWake.setTimerType(Qt::PreciseTimer);
     quietWake.setSingleShot(true);
@@ -155,6 +156,18 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
             line.clear();
             complete = TakeLinePart(line, rest);
         }
+        if (awaited.backlog) {
+            // The supply answers requests sent before this one: it is
+            // there, and this one's reply comes after theirs.
+            awaited.backlog = false;
+            const qint64 wanted = stopwatch.elapsed() + TimeoutMs;
+            const qint64 grow = qMin(wanted - timeoutMs, BacklogWaitMs - backlogExtraMs);
+            if (grow > 0) {
+                timeoutMs += grow;
+                backlogExtraMs += grow;
+                deadline.start(int(timeoutMs - stopwatch.elapsed()) + 1);
+            }
+        }
         if (awaited.kind == WaitFor::Listen && !unanswered.Contains(awaited.address, awaited.request))
             return true;
         if (awaited.kind == WaitFor::Drain && unanswered.IsEmpty() && line.isEmpty())
@@ -173,7 +186,7 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
         }
         idle = WaitForInput(line);
     }
-    if (!held.isEmpty()) {
+    if (!held.isEmpty() && awaited.kind == WaitFor::Reply) {
         // Not known to be the reply: the request still counts as unanswered,
         // so that its reply, should it come later, is not taken for another.
         unanswered.Add(awaited.address, awaited.request, clock.elapsed());
@@ -218,12 +231,18 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
                      "unrequested reply, dropped");
         return Pairing::Drop;
     }
-    // A settling read is over once the supply answers anything again: its
-    // reply tells nothing but that, and whichever request a reply answers,
-    // every earlier one is answered or lost by then.
-    if (awaited.kind == WaitFor::Probe && source == awaited.address)
-        return Pairing::Take;
-    if (answered != awaited.serial || awaited.kind != WaitFor::Reply) {
+    // A settling read whose key an earlier request had too: after a silence
+    // that lost that one, its reply is taken for the earlier request's. The
+    // last such reply before the line goes quiet ends the wait: replies of a
+    // backlog come back to back.
+    if (awaited.kind == WaitFor::Probe && source == awaited.address && kind == awaited.request
+        && answered != awaited.serial)
+        return Pairing::Hold;
+    if (answered != awaited.serial
+        || (awaited.kind != WaitFor::Reply && awaited.kind != WaitFor::Probe)) {
+        if ((awaited.kind == WaitFor::Reply || awaited.kind == WaitFor::Probe)
+            && source == awaited.address && answered < awaited.serial)
+            awaited.backlog = true;
         TraceDropped(line, "Error late reply", QByteArray::number(command), "late reply, dropped");
         return Pairing::Drop;
     }
@@ -281,7 +300,8 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
 {
     QElapsedTimer stopwatch;
     stopwatch.start();
-    const auto left = [&] { return qMax<qint64>(timeoutMs - stopwatch.elapsed(), 0); };
+    backlogExtraMs = 0;
+    const auto left = [&] { return qMax<qint64>(timeoutMs + backlogExtraMs - stopwatch.elapsed(), 0); };
     Awaited reply;
     reply.kind = WaitFor::Reply;
     reply.address = address;

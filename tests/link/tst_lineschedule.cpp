@@ -120,7 +120,7 @@ private slots:
     }
 
     // The rule of the back-off on a clock of the test's own: three misses in
-    // a row, then one try every 2 s while other addresses are asked; asked
+    // a row, then one try every 4 s while other addresses are asked; asked
     // every time while nobody else is; any reply ends it.
     void backoffRule()
     {
@@ -135,18 +135,18 @@ private slots:
         const qint64 lastTry = now;
         backoff.Asked(1, now += 46, true);
         QVERIFY(!backoff.MayAsk(2, now));
-        QVERIFY(!backoff.MayAsk(2, lastTry + 1999));
-        QVERIFY(backoff.MayAsk(2, lastTry + 2000));
+        QVERIFY(!backoff.MayAsk(2, lastTry + 3999));
+        QVERIFY(backoff.MayAsk(2, lastTry + 4000));
         QVERIFY(backoff.MayAsk(1, now));
         // Alone on the line, a silent address holds up nobody.
-        backoff.Asked(2, now = lastTry + 2000, false);
+        backoff.Asked(2, now = lastTry + 4000, false);
         QVERIFY(backoff.MayAsk(2, now + 1));
         backoff.Asked(2, now += 200, false);
         QVERIFY(backoff.MayAsk(2, now + 1));
         backoff.Asked(1, now += 46, true);
         QVERIFY(!backoff.MayAsk(2, now));
         // Any reply, a rejected one too, ends it.
-        backoff.Asked(2, now += 2000, true);
+        backoff.Asked(2, now += 4000, true);
         QVERIFY(!backoff.IsBackingOff(2));
         backoff.Asked(1, now += 46, true);
         QVERIFY(backoff.MayAsk(2, now));
@@ -154,7 +154,7 @@ private slots:
 
     // On a real link with supplies 1 and 2 answering and 5 silent, read in
     // rounds as the watch reads them: the silent one is tried three times,
-    // then once every 2 s, its other reads coming back at once as not
+    // then once every 4 s, its other reads coming back at once as not
     // asked; the others are answered every round. The owner's own direct
     // reads keep to the same back-off.
     void realLinkBacksOffASilentAddressOnce()
@@ -178,7 +178,7 @@ private slots:
         int answered = 0;
         QElapsedTimer took;
         took.start();
-        while (took.elapsed() < 5000) {
+        while (took.elapsed() < 6000) {
             for (quint8 a : {1, 2, 5}) {
                 schedule.Submit(0, Read(a), [&, a](const LineOutcome &o) {
                     if (a == 5)
@@ -190,9 +190,9 @@ private slots:
             schedule.RunAll();
             ++rounds;
         }
-        // 3 misses by about 0.7 s, then tries at about 2.7 and 4.7 s.
+        // 3 misses by about 0.7 s, then a try at about 4.7 s.
         int tries = sentTo5();
-        QVERIFY2(tries >= 4 && tries <= 6, qPrintable(QString::number(tries)));
+        QVERIFY2(tries >= 4 && tries <= 5, qPrintable(QString::number(tries)));
         QCOMPARE(std::make_pair(answered, notAsked + tries), std::make_pair(2 * rounds, rounds));
         QVERIFY(f.link.Backoff().IsBackingOff(5));
 
@@ -249,19 +249,28 @@ private slots:
         }
         QCOMPARE(ownerLink.GetStatus(LinkFixture::Address, status), LinkResult::GoodReply);
         QVERIFY(ownerLink.Backoff().IsBackingOff(5));
-        const qint64 waitMs = ownerLink.BackoffWaitMs(5);
-        QVERIFY(waitMs > 1000);
-        const int before = f.supply->receivedLines().size();
+        // Its program would give up before the next try: answered at once.
+        QVERIFY(ownerLink.BackoffWaitMs(5) > 3000);
+        int before = f.supply->receivedLines().size();
         QElapsedTimer took;
         took.start();
         QCOMPARE(attachedLink.GetStatus(5, status), LinkResult::NoReply);
-        // Held until the owner's next try of 5, then that one try.
+        QVERIFY(attachedLink.LastNotAsked());
+        QVERIFY(took.elapsed() < 500);
+        QCOMPARE(f.supply->receivedLines().size(), before);
+        // Nearer the next try: held until it, then that one try is made.
+        QTRY_VERIFY_WITH_TIMEOUT(ownerLink.BackoffWaitMs(5) < 2000, 4000);
+        const qint64 waitMs = ownerLink.BackoffWaitMs(5);
+        before = f.supply->receivedLines().size();
+        took.restart();
+        QCOMPARE(attachedLink.GetStatus(5, status), LinkResult::NoReply);
+        QVERIFY(!attachedLink.LastNotAsked());
         QVERIFY2(took.elapsed() >= waitMs - 50, qPrintable(QString::number(took.elapsed())));
         const QList<QByteArray> sent = f.supply->receivedLines().mid(before);
         QCOMPARE(sent.size(), 1);
         QVERIFY(sent.first().startsWith("#05"));
         QCOMPARE(ownerLink.GetStatus(LinkFixture::Address, status), LinkResult::GoodReply);
-        QVERIFY(ownerLink.BackoffWaitMs(5) > 1000);
+        QVERIFY(ownerLink.BackoffWaitMs(5) > 3000);
     }
 
     void realLinkTakesOnlyTheAddressAsked()
