@@ -21,7 +21,6 @@
 #include <QProcess>
 #include <QSerialPort>
 #include <QTcpSocket>
-#include <QTimer>
 
 #include <csignal>
 
@@ -82,13 +81,13 @@ void OnLink(int rounds)
         const int silenceMs = round % 4 < 2 ? 800 : 3000;
         QElapsedTimer silence;
         silence.start();
-        QTimer::singleShot(silenceMs, [&] { supply.setOptions(options); });
         while (silence.elapsed() < silenceMs)
             link.GetMeasurements(0, m);
-        const qint64 endMs = silenceMs;
+        // The silence ends between two calls, so that the next is the first
+        // one begun after it.
+        supply.setOptions(options);
+        const qint64 endMs = silence.elapsed();
         if (round % 2 == 0) {
-            // The loop ends with the call under way at the end, begun in the
-            // silence; the calls counted are the ones begun after it.
             int failed = 0;
             while (link.GetMeasurements(0, m) != LinkResult::GoodReply && failed < 50)
                 ++failed;
