@@ -342,7 +342,21 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
         if (step.kind == WaitFor::Reply) {
             if (SendFrame(address, command, access, payload, length))
                 reply.serial = unanswered.Add(address, reply.request, clock.elapsed());
-            return AwaitLine(line, left(), reply) ? LinkResult::GoodReply : LinkResult::NoReply;
+            if (!AwaitLine(line, left(), reply))
+                return LinkResult::NoReply;
+            // A damaged line names no request; when this one is the only
+            // request unanswered on the line, and nothing unasked is coming,
+            // the line can only be its reply: it is answered (and judged
+            // by the caller), so that its next try is sent at once.
+            QByteArray decoded;
+            DecodeLine(line, decoded);
+            quint8 source = 0;
+            quint8 replyCommand = 0;
+            int kind = 0;
+            if (!KeyOf(decoded, source, replyCommand, kind) && !foreignFlowing
+                && unanswered.Count() == 1 && unanswered.Contains(reply.serial))
+                unanswered.Answer(address, reply.request, clock.elapsed(), OvertakeMs);
+            return LinkResult::GoodReply;
         }
         // A read whose reply cannot be mistaken: once it is answered, every
         // earlier request to the supply is answered or lost (given up once

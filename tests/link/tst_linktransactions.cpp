@@ -188,6 +188,23 @@ private slots:
         QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#018007119A1B1864\r"});
     }
 
+    // A damaged acknowledgement is no acknowledgement, but on a line where
+    // nothing else is unanswered it is the write's reply: the next try
+    // writes again at once, without a read to settle the line first.
+    void damagedAcknowledgementIsTriedAgainAtOnce()
+    {
+        LinkFixture f;
+        QVERIFY(f.opened);
+        f.link.SetTraceStream(nullptr);
+        StatusRecord status;
+        QCOMPARE(f.link.GetStatus(1, status), LinkResult::GoodReply);
+        f.supply->queueRawReply({"#8001071F1482\r"});
+        QCOMPARE(f.link.SetOutput(1, OutputOnValue), LinkResult::BadReply);
+        f.supply->clearReceived();
+        QCOMPARE(f.link.SetOutput(1, OutputOnValue), LinkResult::GoodReply);
+        QCOMPARE(f.supply->receivedLines(), QList<QByteArray>{"#018007119A1B1864\r"});
+    }
+
     // A read reply is known by its source and command whatever the supply
     // writes in its access byte, except a write's acknowledgement code.
     void readReplyWhateverItsAccessByte()
