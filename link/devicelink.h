@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -207,6 +208,8 @@ private:
     LinkResult RemoteTransaction(QByteArray *out, quint8 address, quint8 command, quint8 access,
                                  const quint8 *payload, int length, quint8 minLength);
     void BeforeExchange();
+    // Tells the back-off how an exchange with address begun at began went.
+    void NoteAsked(quint8 address, qint64 began, LinkResult exchanged);
 
     QSerialPort *port = nullptr;
     LineTransport *remote = nullptr;
@@ -216,6 +219,8 @@ private:
     QElapsedTimer clock;
     UnansweredRequests unanswered;
     AddressBackoff backoff;
+    // When each supply last answered a request of this link, by clock.
+    std::array<qint64, 256> answeredAt{};
     bool lastNotAsked = false;
     // How much a call's waits have grown while a backlog was answered.
     qint64 backlogExtraMs = 0;

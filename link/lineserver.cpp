@@ -150,13 +150,17 @@ void LineServer::ReadClient(Client *client)
 bool LineServer::HeldForBackoff(const LineMessage &request)
 {
     const LineRequest &asked = request.request;
-    const qint64 waitMs = link.BackoffWaitMs(asked.address);
+    qint64 waitMs = link.BackoffWaitMs(asked.address);
     if (asked.kind != LineRequest::Kind::Read || waitMs <= 0)
         return false;
-    // A read for a supply being backed off waits for its next try, when its
-    // program still waits for it then; otherwise it is answered as not asked.
-    if (LineClockMs() + waitMs > request.answerByMs - StartMarginMs)
+    // A read for a supply being backed off waits for its next try, or, when
+    // its program gives up before that, until just before it does: then it
+    // is answered as not asked (ServeRound). A program reading in a loop
+    // thus waits as it would for the supply, instead of failing at once.
+    const qint64 givingUpIn = request.answerByMs - StartMarginMs - LineClockMs();
+    if (givingUpIn < 0)
         return false;
+    waitMs = qMin(waitMs, givingUpIn);
     if (!backoffWake->isActive() || backoffWake->remainingTime() > waitMs)
         backoffWake->start(int(waitMs) + 1);
     return true;

@@ -224,6 +224,8 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
     // waiting, is a write's refusal.
     if (answered == 0 && kind == KindOf(command, false))
         answered = unanswered.Answer(source, KindOf(command, true), clock.elapsed(), OvertakeMs);
+    if (answered != 0)
+        answeredAt[source] = clock.elapsed();
     if (answered == 0) {
         foreignFlowing = true;
         TraceDropped(line, "Error unrequested reply",
@@ -450,8 +452,9 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
     if (remote)
         return RemoteTransaction(nullptr, address, command, access, payload, length, 0);
     QByteArray line;
+    const qint64 began = clock.elapsed();
     const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
-    backoff.Asked(address, clock.elapsed(), exchanged != LinkResult::NoReply);
+    NoteAsked(address, began, exchanged);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
     // The one judgement of an acknowledgement for every program: whole, with
@@ -491,11 +494,20 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
         return LinkResult::NoReply;
     }
     QByteArray line;
+    const qint64 began = clock.elapsed();
     const LinkResult exchanged = Exchange(line, address, command, access, nullptr, 0, timeoutMs);
-    backoff.Asked(address, clock.elapsed(), exchanged != LinkResult::NoReply);
+    NoteAsked(address, began, exchanged);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
     return JudgeReadReply(line, out, count, minLength);
+}
+
+void DeviceLink::NoteAsked(quint8 address, qint64 began, LinkResult exchanged)
+{
+    // A supply whose reply came late, or answered an earlier request, is
+    // there all the same: only silence counts as a miss.
+    backoff.Asked(address, clock.elapsed(),
+                  exchanged != LinkResult::NoReply || answeredAt[address] >= began);
 }
 
 qint64 DeviceLink::BackoffWaitMs(quint8 address) const
