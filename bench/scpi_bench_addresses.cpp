@@ -4,7 +4,8 @@
 // a query to addresses 1 and 2 waits when it comes 50 ms into a three-query
 // message to the silent address, and that message's time; then how many
 // MEASure:VOLTage? answers two clients asking addresses 1 and 2 in lock-step
-// at once get in SECONDS, against one client asking alone.
+// at once get in SECONDS, against one client asking alone, and with a third
+// client polling the silent address all along.
 //   scpi_bench_addresses [ROUNDS] [SECONDS]
 
 #include <QCoreApplication>
@@ -134,6 +135,15 @@ int main(int argc, char **argv)
                 "(%.1f/s together); address 1 alone %d (%.1f/s)\n",
                 seconds, both[0], both[1], double(both[0] + both[1]) / seconds, alone[0],
                 double(alone[0]) / seconds);
+    // The same two with a third client polling the silent address the
+    // whole time: what it costs them.
+    const std::vector<int> three = LockStep({first.get(), second.get(), silent.get()}, seconds);
+    std::printf("with a third client polling silent address 3 all along: addresses 1 and 2 %.1f/s "
+                "and %.1f/s, %.0f%% and %.0f%% of their rate without it (%.1f/s and %.1f/s); "
+                "address 3 answered %d times\n",
+                double(three[0]) / seconds, double(three[1]) / seconds, 100.0 * three[0] / std::max(1, both[0]),
+                100.0 * three[1] / std::max(1, both[1]), double(both[0]) / seconds,
+                double(both[1]) / seconds, three[2]);
 
     for (QProcess *process : {&server, &supply}) {
         process->terminate();

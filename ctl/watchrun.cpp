@@ -57,7 +57,7 @@ WatchRun::WatchRun(CommandContext &context, QFile &output, const WatchOptions &o
     context.Session().SetReadTries(1);
     if (context.SeveralAddresses()) {
         transport = std::make_unique<DeviceLinkTransport>(context.Session().Link());
-        schedule = std::make_unique<LineSchedule>(*transport, [this] { return clock.elapsed(); });
+        schedule = std::make_unique<LineSchedule>(*transport);
         for (int k = 0; k < context.Options().addresses.size(); ++k) {
             failedInRow << 0;
             quiet << false;
@@ -304,7 +304,7 @@ bool WatchRun::SampleEach(bool *asked, int *failedAll)
                                                                     : QStringLiteral("reply rejected"))
                          .arg(failedInRow.at(k)));
         }
-        if (!quiet.at(k) && schedule->Backoff().IsBackingOff(quint8(address))) {
+        if (!quiet.at(k) && reading.notAsked) {
             quiet[k] = true;
             WriteErr(QStringLiteral("velkaroctl: watch: address %1 missed %2 requests in a row; "
                                     "asked once every %3 s until it answers\n")
@@ -354,12 +354,12 @@ int WatchRun::RunSeveral()
                                        : 0;
         // Every address backed off: nothing to ask before the first is due.
         if (!asked) {
-            qint64 nextMs = -1;
+            qint64 waitMs = -1;
             for (const quint8 address : context.Options().addresses) {
-                const qint64 tryMs = schedule->Backoff().NextTryMs(address);
-                nextMs = nextMs < 0 ? tryMs : std::min(nextMs, tryMs);
+                const qint64 addressWaitMs = context.Session().Link().BackoffWaitMs(address);
+                waitMs = waitMs < 0 ? addressWaitMs : std::min(waitMs, addressWaitMs);
             }
-            dueNs = std::max(dueNs, nextMs * 1000000);
+            dueNs = std::max(dueNs, clock.nsecsElapsed() + qMax<qint64>(waitMs, 1) * 1000000);
         }
     }
     if (failedReadings > 0)

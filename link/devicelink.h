@@ -1,5 +1,6 @@
 #pragma once
 
+#include "addressbackoff.h"
 #include "commandset.h"
 #include "linkresult.h"
 #include "records.h"
@@ -10,6 +11,7 @@
 #include <QFile>
 #include <QTextStream>
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <memory>
@@ -56,6 +58,19 @@ public:
     // received ("<"), stamped with a monotonic clock in seconds to the millisecond; nullptr
     // turns it off. It replaces the receive parser's trace, which goes off.
     void SetFrameTrace(FILE *stream);
+
+    // The line's one back-off from supplies that stopped answering, kept
+    // here where every request to the port passes (this program's own, those
+    // of the programs attached to it, every SCPI instrument and the watch):
+    // a read for an address being backed off and not yet due is answered
+    // NoReply at once, nothing sent; writes are always made. On a line
+    // another program owns, that program's back-off decides.
+    const AddressBackoff &Backoff() const { return backoff; }
+    // How long until a read may go to address: 0 when it may now.
+    qint64 BackoffWaitMs(quint8 address) const;
+    // The last transaction was answered as not asked: its address was being
+    // backed off (here or by the line's owner) and nothing was sent.
+    bool LastNotAsked() const { return lastNotAsked; }
 
     // Before a program lets the port go: reads and judges what the line
     // brings while requests are unanswered, until each is answered or the
@@ -127,10 +142,8 @@ public:
     // oldest unanswered request with its key, and a request whose key is
     // still unanswered is not sent (its reply could not be told from the
     // earlier one's) until a read of another command has been answered.
-    // Beyond OutstandingCap unanswered requests to one address, a request is
-    // sent at most every ProbeIntervalMs; in between the link listens.
-    static constexpr int OutstandingCap = 4;
-    static constexpr qint64 ProbeIntervalMs = 1000;
+    // Every call sends one request (its own or that read), so the first call
+    // after a silence reaches the supply.
     // The latest a reply held back in transit comes after its request, while
     // later replies overtake it; until then its request is not given up.
     static constexpr qint64 OvertakeMs = 350;
@@ -144,6 +157,10 @@ public:
     static constexpr qint64 BackToBackMs = 30;
     // The longest the link waits for that quiet before it lets the port go.
     static constexpr qint64 DrainBoundMs = 250;
+    // While a supply answers requests sent before the one awaited (a backlog
+    // after a stall), each of its replies gives the wait TimeoutMs more, by
+    // at most this much over a call: the awaited reply comes after theirs.
+    static constexpr qint64 BacklogWaitMs = 1000;
 
 private:
     static quint16 CrcStep(quint16 crc, quint8 byte);
@@ -157,7 +174,7 @@ private:
         AnyLine,  // any complete line
         Reply,    // the reply to the caller's request
         Probe,    // the reply to a read sent to settle the line
-        Listen,   // the oldest unanswered request to an address answered or retired
+        Listen,   // no request with the key left unanswered at the address
         Quiet,    // the line quiet for BackToBackMs
         Drain,    // every request answered, or the line quiet for QuietMs
     };
@@ -166,10 +183,11 @@ private:
         quint64 serial = 0;
         quint8 address = 0;
         int request = 0;  // the request's kind (see UnansweredRequests)
+        bool backlog = false;  // a reply to an earlier request to the address came
     };
     enum class Pairing { Take, Drop, Hold };
     struct Step {
-        WaitFor kind;  // Reply: send the request, Probe: send a read of request, Listen
+        WaitFor kind;  // Reply: send the request, Probe: send a read of request
         int request;
     };
     // Sends the request (or first settles the line) and waits for its reply
@@ -177,7 +195,7 @@ private:
     // be judged, in line; BadReply when a settling read met a damaged line.
     LinkResult Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
                         const quint8 *payload, int length, quint8 timeoutMs);
-    Step NextStep(quint8 address, int kind) const;
+    Step NextStep(quint8 address, int kind);
     bool AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited);
     Pairing Pair(const QByteArray &line, Awaited &awaited, const QByteArray &held);
     // Judges what the port already holds against the unanswered requests.
@@ -200,6 +218,8 @@ private:
     LinkResult RemoteTransaction(QByteArray *out, quint8 address, quint8 command, quint8 access,
                                  const quint8 *payload, int length, quint8 minLength);
     void BeforeExchange();
+    // Tells the back-off how an exchange with address begun at began went.
+    void NoteAsked(quint8 address, qint64 began, LinkResult exchanged);
 
     QSerialPort *port = nullptr;
     LineTransport *remote = nullptr;
@@ -209,6 +229,12 @@ private:
     bool servingBetween = false;
     QElapsedTimer clock;
     UnansweredRequests unanswered;
+    AddressBackoff backoff;
+    // When each supply last answered a request of this link, by clock.
+    std::array<qint64, 256> answeredAt{};
+    bool lastNotAsked = false;
+    // How much a call's waits have grown while a backlog was answered.
+    qint64 backlogExtraMs = 0;
     // When a byte was last read from the line, by clock.
     qint64 heardAt = -1;
     // Set from the start (what the line carries is not known yet) and once a

@@ -33,3 +33,8 @@ LinkResult DeviceLinkTransport::Exchange(const LineRequest &request, QByteArray 
     link.NoteReply(request.address, request.command, decoded);
     return result;
 }
+
+bool DeviceLinkTransport::NotAsked() const
+{
+    return link.LastNotAsked();
+}

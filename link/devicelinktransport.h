@@ -13,6 +13,7 @@ class DeviceLinkTransport : public LineTransport
 public:
     explicit DeviceLinkTransport(DeviceLink &link);
     LinkResult Exchange(const LineRequest &request, QByteArray *reply) override;
+    bool NotAsked() const override;
 
 private:
     DeviceLink &link;

@@ -10,6 +10,7 @@
 DeviceLink::DeviceLink()
 {
     clock.start();
+    answeredAt.fill(-1);
     SetTraceStream(stdout);
 }
 

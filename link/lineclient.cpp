@@ -112,6 +112,7 @@ bool LineClient::WaitForMembers(int timeoutMs)
 
 LinkResult LineClient::Exchange(const LineRequest &request, QByteArray *reply)
 {
+    notAsked = false;
     if (!IsAttached())
         return LinkResult::NoReply;
     LineMessage message;
@@ -158,5 +159,6 @@ LinkResult LineClient::Exchange(const LineRequest &request, QByteArray *reply)
     outcomes.erase(outcomes.begin(), std::next(found));
     if (reply)
         *reply = outcome.reply;
+    notAsked = outcome.notAsked;
     return outcome.result;
 }

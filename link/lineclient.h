@@ -38,6 +38,8 @@ public:
     // owner goes, or ExchangeBoundMs pass (SilentOwnerWaitMs while the owner
     // is silent).
     LinkResult Exchange(const LineRequest &request, QByteArray *reply) override;
+    // The owner answered the last request as not asked (its back-off).
+    bool NotAsked() const override { return notAsked; }
     // The owner still holds the connection but said nothing during the last
     // exchange's whole bound: it is stopped or stuck.
     bool OwnerSilent() const { return ownerSilent; }
@@ -68,4 +70,5 @@ private:
     quint64 heard = 0;        // messages received from the owner
     quint64 attachments = 0;  // Attach() calls: which owner a request went to
     bool ownerSilent = false;
+    bool notAsked = false;
 };

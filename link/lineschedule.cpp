@@ -2,20 +2,11 @@
 
 #include "linetransport.h"
 
-#include <QElapsedTimer>
-
-#include <memory>
 #include <tuple>
 
-LineSchedule::LineSchedule(LineTransport &transport, Clock clock)
+LineSchedule::LineSchedule(LineTransport &transport)
     : transport(transport)
-    , clock(std::move(clock))
 {
-    if (!this->clock) {
-        auto elapsed = std::make_shared<QElapsedTimer>();
-        elapsed->start();
-        this->clock = [elapsed] { return elapsed->elapsed(); };
-    }
 }
 
 void LineSchedule::Submit(int user, const LineRequest &request, Done done)
@@ -87,12 +78,9 @@ bool LineSchedule::RunNext()
 
     const LineRequest &request = pending.request;
     LineOutcome outcome;
-    const qint64 now = clock();
-    if (request.kind == LineRequest::Kind::Read && !backoff.MayAsk(request.address, now)) {
-        outcome.notAsked = true;
-    } else {
-        outcome.result = transport.Exchange(request, &outcome.reply);
-        backoff.Asked(request.address, now, outcome.result != LinkResult::NoReply);
+    outcome.result = transport.Exchange(request, &outcome.reply);
+    outcome.notAsked = transport.NotAsked();
+    if (!outcome.notAsked) {
         ++served;
         addressServedAt[request.address] = served;
         userServedAt[userId] = served;

@@ -1,6 +1,5 @@
 #pragma once
 
-#include "addressbackoff.h"
 #include "linerequest.h"
 
 #include <QtGlobal>
@@ -20,18 +19,16 @@ class LineTransport;
 // - otherwise the next read is the one at the head of a user's queue whose
 //   user, then whose address, was served longest ago: reads go round-robin
 //   over the users, and over the addresses among users that wait alike;
-// - a read for an address that is being backed off (AddressBackoff) and not
-//   yet due is answered at once as not asked, without an exchange. Writes are
-//   always made: a write may be what switches a supply's output off.
+// - a read for an address that the line's back-off holds (AddressBackoff,
+//   kept by the link that makes the exchanges) comes back at once as not
+//   asked. Writes are always made: a write may be what switches a supply's
+//   output off.
 class LineSchedule
 {
 public:
     using Done = std::function<void(const LineOutcome &)>;
-    // Milliseconds on a monotonic clock.
-    using Clock = std::function<qint64()>;
 
-    // Without a clock, the schedule keeps its own.
-    explicit LineSchedule(LineTransport &transport, Clock clock = Clock());
+    explicit LineSchedule(LineTransport &transport);
 
     // Queues a request of user (any number the caller chooses); done is
     // called once, from RunNext, with what became of it.
@@ -41,13 +38,10 @@ public:
     bool IsIdle() const;
     int Queued() const;
 
-    // Carries out the next request (or answers it as not asked); false when
-    // nothing is queued.
+    // Carries out the next request; false when nothing is queued.
     bool RunNext();
     // RunNext until nothing is queued.
     void RunAll();
-
-    const AddressBackoff &Backoff() const { return backoff; }
 
 private:
     struct Pending {
@@ -61,8 +55,6 @@ private:
     std::map<int, Queue>::iterator Next();
 
     LineTransport &transport;
-    Clock clock;
-    AddressBackoff backoff;
     std::map<int, Queue> queues;
     std::map<int, quint64> userServedAt;
     quint64 addressServedAt[256] = {};

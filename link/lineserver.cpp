@@ -15,7 +15,6 @@ LineServer::LineServer(DeviceLink &link, QObject *parent)
     , server(new QLocalServer(this))
     , backoffWake(new QTimer(this))
 {
-    clock.start();
     backoffWake->setSingleShot(true);
     connect(backoffWake, &QTimer::timeout, this, &LineServer::ServeSoon);
     server->setSocketOptions(QLocalServer::UserAccessOption);
@@ -156,14 +155,17 @@ void LineServer::ReadClient(Client *client)
 bool LineServer::HeldForBackoff(const LineMessage &request)
 {
     const LineRequest &asked = request.request;
-    const qint64 now = clock.elapsed();
-    if (asked.kind != LineRequest::Kind::Read || backoff.MayAsk(asked.address, now))
+    qint64 waitMs = link.BackoffWaitMs(asked.address);
+    if (asked.kind != LineRequest::Kind::Read || waitMs <= 0)
         return false;
-    // A read for a supply being backed off waits for its next try, when its
-    // program still waits for it then; otherwise it is answered as not asked.
-    const qint64 waitMs = backoff.NextTryMs(asked.address) - now;
-    if (LineClockMs() + waitMs > request.answerByMs - StartMarginMs)
+    // A read for a supply being backed off waits for its next try, or, when
+    // its program gives up before that, until just before it does: then it
+    // is answered as not asked (ServeRound). A program reading in a loop
+    // thus waits as it would for the supply, instead of failing at once.
+    const qint64 givingUpIn = request.answerByMs - StartMarginMs - LineClockMs();
+    if (givingUpIn < 0)
         return false;
+    waitMs = qMin(waitMs, givingUpIn);
     if (!backoffWake->isActive() || backoffWake->remainingTime() > waitMs)
         backoffWake->start(int(waitMs) + 1);
     return true;
@@ -256,12 +258,9 @@ void LineServer::ServeRound()
             answer.outcome.notAsked = true;
         } else if (!link.PortOpen()) {
             answer.outcome.result = LinkResult::NoReply;  // the port is lost: nothing to wait for
-        } else if (asked.kind == LineRequest::Kind::Read && !backoff.MayAsk(asked.address, clock.elapsed())) {
-            answer.outcome.result = LinkResult::NoReply;
-            answer.outcome.notAsked = true;
         } else {
             answer.outcome.result = transport.Exchange(asked, &answer.outcome.reply);
-            backoff.Asked(asked.address, clock.elapsed(), answer.outcome.result != LinkResult::NoReply);
+            answer.outcome.notAsked = transport.NotAsked();
         }
         if ((client = ClientOf(turn.second)))
             Send(*client, answer);

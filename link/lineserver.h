@@ -1,11 +1,9 @@
 #pragma once
 
-#include "addressbackoff.h"
 #include "linemember.h"
 #include "linemessage.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -23,9 +21,10 @@ class QTimer;
 // attached through a local socket (this user's only) and makes them on the
 // owner's link, taking turns with the owner's own. In a round each attached
 // program gets one request: writes first, oldest first, then reads. A read
-// for a supply that stopped answering waits while the address is backed off
-// (AddressBackoff), or is answered as not asked when its program would have
-// given up by then; writes are always made.
+// for a supply that stopped answering waits while the line's back-off (the
+// link's, shared with the owner's own requests) holds its address, or is
+// answered as not asked when its program would have given up by then;
+// writes are always made.
 class LineServer : public QObject
 {
     Q_OBJECT
@@ -92,8 +91,6 @@ private:
     LineMember own;
     std::vector<std::unique_ptr<Client>> clients;
     quint64 sequence = 0;
-    AddressBackoff backoff;
-    QElapsedTimer clock;
     bool serving = false;
     bool serveQueued = false;
     bool retired = false;

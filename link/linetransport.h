@@ -11,4 +11,7 @@ public:
     virtual ~LineTransport() = default;
     // reply receives a read's decoded reply when the result is GoodReply.
     virtual LinkResult Exchange(const LineRequest &request, QByteArray *reply) = 0;
+    // The last exchange was answered at once as not asked: the line's
+    // back-off holds its address, and nothing was sent.
+    virtual bool NotAsked() const { return false; }
 };

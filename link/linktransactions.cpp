@@ -89,7 +89,10 @@ int KindOf(quint8 command, bool write)
 
 // A decoded line names the request it answers only when it is a whole frame
 // to the master with a good CRC: source address in byte 1, command in byte 2,
-// and in byte 3 the read's access code or a write's acknowledgement.
+// and in byte 3 a write's acknowledgement code, or for a read's reply
+// whatever the supply puts there: supplies differ in what they write in a
+// read reply's access byte, and taking anything but the acknowledgement code
+// for a write's answer would drop every read of such a supply.
 bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind)
 {
     if (decoded.size() < CommandSet::HeaderBytes + CommandSet::CrcBytes
@@ -97,7 +100,7 @@ bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind
         return false;
     source = quint8(decoded.at(1));
     command = quint8(decoded.at(2));
-    kind = KindOf(command, quint8(decoded.at(3)) != CommandSet::AccessRead);
+    kind = KindOf(command, quint8(decoded.at(3)) == CommandSet::AccessAccepted);
     return true;
 }
 
@@ -126,6 +129,7 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
     deadline.setTimerType(Qt::PreciseTimer);
     deadline.setSingleShot(true);
     deadline.start(int(qMax<qint64>(timeoutMs, 0)) + 1);
+    awaited.backlog = false;
     QTimer quietWake;
     quietWake.setTimerType(Qt::PreciseTimer);
     quietWake.setSingleShot(true);
@@ -152,7 +156,19 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
             line.clear();
             complete = TakeLinePart(line, rest);
         }
-        if (awaited.kind == WaitFor::Listen && !unanswered.Contains(awaited.serial))
+        if (awaited.backlog) {
+            // The supply answers requests sent before this one: it is
+            // there, and this one's reply comes after theirs.
+            awaited.backlog = false;
+            const qint64 wanted = stopwatch.elapsed() + TimeoutMs;
+            const qint64 grow = qMin(wanted - timeoutMs, BacklogWaitMs - backlogExtraMs);
+            if (grow > 0) {
+                timeoutMs += grow;
+                backlogExtraMs += grow;
+                deadline.start(int(timeoutMs - stopwatch.elapsed()) + 1);
+            }
+        }
+        if (awaited.kind == WaitFor::Listen && !unanswered.Contains(awaited.address, awaited.request))
             return true;
         if (awaited.kind == WaitFor::Drain && unanswered.IsEmpty() && line.isEmpty())
             return true;
@@ -170,7 +186,7 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
         }
         idle = WaitForInput(line);
     }
-    if (!held.isEmpty()) {
+    if (!held.isEmpty() && awaited.kind == WaitFor::Reply) {
         // Not known to be the reply: the request still counts as unanswered,
         // so that its reply, should it come later, is not taken for another.
         unanswered.Add(awaited.address, awaited.request, clock.elapsed());
@@ -203,7 +219,13 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
         TraceDropped(held, "Error late reply", QByteArray::number(command), "late reply, dropped");
         return Pairing::Hold;
     }
-    const quint64 answered = unanswered.Answer(source, kind, clock.elapsed(), OvertakeMs);
+    quint64 answered = unanswered.Answer(source, kind, clock.elapsed(), OvertakeMs);
+    // A reply that is no acknowledgement, when no read of its command is
+    // waiting, is a write's refusal.
+    if (answered == 0 && kind == KindOf(command, false))
+        answered = unanswered.Answer(source, KindOf(command, true), clock.elapsed(), OvertakeMs);
+    if (answered != 0)
+        answeredAt[source] = clock.elapsed();
     if (answered == 0) {
         foreignFlowing = true;
         TraceDropped(line, "Error unrequested reply",
@@ -211,8 +233,18 @@ DeviceLink::Pairing DeviceLink::Pair(const QByteArray &line, Awaited &awaited,
                      "unrequested reply, dropped");
         return Pairing::Drop;
     }
+    // A settling read whose key an earlier request had too: after a silence
+    // that lost that one, its reply is taken for the earlier request's. The
+    // last such reply before the line goes quiet ends the wait: replies of a
+    // backlog come back to back.
+    if (awaited.kind == WaitFor::Probe && source == awaited.address && kind == awaited.request
+        && answered != awaited.serial)
+        return Pairing::Hold;
     if (answered != awaited.serial
         || (awaited.kind != WaitFor::Reply && awaited.kind != WaitFor::Probe)) {
+        if ((awaited.kind == WaitFor::Reply || awaited.kind == WaitFor::Probe)
+            && source == awaited.address && answered < awaited.serial)
+            awaited.backlog = true;
         TraceDropped(line, "Error late reply", QByteArray::number(command), "late reply, dropped");
         return Pairing::Drop;
     }
@@ -248,13 +280,12 @@ void DeviceLink::TakeInPending()
         TraceFrame('<', line, "dropped");
 }
 
-DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind) const
+DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind)
 {
-    // A supply that has stopped answering gets no new request for every try:
-    // each would be one more late reply to wait out once it answers again.
-    if (unanswered.CountAt(address) >= OutstandingCap
-        && clock.elapsed() - unanswered.LastSentAt(address) < ProbeIntervalMs)
-        return {WaitFor::Listen, kind};
+    // Every call asks the supply something: a link that only listened after
+    // unanswered requests would wait for replies to requests a supply that
+    // lost them never sends, and miss the moment it answers again.
+    unanswered.Expire(address, clock.elapsed(), OvertakeMs);
     if (!unanswered.Contains(address, kind))
         return {WaitFor::Reply, kind};
     for (int probe : ProbeKinds) {
@@ -271,7 +302,8 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
 {
     QElapsedTimer stopwatch;
     stopwatch.start();
-    const auto left = [&] { return qMax<qint64>(timeoutMs - stopwatch.elapsed(), 0); };
+    backlogExtraMs = 0;
+    const auto left = [&] { return qMax<qint64>(timeoutMs + backlogExtraMs - stopwatch.elapsed(), 0); };
     Awaited reply;
     reply.kind = WaitFor::Reply;
     reply.address = address;
@@ -288,22 +320,45 @@ LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command
     bool probed = false;
     for (;;) {
         Step step = NextStep(address, reply.request);
-        // One settling read a call: should the request stay unanswered past
-        // it, the call listens for it instead of asking again.
-        if (step.kind == WaitFor::Probe && probed)
-            step.kind = WaitFor::Listen;
-        if (step.kind == WaitFor::Listen) {
+        // One settling read a call: once the supply has answered it, an
+        // earlier request of the same key can only still be answered late
+        // in transit; the call waits for that to be over, then asks.
+        if (step.kind == WaitFor::Probe && probed) {
+            const qint64 givenUpAt = unanswered.OldestSentAt(address, reply.request) + OvertakeMs + 1;
+            if (givenUpAt - clock.elapsed() >= left())
+                return LinkResult::NoReply;
             Awaited listen;
             listen.kind = WaitFor::Listen;
-            listen.serial = unanswered.OldestAt(address);
-            if (!AwaitLine(line, left(), listen))
+            listen.address = address;
+            listen.request = reply.request;
+            if (!AwaitLine(line, givenUpAt - clock.elapsed(), listen) && left() <= 0)
                 return LinkResult::NoReply;
+            probed = false;  // the key is free now, or the wait is over
+            if (unanswered.Contains(address, reply.request)) {
+                unanswered.Expire(address, clock.elapsed(), OvertakeMs);
+                if (unanswered.Contains(address, reply.request))
+                    return LinkResult::NoReply;
+            }
             continue;
         }
         if (step.kind == WaitFor::Reply) {
             if (SendFrame(address, command, access, payload, length))
                 reply.serial = unanswered.Add(address, reply.request, clock.elapsed());
-            return AwaitLine(line, left(), reply) ? LinkResult::GoodReply : LinkResult::NoReply;
+            if (!AwaitLine(line, left(), reply))
+                return LinkResult::NoReply;
+            // A damaged line names no request; when this one is the only
+            // request unanswered on the line, and nothing unasked is coming,
+            // the line can only be its reply: it is answered (and judged
+            // by the caller), so that its next try is sent at once.
+            QByteArray decoded;
+            DecodeLine(line, decoded);
+            quint8 source = 0;
+            quint8 replyCommand = 0;
+            int kind = 0;
+            if (!KeyOf(decoded, source, replyCommand, kind) && !foreignFlowing
+                && unanswered.Count() == 1 && unanswered.Contains(reply.serial))
+                unanswered.Answer(address, reply.request, clock.elapsed(), OvertakeMs);
+            return LinkResult::GoodReply;
         }
         // A read whose reply cannot be mistaken: once it is answered, every
         // earlier request to the supply is answered or lost (given up once
@@ -371,7 +426,10 @@ LinkResult DeviceLink::RemoteTransaction(QByteArray *out, quint8 address, quint8
     if (payload && length > 0)
         request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
     QByteArray reply;
-    const LinkResult result = remote->Exchange(request, &reply);
+    // The line may be taken over during the exchange, which clears remote.
+    LineTransport *through = remote;
+    const LinkResult result = through->Exchange(request, &reply);
+    lastNotAsked = through->NotAsked();
     if (out)
         *out = reply;
     if (frameTrace) {
@@ -390,24 +448,27 @@ LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const qu
 {
     BeforeExchange();
     ExchangeScope scope(*this);
+    lastNotAsked = false;
     if (remote)
         return RemoteTransaction(nullptr, address, command, access, payload, length, 0);
     QByteArray line;
+    const qint64 began = clock.elapsed();
     const LinkResult exchanged = Exchange(line, address, command, access, payload, length, timeoutMs);
+    NoteAsked(address, began, exchanged);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
+    // The one judgement of an acknowledgement for every program: whole, with
+    // a good CRC, to the master, from the supply asked, for the command
+    // written. A damaged line proves nothing was written (the supply may have
+    // refused it, or it may answer another request): the write is tried again.
     QByteArray reply;
-    DecodeLine(line, reply);  // what decoded before a failure is judged all the same
-    if (reply.size() < 4 || quint8(reply.at(1)) != address || quint8(reply.at(2)) != command
-        || quint8(reply.at(3)) != CommandSet::AccessAccepted)
-        return LinkResult::BadReply;
-    // An acknowledgement with a damaged CRC was not paired on the way in; it
-    // answers this request all the same.
+    DecodeLine(line, reply);
     quint8 source = 0;
     quint8 replyCommand = 0;
     int kind = 0;
-    if (!KeyOf(reply, source, replyCommand, kind))
-        unanswered.Answer(address, KindOf(command, true), clock.elapsed(), OvertakeMs);
+    if (!KeyOf(reply, source, replyCommand, kind) || source != address || replyCommand != command
+        || kind != KindOf(command, true))
+        return LinkResult::BadReply;
     return LinkResult::GoodReply;
 }
 
@@ -417,16 +478,42 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
 {
     BeforeExchange();
     ExchangeScope scope(*this);
+    lastNotAsked = false;
     if (remote) {
         const LinkResult result = RemoteTransaction(&out, address, command, access, nullptr, 0, minLength);
         count = quint8(qMin(out.size(), 255));
         return result;
     }
+    if (!backoff.MayAsk(address, clock.elapsed())) {
+        lastNotAsked = true;
+        if (frameTrace) {
+            std::fprintf(frameTrace, "%.3f r address %d command %d not asked: backing off\n",
+                         double(clock.elapsed()) / 1000.0, address, command);
+            std::fflush(frameTrace);
+        }
+        return LinkResult::NoReply;
+    }
     QByteArray line;
+    const qint64 began = clock.elapsed();
     const LinkResult exchanged = Exchange(line, address, command, access, nullptr, 0, timeoutMs);
+    NoteAsked(address, began, exchanged);
     if (exchanged != LinkResult::GoodReply)
         return exchanged;
     return JudgeReadReply(line, out, count, minLength);
+}
+
+void DeviceLink::NoteAsked(quint8 address, qint64 began, LinkResult exchanged)
+{
+    // A supply whose reply came late, or answered an earlier request, is
+    // there all the same: only silence counts as a miss.
+    backoff.Asked(address, clock.elapsed(),
+                  exchanged != LinkResult::NoReply || answeredAt[address] >= began);
+}
+
+qint64 DeviceLink::BackoffWaitMs(quint8 address) const
+{
+    const qint64 now = clock.elapsed();
+    return backoff.MayAsk(address, now) ? 0 : backoff.NextTryMs(address) - now;
 }
 
 void DeviceLink::DrainLateReply()

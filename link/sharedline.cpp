@@ -238,6 +238,11 @@ LinkResult SharedLine::Exchange(const LineRequest &request, QByteArray *reply)
     return result;
 }
 
+bool SharedLine::NotAsked() const
+{
+    return client && client->NotAsked();
+}
+
 QString SharedLine::SilentOwner() const
 {
     if (role != Role::Attached || !client || !client->OwnerSilent())

@@ -114,6 +114,7 @@ private slots:
 private:
     // Attached: the link's transactions, made by the owner through the client.
     LinkResult Exchange(const LineRequest &request, QByteArray *reply) override;
+    bool NotAsked() const override;
     bool BecomeOwner();
     bool AttachTo(const QString &device);
     void StopServing();

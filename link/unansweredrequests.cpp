@@ -9,7 +9,6 @@ quint64 UnansweredRequests::Add(quint8 address, int kind, qint64 nowMs)
     // them all could bring back a reply this list no longer expects.
     if (requests.size() > MaxKept)
         requests.removeFirst();
-    lastSent.insert(address, nowMs);
     return nextSerial++;
 }
 
@@ -24,11 +23,28 @@ quint64 UnansweredRequests::Answer(quint8 address, int kind, qint64 nowMs,
         return 0;
     const quint64 serial = requests.at(at).serial;
     requests.removeAt(at);
-    for (int i = at - 1; i >= 0; --i) {
-        if (requests.at(i).address == address && nowMs - requests.at(i).sentAt > overtakeMs)
+    answeredUpTo.insert(address, qMax(answeredUpTo.value(address), serial));
+    Expire(address, nowMs, overtakeMs);
+    return serial;
+}
+
+void UnansweredRequests::Expire(quint8 address, qint64 nowMs, qint64 overtakeMs)
+{
+    const quint64 answered = answeredUpTo.value(address);
+    for (int i = requests.size() - 1; i >= 0; --i) {
+        const Request &r = requests.at(i);
+        if (r.address == address && r.serial < answered && nowMs - r.sentAt > overtakeMs)
             requests.removeAt(i);
     }
-    return serial;
+}
+
+qint64 UnansweredRequests::OldestSentAt(quint8 address, int kind) const
+{
+    for (const Request &r : requests) {
+        if (r.address == address && r.kind == kind)
+            return r.sentAt;
+    }
+    return -1;
 }
 
 bool UnansweredRequests::Contains(quint8 address, int kind) const

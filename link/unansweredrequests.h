@@ -38,8 +38,13 @@ public:
     // address is the newest: a reply to it retires the most. -1 when none of
     // them is unanswered.
     int LatestFirstOf(quint8 address, const QList<int> &kinds) const;
-    // When the last request to the address was sent, -1 when none was.
-    qint64 LastSentAt(quint8 address) const { return lastSent.value(address, -1); }
+    // When the oldest unanswered request with the key was sent, -1 when none.
+    qint64 OldestSentAt(quint8 address, int kind) const;
+    // Gives up the requests to the address that are older than one answered
+    // already and were sent more than overtakeMs before nowMs: the supply
+    // answers in order, so their replies would have come first, unless held
+    // back in transit, which lasts no longer than that.
+    void Expire(quint8 address, qint64 nowMs, qint64 overtakeMs);
 
 private:
     struct Request {
@@ -49,6 +54,7 @@ private:
         qint64 sentAt;
     };
     QList<Request> requests;
-    QHash<quint8, qint64> lastSent;
+    // The newest request answered at each address.
+    QHash<quint8, quint64> answeredUpTo;
     quint64 nextSerial = 1;
 };

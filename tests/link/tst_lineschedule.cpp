@@ -1,11 +1,14 @@
-// The line's schedule against a scripted bus with its own clock: the order in
-// which requests of several users for several addresses go out, and the
-// back-off from an address that stopped answering. Then the real link on a
-// pseudo-terminal with several supplies: a reply from another supply is never
-// taken as the one asked.
+// The line's schedule against a scripted bus: the order in which requests of
+// several users for several addresses go out. The line's one back-off from an
+// address that stopped answering, alone and on the real link on a
+// pseudo-terminal with several supplies, shared with the programs attached to
+// the line. A reply from another supply is never taken as the one asked.
 
 #include "devicelinktransport.h"
+#include "lineclient.h"
 #include "lineschedule.h"
+#include "lineserver.h"
+#include "sharedline.h"
 #include "linkfixture.h"
 #include "testmain.h"
 
@@ -13,26 +16,18 @@ using namespace CommandSet;
 
 namespace {
 
-// A bus whose supplies answer at once unless silenced; an exchange takes the
-// line's time: 46 ms answered, 200 ms unanswered.
+// A bus whose supplies all answer at once.
 class ScriptedBus : public LineTransport
 {
 public:
     LinkResult Exchange(const LineRequest &request, QByteArray *reply) override
     {
         sent.append(request);
-        if (silent.contains(request.address)) {
-            nowMs += 200;
-            return LinkResult::NoReply;
-        }
-        nowMs += 46;
         *reply = QByteArray(1, char(request.address));
         return LinkResult::GoodReply;
     }
 
     QList<LineRequest> sent;
-    QSet<quint8> silent;
-    qint64 nowMs = 0;
 };
 
 LineRequest Read(quint8 address, quint8 command = Status)
@@ -73,7 +68,7 @@ private slots:
     void ordersUsersAddressesAndWrites()
     {
         ScriptedBus bus;
-        LineSchedule schedule(bus, [&] { return bus.nowMs; });
+        LineSchedule schedule(bus);
         QStringList done;
         auto note = [&](const QString &name) {
             return [&done, name](const LineOutcome &outcome) {
@@ -126,60 +121,161 @@ private slots:
         QCOMPARE(done, QStringList{"kept"});
     }
 
-    void backsOffFromASilentAddress()
+    // The rule of the back-off on a clock of the test's own: three misses in
+    // a row, then one try every 4 s while other addresses are asked; asked
+    // every time while nobody else is; any reply ends it.
+    void backoffRule()
     {
-        ScriptedBus bus;
-        bus.silent = {2};
-        LineSchedule schedule(bus, [&] { return bus.nowMs; });
+        AddressBackoff backoff;
+        qint64 now = 0;
+        for (int miss = 0; miss < 3; ++miss) {
+            QVERIFY(backoff.MayAsk(2, now));
+            backoff.Asked(1, now, true);
+            backoff.Asked(2, now += 200, false);
+        }
+        QVERIFY(backoff.IsBackingOff(2));
+        const qint64 lastTry = now;
+        backoff.Asked(1, now += 46, true);
+        QVERIFY(!backoff.MayAsk(2, now));
+        QVERIFY(!backoff.MayAsk(2, lastTry + 3999));
+        QVERIFY(backoff.MayAsk(2, lastTry + 4000));
+        QVERIFY(backoff.MayAsk(1, now));
+        // Alone on the line, a silent address holds up nobody.
+        backoff.Asked(2, now = lastTry + 4000, false);
+        QVERIFY(backoff.MayAsk(2, now + 1));
+        backoff.Asked(2, now += 200, false);
+        QVERIFY(backoff.MayAsk(2, now + 1));
+        backoff.Asked(1, now += 46, true);
+        QVERIFY(!backoff.MayAsk(2, now));
+        // Any reply, a rejected one too, ends it.
+        backoff.Asked(2, now += 4000, true);
+        QVERIFY(!backoff.IsBackingOff(2));
+        backoff.Asked(1, now += 46, true);
+        QVERIFY(backoff.MayAsk(2, now));
+    }
+
+    // On a real link with supplies 1 and 2 answering and 5 silent, read in
+    // rounds as the watch reads them: the silent one is tried three times,
+    // then once every 4 s, its other reads coming back at once as not
+    // asked; the others are answered every round. The owner's own direct
+    // reads keep to the same back-off.
+    void realLinkBacksOffASilentAddressOnce()
+    {
+        VirtualSupply::Options options;
+        options.moreAddresses = {2, 5};
+        options.silentAddresses = {5};
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        f.link.SetTraceStream(nullptr);
+        DeviceLinkTransport transport(f.link);
+        LineSchedule schedule(transport);
+        const auto sentTo5 = [&] {
+            int count = 0;
+            for (const QByteArray &line : f.supply->receivedLines())
+                count += line.startsWith("#05") ? 1 : 0;
+            return count;
+        };
+        int rounds = 0;
         int notAsked = 0;
-        int answered[4] = {};
-        QList<qint64> triesOf2;
-        auto sample = [&] {
-            for (quint8 a : {1, 2, 3}) {
-                schedule.Submit(1, Read(a), [&, a](const LineOutcome &outcome) {
-                    if (outcome.notAsked) {
-                        QCOMPARE(a, quint8(2));
-                        ++notAsked;
-                    } else if (outcome.result == LinkResult::GoodReply) {
-                        ++answered[a];
-                    }
+        int answered = 0;
+        QElapsedTimer took;
+        took.start();
+        while (took.elapsed() < 6000) {
+            for (quint8 a : {1, 2, 5}) {
+                schedule.Submit(0, Read(a), [&, a](const LineOutcome &o) {
+                    if (a == 5)
+                        notAsked += o.notAsked ? 1 : 0;
+                    else
+                        answered += o.result == LinkResult::GoodReply ? 1 : 0;
                 });
             }
             schedule.RunAll();
-        };
-        // As fast as the line allows for 10 s of the bus's time.
-        int samples = 0;
-        while (bus.nowMs < 10000) {
-            const int before = bus.sent.size();
-            sample();
-            ++samples;
-            for (int k = before; k < bus.sent.size(); ++k) {
-                if (bus.sent.at(k).address == 2)
-                    triesOf2 << bus.nowMs;
-            }
+            ++rounds;
         }
-        // Three misses in a row, then one try every 2 s: 3 + 4 or 5 in 10 s.
-        QVERIFY2(triesOf2.size() >= 7 && triesOf2.size() <= 8, qPrintable(QString::number(triesOf2.size())));
-        QVERIFY(schedule.Backoff().IsBackingOff(2));
-        QCOMPARE((QList<int>{notAsked + int(triesOf2.size()), answered[1], answered[3]}),
-                 (QList<int>{samples, samples, samples}));
-        // The silent supply cost the others at most one miss per 2 s after
-        // the first three.
-        const qint64 missedMs = 200LL * triesOf2.size();
-        QVERIFY(missedMs <= 200 * 3 + 200 * (10000 / AddressBackoff::RetryMs + 1));
+        // 3 misses by about 0.7 s, then a try at about 4.7 s.
+        int tries = sentTo5();
+        QVERIFY2(tries >= 4 && tries <= 5, qPrintable(QString::number(tries)));
+        QCOMPARE(std::make_pair(answered, notAsked + tries), std::make_pair(2 * rounds, rounds));
+        QVERIFY(f.link.Backoff().IsBackingOff(5));
 
-        // Writes are made even while backing off; any reply ends the back-off.
-        bus.sent.clear();
-        schedule.Submit(1, Write(2), {});
-        schedule.RunAll();
-        QCOMPARE(Order(bus.sent), QStringList{"W2"});
-        bus.silent.clear();
-        bus.nowMs += AddressBackoff::RetryMs;
-        sample();
-        QVERIFY(!schedule.Backoff().IsBackingOff(2));
-        const int before = notAsked;
-        sample();
-        QCOMPARE(notAsked, before);
+        // A direct read while another address was asked since the last try:
+        // answered at once, nothing sent. A write is always made.
+        StatusRecord status;
+        f.link.GetStatus(5, status);  // the last round's 5 may have been due
+        QCOMPARE(f.link.GetStatus(LinkFixture::Address, status), LinkResult::GoodReply);
+        tries = sentTo5();
+        QVERIFY(f.link.BackoffWaitMs(5) > 1000);
+        took.restart();
+        QCOMPARE(f.link.GetStatus(5, status), LinkResult::NoReply);
+        QVERIFY(f.link.LastNotAsked());
+        QVERIFY(took.elapsed() < 100);
+        QCOMPARE(sentTo5(), tries);
+        QCOMPARE(f.link.SetOutput(5, OutputOnValue), LinkResult::NoReply);
+        QVERIFY(!f.link.LastNotAsked());
+        QCOMPARE(sentTo5(), tries + 1);
+        // Alone on the line now: each read goes out.
+        QCOMPARE(f.link.GetStatus(5, status), LinkResult::NoReply);
+        QCOMPARE(f.link.GetStatus(5, status), LinkResult::NoReply);
+        QCOMPARE(sentTo5(), tries + 3);
+    }
+
+    // The line's owner found supply 5 silent: a program attached to the line
+    // meets the same back-off, its read waiting for the owner's next try of
+    // the address (or until just before it gives up) instead of asking again.
+    void attachedProgramsShareTheOwnersBackoff()
+    {
+        VirtualSupply::Options options;
+        options.moreAddresses = {5};
+        options.silentAddresses = {5};
+        LinkFixture f(options);
+        QVERIFY(f.opened);
+        const QString path = f.supply->portPath();
+        f.port.close();
+        QSerialPort ownerPort;
+        DeviceLink ownerLink;
+        ownerLink.SetTraceStream(nullptr);
+        SharedLine owner(ownerPort, ownerLink);
+        QString reason;
+        QVERIFY2(owner.Open(path, false, &reason), qPrintable(reason));
+        QSerialPort attachedPort;
+        DeviceLink attachedLink;
+        attachedLink.SetTraceStream(nullptr);
+        SharedLine attached(attachedPort, attachedLink);
+        QVERIFY2(attached.Open(path, false, &reason), qPrintable(reason));
+        QCOMPARE(attached.CurrentRole(), SharedLine::Role::Attached);
+
+        StatusRecord status;
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(ownerLink.GetStatus(LinkFixture::Address, status), LinkResult::GoodReply);
+            QCOMPARE(ownerLink.GetStatus(5, status), LinkResult::NoReply);
+        }
+        QCOMPARE(ownerLink.GetStatus(LinkFixture::Address, status), LinkResult::GoodReply);
+        QVERIFY(ownerLink.Backoff().IsBackingOff(5));
+        // Its program would give up before the next try: held until just
+        // before it does, then answered as not asked, nothing sent.
+        QVERIFY(ownerLink.BackoffWaitMs(5) > 3000);
+        int before = f.supply->receivedLines().size();
+        QElapsedTimer took;
+        took.start();
+        QCOMPARE(attachedLink.GetStatus(5, status), LinkResult::NoReply);
+        QVERIFY(attachedLink.LastNotAsked());
+        const qint64 heldMs = LineClient::ExchangeBoundMs - LineServer::StartMarginMs;
+        QVERIFY2(took.elapsed() >= heldMs - 100 && took.elapsed() < LineClient::ExchangeBoundMs,
+                 qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(f.supply->receivedLines().size(), before);
+        // Nearer the next try: held until it, then that one try is made.
+        QTRY_VERIFY_WITH_TIMEOUT(ownerLink.BackoffWaitMs(5) < 2000, 4000);
+        const qint64 waitMs = ownerLink.BackoffWaitMs(5);
+        before = f.supply->receivedLines().size();
+        took.restart();
+        QCOMPARE(attachedLink.GetStatus(5, status), LinkResult::NoReply);
+        QVERIFY(!attachedLink.LastNotAsked());
+        QVERIFY2(took.elapsed() >= waitMs - 50, qPrintable(QString::number(took.elapsed())));
+        const QList<QByteArray> sent = f.supply->receivedLines().mid(before);
+        QCOMPARE(sent.size(), 1);
+        QVERIFY(sent.first().startsWith("#05"));
+        QCOMPARE(ownerLink.GetStatus(LinkFixture::Address, status), LinkResult::GoodReply);
+        QVERIFY(ownerLink.BackoffWaitMs(5) > 3000);
     }
 
     void realLinkTakesOnlyTheAddressAsked()

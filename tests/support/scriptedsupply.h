@@ -81,6 +81,8 @@ public:
         return 0;
     }
     int KeptCount() const { return kept.size(); }
+    // Every request received, in order.
+    const QList<Request> &Requests() const { return requests; }
 
     // The full data length of a read reply to command.
     static int DataLength(quint8 command)
