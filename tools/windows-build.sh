@@ -14,9 +14,14 @@
 # source packages are fetched with a private apt configuration inside the
 # cache, so the machine's own apt sources are left as they are.
 #
-# Usage: tools/windows-build.sh [--tests] [--qt-only]
+# Usage: tools/windows-build.sh [--tests] [--qt-only] [--qtserialport-src DIR|TARBALL]
 #   --tests    also builds the tests that run on Windows (build-windows/tests)
 #   --qt-only  stops once Qt and Qwt are in the cache
+#   --qtserialport-src  Qt Serial Port 5.15's source as a folder or a tarball
+#              (also $VELKARO_QTSERIALPORT_SRC), used instead of Debian's
+#              source package, for a mirror that does not serve that one:
+#                git -C <clone of qt/qtserialport> archive --prefix=qtserialport/ \
+#                    -o qtserialport-5.15.8.tar.gz v5.15.8-lts-lgpl
 # Output: build-windows/ (the CMake build), build-windows/velkaro-windows/
 # (the folder to copy to Windows) and build-windows/velkaro-windows.zip.
 set -euo pipefail
@@ -25,13 +30,22 @@ source "$top/tools/ensure-packages.sh"
 
 with_tests=OFF
 qt_only=0
-for arg in "$@"; do
-    case "$arg" in
+serialport_src=${VELKARO_QTSERIALPORT_SRC:-}
+usage="usage: $0 [--tests] [--qt-only] [--qtserialport-src DIR|TARBALL]"
+while [ $# -gt 0 ]; do
+    case "$1" in
         --tests) with_tests=ON ;;
         --qt-only) qt_only=1 ;;
-        *) echo "usage: $0 [--tests] [--qt-only]" >&2; exit 2 ;;
+        --qtserialport-src) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; serialport_src=$2; shift ;;
+        --qtserialport-src=*) serialport_src=${1#*=} ;;
+        *) echo "$usage" >&2; exit 2 ;;
     esac
+    shift
 done
+if [ -n "$serialport_src" ]; then
+    [ -e "$serialport_src" ] || { echo "no Qt Serial Port source at $serialport_src" >&2; exit 2; }
+    serialport_src=$(realpath "$serialport_src")
+fi
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}"
 
@@ -89,7 +103,9 @@ fetch_sources() {
                 -o "APT::Sandbox::User=$(id -un)" -o "Debug::NoLocking=1")
     apt-get -qq "${opts[@]}" update
     local package missing=()
-    for package in qtbase-opensource-src qtserialport-opensource-src qwt; do
+    local packages=(qtbase-opensource-src qwt)
+    [ -n "$serialport_src" ] || packages+=(qtserialport-opensource-src)
+    for package in "${packages[@]}"; do
         [ -n "$(source_dir "$package")" ] && continue
         (cd "$cache/src" && apt-get -qq "${opts[@]}" source "$package") || missing+=("$package")
     done
@@ -100,6 +116,23 @@ fetch_sources() {
     touch "$cache/stamps/sources"
 }
 source_dir() { find "$cache/src" -maxdepth 1 -mindepth 1 -type d -name "$1-*" | sort | tail -n 1; }
+# Qt Serial Port's tree: the one the user named (a tarball is unpacked into
+# the cache once), else Debian's source package.
+serialport_source() {
+    if [ -z "$serialport_src" ]; then
+        source_dir qtserialport-opensource-src
+    elif [ -d "$serialport_src" ]; then
+        echo "$serialport_src"
+    else
+        local dir=$cache/src/qtserialport-given
+        if [ ! -e "$dir/.unpacked" ] || [ "$serialport_src" -nt "$dir/.unpacked" ]; then
+            rm -rf "$dir" && mkdir -p "$dir"
+            tar -xf "$serialport_src" -C "$dir" --strip-components=1 >&2 || return 1
+            touch "$dir/.unpacked"
+        fi
+        echo "$dir"
+    fi
+}
 
 # ---- qtbase: Core, Gui, Widgets, Network, Test, the windows platform plugin -
 build_qtbase() {
@@ -140,9 +173,10 @@ build_qtbase() {
 build_qtserialport() {
     [ -e "$(stamp qtserialport)" ] && return 0
     local src build
-    src=$(source_dir qtserialport-opensource-src)
+    src=$(serialport_source)
     build=$cache/build-$threads/qtserialport
     log "building qtserialport from $src"
+    rm -rf "$build"
     mkdir -p "$build"
     (cd "$build" && "${low[@]}" "$qt/bin/qmake" "$src" >"$build/build.log" 2>&1 &&
         "${low[@]}" make -j"$jobs" >>"$build/build.log" 2>&1 &&
@@ -255,7 +289,7 @@ started=$(date +%s)
 fetch_sources || true
 [ -n "$(source_dir qtbase-opensource-src)" ] || exit 1
 build_qtbase
-if [ -n "$(source_dir qtserialport-opensource-src)" ]; then
+if [ -n "$(serialport_source)" ]; then
     build_qtserialport
 fi
 build_qwt
@@ -267,7 +301,8 @@ mkdir -p "$out"
 configure_project
 if [ ! -e "$qt/lib/cmake/Qt5SerialPort/Qt5SerialPortConfig.cmake" ]; then
     echo "Qt Serial Port for Windows could not be built: Debian's source package" \
-         "qtserialport-opensource-src could not be fetched (see above)." >&2
+         "qtserialport-opensource-src could not be fetched (see above). Name its source" \
+         "with --qtserialport-src (see the usage at the top of $0)." >&2
     if [ "$with_tests" = ON ]; then
         # Every target that can be built is: those that open no port link.
         log "building the Windows tests that link without Qt Serial Port"
