@@ -41,13 +41,14 @@ qt=$cache/qt-$threads
 out=$top/build-windows
 folder=$out/velkaro-windows
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    [ -n "${WINEPREFIX:-}" ] && "${wine}server" -k 2>/dev/null
+    [ -n "${WINEPREFIX:-}" ] && "$wineserver" -k 2>/dev/null
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
@@ -69,6 +70,9 @@ while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do dis
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
+# One Wine server for the whole check (started anew, it takes seconds,
+# which would count in every program's time).
+"$wineserver" -p
 "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 1; }
 echo "$("$wine" --version) prefix in $WINEPREFIX, display $DISPLAY"
 
