@@ -14,9 +14,14 @@
 # source packages are fetched with a private apt configuration inside the
 # cache, so the machine's own apt sources are left as they are.
 #
-# Usage: tools/windows-build.sh [--tests] [--qt-only]
+# Usage: tools/windows-build.sh [--tests] [--qt-only] [--qtserialport-src DIR|TARBALL]
 #   --tests    also builds the tests that run on Windows (build-windows/tests)
 #   --qt-only  stops once Qt and Qwt are in the cache
+#   --qtserialport-src  Qt Serial Port 5.15's source as a folder or a tarball
+#              (also $VELKARO_QTSERIALPORT_SRC), used instead of Debian's
+#              source package, for a mirror that does not serve that one:
+#                git -C <clone of qt/qtserialport> archive --prefix=qtserialport/ \
+#                    -o qtserialport-5.15.8.tar.gz v5.15.8-lts-lgpl
 # Output: build-windows/ (the CMake build), build-windows/velkaro-windows/
 # (the folder to copy to Windows) and build-windows/velkaro-windows.zip.
 set -euo pipefail
@@ -25,13 +30,22 @@ source "$top/tools/ensure-packages.sh"
 
 with_tests=OFF
 qt_only=0
-for arg in "$@"; do
-    case "$arg" in
+serialport_src=${VELKARO_QTSERIALPORT_SRC:-}
+usage="usage: $0 [--tests] [--qt-only] [--qtserialport-src DIR|TARBALL]"
+while [ $# -gt 0 ]; do
+    case "$1" in
         --tests) with_tests=ON ;;
         --qt-only) qt_only=1 ;;
-        *) echo "usage: $0 [--tests] [--qt-only]" >&2; exit 2 ;;
+        --qtserialport-src) [ $# -ge 2 ] || { echo "$usage" >&2; exit 2; }; serialport_src=$2; shift ;;
+        --qtserialport-src=*) serialport_src=${1#*=} ;;
+        *) echo "$usage" >&2; exit 2 ;;
     esac
+    shift
 done
+if [ -n "$serialport_src" ]; then
+    [ -e "$serialport_src" ] || { echo "no Qt Serial Port source at $serialport_src" >&2; exit 2; }
+    serialport_src=$(realpath "$serialport_src")
+fi
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${WINDOWS_BUILD_PACKAGES[@]}"
 
@@ -89,7 +103,9 @@ fetch_sources() {
                 -o "APT::Sandbox::User=$(id -un)" -o "Debug::NoLocking=1")
     apt-get -qq "${opts[@]}" update
     local package missing=()
-    for package in qtbase-opensource-src qtserialport-opensource-src qwt; do
+    local packages=(qtbase-opensource-src qwt)
+    [ -n "$serialport_src" ] || packages+=(qtserialport-opensource-src)
+    for package in "${packages[@]}"; do
         [ -n "$(source_dir "$package")" ] && continue
         (cd "$cache/src" && apt-get -qq "${opts[@]}" source "$package") || missing+=("$package")
     done
@@ -100,6 +116,26 @@ fetch_sources() {
     touch "$cache/stamps/sources"
 }
 source_dir() { find "$cache/src" -maxdepth 1 -mindepth 1 -type d -name "$1-*" | sort | tail -n 1; }
+# Qt Serial Port's tree, in the cache: the one the user named (a folder is
+# copied and a tarball unpacked, once, so that the headers made below never
+# land in the user's own folder), else Debian's source package.
+serialport_source() {
+    if [ -z "$serialport_src" ]; then
+        source_dir qtserialport-opensource-src
+        return
+    fi
+    local dir=$cache/src/qtserialport-given
+    if [ ! -e "$dir/.unpacked" ] || [ "$serialport_src" -nt "$dir/.unpacked" ]; then
+        rm -rf "$dir" && mkdir -p "$dir"
+        if [ -d "$serialport_src" ]; then
+            cp -a "$serialport_src/." "$dir/" || return 1
+        else
+            tar -xf "$serialport_src" -C "$dir" --strip-components=1 >&2 || return 1
+        fi
+        touch "$dir/.unpacked"
+    fi
+    echo "$dir"
+}
 
 # ---- qtbase: Core, Gui, Widgets, Network, Test, the windows platform plugin -
 build_qtbase() {
@@ -139,15 +175,35 @@ build_qtbase() {
 # ---- qtserialport, with the cross Qt's qmake --------------------------------
 build_qtserialport() {
     [ -e "$(stamp qtserialport)" ] && return 0
-    local src build
-    src=$(source_dir qtserialport-opensource-src)
+    local src build version file
+    src=$(serialport_source)
+    if [ -z "$src" ]; then
+        echo "no source of Qt Serial Port: Debian's source package qtserialport-opensource-src" \
+             "could not be fetched (see above); name its source with --qtserialport-src" \
+             "(see the usage at the top of $0)" >&2
+        exit 1
+    fi
     build=$cache/build-$threads/qtserialport
     log "building qtserialport from $src"
+    # A release tarball carries the module's forwarding headers (include/);
+    # a tree taken from the repository (git archive) does not, and without a
+    # .git folder qmake neither makes them nor installs the public headers.
+    # Qt's own syncqt makes them, as the release tarballs were made.
+    if [ ! -d "$src/include/QtSerialPort" ]; then
+        version=$(sed -n 's/^MODULE_VERSION *= *//p' "$src/.qmake.conf")
+        [ -n "$version" ] || { echo "$src/.qmake.conf names no MODULE_VERSION" >&2; exit 1; }
+        perl "$qt/bin/syncqt.pl" -version "$version" -outdir "$src" "$src" >/dev/null ||
+            { echo "syncqt failed on $src" >&2; exit 1; }
+    fi
+    rm -rf "$build"
     mkdir -p "$build"
     (cd "$build" && "${low[@]}" "$qt/bin/qmake" "$src" >"$build/build.log" 2>&1 &&
         "${low[@]}" make -j"$jobs" >>"$build/build.log" 2>&1 &&
         "${low[@]}" make install >>"$build/build.log" 2>&1) ||
         { tail -n 40 "$build/build.log" >&2; exit 1; }
+    for file in include/QtSerialPort/QSerialPort bin/Qt5SerialPort.dll lib/cmake/Qt5SerialPort/Qt5SerialPortConfig.cmake; do
+        [ -e "$qt/$file" ] || { echo "qtserialport installed no $qt/$file (log: $build/build.log)" >&2; exit 1; }
+    done
     touch "$(stamp qtserialport)"
 }
 
@@ -187,23 +243,12 @@ build_qwt() {
 
 # ---- the programs, with the project's own CMake ------------------------------
 configure_project() {
-    local serialport=()
-    if [ ! -e "$qt/lib/cmake/Qt5SerialPort/Qt5SerialPortConfig.cmake" ]; then
-        # Without Qt Serial Port for Windows only the tests that never open a
-        # port can be built, against the module's headers from Debian's
-        # Linux package (the same on every platform), copied apart from the
-        # Linux Qt's other headers.
-        rm -rf "$cache/serialport-headers"
-        mkdir -p "$cache/serialport-headers"
-        cp -r /usr/include/x86_64-linux-gnu/qt5/QtSerialPort "$cache/serialport-headers/"
-        serialport=(-DPANEL_SERIALPORT_HEADERS="$cache/serialport-headers")
-    fi
     # lrelease runs on this machine: Debian's own, as the Linux build uses.
     # moc, rcc and uic are the ones the cross build of qtbase made for it.
     cmake -S "$top" -B "$out" -DCMAKE_TOOLCHAIN_FILE="$top/tools/windows-toolchain.cmake" \
         -DVELKARO_WINDOWS_QT="$qt" -DCMAKE_BUILD_TYPE=Release -DPANEL_TESTS="$with_tests" \
         -DQt5LinguistTools_DIR=/usr/lib/x86_64-linux-gnu/cmake/Qt5LinguistTools \
-        "${serialport[@]}" >"$out/configure.log" 2>&1 ||
+        >"$out/configure.log" 2>&1 ||
         { tail -n 40 "$out/configure.log" >&2; exit 1; }
 }
 
@@ -255,9 +300,7 @@ started=$(date +%s)
 fetch_sources || true
 [ -n "$(source_dir qtbase-opensource-src)" ] || exit 1
 build_qtbase
-if [ -n "$(source_dir qtserialport-opensource-src)" ]; then
-    build_qtserialport
-fi
+build_qtserialport
 build_qwt
 log "Qt and Qwt for Windows are in $qt ($(du -sh "$cache" | cut -f1) in $cache)"
 [ "$qt_only" -eq 1 ] && exit 0
@@ -265,19 +308,6 @@ log "Qt and Qwt for Windows are in $qt ($(du -sh "$cache" | cut -f1) in $cache)"
 out=$top/build-windows
 mkdir -p "$out"
 configure_project
-if [ ! -e "$qt/lib/cmake/Qt5SerialPort/Qt5SerialPortConfig.cmake" ]; then
-    echo "Qt Serial Port for Windows could not be built: Debian's source package" \
-         "qtserialport-opensource-src could not be fetched (see above)." >&2
-    if [ "$with_tests" = ON ]; then
-        # Every target that can be built is: those that open no port link.
-        log "building the Windows tests that link without Qt Serial Port"
-        "${low[@]}" cmake --build "$out" -j"$jobs" -- -k >"$out/build.log" 2>&1 || true
-        built=$(cd "$out/tests" && find . -name 'tst_*.exe' | sort | xargs -n1 basename | tr '\n' ' ')
-        log "Windows tests built: ${built:-none} (build log: $out/build.log)"
-    fi
-    echo "velkaro.exe and velkaroctl.exe need it: no deployable folder was made." >&2
-    exit 1
-fi
 log "building velkaro.exe and velkaroctl.exe in $out"
 targets=(velkaro velkaroctl)
 [ "$with_tests" = ON ] && targets=(all)

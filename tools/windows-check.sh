@@ -9,8 +9,9 @@
 #    get, watch, a run with a program, a limit and a recording read back here,
 #    serve-scpi answered by PyVISA and by a half-closing nc -N, and Ctrl+C
 #    through Wine's console;
-# 3. velkaro.exe connected to the virtual supply, photographed into
-#    docs/windows.png (with --screenshot).
+# 3. velkaro.exe from the folder connected to the virtual supply, and
+#    velkaroctl.exe attached to it; photographed (into docs/windows.png with
+#    --screenshot).
 #
 # Usage: tools/windows-check.sh [--screenshot]
 # Prints one line per check and a summary; exits 1 when any check failed or
@@ -40,13 +41,14 @@ qt=$cache/qt-$threads
 out=$top/build-windows
 folder=$out/velkaro-windows
 wine=/usr/lib/wine/wine64
+wineserver=/usr/lib/wine/wineserver
 
 work=$(mktemp -d)
 pids=()
 cleanup() {
     local pid
     for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-    [ -n "${WINEPREFIX:-}" ] && "${wine}server" -k 2>/dev/null
+    [ -n "${WINEPREFIX:-}" ] && "$wineserver" -k 2>/dev/null
     for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null; done
     rm -rf "$work"
 }
@@ -68,6 +70,9 @@ while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do dis
 Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
+# One Wine server for the whole check (started anew, it takes seconds,
+# which would count in every program's time).
+"$wineserver" -p
 "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 1; }
 echo "$("$wine" --version) prefix in $WINEPREFIX, display $DISPLAY"
 
@@ -148,9 +153,10 @@ expect() {
 
 text=$(vctl --version); expect "velkaroctl.exe --version" $? "$text" '^velkaroctl [0-9]+\.[0-9]+'
 text=$(vctl --port COM5 status); expect "status on COM5" $? "$text" '^voltage +[0-9.]+ V'
-text=$(vctl --port 'com5' --json get); expect "get on com5 (lower case)" $? "$text" '"voltage"'
+text=$(vctl --port com5 status); expect "status on com5 (lower case)" $? "$text" '^output +(on|off)'
 text=$(vctl --port '\\.\COM12' status); expect 'status on \\.\COM12' $? "$text" '^output +(on|off)'
 text=$(vctl --port COM12 status); expect "status on COM12" $? "$text" '^output +(on|off)'
+text=$(vctl --port com5 --json get); expect "get --json" $? "$text" '"voltage"'
 text=$(vctl --port COM5 set --voltage 12,34 --current 0.5); expect "set" $? "$text" 'current set +0\.500 A'
 text=$(vctl --port COM5 get voltage current); expect "get after set" $? "$text" '^12\.340\n0\.500$'
 text=$(vctl --port COM5 measure); expect "measure prints °C in UTF-8" $? "$text" $'temperature +[0-9.]+ \xC2\xB0C'
@@ -213,6 +219,19 @@ print(psu.query('SYST:ERR?'))
 print(psu.query('OUTP?'))
 psu.write('OUTP OFF')
 print(psu.query('OUTP?'))
+# MEAS:VOLT? back to back: each answer's round trip through the server and
+# the serial line.
+import statistics, time
+times, bad = [], 0
+for _ in range(200):
+    begun = time.perf_counter()
+    answer = psu.query('MEAS:VOLT?')
+    times.append(time.perf_counter() - begun)
+    try:
+        if float(answer) > 1e37: bad += 1
+    except ValueError:
+        bad += 1
+print(f'meas 200 median_ms {statistics.median(times) * 1000:.1f} max_ms {max(times) * 1000:.1f} bad {bad}')
 # The server's end of the connection as Linux sees it under Wine: its
 # keep-alive timer (a minute, not the system's two hours).
 import re, subprocess
@@ -224,6 +243,8 @@ EOF
 )
     status=$?
     expect "serve-scpi answered by PyVISA" $status "$(head -n 4 <<<"$text")" '^[^,]+,[^,]+,0,[0-9.]+\n0,"No error"\n1\n0$'
+    expect "serve-scpi answers 200 MEAS:VOLT? with numbers" $status "$(sed -n 5p <<<"$text")" '^meas 200 .* bad 0$'
+    echo "serve-scpi MEAS:VOLT? over 200 queries: $(sed -n 5p <<<"$text" | sed 's/^meas 200 //')"
     expect "serve-scpi's keep-alive after a minute of silence" $status "$(tail -n 1 <<<"$text")" \
         '^keepalive ([0-9.]+m?s|[1-5]?[0-9]sec|1min)$'
     text=$(printf '*IDN?\n' | timeout 10 nc -N 127.0.0.1 "$port")
@@ -260,37 +281,96 @@ EOF
 )
 expect "Ctrl+C through Wine's console ends watch with status 0" 0 "$text" '^exit 0$'
 
-# ---- 3. the window ------------------------------------------------------------
-if [ "$screenshot" -eq 1 ]; then
-    # The port and address the window offers first, as it stores them.
-    "$wine" reg add 'HKCU\Software\norvel\TK4810M' /v PortName /d COM5 /f >/dev/null 2>&1
-    "$wine" "$folder/velkaro.exe" >"$work/window.log" 2>&1 &
-    window_pid=$!
-    pids+=($window_pid)
-    id=
-    for _ in $(seq 100); do
-        id=$(xdotool search --onlyvisible --class velkaro.exe 2>/dev/null | head -n 1)
-        [ -n "$id" ] && break
+# The shared line through Qt's local socket, a named pipe on Windows: a watch
+# holds COM5 and serves it; a second watch and a status attach to it, while
+# the same status with --exclusive finds the port busy.
+# Waits up to 30 s for a watch's header in FILE.
+started_watch() {
+    local _
+    for _ in $(seq 150); do
+        grep -q 'elapsed_s' "$1" 2>/dev/null && return 0
         sleep 0.2
     done
-    if [ -z "$id" ]; then
-        fail "velkaro.exe showed no window: $(tail -n 5 "$work/window.log")"
+    return 1
+}
+"$wine" "$ctl" --port COM5 watch --interval 0.5 >"$work/owner.out" 2>"$work/owner.err" &
+owner_pid=$!
+pids+=($owner_pid)
+if ! started_watch "$work/owner.out"; then
+    fail "shared line: the owning watch did not start: $(head -c 300 "$work/owner.err")"
+else
+    "$wine" "$ctl" --port com5 watch --interval 0.5 >"$work/attached.out" 2>"$work/attached.err" &
+    attached_pid=$!
+    pids+=($attached_pid)
+    started_watch "$work/attached.out"
+    text=$(vctl --port COM5 who)
+    # Windows' own process ids, not the launchers' here.
+    expect "shared line: who lists the owning watch" $? "$text" '^[0-9]+ +velkaroctl +0 +owner +watch$'
+    expect "shared line: who lists the attached watch" 0 "$text" '^[0-9]+ +velkaroctl +0 +attached +watch$'
+    vctl --port COM5 --exclusive status >/dev/null
+    status=$?
+    if [ "$status" -eq 3 ]; then
+        pass "shared line: status --exclusive finds COM5 busy (exit 3: $(head -c 200 "$work/stderr"))"
     else
-        # The connect button is the tool bar's first.
-        xdotool windowactivate --sync "$id" 2>/dev/null
-        eval "$(xdotool getwindowgeometry --shell "$id")"
-        xdotool mousemove --window "$id" 20 40 click 1
-        sleep 8
-        import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" "$top/docs/windows.png"
-        # A COM port is opened by one program at a time: while the window
-        # holds it, velkaroctl.exe finds it busy.
-        vctl --port COM5 status >/dev/null
-        status=$?
-        if [ "$status" -eq 3 ]; then
-            pass "velkaro.exe holds COM5 (velkaroctl.exe: $(head -c 200 "$work/stderr")); photographed into docs/windows.png"
-        else
-            fail "velkaro.exe did not hold COM5: velkaroctl.exe status exited $status"
-        fi
+        fail "shared line: status --exclusive exited $status while a watch held COM5 (Wine let a second program open it?)"
+    fi
+    text=$(vctl --port COM5 status); expect "shared line: status attaches to the watch holding COM5" $? "$text" '^voltage +[0-9.]+ V'
+    rows=$(grep -c '^20' "$work/attached.out")
+    sleep 2
+    if kill -0 "$owner_pid" 2>/dev/null && kill -0 "$attached_pid" 2>/dev/null &&
+        [ "$(grep -c '^20' "$work/attached.out")" -gt "$rows" ]; then
+        pass "shared line: both watches go on reading ($(grep -c '^20' "$work/owner.out") and $(grep -c '^20' "$work/attached.out") rows)"
+    else
+        fail "shared line: a watch stopped: $(tail -n 2 "$work/owner.err" "$work/attached.err")"
+    fi
+fi
+for pid in ${attached_pid:-} $owner_pid; do
+    kill -TERM "$pid" 2>/dev/null
+    timeout 10 tail --pid="$pid" -f /dev/null || kill -KILL "$pid" 2>/dev/null
+done
+
+# ---- 3. the window ------------------------------------------------------------
+# The port the window offers first, as it stores it.
+"$wine" reg add 'HKCU\Software\norvel\TK4810M' /v PortName /d COM5 /f >/dev/null 2>&1
+"$wine" "$folder/velkaro.exe" >"$work/window.log" 2>&1 &
+window_pid=$!
+pids+=($window_pid)
+id=
+for _ in $(seq 150); do
+    id=$(xdotool search --onlyvisible --class velkaro.exe 2>/dev/null | head -n 1)
+    [ -n "$id" ] && break
+    sleep 0.2
+done
+if [ -z "$id" ]; then
+    fail "velkaro.exe showed no window: $(tail -n 5 "$work/window.log")"
+else
+    pass "velkaro.exe from the folder shows its window"
+    # The connect button is the tool bar's first. The window serves its line
+    # as velkaroctl does: once connected, velkaroctl.exe's who names it.
+    xdotool windowactivate --sync "$id" 2>/dev/null
+    eval "$(xdotool getwindowgeometry --shell "$id")"
+    xdotool mousemove --window "$id" 20 40 click 1
+    for _ in $(seq 60); do
+        text=$(vctl --port COM5 who)
+        grep -Eq '^[0-9]+ +velkaro +0 +owner +window$' <<<"$text" && break
+        sleep 0.5
+    done
+    expect "velkaro.exe connected to COM5 and shares it" 0 "$text" '^[0-9]+ +velkaro +0 +owner +window$'
+    # A few polls on the displays before the picture.
+    sleep 3
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" "$work/windows.png"
+    if [ "$screenshot" -eq 1 ]; then
+        cp "$work/windows.png" "$top/docs/windows.png"
+        echo "     photographed into docs/windows.png"
+    fi
+    text=$(vctl --port COM5 status)
+    expect "velkaroctl.exe status attaches to the window" $? "$text" '^voltage +[0-9.]+ V'
+    vctl --port COM5 --exclusive status >/dev/null
+    status=$?
+    if [ "$status" -eq 3 ]; then
+        pass "velkaroctl.exe --exclusive finds COM5 busy while the window holds it"
+    else
+        fail "velkaroctl.exe --exclusive status exited $status while the window held COM5"
     fi
 fi
 
