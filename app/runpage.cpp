@@ -1,4 +1,5 @@
 #include "runpage.h"
+#include "programfaultwords.h"
 
 #include "savefiledialog.h"
 #include "units.h"
@@ -310,7 +311,7 @@ bool RunPage::ReadProgram(RunProgram *program)
     *program = path.isEmpty() ? RunProgram() : LoadRunProgram(path);
     if (!program->ok()) {
         stepList->clear();
-        messageLabel->setText(tr("Программа не принята: %1").arg(program->errorText()));
+        messageLabel->setText(tr("Программа не принята: %1").arg(ProgramFaultWords(*program)));
         return false;
     }
     ShowSteps(*program);
@@ -391,7 +392,7 @@ bool RunPage::start(const Supply &supply)
         return false;
     setup.limits = ChosenLimits();
     for (const RunCondition &limit : setup.limits) {
-        if (!ImplausibleRunCondition(limit).isEmpty()) {
+        if (!ImplausibleRunCondition(limit).isNone()) {
             messageLabel->setText(tr("Предел %1 не принят: у источника нет таких значений (0–30 В, 0–10 А, "
                                      "до 300 Вт; заряд, энергия и время не бывают отрицательными)")
                                       .arg(limit.text()));

@@ -49,7 +49,7 @@ std::optional<QuantityRange> RangeOf(RunQuantity quantity)
 
 }  // namespace
 
-QString ImplausibleRunCondition(const RunCondition &c)
+RunFault ImplausibleRunCondition(const RunCondition &c)
 {
     QString name;
     for (const QuantityName &q : Quantities)
@@ -60,18 +60,17 @@ QString ImplausibleRunCondition(const RunCondition &c)
         return {};
     const QString value = QString::number(c.value, 'g', 12);
     const QString unit = QLatin1String(range->unit);
+    const QString lowest = QString::number(range->lowest);
+    const QString highest = QString::number(range->highest);
     if (c.value < range->lowest) {
         return std::isinf(range->highest)
-                   ? QStringLiteral("%1 is never negative").arg(name)
-                   : QStringLiteral("%1 %2 %3 is outside the supply's %4 to %5 %3")
-                         .arg(name, value, unit)
-                         .arg(range->lowest)
-                         .arg(range->highest);
+                   ? RunFault{RunFaultKind::NeverNegative, {name}, RunFaultKind::None, {}}
+                   : RunFault{RunFaultKind::OutsideRange, {name, value, unit, lowest, highest}, RunFaultKind::None, {}};
     }
     if (c.value > range->highest)
-        return QStringLiteral("%1 %2 %3 is beyond the supply's %4 %3").arg(name, value, unit).arg(range->highest);
+        return {RunFaultKind::BeyondRange, {name, value, unit, highest}, RunFaultKind::None, {}};
     if (c.comparison == RunComparison::Less && c.value <= range->lowest)
-        return QStringLiteral("%1 is never below %2 %3").arg(name).arg(range->lowest).arg(unit);
+        return {RunFaultKind::NeverBelow, {name, lowest, unit}, RunFaultKind::None, {}};
     return {};
 }
 
@@ -127,14 +126,13 @@ QString RunCondition::text() const
     return name + QLatin1String(ComparisonText(comparison)) + QString::number(value, 'g', 12);
 }
 
-std::optional<RunCondition> ParseRunCondition(const QString &text, QString *error)
+std::optional<RunCondition> ParseRunCondition(const QString &text, RunFault *fault)
 {
     static const QRegularExpression form(
         QStringLiteral("^\\s*([A-Za-z_]+)\\s*(<=|>=|<|>)\\s*(\\S+)\\s*$"));
     const QRegularExpressionMatch m = form.match(text);
     if (!m.hasMatch()) {
-        *error = QStringLiteral("condition \"%1\" is not QUANTITY OP NUMBER (OP one of < <= > >=)")
-                     .arg(text.trimmed());
+        *fault = {RunFaultKind::ConditionForm, {text.trimmed()}, RunFaultKind::None, {}};
         return std::nullopt;
     }
     RunCondition condition;
@@ -147,9 +145,7 @@ std::optional<RunCondition> ParseRunCondition(const QString &text, QString *erro
         }
     }
     if (!known) {
-        *error = QStringLiteral("unknown quantity \"%1\" (voltage, current, power, temperature, "
-                                "charge, energy, elapsed, step_charge, step_energy or step_elapsed)")
-                     .arg(m.captured(1));
+        *fault = {RunFaultKind::UnknownQuantity, {m.captured(1)}, RunFaultKind::None, {}};
         return std::nullopt;
     }
     const QString op = m.captured(2);
@@ -160,14 +156,21 @@ std::optional<RunCondition> ParseRunCondition(const QString &text, QString *erro
     bool ok = false;
     condition.value = QLocale::c().toDouble(m.captured(3), &ok);
     if (!ok || !std::isfinite(condition.value)) {
-        *error = QStringLiteral("\"%1\" in condition \"%2\" is not a number")
-                     .arg(m.captured(3), text.trimmed());
+        *fault = {RunFaultKind::ConditionNumber, {m.captured(3), text.trimmed()}, RunFaultKind::None, {}};
         return std::nullopt;
     }
-    const QString implausible = ImplausibleRunCondition(condition);
-    if (!implausible.isEmpty()) {
-        *error = QStringLiteral("condition \"%1\" is refused: %2").arg(text.trimmed(), implausible);
+    const RunFault implausible = ImplausibleRunCondition(condition);
+    if (!implausible.isNone()) {
+        *fault = {RunFaultKind::ConditionRefused, {text.trimmed()}, implausible.kind, implausible.values};
         return std::nullopt;
     }
+    return condition;
+}
+
+std::optional<RunCondition> ParseRunCondition(const QString &text, QString *error)
+{
+    RunFault fault;
+    const std::optional<RunCondition> condition = ParseRunCondition(text, &fault);
+    *error = RunFaultText(fault);
     return condition;
 }

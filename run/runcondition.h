@@ -1,5 +1,7 @@
 #pragma once
 
+#include "runfault.h"
+
 #include <QString>
 
 #include <optional>
@@ -42,10 +44,12 @@ struct RunCondition {
 };
 
 // Why the supply's ranges (0 to 30 V, 0 to 10 A, up to 300 W; charge, energy
-// and times never negative) rule the condition out, or nothing when they do
+// and times never negative) rule the condition out, or no fault when they do
 // not: a value beyond a range, or below its lowest with "<".
-QString ImplausibleRunCondition(const RunCondition &condition);
+RunFault ImplausibleRunCondition(const RunCondition &condition);
 
-// The condition, or nothing with *error saying what is wrong: not the form,
+// The condition, or nothing with *fault saying what is wrong: not the form,
 // an unknown quantity, or an implausible one.
+std::optional<RunCondition> ParseRunCondition(const QString &text, RunFault *fault);
+// The same with the fault in English.
 std::optional<RunCondition> ParseRunCondition(const QString &text, QString *error);

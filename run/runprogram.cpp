@@ -65,11 +65,21 @@ std::optional<double> ParseNumber(const QString &text)
     return value;
 }
 
-RunProgram Failed(int line, const QString &error)
+RunProgram Failed(int line, RunFaultKind kind, const QStringList &values = {})
 {
     RunProgram program;
     program.errorLine = line;
-    program.error = error;
+    program.fault = {kind, values, RunFaultKind::None, {}};
+    program.error = RunFaultText(program.fault);
+    return program;
+}
+
+RunProgram Failed(int line, const RunFault &fault)
+{
+    RunProgram program;
+    program.errorLine = line;
+    program.fault = fault;
+    program.error = RunFaultText(fault);
     return program;
 }
 
@@ -128,7 +138,7 @@ RunProgram ParseRunProgram(const QByteArray &utf8)
             continue;
         const std::optional<QStringList> fields = SplitCsvLine(line);
         if (!fields)
-            return Failed(lineNo, QStringLiteral("unbalanced double quote"));
+            return Failed(lineNo, RunFaultKind::UnbalancedQuote);
 
         if (!haveHeader) {
             haveHeader = true;
@@ -140,26 +150,24 @@ RunProgram ParseRunProgram(const QByteArray &utf8)
                     if (name == QLatin1String(ColumnNames[c]))
                         column = c;
                 if (column < 0)
-                    return Failed(lineNo, QStringLiteral("unknown column \"%1\"").arg(fields->at(i)));
+                    return Failed(lineNo, RunFaultKind::UnknownColumn, {fields->at(i)});
                 if (columnOf[column] >= 0)
-                    return Failed(lineNo, QStringLiteral("column \"%1\" appears twice").arg(name));
+                    return Failed(lineNo, RunFaultKind::ColumnTwice, {name});
                 columnOf[column] = i;
             }
             for (int c = 0; c < ColumnCount; ++c)
                 if (Required[c] && columnOf[c] < 0)
-                    return Failed(lineNo, QStringLiteral("the header lacks the column \"%1\"")
-                                              .arg(QLatin1String(ColumnNames[c])));
+                    return Failed(lineNo, RunFaultKind::MissingColumn, {QLatin1String(ColumnNames[c])});
             continue;
         }
 
         if (fields->size() != columnCount)
-            return Failed(lineNo, QStringLiteral("%1 fields where the header has %2")
-                                      .arg(fields->size())
-                                      .arg(columnCount));
+            return Failed(lineNo, RunFaultKind::FieldCount,
+                          {QString::number(fields->size()), QString::number(columnCount)});
         auto field = [&](Column c) { return columnOf[c] < 0 ? QString() : fields->at(columnOf[c]); };
         for (int c = 0; c < ColumnCount; ++c)
             if (Required[c] && field(Column(c)).isEmpty())
-                return Failed(lineNo, QStringLiteral("no value for \"%1\"").arg(QLatin1String(ColumnNames[c])));
+                return Failed(lineNo, RunFaultKind::NoValue, {QLatin1String(ColumnNames[c])});
 
         RunStep step;
         const std::optional<double> volts = ParseNumber(field(Voltage));
@@ -168,57 +176,44 @@ RunProgram ParseRunProgram(const QByteArray &utf8)
             // supply cannot be set below its lowest set-point, so say where
             // such a ramp starts instead.
             const bool belowLowest = volts && *volts >= 0 && *volts < MinSetpointVolts;
-            return Failed(lineNo, QStringLiteral("voltage \"%1\" is not a number from %2 to %3 V%4")
-                                      .arg(field(Voltage))
-                                      .arg(MinSetpointVolts)
-                                      .arg(MaxSetpointVolts)
-                                      .arg(belowLowest ? QStringLiteral("; %1 V is the supply's lowest set-point, "
-                                                                        "so a ramp from 0 starts at %1")
-                                                             .arg(MinSetpointVolts)
-                                                       : QString()));
+            return Failed(lineNo, belowLowest ? RunFaultKind::VoltageBelowLowest : RunFaultKind::Voltage,
+                          {field(Voltage), QString::number(MinSetpointVolts), QString::number(MaxSetpointVolts)});
         }
         step.volts = *volts;
         const std::optional<double> amperes = ParseNumber(field(Current));
         if (!amperes || *amperes < MinSetpointAmperes || *amperes > MaxSetpointAmperes)
-            return Failed(lineNo, QStringLiteral("current \"%1\" is not a number from %2 to %3 A")
-                                      .arg(field(Current))
-                                      .arg(MinSetpointAmperes)
-                                      .arg(MaxSetpointAmperes));
+            return Failed(lineNo, RunFaultKind::Current,
+                          {field(Current), QString::number(MinSetpointAmperes), QString::number(MaxSetpointAmperes)});
         step.amperes = *amperes;
         const std::optional<qint64> duration = ParseRunDuration(field(Duration));
         if (!duration || *duration <= 0)
-            return Failed(lineNo, QStringLiteral("duration \"%1\" is not a time above 0 "
-                                                 "(seconds, mm:ss or hh:mm:ss)")
-                                      .arg(field(Duration)));
+            return Failed(lineNo, RunFaultKind::Duration, {field(Duration)});
         step.durationMs = *duration;
         if (!field(Ramp).isEmpty()) {
             const std::optional<qint64> ramp = ParseRunDuration(field(Ramp));
             if (!ramp)
-                return Failed(lineNo, QStringLiteral("ramp \"%1\" is not a time (seconds, mm:ss "
-                                                     "or hh:mm:ss)")
-                                          .arg(field(Ramp)));
+                return Failed(lineNo, RunFaultKind::RampNotTime, {field(Ramp)});
             if (*ramp > step.durationMs)
-                return Failed(lineNo, QStringLiteral("ramp \"%1\" is longer than the step's duration")
-                                          .arg(field(Ramp)));
+                return Failed(lineNo, RunFaultKind::RampTooLong, {field(Ramp)});
             step.rampMs = *ramp;
         }
         const QString output = field(Output).toLower();
         if (output == QLatin1String("off"))
             step.outputOn = false;
         else if (!output.isEmpty() && output != QLatin1String("on"))
-            return Failed(lineNo, QStringLiteral("output \"%1\" is neither on nor off").arg(field(Output)));
+            return Failed(lineNo, RunFaultKind::Output, {field(Output)});
         if (!field(Until).isEmpty()) {
-            QString error;
-            step.until = ParseRunCondition(field(Until), &error);
+            RunFault fault;
+            step.until = ParseRunCondition(field(Until), &fault);
             if (!step.until)
-                return Failed(lineNo, error);
+                return Failed(lineNo, fault);
         }
         program.steps << step;
     }
     if (!haveHeader)
-        return Failed(0, QStringLiteral("the program has no header row"));
+        return Failed(0, RunFaultKind::NoHeader);
     if (program.steps.isEmpty())
-        return Failed(0, QStringLiteral("the program has no steps"));
+        return Failed(0, RunFaultKind::NoSteps);
     return program;
 }
 
@@ -226,10 +221,10 @@ RunProgram LoadRunProgram(const QString &path)
 {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
-        return Failed(0, QStringLiteral("cannot read %1: %2").arg(path, file.errorString()));
+        return Failed(0, RunFaultKind::CannotRead, {path, file.errorString()});
     const QByteArray bytes = file.readAll();
     // A program's file is a few lines; anything huge is not one.
     if (bytes.contains('\0'))
-        return Failed(0, QStringLiteral("%1 is not a text file").arg(path));
+        return Failed(0, RunFaultKind::NotText, {path});
     return ParseRunProgram(bytes);
 }

@@ -21,9 +21,10 @@ struct RunStep {
 struct RunProgram {
     QVector<RunStep> steps;
     int errorLine = 0;  // 1-based line of the file; 0 with no error
-    QString error;      // empty when the program is good
+    RunFault fault;     // none when the program is good
+    QString error;      // the fault in English; empty when the program is good
 
-    bool ok() const { return error.isEmpty(); }
+    bool ok() const { return fault.isNone(); }
     // "line 4: ..." or the error alone when it concerns no line.
     QString errorText() const;
 };

@@ -1,6 +1,7 @@
 #include "recordingrows.h"
 #include "runrecording.h"
 #include "testmain.h"
+#include "uilanguage.h"
 #include "windowdriver.h"
 
 #include <QCheckBox>
@@ -9,7 +10,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTabWidget>
+#include <QTranslator>
 
 // The "Прогон" page driven through the real window against the virtual
 // supply: the run's writes go out through the poll cycle.
@@ -99,13 +102,60 @@ private slots:
         QVERIFY(ready(d, program, record));
         d.supply->clearReceived();
         d.widget<QPushButton>("runStartButton")->click();
-        QVERIFY2(message(d).startsWith(QStringLiteral("Программа не принята: line 3")), qPrintable(message(d)));
+        QCOMPARE(message(d), QStringLiteral("Программа не принята: строка 3: длительность «-3» — не время больше 0 "
+                                            "(секунды, мм:сс или чч:мм:сс)"));
         QCOMPARE(d.widget<QListWidget>("runStepList")->count(), 0);
         QVERIFY(!d.widget<QPushButton>("runStopButton")->isEnabled());
         QTest::qWait(600);
         QVERIFY(!QFile::exists(record));
         for (const QByteArray &line : d.supply->receivedLines())
             QVERIFY2(line.mid(7, 2) != "11", line);  // reads only, no write
+    }
+
+    // The refusal speaks the window's language, English taken from the
+    // translation; velkaroctl's own English is tst_runprogram's.
+    void refusalSpeaksTheWindowsLanguage_data()
+    {
+        QTest::addColumn<bool>("english");
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QString>("shown");
+        const QByteArray refused = "voltage,current,duration,until\n5,1,10,\n5,1,10, power >= 300.5\n";
+        const QByteArray fromNothing = "voltage,current,duration\n0,1,10\n";
+        const QByteArray empty = "# nothing yet\nvoltage,current,duration\n";
+        QTest::newRow("ru condition") << false << refused
+                                      << "Программа не принята: строка 3: условие «power >= 300.5» не принято: "
+                                         "power 300.5 Вт — больше предела источника, 300 Вт";
+        QTest::newRow("en condition") << true << refused
+                                      << "Program refused: line 3: condition \"power >= 300.5\" is refused: "
+                                         "power 300.5 W is beyond the supply's 300 W";
+        QTest::newRow("ru from 0 V") << false << fromNothing
+                                     << "Программа не принята: строка 2: напряжение «0» — не число от 0.01 до 30 В; "
+                                        "наименьшая уставка источника — 0.01 В, поэтому подъём от 0 начинается "
+                                        "с 0.01";
+        QTest::newRow("en from 0 V") << true << fromNothing
+                                     << "Program refused: line 2: voltage \"0\" is not a number from 0.01 to 30 V; "
+                                        "0.01 V is the supply's lowest set-point, so a ramp from 0 starts at 0.01";
+        QTest::newRow("ru no steps") << false << empty << "Программа не принята: в программе нет шагов";
+        QTest::newRow("en no steps") << true << empty << "Program refused: the program has no steps";
+    }
+
+    void refusalSpeaksTheWindowsLanguage()
+    {
+        QFETCH(bool, english);
+        QFETCH(QByteArray, text);
+        QFETCH(QString, shown);
+        auto russianAgain = qScopeGuard([] {
+            for (QTranslator *translator : qApp->findChildren<QTranslator *>())
+                qApp->removeTranslator(translator);
+        });
+        if (english)
+            QVERIFY(InstallUiLanguage(qApp, UiLanguage::English));
+        WindowDriver d;
+        QLineEdit *edit = d.widget<QLineEdit>("runProgramEdit");
+        edit->setText(write(QStringLiteral("refused.csv"), text));
+        QTest::keyClick(edit, Qt::Key_Return);
+        QCOMPARE(message(d), shown);
+        QCOMPARE(d.widget<QListWidget>("runStepList")->count(), 0);
     }
 
     void aRampKeepsTheReadingsAndTheLimitActsWithinASecond()

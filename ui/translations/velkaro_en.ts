@@ -644,6 +644,137 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     </message>
 </context>
 <context>
+    <name>ProgramFaultWords</name>
+    <message>
+        <source>В</source>
+        <translation>V</translation>
+    </message>
+    <message>
+        <source>А</source>
+        <translation>A</translation>
+    </message>
+    <message>
+        <source>Вт</source>
+        <translation>W</translation>
+    </message>
+    <message>
+        <source>А·ч</source>
+        <translation>Ah</translation>
+    </message>
+    <message>
+        <source>Вт·ч</source>
+        <translation>Wh</translation>
+    </message>
+    <message>
+        <source>с</source>
+        <translation>s</translation>
+    </message>
+    <message>
+        <source>не удаётся прочитать %1: %2</source>
+        <translation>cannot read %1: %2</translation>
+    </message>
+    <message>
+        <source>%1 — не текстовый файл</source>
+        <translation>%1 is not a text file</translation>
+    </message>
+    <message>
+        <source>двойная кавычка без пары</source>
+        <translation>unbalanced double quote</translation>
+    </message>
+    <message>
+        <source>неизвестный столбец «%1»</source>
+        <translation>unknown column &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>столбец «%1» встречается дважды</source>
+        <translation>column &quot;%1&quot; appears twice</translation>
+    </message>
+    <message>
+        <source>в заголовке нет столбца «%1»</source>
+        <translation>the header lacks the column &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>полей %1, а в заголовке %2</source>
+        <translation>%1 fields where the header has %2</translation>
+    </message>
+    <message>
+        <source>нет значения для «%1»</source>
+        <translation>no value for &quot;%1&quot;</translation>
+    </message>
+    <message>
+        <source>напряжение «%1» — не число от %2 до %3 В</source>
+        <translation>voltage &quot;%1&quot; is not a number from %2 to %3 V</translation>
+    </message>
+    <message>
+        <source>напряжение «%1» — не число от %2 до %3 В; наименьшая уставка источника — %2 В, поэтому подъём от 0 начинается с %2</source>
+        <translation>voltage &quot;%1&quot; is not a number from %2 to %3 V; %2 V is the supply&apos;s lowest set-point, so a ramp from 0 starts at %2</translation>
+    </message>
+    <message>
+        <source>ток «%1» — не число от %2 до %3 А</source>
+        <translation>current &quot;%1&quot; is not a number from %2 to %3 A</translation>
+    </message>
+    <message>
+        <source>длительность «%1» — не время больше 0 (секунды, мм:сс или чч:мм:сс)</source>
+        <translation>duration &quot;%1&quot; is not a time above 0 (seconds, mm:ss or hh:mm:ss)</translation>
+    </message>
+    <message>
+        <source>подъём «%1» — не время (секунды, мм:сс или чч:мм:сс)</source>
+        <translation>ramp &quot;%1&quot; is not a time (seconds, mm:ss or hh:mm:ss)</translation>
+    </message>
+    <message>
+        <source>подъём «%1» длиннее шага</source>
+        <translation>ramp &quot;%1&quot; is longer than the step&apos;s duration</translation>
+    </message>
+    <message>
+        <source>выход «%1» — не on и не off</source>
+        <translation>output &quot;%1&quot; is neither on nor off</translation>
+    </message>
+    <message>
+        <source>в программе нет строки заголовка</source>
+        <translation>the program has no header row</translation>
+    </message>
+    <message>
+        <source>в программе нет шагов</source>
+        <translation>the program has no steps</translation>
+    </message>
+    <message>
+        <source>условие «%1» не в виде ВЕЛИЧИНА ОП ЧИСЛО (ОП — одно из &lt; &lt;= &gt; &gt;=)</source>
+        <translation>condition &quot;%1&quot; is not QUANTITY OP NUMBER (OP one of &lt; &lt;= &gt; &gt;=)</translation>
+    </message>
+    <message>
+        <source>неизвестная величина «%1» (voltage, current, power, temperature, charge, energy, elapsed, step_charge, step_energy или step_elapsed)</source>
+        <translation>unknown quantity &quot;%1&quot; (voltage, current, power, temperature, charge, energy, elapsed, step_charge, step_energy or step_elapsed)</translation>
+    </message>
+    <message>
+        <source>«%1» в условии «%2» — не число</source>
+        <translation>&quot;%1&quot; in condition &quot;%2&quot; is not a number</translation>
+    </message>
+    <message>
+        <source>условие «%1» не принято: %2</source>
+        <translation>condition &quot;%1&quot; is refused: %2</translation>
+    </message>
+    <message>
+        <source>%1 не бывает меньше нуля</source>
+        <translation>%1 is never negative</translation>
+    </message>
+    <message>
+        <source>%1 %2 %3 — вне пределов источника, от %4 до %5 %3</source>
+        <translation>%1 %2 %3 is outside the supply&apos;s %4 to %5 %3</translation>
+    </message>
+    <message>
+        <source>%1 %2 %3 — больше предела источника, %4 %3</source>
+        <translation>%1 %2 %3 is beyond the supply&apos;s %4 %3</translation>
+    </message>
+    <message>
+        <source>%1 не бывает меньше %2 %3</source>
+        <translation>%1 is never below %2 %3</translation>
+    </message>
+    <message>
+        <source>строка %1: %2</source>
+        <translation>line %1: %2</translation>
+    </message>
+</context>
+<context>
     <name>RunPage</name>
     <message>
         <source>без программы: только запись</source>
