@@ -288,13 +288,17 @@ DeviceLink::Step DeviceLink::NextStep(quint8 address, int kind)
     unanswered.Expire(address, clock.elapsed(), OvertakeMs);
     if (!unanswered.Contains(address, kind))
         return {WaitFor::Reply, kind};
-    for (int probe : ProbeKinds) {
+    // A settling read is never the request itself: that would be one more
+    // try of it, behind its caller's back.
+    QList<int> probes = ProbeKinds;
+    probes.removeAll(kind);
+    for (int probe : probes) {
         if (!unanswered.Contains(address, probe))
             return {WaitFor::Probe, probe};
     }
     // Every settling read is unanswered too: the one whose reply retires the
     // most, so that a supply that lost its requests is found again.
-    return {WaitFor::Probe, unanswered.LatestFirstOf(address, ProbeKinds)};
+    return {WaitFor::Probe, unanswered.LatestFirstOf(address, probes)};
 }
 
 LinkResult DeviceLink::Exchange(QByteArray &line, quint8 address, quint8 command, quint8 access,
