@@ -72,8 +72,9 @@ pids+=($!)
 export DISPLAY=":$display"
 # One Wine server for the whole check (started anew, it takes seconds,
 # which would count in every program's time).
-"$wineserver" -p
+# (Asked once the prefix exists: before that the server cannot start.)
 "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 1; }
+"$wineserver" -p
 echo "$("$wine" --version) prefix in $WINEPREFIX, display $DISPLAY"
 
 # ---- 1. the Windows tests -------------------------------------------------------
