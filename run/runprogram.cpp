@@ -70,7 +70,6 @@ RunProgram Failed(int line, RunFaultKind kind, const QStringList &values = {})
     RunProgram program;
     program.errorLine = line;
     program.fault = {kind, values, RunFaultKind::None, {}};
-    program.error = RunFaultText(program.fault);
     return program;
 }
 
@@ -79,15 +78,19 @@ RunProgram Failed(int line, const RunFault &fault)
     RunProgram program;
     program.errorLine = line;
     program.fault = fault;
-    program.error = RunFaultText(fault);
     return program;
 }
 
 }  // namespace
 
+QString RunProgram::error() const
+{
+    return fault.isNone() ? QString() : RunFaultText(fault);
+}
+
 QString RunProgram::errorText() const
 {
-    return errorLine > 0 ? QStringLiteral("line %1: %2").arg(errorLine).arg(error) : error;
+    return errorLine > 0 ? QStringLiteral("line %1: %2").arg(errorLine).arg(error()) : error();
 }
 
 std::optional<qint64> ParseRunDuration(const QString &text)

@@ -22,9 +22,10 @@ struct RunProgram {
     QVector<RunStep> steps;
     int errorLine = 0;  // 1-based line of the file; 0 with no error
     RunFault fault;     // none when the program is good
-    QString error;      // the fault in English; empty when the program is good
 
     bool ok() const { return fault.isNone(); }
+    // The fault in English; empty when the program is good.
+    QString error() const;
     // "line 4: ..." or the error alone when it concerns no line.
     QString errorText() const;
 };

@@ -73,7 +73,7 @@ private slots:
         QVERIFY(!p.ok());
         QVERIFY(p.steps.isEmpty());
         QCOMPARE(p.errorLine, line);
-        QVERIFY2(p.error.contains(says), qPrintable(p.errorText()));
+        QVERIFY2(p.error().contains(says), qPrintable(p.errorText()));
         if (line > 0)
             QVERIFY(p.errorText().startsWith(QStringLiteral("line %1: ").arg(line)));
     }
