@@ -48,6 +48,10 @@ public:
     // more than one exchange takes, so none ends after that.
     static constexpr int StartMarginMs = 500;
 
+    // Passes what the owner's link heard to every attached program, for its
+    // supplies' states.
+    void PassHeard(const LineHeard &heard);
+
     // Makes one round of the attached programs' requests; nothing while the
     // link is in a transaction (the round comes after it).
     void ServeRound();
