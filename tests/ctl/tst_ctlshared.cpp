@@ -2,6 +2,7 @@
 // the virtual-supply program on a pseudo-terminal, the owner stopped or
 // killed for real; and the wire format the programs speak to each other.
 
+#include "commandset.h"
 #include "ctlprocess.h"
 #include "devicelink.h"
 #include "linemessage.h"
@@ -256,6 +257,28 @@ private slots:
             LineMessage message;
             QCOMPARE(TakeLineMessage(buffer, message), LineMessageTaken::Malformed);
         }
+    }
+
+    // Heard out of order (one program's messages held up on the way), an
+    // older set-point never replaces a newer one, and keeps its age.
+    void olderValuesNeverReplaceNewerOnes()
+    {
+        const auto payload = [](int mv, int ma) {
+            QByteArray bytes;
+            for (int word : {mv, ma})
+                bytes.append(char(word & 0xFF)).append(char((word >> 8) & 0xFF));  // little-endian
+            return bytes;
+        };
+        SupplyStates states;
+        states.NoteWritten(1, CommandSet::Setpoints, payload(4500, 750), 100);
+        states.NoteWritten(1, CommandSet::Setpoints, payload(3000, 500), 400);
+        QCOMPARE(states.At(1).setpoints.value->VoltageSet, 4500);
+        QCOMPARE(states.At(1).setpoints.value->CurrentSet, 750);
+        QVERIFY(states.AgeMs(states.At(1).setpoints) >= 100);
+        states.NoteWritten(1, CommandSet::Setpoints, payload(2000, -5), 0);
+        QCOMPARE(states.At(1).setpoints.value->VoltageSet, 2000);
+        QCOMPARE(states.At(1).setpoints.value->CurrentSet, -5);
+        QVERIFY(!states.At(2).setpoints.value);
     }
 
     void attachedCommandsGoThroughTheOwner()
