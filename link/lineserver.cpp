@@ -210,7 +210,7 @@ void LineServer::PassHeard(const LineHeard &heard)
     // Before the outcome of the request that heard it: the asking program's
     // states learn it in the order the line gave it.
     for (auto &client : clients) {
-        if (client->greeted)
+        if (client->greeted && client->socket && client->socket->bytesToWrite() < MaxUnreadHeard)
             Send(*client, message);
     }
 }

@@ -6,6 +6,7 @@
 #include "ctlprocess.h"
 #include "devicelink.h"
 #include "linemessage.h"
+#include "lineserver.h"
 #include "sharedline.h"
 #include "recordingrows.h"
 #include "supplyprogram.h"
@@ -16,6 +17,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -279,6 +281,45 @@ private slots:
         QCOMPARE(states.At(1).setpoints.value->VoltageSet, 2000);
         QCOMPARE(states.At(1).setpoints.value->CurrentSet, -5);
         QVERIFY(!states.At(2).setpoints.value);
+    }
+
+    // A program attached and stopped reads nothing: what the owner hears
+    // meanwhile is held for it only up to a bound, and it is told again once
+    // it reads.
+    void aStoppedProgramIsHeldNoMoreThanABound()
+    {
+        DeviceLink link;
+        LineServer server(link);
+        QTemporaryDir dir;
+        QVERIFY(server.Listen(dir.filePath("line"), nullptr));
+        QLocalSocket reader;
+        reader.connectToServer(dir.filePath("line"));
+        QVERIFY(reader.waitForConnected(2000));
+        LineMessage hello;
+        hello.type = LineMessage::Type::Hello;
+        hello.member = Member(12, "watch", {});
+        reader.write(EncodeLineMessage(hello));
+        QTRY_COMPARE(server.Members().size(), 2);
+        const LineHeard bulk{false, 1, 1, QByteArray(400, 'x'), 0};
+        const int passed = 20000;  // 8 MB
+        for (int i = 0; i < passed; ++i)
+            server.PassHeard(bulk);
+        // Reading now: the held messages, then, once the owner holds little
+        // enough, a later one.
+        QByteArray buffer;
+        int bulkTaken = 0;
+        bool lastTaken = false;
+        QVERIFY(QTest::qWaitFor([&] {
+            server.PassHeard(LineHeard{true, 2, 1, QByteArray(4, 'y'), 0});
+            buffer += reader.readAll();
+            LineMessage message;
+            while (!lastTaken && TakeLineMessage(buffer, message) == LineMessageTaken::Whole) {
+                bulkTaken += message.heard.address == 1;
+                lastTaken = message.heard.address == 2;
+            }
+            return lastTaken;
+        }, 20000));
+        QVERIFY2(bulkTaken > 0 && bulkTaken * 400 < 4 * 1024 * 1024, qPrintable(QString::number(bulkTaken)));
     }
 
     void attachedCommandsGoThroughTheOwner()
