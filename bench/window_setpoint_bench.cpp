@@ -4,7 +4,7 @@
 // acknowledgement of the write (the moment the supply holds the value) to
 // the window's voltage box showing it. Twice: with the window owning the line
 // (it makes velkaroctl's exchanges itself) and attached to a velkaroctl watch
-// that owns it (the window learns the set-points by reading them).
+// that owns it (the owner passes what it hears on to the window).
 //   window_setpoint_bench [samples]   (20 unless given; figures on stderr,
 //                                      the window's link trace on stdout)
 

@@ -142,12 +142,16 @@ LinkResult DeviceLink::GetUserParamsShort(quint8 address, UserParamShortRecord &
 
 void DeviceLink::NoteReply(quint8 address, quint8 command, const QByteArray &reply)
 {
-    if (states)
+    if (states && !remote)
         states->NoteReply(address, command, reply);
+    if (heardHook)
+        heardHook(false, address, command, reply);
 }
 
 void DeviceLink::NoteWritten(quint8 address, quint8 command, const QByteArray &payload)
 {
-    if (states)
+    if (states && !remote)
         states->NoteWritten(address, command, payload);
+    if (heardHook)
+        heardHook(true, address, command, payload);
 }

@@ -41,8 +41,17 @@ public:
     void SetBetweenExchanges(std::function<void()> hook) { betweenExchanges = std::move(hook); }
     // Where every good read reply and every acknowledged write is told
     // (nullptr: nowhere); the states must outlive the link's use of them.
+    // On a line another program owns the states hear it from the owner
+    // instead (SharedLine), in the order the owner heard it: the owner tells
+    // a reply before it answers the request, so that this link's own note
+    // would come after a later reply's.
     void SetStates(SupplyStates *states) { this->states = states; }
     SupplyStates *States() const { return states; }
+    // On a line this program serves to others: also told every good reply
+    // (written false, the reply) and acknowledged write (written true, its
+    // payload), to pass on to them.
+    using HeardHook = std::function<void(bool written, quint8 address, quint8 command, const QByteArray &bytes)>;
+    void SetHeardHook(HeardHook hook) { heardHook = std::move(hook); }
     void NoteReply(quint8 address, quint8 command, const QByteArray &reply);
     void NoteWritten(quint8 address, quint8 command, const QByteArray &payload);
     // True while a transaction is being made: the line is not free for another.
@@ -225,6 +234,7 @@ private:
     LineTransport *remote = nullptr;
     SupplyStates *states = nullptr;
     std::function<void()> betweenExchanges;
+    HeardHook heardHook;
     int exchangeDepth = 0;
     bool servingBetween = false;
     QElapsedTimer clock;

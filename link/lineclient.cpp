@@ -97,7 +97,11 @@ void LineClient::ReadOwner()
             members = message.members;
             membersKnown = true;
             emit membersChanged();
+        } else if (message.type == LineMessage::Type::Heard) {
+            emit heardOnLine(message.heard);
         }
+        if (!socket)
+            return;  // let go by whoever was told
     }
 }
 

@@ -56,6 +56,8 @@ signals:
     // The owner went (exited, was killed, or let the line go).
     void detached();
     void membersChanged();
+    // The owner heard a reply or an acknowledged write on the line.
+    void heardOnLine(const LineHeard &heard);
 
 private slots:
     void ReadOwner();

@@ -66,6 +66,10 @@ QByteArray EncodeLineMessage(const LineMessage &message)
         for (const LineMember &m : message.members)
             out << m;
         break;
+    case LineMessage::Type::Heard:
+        out << message.heard.written << message.heard.address << message.heard.command
+            << message.heard.bytes << message.heard.atMs;
+        break;
     }
     QByteArray framed;
     QDataStream frame(&framed, QIODevice::WriteOnly);
@@ -132,6 +136,12 @@ LineMessageTaken TakeLineMessage(QByteArray &buffer, LineMessage &message)
         }
         break;
     }
+    case LineMessage::Type::Heard:
+        in >> message.heard.written >> message.heard.address >> message.heard.command
+            >> message.heard.bytes >> message.heard.atMs;
+        if (message.heard.bytes.size() > LineMessage::MaxHeardBytes)
+            return LineMessageTaken::Malformed;
+        break;
     default:
         return LineMessageTaken::Malformed;
     }

@@ -7,6 +7,16 @@
 #include <QList>
 #include <QString>
 
+// A reply or an acknowledged write that the owner heard on the line, passed
+// to the attached programs for their supplies' states.
+struct LineHeard {
+    bool written = false;  // bytes: the write's payload; else the read's reply
+    quint8 address = 0;
+    quint8 command = 0;
+    QByteArray bytes;
+    qint64 atMs = 0;  // when it was heard, by LineClockMs
+};
+
 // What the programs on a shared line say to each other over the local
 // socket: each message a 32-bit length, then its body.
 struct LineMessage {
@@ -16,6 +26,7 @@ struct LineMessage {
         Request,    // an exchange to be made (serial, request)
         Outcome,    // what became of it (serial, outcome)
         Members,    // everybody on the line, the owner first (members)
+        Heard,      // what the owner heard on the line (heard)
     };
     Type type = Type::Hello;
     quint32 serial = 0;
@@ -23,15 +34,18 @@ struct LineMessage {
     LineRequest request;
     LineOutcome outcome;
     QList<LineMember> members;
+    LineHeard heard;
     // A request: when its program gives up waiting, on the machine's
     // monotonic clock (LineClockMs), so that an owner that was stalled does
     // not make exchanges that would end after that.
     qint64 answerByMs = 0;
 
     // Bumped whenever a body changes, so that two builds never misread each other.
-    static constexpr quint16 Version = 2;
+    static constexpr quint16 Version = 3;
     // No message comes near this; a length beyond it is a stream out of step.
     static constexpr quint32 MaxBody = 64 * 1024;
+    // A frame's decoded bytes are far fewer (a length byte counts its payload).
+    static constexpr int MaxHeardBytes = 512;
 };
 
 // Milliseconds on a clock that every program on this machine reads alike and

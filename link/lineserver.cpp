@@ -202,6 +202,19 @@ void LineServer::BroadcastMembers()
     emit membersChanged();
 }
 
+void LineServer::PassHeard(const LineHeard &heard)
+{
+    LineMessage message;
+    message.type = LineMessage::Type::Heard;
+    message.heard = heard;
+    // Before the outcome of the request that heard it: the asking program's
+    // states learn it in the order the line gave it.
+    for (auto &client : clients) {
+        if (client->greeted && client->socket && client->socket->bytesToWrite() < MaxUnreadHeard)
+            Send(*client, message);
+    }
+}
+
 void LineServer::ServeSoon()
 {
     if (serveQueued)

@@ -48,6 +48,13 @@ public:
     // more than one exchange takes, so none ends after that.
     static constexpr int StartMarginMs = 500;
 
+    // Passes what the owner's link heard to every attached program, for its
+    // supplies' states; not to one that has left this much unread (it is
+    // stopped or stuck): the owner would hold all it missed meanwhile. What
+    // it misses leaves its states older, never wrong about their age.
+    void PassHeard(const LineHeard &heard);
+    static constexpr qint64 MaxUnreadHeard = 64 * 1024;
+
     // Makes one round of the attached programs' requests; nothing while the
     // link is in a transaction (the round comes after it).
     void ServeRound();

@@ -6,6 +6,7 @@
 #include "lineserver.h"
 #include "lostportwatch.h"
 #include "supplyport.h"
+#include "supplystate.h"
 
 #include <QCoreApplication>
 #include <QSerialPort>
@@ -104,6 +105,9 @@ bool SharedLine::BecomeOwner()
     connect(server, &LineServer::membersChanged, this, &SharedLine::membersChanged);
     LineServer *serving = server;
     link.SetBetweenExchanges([serving] { serving->ServeRound(); });
+    link.SetHeardHook([serving](bool written, quint8 address, quint8 command, const QByteArray &bytes) {
+        serving->PassHeard(LineHeard{written, address, command, bytes, LineClockMs()});
+    });
     emit membersChanged();
     return true;
 }
@@ -114,6 +118,7 @@ bool SharedLine::AttachTo(const QString &device)
         client = new LineClient(this);
         connect(client, &LineClient::detached, this, &SharedLine::OwnerGone);
         connect(client, &LineClient::membersChanged, this, &SharedLine::membersChanged);
+        connect(client, &LineClient::heardOnLine, this, &SharedLine::NoteHeard);
     }
     if (!client->Attach(ServerName(device), me, AttachWaitMs))
         return false;
@@ -129,6 +134,7 @@ bool SharedLine::AttachTo(const QString &device)
 void SharedLine::StopServing()
 {
     link.SetBetweenExchanges(nullptr);
+    link.SetHeardHook(nullptr);
     // The line may be let go from an event handled while the server makes
     // an attached program's exchange: the server then goes after it.
     if (server) {
@@ -236,6 +242,20 @@ LinkResult SharedLine::Exchange(const LineRequest &request, QByteArray *reply)
     if (request.kind == LineRequest::Kind::Read && role == Role::Attached && client->IsAttached())
         return client->Exchange(request, reply);
     return result;
+}
+
+void SharedLine::NoteHeard(const LineHeard &heard)
+{
+    SupplyStates *states = link.States();
+    if (!states)
+        return;
+    // Its age as the owner heard it: a message held up on the way (this
+    // program was stopped, the owner flushed late) is no fresher for it.
+    const qint64 ageMs = LineClockMs() - heard.atMs;
+    if (heard.written)
+        states->NoteWritten(heard.address, heard.command, heard.bytes, ageMs);
+    else
+        states->NoteReply(heard.address, heard.command, heard.bytes, ageMs);
 }
 
 bool SharedLine::NotAsked() const

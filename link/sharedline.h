@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linemember.h"
+#include "linemessage.h"
 #include "linetransport.h"
 
 #include <QElapsedTimer>
@@ -110,6 +111,8 @@ private slots:
     void OwnerGone();
     void OwnPortLost();
     void TryTakeOver();
+    // What the owner heard, into the link's supply states.
+    void NoteHeard(const LineHeard &heard);
 
 private:
     // Attached: the link's transactions, made by the owner through the client.

@@ -27,7 +27,9 @@ struct SupplyState {
 // The supplies of one line, one state per address, fed by every reply the
 // link pairs with a request, whichever user of the line asked (the owner makes
 // the attached programs' exchanges on its link, so it sees theirs too), and
-// by every write the supply acknowledged.
+// by every write the supply acknowledged. An attached program's states are
+// fed with what the owner heard, its own exchanges among them, so that every
+// program on the line knows the same.
 class SupplyStates : public QObject
 {
     Q_OBJECT
@@ -44,11 +46,12 @@ public:
         return known.value ? clock.elapsed() - known.atMs : -1;
     }
 
-    // A good reply to a read of command from address (decoded, header to CRC).
-    void NoteReply(quint8 address, quint8 command, const QByteArray &reply);
-    // A write of command to address that the supply acknowledged, with the
-    // payload it carried.
-    void NoteWritten(quint8 address, quint8 command, const QByteArray &payload);
+    // A good reply to a read of command from address (decoded, header to CRC),
+    // heard ageMs ago. A value older than the one known does not replace it.
+    void NoteReply(quint8 address, quint8 command, const QByteArray &reply, qint64 ageMs = 0);
+    // A write of command to address that the supply acknowledged ageMs ago,
+    // with the payload it carried.
+    void NoteWritten(quint8 address, quint8 command, const QByteArray &payload, qint64 ageMs = 0);
     // Everything known is forgotten: a new connection, whose supplies may
     // have been switched or power-cycled meanwhile.
     void Clear();

@@ -2,18 +2,22 @@
 // the virtual-supply program on a pseudo-terminal, the owner stopped or
 // killed for real; and the wire format the programs speak to each other.
 
+#include "commandset.h"
 #include "ctlprocess.h"
 #include "devicelink.h"
 #include "linemessage.h"
+#include "lineserver.h"
 #include "sharedline.h"
 #include "recordingrows.h"
 #include "supplyprogram.h"
+#include "supplystate.h"
 #include "testmain.h"
 
 #include <QDataStream>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocalSocket>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -177,11 +181,15 @@ private slots:
         LineMessage hello;
         hello.type = LineMessage::Type::Hello;
         hello.member = Member(12, "watch", {});
+        LineMessage heard;
+        heard.type = LineMessage::Type::Heard;
+        heard.heard = {true, 7, 2, QByteArray("\x94\x11\xe8\x03", 4), 98765432101LL};
 
         // Four messages back to back, given a byte at a time: each comes
         // whole once its last byte is in, never before.
         const QByteArray stream = EncodeLineMessage(request) + EncodeLineMessage(outcome)
-                                  + EncodeLineMessage(members) + EncodeLineMessage(hello);
+                                  + EncodeLineMessage(members) + EncodeLineMessage(hello)
+                                  + EncodeLineMessage(heard);
         QByteArray buffer;
         QList<LineMessage> taken;
         for (char c : stream) {
@@ -193,7 +201,7 @@ private slots:
                 taken << message;
         }
         QVERIFY(buffer.isEmpty());
-        QCOMPARE(taken.size(), 4);
+        QCOMPARE(taken.size(), 5);
         QCOMPARE(taken[0].type, LineMessage::Type::Request);
         QCOMPARE(taken[0].serial, 77u);
         QCOMPARE(int(taken[0].request.kind), int(LineRequest::Kind::Write));
@@ -209,6 +217,12 @@ private slots:
         QVERIFY(SameMember(taken[2].members[0], members.members[0]));
         QVERIFY(SameMember(taken[2].members[1], members.members[1]));
         QVERIFY(SameMember(taken[3].member, hello.member));
+        QCOMPARE(taken[4].type, LineMessage::Type::Heard);
+        QVERIFY(taken[4].heard.written);
+        QCOMPARE(int(taken[4].heard.address), 7);
+        QCOMPARE(int(taken[4].heard.command), 2);
+        QCOMPARE(taken[4].heard.bytes, QByteArray("\x94\x11\xe8\x03", 4));
+        QCOMPARE(taken[4].heard.atMs, 98765432101LL);
 
         // Damage: each is refused, none is taken as a message, and none makes
         // the reader allocate what the stream claims.
@@ -236,12 +250,76 @@ private slots:
             Framed(body(v, 1, [](QDataStream &out) {
                 out << qint64(1) << QStringLiteral("x") << quint32(0x7ffffff0u);
             })),
+            // Heard bytes longer than any frame, and claiming more than the body holds.
+            Framed(body(v, 6, [](QDataStream &out) { out << false << quint8(1) << quint8(1) << QByteArray(600, 'x') << qint64(1); })),
+            Framed(body(v, 6, [](QDataStream &out) { out << false << quint8(1) << quint8(1) << quint32(400); })),
         };
         for (const QByteArray &bad : damaged) {
             QByteArray buffer = bad;
             LineMessage message;
             QCOMPARE(TakeLineMessage(buffer, message), LineMessageTaken::Malformed);
         }
+    }
+
+    // Heard out of order (one program's messages held up on the way), an
+    // older set-point never replaces a newer one, and keeps its age.
+    void olderValuesNeverReplaceNewerOnes()
+    {
+        const auto payload = [](int mv, int ma) {
+            QByteArray bytes;
+            for (int word : {mv, ma})
+                bytes.append(char(word & 0xFF)).append(char((word >> 8) & 0xFF));  // little-endian
+            return bytes;
+        };
+        SupplyStates states;
+        states.NoteWritten(1, CommandSet::Setpoints, payload(4500, 750), 100);
+        states.NoteWritten(1, CommandSet::Setpoints, payload(3000, 500), 400);
+        QCOMPARE(states.At(1).setpoints.value->VoltageSet, 4500);
+        QCOMPARE(states.At(1).setpoints.value->CurrentSet, 750);
+        QVERIFY(states.AgeMs(states.At(1).setpoints) >= 100);
+        states.NoteWritten(1, CommandSet::Setpoints, payload(2000, -5), 0);
+        QCOMPARE(states.At(1).setpoints.value->VoltageSet, 2000);
+        QCOMPARE(states.At(1).setpoints.value->CurrentSet, -5);
+        QVERIFY(!states.At(2).setpoints.value);
+    }
+
+    // A program attached and stopped reads nothing: what the owner hears
+    // meanwhile is held for it only up to a bound, and it is told again once
+    // it reads.
+    void aStoppedProgramIsHeldNoMoreThanABound()
+    {
+        DeviceLink link;
+        LineServer server(link);
+        QTemporaryDir dir;
+        QVERIFY(server.Listen(dir.filePath("line"), nullptr));
+        QLocalSocket reader;
+        reader.connectToServer(dir.filePath("line"));
+        QVERIFY(reader.waitForConnected(2000));
+        LineMessage hello;
+        hello.type = LineMessage::Type::Hello;
+        hello.member = Member(12, "watch", {});
+        reader.write(EncodeLineMessage(hello));
+        QTRY_COMPARE(server.Members().size(), 2);
+        const LineHeard bulk{false, 1, 1, QByteArray(400, 'x'), 0};
+        const int passed = 20000;  // 8 MB
+        for (int i = 0; i < passed; ++i)
+            server.PassHeard(bulk);
+        // Reading now: the held messages, then, once the owner holds little
+        // enough, a later one.
+        QByteArray buffer;
+        int bulkTaken = 0;
+        bool lastTaken = false;
+        QVERIFY(QTest::qWaitFor([&] {
+            server.PassHeard(LineHeard{true, 2, 1, QByteArray(4, 'y'), 0});
+            buffer += reader.readAll();
+            LineMessage message;
+            while (!lastTaken && TakeLineMessage(buffer, message) == LineMessageTaken::Whole) {
+                bulkTaken += message.heard.address == 1;
+                lastTaken = message.heard.address == 2;
+            }
+            return lastTaken;
+        }, 20000));
+        QVERIFY2(bulkTaken > 0 && bulkTaken * 400 < 4 * 1024 * 1024, qPrintable(QString::number(bulkTaken)));
     }
 
     void attachedCommandsGoThroughTheOwner()
@@ -605,6 +683,52 @@ private slots:
         QVERIFY(owner.printed(owner.out.count('\n') + 3));
         QCOMPARE(Ctl({"--port", supply.port, "--address", "2", "get"}).out, QByteArray("5.000\n1.000\noff\n"));
         QCOMPARE(owner.process.state(), QProcess::Running);
+    }
+
+    // An attached program that asks nothing itself knows what the owner and
+    // the other attached programs heard, with its age; a stopped owner tells
+    // nothing, and after a takeover what was known stays, growing older.
+    void attachedStatesLearnWhatTheOwnerHears()
+    {
+        const Supply supply({"--address", "1,2"});
+        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        Background owner({"--port", supply.port, "--address", "2", "watch", "--interval", "0.2"});
+        QVERIFY(owner.printed(2));
+        QSerialPort port;
+        DeviceLink link;
+        link.SetTraceStream(nullptr);
+        SupplyStates states;
+        link.SetStates(&states);
+        SharedLine line(port, link);
+        QString reason;
+        QVERIFY2(line.Open(supply.port, false, &reason), qPrintable(reason));
+        QCOMPARE(line.CurrentRole(), SharedLine::Role::Attached);
+
+        // The owner's own reads of address 2.
+        QTRY_VERIFY(states.At(2).status.value.has_value());
+        QVERIFY(!states.At(1).setpoints.value);
+        // Another attached program's write, and its read of the output.
+        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "set", "--voltage", "4.5", "--current", "0.75"}).status, 0);
+        QTRY_VERIFY(states.At(1).setpoints.value.has_value());
+        QCOMPARE(states.At(1).setpoints.value->VoltageSet, 4500);
+        QCOMPARE(states.At(1).setpoints.value->CurrentSet, 750);
+        QVERIFY(states.AgeMs(states.At(1).setpoints) < 1000);
+        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "status"}).status, 0);
+        QTRY_VERIFY(states.At(1).status.value.has_value());
+
+        // Stopped, the owner tells nothing: the status only grows older.
+        // (Watching every 0.2 s, it never lets the status get a second old.)
+        owner.signal(SIGSTOP);
+        QTRY_VERIFY_WITH_TIMEOUT(states.AgeMs(states.At(2).status) > 1000, 5000);
+        // Killed: this program takes the line over and keeps what it knew,
+        // as old as it is.
+        owner.signal(SIGKILL);
+        QTRY_COMPARE_WITH_TIMEOUT(line.CurrentRole(), SharedLine::Role::Owner, 5000);
+        QCOMPARE(states.At(1).setpoints.value->VoltageSet, 4500);
+        QVERIFY(states.AgeMs(states.At(2).status) > 1000);
+        // Now the owner, it tells an attached program's write to its states itself.
+        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "set", "--voltage", "2"}).status, 0);
+        QTRY_COMPARE(states.At(1).setpoints.value->VoltageSet, 2000);
     }
 
     void attachedRunEndsWhenNobodyCanTakeTheLineOver()
