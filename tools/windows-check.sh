@@ -78,10 +78,11 @@ Xvfb ":$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display"
 # One Wine server for the whole check (started anew, it takes seconds,
-# which would count in every program's time).
+# which would count in every program's time); it ends a minute after the
+# last Wine program, so that a check stopped hard leaves none behind.
 # (Asked once the prefix exists: before that the server cannot start.)
 "$wine" wineboot -i >/dev/null 2>&1 || { echo "wineboot failed" >&2; exit 1; }
-"$wineserver" -p
+"$wineserver" -p60
 echo "$("$wine" --version) prefix in $WINEPREFIX, display $DISPLAY"
 
 # ---- 1. the Windows tests -------------------------------------------------------
