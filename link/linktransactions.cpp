@@ -135,6 +135,12 @@ bool DeviceLink::AwaitLine(QByteArray &line, qint64 timeoutMs, Awaited &awaited)
     quietWake.setSingleShot(true);
     bool idle = false;  // the first pass reads at once
     for (;;) {
+        // A timer may fire a little before the stopwatch says the time is up
+        // (Windows' multimedia timers, which precise Qt timers are there, by
+        // up to a millisecond): an idle pass with none armed would sleep
+        // until the supply next speaks, which a silent one never does.
+        if (idle && !deadline.isActive())
+            deadline.start(int(qMax<qint64>(timeoutMs - stopwatch.elapsed(), 0)) + 1);
         QCoreApplication::processEvents(idle ? QEventLoop::WaitForMoreEvents
                                              : QEventLoop::AllEvents);
         if (stopwatch.elapsed() > timeoutMs)

@@ -9,6 +9,7 @@
 #include "supplystate.h"
 
 #include <QCoreApplication>
+#include <QLocalSocket>
 #include <QSerialPort>
 #include <QThread>
 #include <QTimer>
@@ -62,8 +63,23 @@ bool SharedLine::Open(const QString &portPath, bool exclusiveUse, PortFailure *f
     QElapsedTimer waited;
     waited.start();
     for (;;) {
-        if (OpenSupplyPort(port, path, failure))
-            return BecomeOwner();
+        if (OpenSupplyPort(port, path, failure)) {
+            // A system that lets a second program open a port another holds
+            // (Wine does; a driver may) reports nothing busy: a line its
+            // holder serves is attached to all the same, never shared on
+            // the wire unknowingly.
+            const QString device = SupplyPortDevice(path);
+            if (!(exclusive ? Served(device) : AttachTo(device)))
+                return BecomeOwner();
+            port.close();
+            if (exclusive) {
+                *failure = {};
+                failure->kind = PortFailure::Kind::Busy;
+                return false;
+            }
+            role = Role::Attached;
+            return true;
+        }
         if (failure->kind != PortFailure::Kind::Busy || exclusive)
             return false;
         if (AttachTo(SupplyPortDevice(path))) {
@@ -110,6 +126,15 @@ bool SharedLine::BecomeOwner()
     });
     emit membersChanged();
     return true;
+}
+
+bool SharedLine::Served(const QString &device)
+{
+    QLocalSocket probe;
+    probe.connectToServer(ServerName(device));
+    const bool served = probe.waitForConnected(AttachWaitMs);
+    probe.abort();
+    return served;
 }
 
 bool SharedLine::AttachTo(const QString &device)

@@ -120,6 +120,8 @@ private:
     bool NotAsked() const override;
     bool BecomeOwner();
     bool AttachTo(const QString &device);
+    // Whether a program serves the line of device.
+    bool Served(const QString &device);
     void StopServing();
 
     QSerialPort &port;

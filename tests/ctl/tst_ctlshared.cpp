@@ -14,6 +14,7 @@
 #include "testmain.h"
 
 #include <QDataStream>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -463,6 +464,48 @@ private slots:
         QCOMPARE(who.status, 0);
         QCOMPARE(who.json().value("shared").toBool(true), false);
         QVERIFY(who.json().value("holder").toString().contains(QString::number(exclusive.pid())));
+    }
+
+    // A system that lets a second program open a held port (Wine does;
+    // here the owner's lock file is taken away): the line is still found
+    // served and attached to, never shared on the wire unknowingly.
+    void aHeldPortOpenedAgainIsAttachedTo()
+    {
+        const Supply supply({"--address", "1"});
+        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        QVERIFY(owner.printed(2));
+        // Where Qt keeps the lock of /dev/pts/N: LCK..pts_N in the first
+        // lock folder it may use.
+        const QString lockName = "LCK.." + supply.port.mid(5).replace('/', '_');
+        QString lock;
+        for (const char *folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
+                                   "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
+            if (QFile::exists(QString::fromLatin1(folder) + '/' + lockName)) {
+                lock = QString::fromLatin1(folder) + '/' + lockName;
+                break;
+            }
+        }
+        QVERIFY2(!lock.isEmpty(), qPrintable(lockName));
+        QVERIFY(QFile::remove(lock));
+
+        const CtlRun alone = Ctl({"--port", supply.link(), "--exclusive", "status"});
+        QCOMPARE(alone.status, 3);
+        QVERIFY2(alone.err.contains("the port is busy"), alone.err);
+        Background attached({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
+        QVERIFY(attached.printed(2));
+        const QMap<qint64, QJsonObject> programs = Who(supply.port);
+        QCOMPARE(programs.value(owner.pid()).value("role").toString(), QString("owner"));
+        QCOMPARE(programs.value(attached.pid()).value("role").toString(), QString("attached"));
+        const CtlRun status = Ctl({"--port", supply.port, "--address", "1", "status"});
+        QVERIFY2(status.status == 0, status.err);
+        // Neither watch missed a sample: nobody else read their replies.
+        QVERIFY(owner.printed(owner.out.count('\n') + 3));
+        QVERIFY(attached.printed(attached.out.count('\n') + 3));
+        const QByteArray ownerErr = owner.process.readAllStandardError();
+        const QByteArray attachedErr = attached.process.readAllStandardError();
+        QVERIFY2(ownerErr.isEmpty(), ownerErr);
+        QVERIFY2(attachedErr.isEmpty(), attachedErr);
     }
 
     void ownerKilledDuringTwoAttachedRuns()
