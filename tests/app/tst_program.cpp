@@ -69,8 +69,9 @@ private slots:
     }
 
     // Started with descriptors 0, 1 and 2 closed, the program keeps them
-    // for itself: its port does not become its standard output, so the
-    // trace never reaches the supply, which gets requests alone.
+    // for itself (on the null device): neither its port nor one of its
+    // event descriptors becomes its standard output, where the trace goes,
+    // and the supply gets requests alone.
     void startedWithClosedDescriptors()
     {
         VirtualSupply supply;
@@ -87,6 +88,11 @@ private slots:
         program.setProcessEnvironment(env);
         program.start(QStringLiteral("bash"), {"-c", "exec \"$0\" <&- >&- 2>&-", VELKARO_EXE});
         QVERIFY(program.waitForStarted());
+        // Connected: the descriptors it holds now are all it opens.
+        QTRY_VERIFY_WITH_TIMEOUT(!supply.receivedLines().isEmpty(), 10000);
+        for (int fd = 0; fd <= 2; ++fd)
+            QCOMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(program.processId()).arg(fd)),
+                     QStringLiteral("/dev/null"));
         QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 15000);
         QCOMPARE(program.exitStatus(), QProcess::NormalExit);
         QCOMPARE(program.exitCode(), 0);
