@@ -61,7 +61,6 @@ MainWindow::MainWindow(QWidget *parent)
 {
     form = new MainWindowForm;
     form->setup(this);
-    portLabel = new QLabel(tr("  Номер\n  порта"));
     portBox = new QComboBox;
     connection = new Connection(this);
     BuildRunTransport();
@@ -83,14 +82,11 @@ MainWindow::MainWindow(QWidget *parent)
     for (const QSerialPortInfo &info : ports)
         portBox->addItem(info.portName());
 
-    slaveLabel = new QLabel(tr("Id slave"));
     slaveBox = new QSpinBox;
     slaveBox->setMaximum(255);
     slaveBox->setMinimum(0);
     LoadPortChoice(settingsDialog->Settings(), portBox, slaveBox);
 
-    MakeToolBarLabel(portLabel, 60);
-    MakeToolBarLabel(slaveLabel, 50);
     // The port box takes what the tool bar has left: a path needs more than
     // a port's short name.
     portBox->setFixedHeight(25);
@@ -165,8 +161,13 @@ void MainWindow::BuildToolBar()
     disconnectAction = new QAction(QIcon(":/new/prefix1/rec/disconnect.png"), tr("Отключить"), this);
     disconnectAction->setStatusTip(tr("Отключить прибор"));
     disconnectAction->setEnabled(false);
-    aboutAction = new QAction(QIcon(":/new/prefix1/rec/about.png"), tr("О программе"), this);
+    auto *aboutAction = new QAction(QIcon(":/new/prefix1/rec/about.png"), tr("О программе"), this);
     aboutAction->setStatusTip(tr("О программе"));
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
+    auto *portLabel = new QLabel(tr("  Номер\n  порта"));
+    auto *slaveLabel = new QLabel(tr("Id slave"));
+    MakeToolBarLabel(portLabel, 60);
+    MakeToolBarLabel(slaveLabel, 50);
 
     QToolBar *bar = form->mainToolBar;
     // Fixed in place and with icons a little smaller than 30 px: the whole
@@ -198,7 +199,7 @@ void MainWindow::BuildPageWindows()
     // run open in windows of their own, from buttons on the status bar.
     QSettings *settings = settingsDialog->Settings();
     form->tabWidget->removeTab(form->tabWidget->indexOf(form->tab_6));
-    chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
+    auto *chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
                                  QSize(900, 520), this);
     runPage = new RunPage(settings, runTransport.get());
     runWindow = new PageWindow(runPage, tr("Прогон"), settings, QStringLiteral("windows/runSize"),
@@ -211,7 +212,7 @@ void MainWindow::BuildPageWindows()
     openRunAction->setObjectName(QStringLiteral("actionOpenRun"));
     openRunAction->setStatusTip(tr("Программа шагов, пределы и запись, в отдельном окне"));
     lineView = new LineView;
-    lineWindow = new PageWindow(lineView, tr("Линия"), settings, QStringLiteral("windows/lineSize"),
+    auto *lineWindow = new PageWindow(lineView, tr("Линия"), settings, QStringLiteral("windows/lineSize"),
                                 QSize(560, 260), this);
     auto *openLineAction = new QAction(tr("Линия"), this);
     openLineAction->setObjectName(QStringLiteral("actionOpenLine"));
@@ -263,7 +264,6 @@ void MainWindow::ConnectSignals()
 {
     connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
     connect(disconnectAction, &QAction::triggered, this, &MainWindow::Disconnect);
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
     connect(outputOffAction, &QAction::triggered, this, &MainWindow::SwitchOutputOff);
     connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
     connect(form->pushButtonOnOff, &QPushButton::clicked, this, &MainWindow::OnOff);

@@ -93,20 +93,15 @@ private:
     void BuildRunTransport();
 
     MainWindowForm *form = nullptr;
-    QLabel *portLabel = nullptr;
-    QLabel *slaveLabel = nullptr;
     QComboBox *portBox = nullptr;
     QSpinBox *slaveBox = nullptr;
     QAction *connectAction = nullptr;
     QAction *disconnectAction = nullptr;
-    QAction *aboutAction = nullptr;
     // Switches the output off from any page and window, a notice open or not.
     QAction *outputOffAction = nullptr;
-    // The chart and run pages in windows of their own, opened from the status
-    // bar: the tab bar holds only the pages that fit it. So is the line's view.
-    PageWindow *chartWindow = nullptr;
+    // The run page's window: the run page stores its choices as it goes, and
+    // goes before the settings dialog that holds the store.
     PageWindow *runWindow = nullptr;
-    PageWindow *lineWindow = nullptr;
     // Whether the window holds the line or is attached, and to whom.
     QLabel *lineLabel = nullptr;
     // "No answer for N s" while the supply is silent, empty otherwise.
