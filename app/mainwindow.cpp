@@ -1,18 +1,24 @@
 #include "mainwindow.h"
 
+#include "connection.h"
 #include "devicelink.h"
 #include "dialogsettingslog.h"
 #include "elidinglineedit.h"
 #include "lineruntransport.h"
 #include "lineview.h"
 #include "livechart.h"
-#include "lostportwatch.h"
+#include "logclock.h"
 #include "mainwindowform.h"
 #include "noticeboxes.h"
 #include "outputoffkey.h"
 #include "pagewindow.h"
+#include "panelsetpoints.h"
+#include "parameterpages.h"
+#include "pollcycle.h"
+#include "portchoice.h"
 #include "runpage.h"
 #include "sharedline.h"
+#include "supplyreadings.h"
 #include "supplystate.h"
 
 #include <QAction>
@@ -26,7 +32,6 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QSpinBox>
-#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 
@@ -56,26 +61,14 @@ MainWindow::MainWindow(QWidget *parent)
 {
     form = new MainWindowForm;
     form->setup(this);
-    port = new QSerialPort(this);
-    portLabel = new QLabel(tr("  Номер\n  порта"));
     portBox = new QComboBox;
-    link = std::make_unique<DeviceLink>();
-    link->SetPort(port);
-    line = std::make_unique<SharedLine>(*port, *link);
-    supplyStates = new SupplyStates(this);
-    link->SetStates(supplyStates);
+    connection = new Connection(this);
     BuildRunTransport();
     settingsDialog = new DialogSettingsLog(this);
     notices = std::make_unique<NoticeBoxes>(this);
     chart = new LiveChart({form->qwtPlotChart, form->comboBoxChartSpan, form->pushButtonChartPause,
                            form->pushButtonChartSave},
                           this);
-    pollTimer = new QTimer(this);
-    pollTimer->setInterval(250);
-    pollTimer->setSingleShot(false);
-
-    tickTime = QTime::currentTime();
-    tickClock.start();
 
     // Typing is allowed too, for ports the system does not list (a virtual
     // port, a stable /dev/serial/by-id name); connecting uses the text.
@@ -89,14 +82,11 @@ MainWindow::MainWindow(QWidget *parent)
     for (const QSerialPortInfo &info : ports)
         portBox->addItem(info.portName());
 
-    slaveLabel = new QLabel(tr("Id slave"));
     slaveBox = new QSpinBox;
     slaveBox->setMaximum(255);
     slaveBox->setMinimum(0);
-    LoadPortChoice();
+    LoadPortChoice(settingsDialog->Settings(), portBox, slaveBox);
 
-    MakeToolBarLabel(portLabel, 60);
-    MakeToolBarLabel(slaveLabel, 50);
     // The port box takes what the tool bar has left: a path needs more than
     // a port's short name.
     portBox->setFixedHeight(25);
@@ -115,6 +105,7 @@ MainWindow::MainWindow(QWidget *parent)
     form->tabWidget->setTabText(3, tr("Калибр."));
     form->tabWidget->setTabText(4, tr("UserMenu"));
     BuildPageWindows();
+    BuildParts();
 
     form->label_cc->setPixmap(QPixmap(LedOnRed));
     form->label_cv->setPixmap(QPixmap(LedOnGreen));
@@ -127,10 +118,6 @@ MainWindow::MainWindow(QWidget *parent)
     setTabOrder(form->pushButtonApply, form->pushButtonOnOff);
 
     ConnectSignals();
-
-    pollState = PollState::Monitor;
-    readToggle = false;
-    logActive = false;
 
     form->pushButtoLogStop->setEnabled(false);
     form->pushButtonLogStart->setEnabled(true);
@@ -151,10 +138,11 @@ MainWindow::~MainWindow()
 {
     // The line is let go (to the programs attached to it) while the window
     // is whole: letting it go waits for late replies, handling events.
-    pollTimer->stop();
-    line->disconnect(this);
-    supplyStates->disconnect(this);
-    line->Close();
+    poll->Stop();
+    connection->disconnect(this);
+    connection->Line().disconnect(this);
+    connection->States()->disconnect(setpoints);
+    connection->Line().Close();
     // The run page stores its choices as it goes: it goes before the
     // settings dialog, which holds the store.
     delete runWindow;
@@ -163,7 +151,7 @@ MainWindow::~MainWindow()
 
 void MainWindow::TraceTo(QIODevice *device)
 {
-    link->SetTraceDevice(device);
+    connection->Link().SetTraceDevice(device);
 }
 
 void MainWindow::BuildToolBar()
@@ -173,8 +161,13 @@ void MainWindow::BuildToolBar()
     disconnectAction = new QAction(QIcon(":/new/prefix1/rec/disconnect.png"), tr("Отключить"), this);
     disconnectAction->setStatusTip(tr("Отключить прибор"));
     disconnectAction->setEnabled(false);
-    aboutAction = new QAction(QIcon(":/new/prefix1/rec/about.png"), tr("О программе"), this);
+    auto *aboutAction = new QAction(QIcon(":/new/prefix1/rec/about.png"), tr("О программе"), this);
     aboutAction->setStatusTip(tr("О программе"));
+    connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
+    auto *portLabel = new QLabel(tr("  Номер\n  порта"));
+    auto *slaveLabel = new QLabel(tr("Id slave"));
+    MakeToolBarLabel(portLabel, 60);
+    MakeToolBarLabel(slaveLabel, 50);
 
     QToolBar *bar = form->mainToolBar;
     // Fixed in place and with icons a little smaller than 30 px: the whole
@@ -206,22 +199,22 @@ void MainWindow::BuildPageWindows()
     // run open in windows of their own, from buttons on the status bar.
     QSettings *settings = settingsDialog->Settings();
     form->tabWidget->removeTab(form->tabWidget->indexOf(form->tab_6));
-    chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
+    auto *chartWindow = new PageWindow(form->tab_6, tr("График"), settings, QStringLiteral("windows/chartSize"),
                                  QSize(900, 520), this);
     runPage = new RunPage(settings, runTransport.get());
     runWindow = new PageWindow(runPage, tr("Прогон"), settings, QStringLiteral("windows/runSize"),
                                runPage->sizeHint().expandedTo(QSize(340, 470)), this);
 
-    openChartAction = new QAction(tr("График"), this);
+    auto *openChartAction = new QAction(tr("График"), this);
     openChartAction->setObjectName(QStringLiteral("actionOpenChart"));
     openChartAction->setStatusTip(tr("Напряжение и ток во времени, в отдельном окне"));
-    openRunAction = new QAction(tr("Прогон"), this);
+    auto *openRunAction = new QAction(tr("Прогон"), this);
     openRunAction->setObjectName(QStringLiteral("actionOpenRun"));
     openRunAction->setStatusTip(tr("Программа шагов, пределы и запись, в отдельном окне"));
     lineView = new LineView;
-    lineWindow = new PageWindow(lineView, tr("Линия"), settings, QStringLiteral("windows/lineSize"),
+    auto *lineWindow = new PageWindow(lineView, tr("Линия"), settings, QStringLiteral("windows/lineSize"),
                                 QSize(560, 260), this);
-    openLineAction = new QAction(tr("Линия"), this);
+    auto *openLineAction = new QAction(tr("Линия"), this);
     openLineAction->setObjectName(QStringLiteral("actionOpenLine"));
     openLineAction->setStatusTip(tr("Источники на линии и кто ими управляет, в отдельном окне"));
     lineLabel = new QLabel;
@@ -256,48 +249,84 @@ void MainWindow::BuildOutputOffShortcut()
             .arg(OutputOffKey::Sequence().toString(QKeySequence::NativeText)));
 }
 
+void MainWindow::BuildParts()
+{
+    readings = new SupplyReadings(*connection, form, silenceLabel, this);
+    setpoints = new PanelSetpoints(*connection, {form->doubleSpinBoxV, form->doubleSpinBoxA, form->pushButtonApply},
+                                   [this] { return PanelHeldBy(); }, this);
+    pages = new ParameterPages(*connection, form, this);
+    poll = new PollCycle(*connection, {readings, setpoints, pages, lineView, runPage, runTransport.get()}, this);
+    poll->ChooseAddress(slaveBox->value());
+    logClock = new LogClock(settingsDialog, form->textEditLog, readings, this);
+}
+
 void MainWindow::ConnectSignals()
 {
     connect(connectAction, &QAction::triggered, this, &MainWindow::OpenPort);
     connect(disconnectAction, &QAction::triggered, this, &MainWindow::Disconnect);
-    connect(aboutAction, &QAction::triggered, this, &MainWindow::About);
     connect(outputOffAction, &QAction::triggered, this, &MainWindow::SwitchOutputOff);
-    connect(pollTimer, &QTimer::timeout, this, &MainWindow::TimeOut);
     connect(form->pushButtonApply, &QPushButton::clicked, this, &MainWindow::ApplyParam);
     connect(form->pushButtonOnOff, &QPushButton::clicked, this, &MainWindow::OnOff);
     // Enter in a set-point box applies, as the button does, once the box
     // holds a value it takes.
     for (SetpointSpinBox *box : {form->doubleSpinBoxV, form->doubleSpinBoxA})
         connect(box, &SetpointSpinBox::entered, this, &MainWindow::ApplyFromKeyboard);
-    connect(form->pushButtonReadCalibr, &QPushButton::clicked, this, &MainWindow::ReadParam);
-    connect(form->pushButtonApplyCalibr, &QPushButton::clicked, this, &MainWindow::WriteParam);
-    connect(form->pushButtonReadUserParam, &QPushButton::clicked, this, &MainWindow::ReadUserParam);
-    connect(form->pushButtonApplyUserParam, &QPushButton::clicked, this, &MainWindow::WriteUserParam);
+    connect(form->pushButtonReadCalibr, &QPushButton::clicked, poll, &PollCycle::ReadCalibration);
+    connect(form->pushButtonApplyCalibr, &QPushButton::clicked, poll, &PollCycle::WriteCalibration);
+    connect(form->pushButtonReadUserParam, &QPushButton::clicked, poll, &PollCycle::ReadUserParams);
+    connect(form->pushButtonApplyUserParam, &QPushButton::clicked, poll, &PollCycle::WriteUserParams);
     connect(form->pushButtonLogParam, &QPushButton::clicked, settingsDialog, &QDialog::show);
-    connect(form->pushButtoLogStop, &QPushButton::clicked, this, &MainWindow::StopLog);
-    connect(form->pushButtonLogStart, &QPushButton::clicked, this, &MainWindow::StartLog);
-    connect(form->pushButtonLogClear, &QPushButton::clicked, this, &MainWindow::ClearLog);
+    connect(form->pushButtoLogStop, &QPushButton::clicked, logClock, &LogClock::Stop);
+    connect(form->pushButtonLogStart, &QPushButton::clicked, logClock, &LogClock::Start);
+    connect(form->pushButtonLogClear, &QPushButton::clicked, logClock, &LogClock::Clear);
     connect(form->pushButtonLogSave, &QPushButton::clicked, this, &MainWindow::SaveAsFile);
+    connect(logClock, &LogClock::activeChanged, this, &MainWindow::ShowLogActive);
 
+    connect(poll, &PollCycle::ticked, logClock, &LogClock::Step);
+    connect(poll, &PollCycle::addressChanged, this, &MainWindow::StorePortChoice);
+    connect(poll, &PollCycle::writeFailed, this, &MainWindow::ShowWriteFailure);
+    connect(pages, &ParameterPages::readFailed, this, &MainWindow::ShowReadFailure);
+    connect(pages, &ParameterPages::writeFailed, this, &MainWindow::ShowWriteFailure);
+    connect(readings, &SupplyReadings::measured, runPage, &RunPage::feedMeasurement);
+
+    // The chart shows what the panel reads and writes.
+    connect(readings, &SupplyReadings::statusShown, chart, &LiveChart::AddStatus);
+    connect(readings, &SupplyReadings::statusFailed, chart, &LiveChart::AddReadFailure);
+    connect(poll, &PollCycle::outputSwitched, chart, &LiveChart::AddSwitch);
+    connect(setpoints, &PanelSetpoints::shown, chart, &LiveChart::SetSetpoints);
+    connect(setpoints, &PanelSetpoints::forgotten, chart, &LiveChart::ForgetSetpoints);
+
+    // A connect and a change of address make the same things stale.
+    connect(connection, &Connection::supplyForgotten, readings, &SupplyReadings::ForgetSupply);
+    connect(connection, &Connection::supplyForgotten, pages, &ParameterPages::ForgetSupply);
+    connect(connection, &Connection::supplyForgotten, setpoints, &PanelSetpoints::ForgetSupply);
+    connect(connection, &Connection::supplyForgotten, chart, &LiveChart::Connected);
     // Not one of the operator's connections: how the window learns that the
-    // port's device went away.
-    connect(LostPortWatch::For(port), &LostPortWatch::PortLost, this, &MainWindow::PortLostOccurred);
+    // port's device went away, or that nobody could take the line over.
+    connect(connection, &Connection::lost, this, &MainWindow::PortLostOccurred);
 
     connect(runPage, &RunPage::startClicked, this, &MainWindow::StartRun);
     connect(runPage, &RunPage::closeAllowed, this, &QWidget::close);
     connect(runPage, &RunPage::disconnectAllowed, this, &MainWindow::ClosePort);
     connect(runPage, &RunPage::runningChanged, this, &MainWindow::HoldPanelForRun);
 
-    connect(line.get(), &SharedLine::membersChanged, this, &MainWindow::LineMembersChanged);
-    connect(line.get(), &SharedLine::handingOver, this, &MainWindow::LineHandingOver);
-    connect(line.get(), &SharedLine::takenOver, this, &MainWindow::LineTakenOver);
-    connect(line.get(), &SharedLine::lost, this, &MainWindow::LineLost);
-    connect(supplyStates, &SupplyStates::changed, this, &MainWindow::SupplyStateChanged);
+    SharedLine *line = &connection->Line();
+    connect(line, &SharedLine::membersChanged, this, &MainWindow::LineMembersChanged);
+    connect(line, &SharedLine::handingOver, this, &MainWindow::LineHandingOver);
+    connect(line, &SharedLine::takenOver, this, &MainWindow::LineTakenOver);
+    connect(connection->States(), &SupplyStates::changed, setpoints, &PanelSetpoints::SupplyStateChanged);
     connect(lineView, &LineView::addressChosen, this, &MainWindow::ChooseAddress);
+    connect(slaveBox, QOverload<int>::of(&QSpinBox::valueChanged), poll, &PollCycle::ChooseAddress);
     connect(slaveBox, QOverload<int>::of(&QSpinBox::valueChanged), this, [this] {
         TellLine();
         HoldPanel();
     });
+}
+
+void MainWindow::ShowLogActive(bool active)
+{
+    form->pushButtoLogStop->setEnabled(active);
+    form->pushButtonLogStart->setEnabled(!active);
 }
 
 void MainWindow::closeEvent(QCloseEvent *event)
@@ -306,12 +335,12 @@ void MainWindow::closeEvent(QCloseEvent *event)
     // the log is offered for saving.
     // Others on the line keep it: the window's run ends with its own
     // supply's output off, never theirs.
-    if (!runPage->confirmClose(int(line->Members().size()) - 1)) {
+    if (!runPage->confirmClose(int(connection->Line().Members().size()) - 1)) {
         event->ignore();
         return;
     }
     // Lines recorded since the last save would be lost without a word.
-    if (logUnsaved) {
+    if (logClock->Unsaved()) {
         const auto answer = QMessageBox::question(
             this, tr("Лог"), tr("Лог не сохранён. Сохранить его перед выходом?"),
             QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, QMessageBox::Save);

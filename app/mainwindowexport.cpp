@@ -4,6 +4,7 @@
 
 #include "dialogsettingslog.h"
 #include "exportfolder.h"
+#include "logclock.h"
 #include "logexport.h"
 #include "mainwindowform.h"
 #include "savefiledialog.h"
@@ -39,6 +40,6 @@ bool MainWindow::SaveLog()
         QMessageBox::warning(this, tr("Ошибка"), tr("Не удается сохранить файл"));
         return false;
     }
-    logUnsaved = false;
+    logClock->NoteSaved();
     return true;
 }

@@ -3,6 +3,7 @@
 
 #include "mainwindow.h"
 
+#include "connection.h"
 #include "lineview.h"
 #include "runpage.h"
 #include "sharedline.h"
@@ -12,20 +13,20 @@
 
 void MainWindow::TellLine()
 {
-    LineMember me = line->Member();
+    LineMember me = connection->Line().Member();
     me.program = QStringLiteral("velkaro");
     me.addresses = {slaveBox->value()};
     // "run" tells the others that their panels leave this address alone.
     me.doing = runPage && runPage->isActive() ? QStringLiteral("run") : QStringLiteral("window");
-    line->SetMember(me);
+    connection->Line().SetMember(me);
 }
 
 void MainWindow::ShowLineRole()
 {
     QString text;
     QString tip;
-    const QList<LineMember> members = line->Members();
-    switch (line->CurrentRole()) {
+    const QList<LineMember> members = connection->Line().Members();
+    switch (connection->Line().CurrentRole()) {
     case SharedLine::Role::Closed:
         break;
     case SharedLine::Role::Owner:
@@ -54,7 +55,7 @@ void MainWindow::ShowLineRole()
 void MainWindow::LineMembersChanged()
 {
     HoldPanel();
-    lineView->ShowMembers(line->Members());
+    lineView->ShowMembers(connection->Line().Members());
 }
 
 void MainWindow::LineHandingOver()
@@ -68,15 +69,8 @@ void MainWindow::LineTakenOver()
 {
     // Without a run nobody records the gap: it is over.
     if (!runPage->isActive())
-        line->Reopen();
+        connection->Line().Reopen();
     LineMembersChanged();
-}
-
-void MainWindow::LineLost(const QString &reason)
-{
-    Q_UNUSED(reason)
-    // Nobody could take the line over: as a port that went away.
-    PortLostOccurred();
 }
 
 void MainWindow::ChooseAddress(int address)

@@ -1,28 +1,20 @@
 #include "mainwindow.h"
 
+#include "connection.h"
 #include "lineruntransport.h"
 #include "lineview.h"
 #include "livechart.h"
 #include "mainwindowform.h"
+#include "panelsetpoints.h"
+#include "pollcycle.h"
 #include "runpage.h"
 #include "sharedline.h"
-#include "supplyport.h"
+#include "supplyreadings.h"
 
 #include <QComboBox>
 #include <QDoubleSpinBox>
 #include <QPushButton>
 #include <QSpinBox>
-
-// The poll cycle's share for an unattended run: the run's driver takes the
-// tick for a status reading or a write when it has one due; otherwise the
-// tick reads the measurements as usual.
-bool MainWindow::RunTick()
-{
-    if (pollState != PollState::Monitor)
-        return false;
-    runTransport->SetAddress(slaveAddress);
-    return runPage->tick();
-}
 
 void MainWindow::StartRun()
 {
@@ -52,11 +44,11 @@ QString MainWindow::PanelHeldBy() const
     // run's back, nor send the run's writes to another address.
     if (runPage->isActive())
         return tr("Источником управляет прогон; «Стоп» на странице «Прогон» возвращает управление");
-    if (!connected)
+    if (!connection->IsConnected())
         return {};
     const int address = slaveBox->value();
-    for (const LineMember &member : line->Members()) {
-        if (member.pid != line->Member().pid && member.RunsOn(address))
+    for (const LineMember &member : connection->Line().Members()) {
+        if (member.pid != connection->Line().Member().pid && member.RunsOn(address))
             return tr("Источником управляет %1").arg(LineView::MemberWords(member));
     }
     return {};
@@ -85,7 +77,7 @@ void MainWindow::HoldPanel()
     }
     form->pushButtonOnOff->setEnabled(why.isEmpty());
     slaveBox->setEnabled(!ownRun);
-    SetSetpointsKnown(setpointsKnown);
+    setpoints->Refresh();
     ShowLineRole();
 }
 
@@ -93,38 +85,32 @@ void MainWindow::HoldPanel()
 // recording notes the gap and the reconnection.
 void MainWindow::ReopenForRun()
 {
-    if (connected || !runPage->isActive())
+    if (connection->IsConnected() || !runPage->isActive())
         return;
-    // By the name the operator chose: an adapter plugged back may be another
-    // device behind the same name. A program that took the line over
-    // meanwhile is attached to.
-    QString reason;
     TellLine();
-    if (!line->Open(portBox->currentText(), false, &reason))
+    if (!connection->Reopen(portBox->currentText()))
         return;
     BeginConnection();
-    setpointRetryClock.invalidate();  // the set-points are read at the next monitor tick
-    pollState = PollState::Monitor;
+    poll->ResumeAfterReopen();
     ResumePolling();
 }
 
 void MainWindow::BuildRunTransport()
 {
     runTransport = std::make_unique<LineRunTransport>();
-    runTransport->Attach(*link, *line);
+    runTransport->Attach(connection->Link(), connection->Line());
     // A lost port is reopened by the name the operator chose, quietly; a
     // handover keeps the connection and only needs the line back.
-    runTransport->SetConnection([this] { return connected; },
+    runTransport->SetConnection([this] { return connection->IsConnected(); },
                                 [this] {
                                     ReopenForRun();
-                                    return connected && line->IsOpen();
+                                    return connection->IsConnected() && connection->Line().IsOpen();
                                 });
     runTransport->SetStatusShown([this](RunTransport::Result result, const StatusRecord &reading) {
-        if (result == RunTransport::Result::Done)
-            status = reading;
-        ShowStatusReading(result == RunTransport::Result::Done       ? LinkResult::GoodReply
-                          : result == RunTransport::Result::NoAnswer ? LinkResult::NoReply
-                                                                     : LinkResult::BadReply);
+        readings->ShowRunStatus(result == RunTransport::Result::Done       ? LinkResult::GoodReply
+                                : result == RunTransport::Result::NoAnswer ? LinkResult::NoReply
+                                                                           : LinkResult::BadReply,
+                                reading);
     });
     runTransport->SetOutputShown([this](bool on) { chart->AddSwitch(on); });
 }

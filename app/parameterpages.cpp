@@ -1,10 +1,12 @@
-#include "mainwindow.h"
+#include "parameterpages.h"
 
 #include "commandset.h"
+#include "connection.h"
 #include "devicelink.h"
 #include "mainwindowform.h"
 #include "parameterfields.h"
 
+#include <QPushButton>
 #include <QSpinBox>
 
 #include <algorithm>
@@ -82,64 +84,82 @@ bool HoldsWritten(const UserParamRecord &held, const UserParamRecord &written)
 
 }  // namespace
 
-void MainWindow::LoadCalibration()
+ParameterPages::ParameterPages(Connection &connection, MainWindowForm *form, QObject *parent)
+    : QObject(parent), connection(connection), form(form)
 {
-    const quint32 connection = connectionSerial;
-    const LinkResult read = link->GetCalibration(slaveAddress, calibration, CommandSet::AccessRead);
+}
+
+void ParameterPages::LoadCalibration()
+{
+    const quint32 serial = connection.Serial();
+    const LinkResult read = connection.Link().GetCalibration(connection.Address(), calibration, CommandSet::AccessRead);
     if (read != LinkResult::GoodReply) {
         // A disconnect while the read waited is the operator's, no failure.
-        if (connection == connectionSerial)
-            ShowReadFailure(read);
+        if (serial == connection.Serial())
+            emit readFailed(read);
         return;
     }
     for (int i = 0; i < CalibrationFieldCount; ++i)
         ShowDeviceValue(form->*CalibrationBoxes[i], calibration.*CalibrationFields[i].field);
-    if (connection == connectionSerial)
+    if (serial == connection.Serial())
         form->pushButtonApplyCalibr->setEnabled(true);
 }
 
-void MainWindow::StoreCalibration()
+void ParameterPages::StoreCalibration()
 {
     for (int i = 0; i < CalibrationFieldCount; ++i) {
         if (CalibrationFields[i].writable)
             calibration.*CalibrationFields[i].field = (form->*CalibrationBoxes[i])->value();
     }
-    if (link->SetCalibration(slaveAddress, calibration, CommandSet::AccessWrite) == LinkResult::GoodReply)
+    if (connection.Link().SetCalibration(connection.Address(), calibration, CommandSet::AccessWrite) == LinkResult::GoodReply)
         return;
     // Read back once: only when the supply does not hold the values is the
     // write a failure.
     CalibrationRecord held;
-    const LinkResult readBack = link->GetCalibration(slaveAddress, held, CommandSet::AccessRead);
+    const LinkResult readBack = connection.Link().GetCalibration(connection.Address(), held, CommandSet::AccessRead);
     if (readBack != LinkResult::GoodReply || !HoldsWritten(held, calibration))
-        ShowWriteFailure(readBack);
+        emit writeFailed(readBack);
 }
 
-void MainWindow::LoadUserParams()
+void ParameterPages::LoadUserParams()
 {
-    const quint32 connection = connectionSerial;
-    const LinkResult read = link->GetUserParams(slaveAddress, userParams, CommandSet::AccessRead);
+    const quint32 serial = connection.Serial();
+    const LinkResult read = connection.Link().GetUserParams(connection.Address(), userParams, CommandSet::AccessRead);
     if (read != LinkResult::GoodReply) {
         // A disconnect while the read waited is the operator's, no failure.
-        if (connection == connectionSerial)
-            ShowReadFailure(read);
+        if (serial == connection.Serial())
+            emit readFailed(read);
         return;
     }
     for (int i = 0; i < UserParamFieldCount; ++i)
         ShowDeviceValue(form->*UserParamBoxes[i], userParams.*UserParamFields[i].field);
-    if (connection == connectionSerial)
+    if (serial == connection.Serial())
         form->pushButtonApplyUserParam->setEnabled(true);
 }
 
-void MainWindow::StoreUserParams()
+void ParameterPages::StoreUserParams()
 {
     for (int i = 0; i < UserParamFieldCount; ++i) {
         if (UserParamFields[i].writable)
             userParams.*UserParamFields[i].field = (form->*UserParamBoxes[i])->value();
     }
-    if (link->SetUserParams(slaveAddress, userParams, CommandSet::AccessWrite) == LinkResult::GoodReply)
+    if (connection.Link().SetUserParams(connection.Address(), userParams, CommandSet::AccessWrite) == LinkResult::GoodReply)
         return;
     UserParamRecord held;
-    const LinkResult readBack = link->GetUserParams(slaveAddress, held, CommandSet::AccessRead);
+    const LinkResult readBack = connection.Link().GetUserParams(connection.Address(), held, CommandSet::AccessRead);
     if (readBack != LinkResult::GoodReply || !HoldsWritten(held, userParams))
-        ShowWriteFailure(readBack);
+        emit writeFailed(readBack);
+}
+
+void ParameterPages::EnableWrites(bool enabled)
+{
+    // A page is written only after it was read in this connection: a write
+    // before would send the form's initial values over the supply's own.
+    form->pushButtonApplyCalibr->setEnabled(enabled);
+    form->pushButtonApplyUserParam->setEnabled(enabled);
+}
+
+void ParameterPages::ForgetSupply()
+{
+    EnableWrites(false);
 }

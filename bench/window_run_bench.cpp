@@ -67,6 +67,21 @@ T *Find(MainWindow &window, const char *name)
     return window.findChild<T *>(QLatin1String(name));
 }
 
+// Shows the window, names the run's program and recording, connects to the
+// supply and waits until the run can start; false when it never can.
+bool ReadyToRun(MainWindow &window, const VirtualSupply &supply, const QString &program, const QString &record)
+{
+    window.show();
+    Find<QLineEdit>(window, "runProgramEdit")->setText(program);
+    Find<QLineEdit>(window, "runRecordEdit")->setText(record);
+    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(supply.portPath());
+    for (QAction *action : window.findChildren<QAction *>())
+        if (action->text() == QStringLiteral("Подключить"))
+            action->trigger();
+    auto *start = Find<QPushButton>(window, "runStartButton");
+    return QTest::qWaitFor([&] { return start->isEnabled(); }, 5000);
+}
+
 int NoisyRamp(QApplication &app, const QString &dir)
 {
     const int minutes = app.arguments().value(2, QStringLiteral("10")).toInt();
@@ -98,18 +113,11 @@ int NoisyRamp(QApplication &app, const QString &dir)
         return 1;
     file.close();
     MainWindow window;
-    window.show();
     const QString record = dir + QStringLiteral("/noisy-record.csv");
-    Find<QLineEdit>(window, "runProgramEdit")->setText(file.fileName());
-    Find<QLineEdit>(window, "runRecordEdit")->setText(record);
-    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(supply.portPath());
-    for (QAction *action : window.findChildren<QAction *>())
-        if (action->text() == QStringLiteral("Подключить"))
-            action->trigger();
+    if (!ReadyToRun(window, supply, file.fileName(), record))
+        return 1;
     auto *start = Find<QPushButton>(window, "runStartButton");
     auto *stopButton = Find<QPushButton>(window, "runStopButton");
-    if (!QTest::qWaitFor([&] { return start->isEnabled(); }, 5000))
-        return 1;
     QElapsedTimer took;
     took.start();
     start->click();
@@ -169,17 +177,10 @@ int main(int argc, char *argv[])
     file.close();
 
     MainWindow window;
-    window.show();
-    Find<QLineEdit>(window, "runProgramEdit")->setText(file.fileName());
-    Find<QLineEdit>(window, "runRecordEdit")->setText(dir.filePath(QStringLiteral("steps-record.csv")));
-    window.findChild<QToolBar *>()->findChild<QComboBox *>()->setEditText(supply.portPath());
-    for (QAction *action : window.findChildren<QAction *>())
-        if (action->text() == QStringLiteral("Подключить"))
-            action->trigger();
+    if (!ReadyToRun(window, supply, file.fileName(), dir.filePath(QStringLiteral("steps-record.csv"))))
+        return 1;
     auto *start = Find<QPushButton>(window, "runStartButton");
     auto *stopButton = Find<QPushButton>(window, "runStopButton");
-    if (!QTest::qWaitFor([&] { return start->isEnabled(); }, 5000))
-        return 1;
     QTest::qWait(1000);
 
     // Step starts.

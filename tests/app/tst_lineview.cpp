@@ -3,12 +3,20 @@
 // of their own, and a takeover when the owner is killed. Real processes on
 // the virtual supply's pseudo-terminal.
 
+#include "connection.h"
 #include "filetext.h"
+#include "panelsetpoints.h"
+#include "setpointspinbox.h"
+#include "sharedline.h"
+#include "supplyport.h"
+#include "supplystate.h"
 #include "supplyprogram.h"
 #include "testmain.h"
+#include "units.h"
 #include "windowdriver.h"
 
 #include <QDoubleSpinBox>
+#include <QElapsedTimer>
 #include <QLCDNumber>
 #include <QLabel>
 #include <QLineEdit>
@@ -252,6 +260,54 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 7.25, 250);
         QCOMPARE(amperes->value(), 2.25);
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
+    }
+
+    // The panel's set-points, attached through an owner that stops: a read
+    // fails within the line's bound, the next within the short probe, and
+    // the boxes keep what the supply last said. The stopped owner wakes with
+    // the abandoned reads still queued; their late replies are not taken for
+    // the next read's, which shows what another program wrote meanwhile.
+    void setpointReadsThroughAStalledOwner()
+    {
+        Program supply = SupplyProgram(QStringLiteral("1"));
+        QVERIFY(!supply.port.isEmpty());
+        Program watch(Ctl(supply.port, 1, {"watch", "--interval", "0.5"}));
+        QTRY_VERIFY(watch.process.canReadLine());
+        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "3", "--current", "0.5"}), 0);
+
+        Connection connection;
+        PortFailure failure;
+        QVERIFY(connection.Open(supply.port, &failure));
+        QCOMPARE(connection.Line().CurrentRole(), SharedLine::Role::Attached);
+        connection.SetAddress(1);
+        SetpointSpinBox volts, amperes;
+        volts.setRange(0.01, 30);
+        amperes.setDecimals(3);
+        amperes.setRange(0.005, 5);
+        QPushButton apply;
+        PanelSetpoints setpoints(connection, {&volts, &amperes, &apply}, [] { return QString(); });
+        QVERIFY(setpoints.Load());
+        QCOMPARE(volts.value(), 3.0);
+        QVERIFY(apply.isEnabled());
+
+        ::kill(pid_t(watch.pid()), SIGSTOP);
+        QElapsedTimer took;
+        took.start();
+        QVERIFY(!setpoints.Load());
+        const qint64 firstMs = took.restart();
+        QVERIFY(!setpoints.Load());
+        const qint64 nextMs = took.elapsed();
+        QVERIFY2(firstMs < 5000 && nextMs < 1500, qPrintable(QStringLiteral("%1 ms, %2 ms").arg(firstMs).arg(nextMs)));
+        QCOMPARE(volts.value(), 3.0);
+        QCOMPARE(amperes.value(), 0.5);
+        QVERIFY(setpoints.Known());
+
+        ::kill(pid_t(watch.pid()), SIGCONT);
+        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "6.5", "--current", "1.25"}), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(setpoints.Load(), 5000);
+        QCOMPARE(volts.value(), 6.5);
+        QCOMPARE(amperes.value(), 1.25);
+        QCOMPARE(SetpointVolts(*connection.States()->At(1).setpoints.value), 6.5);
     }
 
     // The program serving the line is killed while the window is attached

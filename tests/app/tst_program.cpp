@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <unistd.h>
@@ -65,6 +66,41 @@ private slots:
         // Set-points twice, the user page, then status and measurements.
         QVERIFY2(supply.receivedLines().size() >= 5,
                  qPrintable(QString::number(supply.receivedLines().size())));
+    }
+
+    // Started with descriptors 0, 1 and 2 closed, the program keeps them
+    // for itself (on the null device): neither its port nor one of its
+    // event descriptors becomes its standard output, where the trace goes,
+    // and the supply gets requests alone.
+    void startedWithClosedDescriptors()
+    {
+        VirtualSupply supply;
+        QString error;
+        QVERIFY2(supply.open(&error), qPrintable(error));
+        QProcess program;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("LD_PRELOAD", OPERATOR_PRELOAD);
+        env.insert("PANEL_OPERATOR_PORT", supply.portPath());
+        env.insert("PANEL_OPERATOR_MS", "1500");
+        env.insert("VELKARO_LANG", "ru");
+        env.insert("ASAN_OPTIONS", env.value("ASAN_OPTIONS") + ":verify_asan_link_order=0");
+        program.setProcessEnvironment(env);
+        program.start(QStringLiteral("bash"), {"-c", "exec \"$0\" <&- >&- 2>&-", VELKARO_EXE});
+        QVERIFY(program.waitForStarted());
+        // Connected: the descriptors it holds now are all it opens.
+        QTRY_VERIFY_WITH_TIMEOUT(!supply.receivedLines().isEmpty(), 10000);
+        for (int fd = 0; fd <= 2; ++fd)
+            QCOMPARE(QFile::symLinkTarget(QStringLiteral("/proc/%1/fd/%2").arg(program.processId()).arg(fd)),
+                     QStringLiteral("/dev/null"));
+        QTRY_COMPARE_WITH_TIMEOUT(program.state(), QProcess::NotRunning, 15000);
+        QCOMPARE(program.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(program.exitCode(), 0);
+        const QList<QByteArray> lines = supply.receivedLines();
+        QVERIFY2(lines.size() >= 5, qPrintable(QString::number(lines.size())));
+        const QRegularExpression request(QStringLiteral("^#[0-9A-F]{12,}\r$"));
+        for (const QByteArray &line : lines)
+            QVERIFY2(request.match(QString::fromLatin1(line)).hasMatch(), line.constData());
     }
 
     // Named by VELKARO_TRACE_FILE, the trace goes to a file that never

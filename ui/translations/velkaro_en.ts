@@ -495,14 +495,6 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation>Cannot save the file</translation>
     </message>
     <message>
-        <source>Выключить</source>
-        <translation>Switch off</translation>
-    </message>
-    <message>
-        <source>Включить</source>
-        <translation>Switch on</translation>
-    </message>
-    <message>
         <source>Ошибка записи</source>
         <translation>Write error</translation>
     </message>
@@ -595,6 +587,17 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
         <translation>The program holding the port has gone; the window takes the port or attaches to its new owner</translation>
     </message>
     <message>
+        <source>Источником управляет %1</source>
+        <translation>The supply is driven by %1</translation>
+    </message>
+    <message>
+        <source>источник не принял значения</source>
+        <translation>the supply did not take the values</translation>
+    </message>
+</context>
+<context>
+    <name>PortFailureWords</name>
+    <message>
         <source>порт не выбран</source>
         <translation>no port chosen</translation>
     </message>
@@ -629,18 +632,6 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>ошибка порта: %1</source>
         <translation>port error: %1</translation>
-    </message>
-    <message>
-        <source>Источником управляет %1</source>
-        <translation>The supply is driven by %1</translation>
-    </message>
-    <message>
-        <source>нет ответа %1 с</source>
-        <translation>no answer for %1 s</translation>
-    </message>
-    <message>
-        <source>источник не принял значения</source>
-        <translation>the supply did not take the values</translation>
     </message>
 </context>
 <context>
@@ -1162,6 +1153,21 @@ internal measurements, calibration, user parameters and data logging.&lt;/p&gt;&
     <message>
         <source>Допустимо от %1 до %2%4, шаг %3</source>
         <translation>Takes %1 to %2%4 in steps of %3</translation>
+    </message>
+</context>
+<context>
+    <name>SupplyReadings</name>
+    <message>
+        <source>Выключить</source>
+        <translation>Switch off</translation>
+    </message>
+    <message>
+        <source>Включить</source>
+        <translation>Switch on</translation>
+    </message>
+    <message>
+        <source>нет ответа %1 с</source>
+        <translation>no answer for %1 s</translation>
     </message>
 </context>
 </TS>

@@ -1,21 +1,25 @@
-// The window's log slots: the three log buttons and the log step that ends
-// every tick.
-
-#include "mainwindow.h"
+#include "logclock.h"
 
 #include "dialogsettingslog.h"
 #include "logline.h"
 #include "logpane.h"
 #include "logperiod.h"
-#include "mainwindowform.h"
+#include "supplyreadings.h"
 
 #include <QTextEdit>
 
-void MainWindow::StartLog()
+LogClock::LogClock(DialogSettingsLog *settingsDialog, QTextEdit *pane, SupplyReadings *readings,
+                   QObject *parent)
+    : QObject(parent), settingsDialog(settingsDialog), pane(pane), readings(readings)
 {
-    logActive = true;
-    form->pushButtoLogStop->setEnabled(true);
-    form->pushButtonLogStart->setEnabled(false);
+    tickTime = QTime::currentTime();
+    tickClock.start();
+}
+
+void LogClock::Start()
+{
+    active = true;
+    emit activeChanged(true);
     // The accumulation starts at the clock time rather than at zero, so the
     // first period is normally complete at the first tick and the first line
     // follows at once.
@@ -26,21 +30,20 @@ void MainWindow::StartLog()
     logClock.start();
 }
 
-void MainWindow::StopLog()
+void LogClock::Stop()
 {
     // The clocks keep running, so period boundaries go on being consumed.
-    logActive = false;
-    form->pushButtoLogStop->setEnabled(false);
-    form->pushButtonLogStart->setEnabled(true);
+    active = false;
+    emit activeChanged(false);
 }
 
-void MainWindow::ClearLog()
+void LogClock::Clear()
 {
-    form->textEditLog->clear();
-    logUnsaved = false;
+    pane->clear();
+    unsaved = false;
 }
 
-void MainWindow::LogStep()
+void LogClock::Step()
 {
     // The options act at once, whether or not the dialog is ever closed.
     settingsDialog->GetSettings(logSettings);
@@ -53,25 +56,25 @@ void MainWindow::LogStep()
     // A boundary is consumed even while stopped; it then writes nothing.
     if (!TakePeriodBoundary(periodElapsed, logSettings.LogPeriod))
         return;
-    if (!logActive)
+    if (!active)
         return;
-    AppendLogLine();
+    AppendLine();
 }
 
-void MainWindow::AppendLogLine()
+void LogClock::AppendLine()
 {
     // Each reading is logged at most once: a boundary without a fresh reading
     // of the chosen kind writes no line, and the next try is a period later.
     LogReading reading;
     if (logSettings.LogValue == 0) {
-        if (!statusFresh)
+        StatusRecord status;
+        if (!readings->TakeFreshStatus(&status))
             return;
-        statusFresh = false;
         reading = DisplayReading(status);
     } else {
-        if (!measureFresh)
+        MeasurementRecord measurement;
+        if (!readings->TakeFreshMeasurement(&measurement))
             return;
-        measureFresh = false;
         reading = AdcReading(measurement);
     }
 
@@ -79,6 +82,6 @@ void MainWindow::AppendLogLine()
     clocks.running = logElapsed;
     clocks.msSinceStart = logClock.isValid() ? logClock.elapsed() : 0;
     clocks.tickTime = tickTime;
-    AppendToPane(form->textEditLog, LogText(logSettings, clocks, reading));
-    logUnsaved = true;
+    AppendToPane(pane, LogText(logSettings, clocks, reading));
+    unsaved = true;
 }
