@@ -18,11 +18,10 @@ quint64 LineSchedule::Submit(int user, const LineRequest &request, Done done, Sc
     pending.screen = std::move(screen);
     pending.sequence = ++submitted;
     Queue &queue = queues[user];
-    // A running job's own request goes before that user's later jobs, which
-    // must wait for it to end.
-    auto at = queue.end();
-    if (!jobUsers.empty() && jobUsers.back() == user)
-        at = std::find_if(queue.begin(), queue.end(), [](const Pending &p) { return bool(p.job); });
+    // A request goes before its user's queued jobs: it is made by a caller
+    // that waits for it (a job running, the program's own call) and must end
+    // before the user's next job begins.
+    const auto at = std::find_if(queue.begin(), queue.end(), [](const Pending &p) { return bool(p.job); });
     queue.insert(at, std::move(pending));
     return submitted;
 }

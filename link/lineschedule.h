@@ -50,7 +50,8 @@ public:
     int NewUser() { return ++users; }
     // Queues a request of user; done is called once, from the run step, with
     // what became of it (not when the user is withdrawn first). Returns the
-    // request's ticket.
+    // request's ticket. A request goes before its user's queued jobs, which
+    // wait for the calls of that user under way.
     quint64 Submit(int user, const LineRequest &request, Done done, Screen screen = {});
     quint64 SubmitJob(int user, Job job);
     // Drops the user's queued requests without calling them back.

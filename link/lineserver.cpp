@@ -166,12 +166,14 @@ bool LineServer::HeldForBackoff(const LineMessage &request)
 
 void LineServer::DropClient(QLocalSocket *socket)
 {
-    const auto gone = std::remove_if(clients.begin(), clients.end(),
-                                     [socket](const auto &c) { return c->socket == socket || !c->socket; });
+    const auto goes = [socket](const auto &c) { return c->socket == socket || !c->socket; };
+    for (const auto &client : clients) {
+        if (goes(client))
+            link.Schedule().Withdraw(client->user);
+    }
+    const auto gone = std::remove_if(clients.begin(), clients.end(), goes);
     if (gone == clients.end())
         return;
-    for (auto it = gone; it != clients.end(); ++it)
-        link.Schedule().Withdraw((*it)->user);
     clients.erase(gone, clients.end());
     socket->deleteLater();
     BroadcastMembers();
