@@ -2,6 +2,7 @@
 
 #include "commandset.h"
 #include "devicelink.h"
+#include "lineschedule.h"
 #include "lineview.h"
 #include "livechart.h"
 #include "mainwindowform.h"
@@ -15,6 +16,7 @@
 #include <QDoubleSpinBox>
 #include <QLCDNumber>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -24,17 +26,26 @@
 
 void MainWindow::TimeOut()
 {
-    // Serving the line, the window makes the attached programs' exchanges
-    // from the event loop, and a tick can come while one waits for its
-    // reply: the line carries one exchange at a time, so the tick waits for
-    // its end (one tick at most waits).
-    if (link->InExchange()) {
-        if (!tickWaiting) {
-            tickWaiting = true;
-            QTimer::singleShot(BusyLineRetryMs, this, &MainWindow::WaitingTick);
-        }
+    // Each tick is the window's turn on the line's one queue: taken at once
+    // when the line is free (after what other programs have due before it),
+    // else after the exchange under way, never inside it. A tick that comes
+    // while one waits its turn adds nothing: one tick at most waits.
+    if (tickWaiting)
         return;
-    }
+    tickWaiting = true;
+    LineSchedule &queue = link->Schedule();
+    QPointer<MainWindow> self(this);
+    const quint64 tick = queue.SubmitJob(LineSchedule::OwnUser, [self] {
+        if (self)
+            self->WaitingTick();
+    });
+    if (!queue.RunUntilDone(tick) || !queue.IsIdle())
+        link->RunScheduleSoon();
+}
+
+void MainWindow::WaitingTick()
+{
+    tickWaiting = false;
     const quint8 address = quint8(slaveBox->value());
     if (address != slaveAddress) {
         slaveAddress = address;
@@ -124,12 +135,6 @@ void MainWindow::TimeOut()
         break;
     }
     LogStep();
-}
-
-void MainWindow::WaitingTick()
-{
-    tickWaiting = false;
-    TimeOut();
 }
 
 void MainWindow::RequestOperation(PollState state)
