@@ -29,7 +29,7 @@ void MainWindow::TimeOut()
     // Each tick is the window's turn on the line's one queue: taken at once
     // when the line is free (after what other programs have due before it),
     // else after the exchange under way, never inside it. A tick that comes
-    // while one waits its turn adds nothing: one tick at most waits.
+    // while one waits its turn, or runs, adds nothing: one tick at most waits.
     if (tickWaiting)
         return;
     tickWaiting = true;
@@ -45,7 +45,13 @@ void MainWindow::TimeOut()
 
 void MainWindow::WaitingTick()
 {
-    tickWaiting = false;
+    // A tick that comes while this one runs (its exchanges wait in the event
+    // loop) is dropped, as a timer's own ticks are while its slot runs: the
+    // next operation waits for the next tick.
+    struct TickEnd {
+        bool &waiting;
+        ~TickEnd() { waiting = false; }
+    } tickEnd{tickWaiting};
     const quint8 address = quint8(slaveBox->value());
     if (address != slaveAddress) {
         slaveAddress = address;
