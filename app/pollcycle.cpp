@@ -4,6 +4,7 @@
 #include "connection.h"
 #include "devicelink.h"
 #include "lineruntransport.h"
+#include "lineschedule.h"
 #include "lineview.h"
 #include "panelsetpoints.h"
 #include "parameterpages.h"
@@ -11,6 +12,7 @@
 #include "supplyreadings.h"
 #include "writeattempts.h"
 
+#include <QPointer>
 #include <QTimer>
 
 PollCycle::PollCycle(Connection &connection, Parts parts, QObject *parent)
@@ -24,17 +26,33 @@ PollCycle::PollCycle(Connection &connection, Parts parts, QObject *parent)
 
 void PollCycle::TimeOut()
 {
-    // Serving the line, the window makes the attached programs' exchanges
-    // from the event loop, and a tick can come while one waits for its
-    // reply: the line carries one exchange at a time, so the tick waits for
-    // its end (one tick at most waits).
-    if (connection.Link().InExchange()) {
-        if (!tickWaiting) {
-            tickWaiting = true;
-            QTimer::singleShot(BusyLineRetryMs, this, &PollCycle::WaitingTick);
-        }
+    // Each tick is the window's turn on the line's one queue: taken at once
+    // when the line is free (after what other programs have due before it),
+    // else after the exchange under way, never inside it. A tick that comes
+    // while one waits its turn, or runs, adds nothing: one tick at most waits.
+    if (tickWaiting)
         return;
-    }
+    tickWaiting = true;
+    DeviceLink &link = connection.Link();
+    LineSchedule &queue = link.Schedule();
+    QPointer<PollCycle> self(this);
+    const quint64 tick = queue.SubmitJob(LineSchedule::OwnUser, [self] {
+        if (self)
+            self->WaitingTick();
+    });
+    if (!queue.RunUntilDone(tick) || !queue.IsIdle())
+        link.RunScheduleSoon();
+}
+
+void PollCycle::WaitingTick()
+{
+    // A tick that comes while this one runs (its exchanges wait in the event
+    // loop) is dropped, as a timer's own ticks are while its slot runs: the
+    // next operation waits for the next tick.
+    struct TickEnd {
+        bool &waiting;
+        ~TickEnd() { waiting = false; }
+    } tickEnd{tickWaiting};
     if (chosenAddress != connection.Address()) {
         connection.SetAddress(chosenAddress);
         SupplyChanged();
@@ -123,12 +141,6 @@ void PollCycle::TimeOut()
         break;
     }
     emit ticked();
-}
-
-void PollCycle::WaitingTick()
-{
-    tickWaiting = false;
-    TimeOut();
 }
 
 // The poll cycle's share for an unattended run: the run's driver takes the

@@ -111,7 +111,6 @@ private:
     // most once a second.
     QElapsedTimer setpointRetryClock;
     static constexpr qint64 SetpointRetryMs = 1000;
-    // A tick waits while the link makes another program's exchange.
+    // A tick waits its turn on the line's queue, or runs: one at most.
     bool tickWaiting = false;
-    static constexpr int BusyLineRetryMs = 10;
 };

@@ -6,7 +6,9 @@
 // MEASure:VOLTage? answers two clients asking addresses 1 and 2 in lock-step
 // at once get in SECONDS, against one client asking alone, and with a third
 // client polling the silent address all along.
-//   scpi_bench_addresses [ROUNDS] [SECONDS]
+//   scpi_bench_addresses [ROUNDS] [SECONDS] [VELKAROCTL]
+// VELKAROCTL: another build's program to measure (the one built beside this
+// by default), for a figure before and after a change.
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -79,6 +81,7 @@ int main(int argc, char **argv)
     QCoreApplication app(argc, argv);
     const int rounds = std::max(1, app.arguments().value(1, QStringLiteral("10")).toInt());
     const int seconds = std::max(1, app.arguments().value(2, QStringLiteral("10")).toInt());
+    const QString velkaroctl = app.arguments().value(3, QStringLiteral(VELKAROCTL_PATH));
 
     QProcess supply;
     supply.start(QStringLiteral(VIRTUAL_SUPPLY_PATH),
@@ -87,8 +90,8 @@ int main(int argc, char **argv)
         return 1;
     const QString path = QString::fromLocal8Bit(supply.readLine()).trimmed();
     QProcess server;
-    server.start(QStringLiteral(VELKAROCTL_PATH), {"--port", path, "--address", "1,2,3", "serve-scpi",
-                                                   "--listen", "127.0.0.1:0"});
+    server.start(velkaroctl, {"--port", path, "--address", "1,2,3", "serve-scpi",
+                              "--listen", "127.0.0.1:0"});
     std::vector<quint16> ports;
     while (ports.size() < 3 && (server.canReadLine() || server.waitForReadyRead(5000))) {
         if (!server.canReadLine())

@@ -84,24 +84,31 @@ ScpiInstrument::ScpiInstrument(SupplySession &session, const QByteArray &identit
     };
     addStatusGroup("OPERation", operation, &ScpiInstrument::refreshOperation);
     addStatusGroup("QUEStionable", questionable, &ScpiInstrument::refreshQuestionable);
-    session.SetAfterFailedTry([this](LinkResult failed) {
-        silentTries = failed == LinkResult::NoReply ? silentTries + 1 : 0;
+    // The line's write policy bounds each step's tries by the supply's
+    // silence; between two tries the server serves its other clients.
+    session.SetSilenceBounded(true);
+    session.SetAfterFailedTry([this](LinkResult) {
         if (this->serveOthers && !inGap && !tryingOnce) {
-            const int tries = stepTries;
+            const bool once = this->session.TryingOnce();
             inGap = true;
             this->serveOthers();
             inGap = false;
-            stepTries = tries;
-            this->session.SetReadTries(tries);
-            this->session.SetWriteTries(tries);
+            this->session.SetTryOnce(once);
         }
-        return silentTries < WriteTries;
+        return true;
     });
 }
 
 ScpiInstrument::~ScpiInstrument()
 {
     session.SetAfterFailedTry({});
+    session.SetSilenceBounded(false);
+    session.SetTryOnce(false);
+}
+
+DeviceLink &ScpiInstrument::Line()
+{
+    return session.Link();
 }
 
 void ScpiInstrument::SetBetweenTries(std::function<void()> serve)
@@ -205,13 +212,9 @@ bool ScpiInstrument::ask(bool read, const std::function<SupplyOutcome()> &step)
         QueueError(skip);
         return false;
     }
-    stepTries = inGap || tryingOnce ? 1 : qMax(1, WriteTries - silentTries);
-    session.SetReadTries(stepTries);
-    session.SetWriteTries(stepTries);
+    session.SetTryOnce(inGap || tryingOnce);
     const SupplyOutcome outcome = step();
     const bool silent = outcome == SupplyOutcome::NoReply;
-    if (!silent)
-        silentTries = 0;
     AnsweringSeen(!silent);
     if (outcome == SupplyOutcome::Done)
         return true;

@@ -12,6 +12,7 @@
 #include <functional>
 #include <optional>
 
+class DeviceLink;
 class SupplySession;
 enum class SupplyOutcome;
 
@@ -44,6 +45,8 @@ public:
     ScpiInstrument(SupplySession &session, const QByteArray &identity);
     // Takes its hook off the session, which other commands may use on.
     ~ScpiInstrument();
+    // The link of the line the supply is on.
+    DeviceLink &Line();
 
     // Called after a failed try of a step with the supply, with the step's
     // message suspended: the server carries out other clients' messages
@@ -176,10 +179,6 @@ private:
     ScpiStatusRegister operation;
     ScpiStatusRegister questionable;
     MessageState message;
-    // Tries in a row that got no reply, whichever message made them.
-    int silentTries = 0;
-    // How often the step under way may be tried.
-    int stepTries = 0;
     // Other messages are being carried out between two tries of a step.
     bool inGap = false;
     bool tryingOnce = false;

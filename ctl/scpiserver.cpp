@@ -41,7 +41,7 @@ ScpiServer::ScpiServer(ScpiInstrument &instrument, QSerialPort *port, ScpiTurns 
     , instrument(instrument)
     , port(port)
     , server(new ScpiListener(this))
-    , turns(turns ? turns : new ScpiTurns(this))
+    , turns(turns ? turns : new ScpiTurns(instrument.Line(), this))
 {
     this->turns->Add(this);
     instrument.SetBetweenTries([this] { ServeOthers(); });

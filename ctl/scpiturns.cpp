@@ -1,9 +1,20 @@
 #include "scpiturns.h"
 
-ScpiTurns::ScpiTurns(QObject *parent)
+#include "devicelink.h"
+#include "lineschedule.h"
+
+#include <QPointer>
+
+ScpiTurns::ScpiTurns(DeviceLink &line, QObject *parent)
     : QObject(parent)
+    , line(line)
+    , user(line.Schedule().NewUser())
 {
 }
+
+// A job of these turns still queued when they go finds them gone: the line
+// may go before them.
+ScpiTurns::~ScpiTurns() = default;
 
 void ScpiTurns::Add(ScpiTurnTaker *server)
 {
@@ -35,7 +46,14 @@ void ScpiTurns::ScheduleRun()
     if (runScheduled || running)
         return;
     runScheduled = true;
-    QMetaObject::invokeMethod(this, &ScpiTurns::RunQueue, Qt::QueuedConnection);
+    // Taken from the event loop, never inside a socket's signal (see
+    // ScpiServer), and after the exchange under way, if any.
+    QPointer<ScpiTurns> self(this);
+    line.Schedule().SubmitJob(user, [self] {
+        if (self)
+            self->RunQueue();
+    });
+    line.RunScheduleSoon();
 }
 
 void ScpiTurns::RunQueue()

@@ -5,6 +5,8 @@
 #include <QList>
 #include <QObject>
 
+class DeviceLink;
+
 // The turns of the messages of every SCPI instrument on one serial line: one
 // message is carried out at a time over all of them, since a step with the
 // supply runs the event loop while it waits and two instruments' steps must
@@ -13,13 +15,18 @@
 // within its), and while a message waits between two tries, every other
 // client of every instrument with a message waiting gets one turn, its steps
 // tried once, so that a silent supply holds up the others for one try per
-// message and no more.
+// message and no more. The messages are carried out as one user's turns on
+// the line's queue, never inside an exchange made for another user of the
+// line; each try of a step is a request of that user, and the requests of
+// the line's other users that are due go before it.
 class ScpiTurns : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit ScpiTurns(QObject *parent = nullptr);
+    // line: the link of the serial line the instruments are on.
+    explicit ScpiTurns(DeviceLink &line, QObject *parent = nullptr);
+    ~ScpiTurns() override;
 
     void Add(ScpiTurnTaker *server);
     void Remove(ScpiTurnTaker *server);
@@ -38,6 +45,8 @@ private:
     // The instrument whose turn is next, nullptr when no message waits.
     ScpiTurnTaker *NextServer() const;
 
+    DeviceLink &line;
+    int user = 0;  // on the line's queue
     QList<ScpiTurnTaker *> servers;
     ScpiTurnTaker *lastServed = nullptr;
     bool running = false;

@@ -136,7 +136,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
 
     // One instrument per address, each with its own session on the line's
     // one link; the first address uses the context's own session.
-    ScpiTurns turns;
+    ScpiTurns turns(context.Session().Link());
     std::vector<std::unique_ptr<SupplySession>> sessions;
     std::vector<std::unique_ptr<ScpiInstrument>> instruments;
     std::vector<std::unique_ptr<ScpiServer>> servers;

@@ -56,8 +56,8 @@ WatchRun::WatchRun(CommandContext &context, QFile &output, const WatchOptions &o
     // A missed sample is reported, not made up for late: one try each.
     context.Session().SetReadTries(1);
     if (context.SeveralAddresses()) {
-        transport = std::make_unique<DeviceLinkTransport>(context.Session().Link());
-        schedule = std::make_unique<LineSchedule>(*transport);
+        schedule = &context.Session().Link().Schedule();
+        watchUser = schedule->NewUser();
         for (int k = 0; k < context.Options().addresses.size(); ++k) {
             failedInRow << 0;
             quiet << false;
@@ -256,7 +256,7 @@ bool WatchRun::SampleEach(bool *asked, int *failedAll)
         status.command = CommandSet::Status;
         status.access = CommandSet::AccessRead;
         status.minLength = CommandSet::StatusReply.min;
-        schedule->Submit(0, status, [this, k, &readings, status, asked](const LineOutcome &outcome) {
+        schedule->Submit(watchUser, status, [this, k, &readings, status, asked](const LineOutcome &outcome) {
             Reading &reading = readings[k];
             reading.time = QDateTime::currentDateTimeUtc();
             reading.elapsed = double(clock.nsecsElapsed() / 1000000) / 1000.0;
@@ -270,14 +270,21 @@ bool WatchRun::SampleEach(bool *asked, int *failedAll)
             LineRequest measure = status;
             measure.command = CommandSet::Measurements;
             measure.minLength = CommandSet::MeasurementsReply.min;
-            schedule->Submit(0, measure, [&reading](const LineOutcome &m) {
+            schedule->Submit(watchUser, measure, [&reading](const LineOutcome &m) {
                 reading.result = m.result;
                 reading.good = m.result == LinkResult::GoodReply
                                && DeviceLink::FillMeasurements(m.reply, reading.measurement);
             });
         });
     }
-    schedule->RunAll();
+    // The others' requests due before the watch's go first; those left
+    // behind are made from the event loop while the watch waits.
+    while (schedule->HasQueued(watchUser) && schedule->RunNext()) {
+    }
+    // Not made (never so outside an exchange): they must not outlive readings.
+    schedule->Withdraw(watchUser);
+    if (!schedule->IsIdle())
+        context.Session().Link().RunScheduleSoon();
 
     *failedAll = 0;
     int failedCount = 0;

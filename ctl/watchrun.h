@@ -1,6 +1,5 @@
 #pragma once
 
-#include "devicelinktransport.h"
 #include "lineschedule.h"
 #include "records.h"
 
@@ -82,8 +81,9 @@ private:
     bool stopping = false;
     int lines = 0;
     // Several addresses only.
-    std::unique_ptr<DeviceLinkTransport> transport;
-    std::unique_ptr<LineSchedule> schedule;
+    // The line's queue (the link's), where the watch is a user of its own.
+    LineSchedule *schedule = nullptr;
+    int watchUser = 0;
     QList<int> failedInRow;  // per address, in the order given
     QList<bool> quiet;       // told as backed off, not yet as answering again
     int failedReadings = 0;

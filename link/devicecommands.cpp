@@ -23,14 +23,6 @@ private:
     QByteArray bytes;
 };
 
-// A write's outcome, told to the supply states when acknowledged.
-LinkResult Noted(DeviceLink &link, LinkResult result, quint8 address, quint8 command, const Payload &p)
-{
-    if (result == LinkResult::GoodReply)
-        link.NoteWritten(address, command, QByteArray(reinterpret_cast<const char *>(p.data()), p.size()));
-    return result;
-}
-
 }  // namespace
 
 template <typename Record>
@@ -46,10 +38,8 @@ LinkResult DeviceLink::ReadRecord(quint8 address, quint8 command, CommandSet::Re
         return result;
     // The transaction accepts replies from the minimum length on, but a record
     // is only filled from a reply that carries its whole layout.
-    if (fill(reply, record)) {
-        NoteReply(address, command, reply);
+    if (fill(reply, record))
         return LinkResult::GoodReply;
-    }
     trace << "Error linesize";
     TraceLineEnd();
     trace << reply.size() << ' ' << length.full;
@@ -78,16 +68,14 @@ LinkResult DeviceLink::SetSetpoints(quint8 address, int millivolts, int milliamp
     Payload p;
     p.u16(millivolts);
     p.u16(milliamperes);
-    return Noted(*this, WriteTransaction(address, Setpoints, p.data(), p.size(), TimeoutMs, AccessWrite),
-                 address, Setpoints, p);
+    return WriteTransaction(address, Setpoints, p.data(), p.size(), TimeoutMs, AccessWrite);
 }
 
 LinkResult DeviceLink::SetOutput(quint8 address, int value)
 {
     Payload p;
     p.u16(value);
-    return Noted(*this, WriteTransaction(address, Output, p.data(), p.size(), TimeoutMs, AccessWrite), address,
-                 Output, p);
+    return WriteTransaction(address, Output, p.data(), p.size(), TimeoutMs, AccessWrite);
 }
 
 LinkResult DeviceLink::GetCalibration(quint8 address, CalibrationRecord &record, quint8 access)

@@ -17,8 +17,12 @@
 #include <memory>
 #include <QtGlobal>
 
+class LineSchedule;
 class LineTransport;
+class QObject;
 class QSerialPort;
+struct LineOutcome;
+struct LineRequest;
 class SupplyStates;
 
 // The supply's protocol engine: frames requests onto the serial port, gathers
@@ -28,6 +32,7 @@ class DeviceLink
 {
 public:
     DeviceLink();
+    ~DeviceLink();
 
     void SetPort(QSerialPort *port);
     bool PortOpen() const;
@@ -35,10 +40,20 @@ public:
     // through remote instead of to the port (nullptr: the port again).
     void SetRemote(LineTransport *remote) { this->remote = remote; }
     bool IsRemote() const { return remote != nullptr; }
-    // On a line this program serves to others: called before each of this
-    // program's own transactions, so that the others' requests take turns
-    // with them (not while one of theirs is being made).
-    void SetBetweenExchanges(std::function<void()> hook) { betweenExchanges = std::move(hook); }
+    // The line's one queue, through which every transaction goes: this
+    // program's own (each a request of the queue's current user, made once
+    // the requests due before it are), those of the programs attached to it,
+    // every SCPI instrument's and the watch's. Its run step is the one place
+    // where exchanges are made.
+    LineSchedule &Schedule();
+    // Runs what is queued from the event loop, soon (after the exchange under
+    // way, if any): for users that queue requests instead of blocking.
+    void RunScheduleSoon();
+    // One blocking request through the queue; the requests due before it
+    // (writes, other users' reads whose turn it is) are made first. reply
+    // receives a read's decoded reply, checked to come from the address and
+    // command asked.
+    LinkResult Transact(const LineRequest &request, QByteArray *reply);
     // Where every good read reply and every acknowledged write is told
     // (nullptr: nowhere); the states must outlive the link's use of them.
     // On a line another program owns the states hear it from the owner
@@ -54,7 +69,8 @@ public:
     void SetHeardHook(HeardHook hook) { heardHook = std::move(hook); }
     void NoteReply(quint8 address, quint8 command, const QByteArray &reply);
     void NoteWritten(quint8 address, quint8 command, const QByteArray &payload);
-    // True while a transaction is being made: the line is not free for another.
+    // True while an exchange is being made: the line is not free for another,
+    // and a request made now waits for its end.
     bool InExchange() const { return exchangeDepth > 0; }
     // Where the trace goes: the standard output at first; nullptr turns it
     // off. A trace write that fails (a closed pipe, a full disk) turns it off
@@ -224,19 +240,28 @@ private:
 
     // Marks a transaction in progress for its scope.
     class ExchangeScope;
+    // Makes the queue's requests: the only caller of MakeWrite and MakeRead.
+    class Maker;
+    LineOutcome Make(const LineRequest &request);
+    LinkResult MakeWrite(quint8 address, quint8 command, const quint8 *payload, int length,
+                         quint8 timeoutMs, quint8 access);
+    LinkResult MakeRead(QByteArray &out, quint8 &count, quint8 address, quint8 command,
+                        quint8 minLength, quint8 timeoutMs, quint8 access);
     LinkResult RemoteTransaction(QByteArray *out, quint8 address, quint8 command, quint8 access,
                                  const quint8 *payload, int length, quint8 minLength);
-    void BeforeExchange();
     // Tells the back-off how an exchange with address begun at began went.
     void NoteAsked(quint8 address, qint64 began, LinkResult exchanged);
 
     QSerialPort *port = nullptr;
     LineTransport *remote = nullptr;
     SupplyStates *states = nullptr;
-    std::function<void()> betweenExchanges;
     HeardHook heardHook;
+    std::unique_ptr<Maker> maker;
+    std::unique_ptr<LineSchedule> schedule;
+    // Context of the queue's runs from the event loop.
+    std::unique_ptr<QObject> runner;
+    bool runPosted = false;
     int exchangeDepth = 0;
-    bool servingBetween = false;
     QElapsedTimer clock;
     UnansweredRequests unanswered;
     AddressBackoff backoff;

@@ -4,10 +4,9 @@
 
 class DeviceLink;
 
-// The line's exchanges through a DeviceLink's transactions, with the link's
-// time-out. A read reply is taken only when it names the supply and the
-// command that were asked: on a line with several supplies a reply from
-// another one must never pass as this one's.
+// The line's exchanges as blocking calls on a DeviceLink: each goes through
+// the link's queue like the program's own transactions, and a read reply is
+// taken only when it names the supply and the command that were asked.
 class DeviceLinkTransport : public LineTransport
 {
 public:

@@ -7,13 +7,6 @@
 #include <cstdio>
 #include <cstring>
 
-DeviceLink::DeviceLink()
-{
-    clock.start();
-    answeredAt.fill(-1);
-    SetTraceStream(stdout);
-}
-
 void DeviceLink::SetPort(QSerialPort *serialPort)
 {
     port = serialPort;

@@ -14,6 +14,7 @@ struct LineRequest {
     quint8 access = 0;
     quint8 minLength = 0;  // a read: the shortest reply taken
     QByteArray payload;    // a write: what is written
+    quint8 timeoutMs = 0;  // how long its reply is waited for; 0: the link's own
 };
 
 // What became of a request.

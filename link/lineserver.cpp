@@ -1,7 +1,7 @@
 #include "lineserver.h"
 
 #include "devicelink.h"
-#include "devicelinktransport.h"
+#include "lineschedule.h"
 
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -16,7 +16,7 @@ LineServer::LineServer(DeviceLink &link, QObject *parent)
     , backoffWake(new QTimer(this))
 {
     backoffWake->setSingleShot(true);
-    connect(backoffWake, &QTimer::timeout, this, &LineServer::ServeSoon);
+    connect(backoffWake, &QTimer::timeout, this, &LineServer::SubmitHeads);
     server->setSocketOptions(QLocalServer::UserAccessOption);
     connect(server, &QLocalServer::newConnection, this, &LineServer::AcceptClients);
 }
@@ -32,6 +32,7 @@ void LineServer::EndClients()
     // and take the line over.
     server->close();
     for (auto &client : clients) {
+        link.Schedule().Withdraw(client->user);
         if (client->socket) {
             client->socket->disconnect(this);
             client->socket->abort();
@@ -41,15 +42,9 @@ void LineServer::EndClients()
 
 void LineServer::Retire()
 {
-    EndClients();
-    if (!serving) {
-        delete this;
-        return;
-    }
-    // The round on the stack still walks its clients; it deletes the server
-    // when it returns. Nobody else may delete it meanwhile.
-    retired = true;
-    setParent(nullptr);
+    // A request of an attached program being made now finds the server gone
+    // when it ends (see SubmitHeads) and is answered to nobody.
+    delete this;
 }
 
 bool LineServer::Listen(const QString &name, QString *reason)
@@ -103,6 +98,7 @@ void LineServer::AcceptClients()
         socket->setParent(this);
         auto client = std::make_unique<Client>();
         client->socket = socket;
+        client->user = link.Schedule().NewUser();
         clients.push_back(std::move(client));
         connect(socket, &QLocalSocket::readyRead, this, [this, socket] {
             if (Client *client = ClientOf(socket))
@@ -146,10 +142,7 @@ void LineServer::ReadClient(Client *client)
     }
     if (changed)
         BroadcastMembers();
-    if (std::any_of(clients.begin(), clients.end(), [this](const auto &c) {
-            return !c->queued.empty() && !HeldForBackoff(c->queued.front().message);
-        }))
-        ServeSoon();
+    SubmitHeads();
 }
 
 bool LineServer::HeldForBackoff(const LineMessage &request)
@@ -160,7 +153,7 @@ bool LineServer::HeldForBackoff(const LineMessage &request)
         return false;
     // A read for a supply being backed off waits for its next try, or, when
     // its program gives up before that, until just before it does: then it
-    // is answered as not asked (ServeRound). A program reading in a loop
+    // is answered as not asked (SubmitHeads). A program reading in a loop
     // thus waits as it would for the supply, instead of failing at once.
     const qint64 givingUpIn = request.answerByMs - StartMarginMs - LineClockMs();
     if (givingUpIn < 0)
@@ -173,8 +166,12 @@ bool LineServer::HeldForBackoff(const LineMessage &request)
 
 void LineServer::DropClient(QLocalSocket *socket)
 {
-    const auto gone = std::remove_if(clients.begin(), clients.end(),
-                                     [socket](const auto &c) { return c->socket == socket || !c->socket; });
+    const auto goes = [socket](const auto &c) { return c->socket == socket || !c->socket; };
+    for (const auto &client : clients) {
+        if (goes(client))
+            link.Schedule().Withdraw(client->user);
+    }
+    const auto gone = std::remove_if(clients.begin(), clients.end(), goes);
     if (gone == clients.end())
         return;
     clients.erase(gone, clients.end());
@@ -215,74 +212,60 @@ void LineServer::PassHeard(const LineHeard &heard)
     }
 }
 
-void LineServer::ServeSoon()
+void LineServer::SubmitHeads()
 {
-    if (serveQueued)
-        return;
-    serveQueued = true;
-    // While the owner's own transaction holds the link the round waits a
-    // little, so that its wait does not spin on this timer.
-    QTimer::singleShot(link.InExchange() ? RetryMs : 0, this, [this] {
-        serveQueued = false;
-        if (!retired)
-            ServeRound();
-    });
+    bool queued = false;
+    for (auto &client : clients) {
+        if (client->submitted || client->queued.empty()
+            || HeldForBackoff(client->queued.front().message))
+            continue;
+        client->submitted = true;
+        queued = true;
+        const LineMessage &request = client->queued.front().message;
+        const qint64 startBy = request.answerByMs - StartMarginMs;
+        DeviceLink *line = &link;
+        auto screen = [startBy, line](LineOutcome &outcome) {
+            outcome.result = LinkResult::NoReply;
+            // Given up on by now, or about to be (its program was stopped):
+            // a write made now could land after its program reported it failed.
+            if (LineClockMs() > startBy) {
+                outcome.notAsked = true;
+                return true;
+            }
+            return !line->PortOpen();  // the port is lost: nothing to wait for
+        };
+        // The server may be gone (the line let go) when the request is made.
+        QPointer<LineServer> self(this);
+        QPointer<QLocalSocket> socket = client->socket;
+        link.Schedule().Submit(
+            client->user, request.request,
+            [self, socket](const LineOutcome &outcome) {
+                if (self)
+                    self->Answer(socket, outcome);
+            },
+            screen);
+    }
+    if (queued)
+        link.RunScheduleSoon();
 }
 
-void LineServer::ServeRound()
+void LineServer::Answer(QLocalSocket *socket, const LineOutcome &outcome)
 {
-    if (serving || retired)
+    // The program may have gone while its request was made.
+    Client *client = socket ? ClientOf(socket) : nullptr;
+    if (!client || client->queued.empty())
         return;
-    if (link.InExchange()) {
-        ServeSoon();
-        return;
-    }
-    serving = true;
-    // Who is served this round, in order: the heads that write, oldest
-    // first, then the heads that read.
-    std::vector<std::pair<quint64, QLocalSocket *>> writes;
-    std::vector<std::pair<quint64, QLocalSocket *>> reads;
-    for (auto &client : clients) {
-        if (client->queued.empty() || HeldForBackoff(client->queued.front().message))
-            continue;
-        const auto &head = client->queued.front();
-        auto &list = head.message.request.kind == LineRequest::Kind::Write ? writes : reads;
-        list.emplace_back(head.sequence, client->socket.data());
-    }
-    std::sort(writes.begin(), writes.end());
-    std::sort(reads.begin(), reads.end());
-    writes.insert(writes.end(), reads.begin(), reads.end());
-    DeviceLinkTransport transport(link);
-    for (const auto &turn : writes) {
-        // A program may have gone while an earlier one was served.
-        Client *client = ClientOf(turn.second);
-        if (!client || client->queued.empty())
-            continue;
-        const LineMessage request = client->queued.front().message;
-        client->queued.pop_front();
-        LineMessage answer;
-        answer.type = LineMessage::Type::Outcome;
-        answer.serial = request.serial;
-        const LineRequest &asked = request.request;
-        if (LineClockMs() > request.answerByMs - StartMarginMs) {
-            // Given up on by now, or about to be (this program was stopped):
-            // a write made now could land after its program reported it failed.
-            answer.outcome.result = LinkResult::NoReply;
-            answer.outcome.notAsked = true;
-        } else if (!link.PortOpen()) {
-            answer.outcome.result = LinkResult::NoReply;  // the port is lost: nothing to wait for
-        } else {
-            answer.outcome.result = transport.Exchange(asked, &answer.outcome.reply);
-            answer.outcome.notAsked = transport.NotAsked();
-        }
-        if ((client = ClientOf(turn.second)))
-            Send(*client, answer);
-    }
-    serving = false;
-    if (retired) {
-        delete this;
-        return;
-    }
-    if (std::any_of(clients.begin(), clients.end(), [](const auto &c) { return !c->queued.empty(); }))
-        ServeSoon();
+    LineMessage answer;
+    answer.type = LineMessage::Type::Outcome;
+    answer.serial = client->queued.front().message.serial;
+    answer.outcome = outcome;
+    client->queued.pop_front();
+    client->submitted = false;
+    Send(*client, answer);
+    SubmitHeads();
+}
+
+void LineServer::ServeQueued()
+{
+    link.Schedule().RunAll();
 }

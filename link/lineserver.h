@@ -18,11 +18,11 @@ class QLocalSocket;
 class QTimer;
 
 // The owner's side of a shared line: takes the requests of the programs
-// attached through a local socket (this user's only) and makes them on the
-// owner's link, taking turns with the owner's own. In a round each attached
-// program gets one request: writes first, oldest first, then reads. A read
-// for a supply that stopped answering waits while the line's back-off (the
-// link's, shared with the owner's own requests) holds its address, or is
+// attached through a local socket (this user's only) and queues each
+// program's, in its order, as a user of its own on the line's one queue (the
+// link's), where they take turns with the owner's own by the queue's rules. A
+// read for a supply that stopped answering waits while the line's back-off
+// (the link's, shared with the owner's own requests) holds its address, or is
 // answered as not asked when its program would have given up by then;
 // writes are always made.
 class LineServer : public QObject
@@ -43,7 +43,6 @@ public:
     QList<LineMember> Members() const;
     int Attached() const { return int(clients.size()); }
 
-    static constexpr int RetryMs = 10;
     // A request is begun only this long before its program gives up on it:
     // more than one exchange takes, so none ends after that.
     static constexpr int StartMarginMs = 500;
@@ -55,12 +54,12 @@ public:
     void PassHeard(const LineHeard &heard);
     static constexpr qint64 MaxUnreadHeard = 64 * 1024;
 
-    // Makes one round of the attached programs' requests; nothing while the
-    // link is in a transaction (the round comes after it).
-    void ServeRound();
+    // Makes the attached programs' requests queued so far (not those held
+    // for the back-off); nothing during an exchange (they follow it).
+    void ServeQueued();
     // Stops serving at once (the attached programs see the end and take the
-    // line over) and deletes the server: after the round being served, if
-    // the line is let go from an event handled within that round's exchange.
+    // line over) and deletes the server; a request of theirs being made
+    // meanwhile is answered to nobody.
     void Retire();
 
 signals:
@@ -80,13 +79,18 @@ private:
             quint64 sequence = 0;
         };
         std::deque<Queued> queued;
+        int user = 0;            // on the line's queue
+        bool submitted = false;  // the head is on the line's queue
     };
 
     void ReadClient(Client *client);
     void DropClient(QLocalSocket *socket);
     void Send(Client &client, const LineMessage &message);
     void BroadcastMembers();
-    void ServeSoon();
+    // Puts each program's next request on the line's queue, unless one of
+    // its is there already or the back-off holds it, and has them made.
+    void SubmitHeads();
+    void Answer(QLocalSocket *socket, const LineOutcome &outcome);
     // True for a read held back until its supply may be asked again.
     bool HeldForBackoff(const LineMessage &request);
     Client *ClientOf(QLocalSocket *socket);
@@ -98,7 +102,4 @@ private:
     LineMember own;
     std::vector<std::unique_ptr<Client>> clients;
     quint64 sequence = 0;
-    bool serving = false;
-    bool serveQueued = false;
-    bool retired = false;
 };

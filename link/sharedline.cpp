@@ -120,7 +120,6 @@ bool SharedLine::BecomeOwner()
     server->Listen(ServerName(SupplyPortDevice(path)), nullptr);
     connect(server, &LineServer::membersChanged, this, &SharedLine::membersChanged);
     LineServer *serving = server;
-    link.SetBetweenExchanges([serving] { serving->ServeRound(); });
     link.SetHeardHook([serving](bool written, quint8 address, quint8 command, const QByteArray &bytes) {
         serving->PassHeard(LineHeard{written, address, command, bytes, LineClockMs()});
     });
@@ -147,7 +146,6 @@ bool SharedLine::AttachTo(const QString &device)
     }
     if (!client->Attach(ServerName(device), me, AttachWaitMs))
         return false;
-    link.SetBetweenExchanges(nullptr);
     link.SetRemote(this);
     client->WaitForMembers(AttachWaitMs);
     // An owner letting the line go may have taken the connection and closed
@@ -158,10 +156,9 @@ bool SharedLine::AttachTo(const QString &device)
 
 void SharedLine::StopServing()
 {
-    link.SetBetweenExchanges(nullptr);
     link.SetHeardHook(nullptr);
-    // The line may be let go from an event handled while the server makes
-    // an attached program's exchange: the server then goes after it.
+    // The line may be let go from an event handled while an attached
+    // program's exchange is made: its outcome then goes to nobody.
     if (server) {
         server->disconnect(this);
         server->Retire();
@@ -181,7 +178,7 @@ void SharedLine::Close()
         // The requests the others have sent already are made before the
         // port goes, rather than left for them to ask again.
         if (role == Role::Owner && port.isOpen() && !link.InExchange())
-            server->ServeRound();
+            server->ServeQueued();
     }
     if (role == Role::Owner && port.isOpen())
         link.DrainLateReply();

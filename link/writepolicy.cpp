@@ -45,10 +45,21 @@ auto WritePolicy::Reported(Transaction transaction)
         if (ended)
             return last;
         last = transaction();
+        if (silenceBounded)
+            silentTries = last == LinkResult::NoReply ? silentTries + 1 : 0;
         if (last != LinkResult::GoodReply && afterFailedTry && !afterFailedTry(last))
+            ended = true;
+        if (silenceBounded && silentTries >= WriteTries)
             ended = true;
         return last;
     };
+}
+
+int WritePolicy::StepTries(int tries) const
+{
+    if (tryOnce)
+        return 1;
+    return silenceBounded ? qMax(1, WriteTries - silentTries) : tries;
 }
 
 // A lost or damaged reply costs one more request, not the whole command: a
@@ -62,7 +73,7 @@ LinkResult WritePolicy::ReadWithTries(int tries, Read read)
 SupplyOutcome WritePolicy::WriteWithTries(std::function<LinkResult()> write)
 {
     lastStep = SupplyStep::Write;
-    return FromLink(WithTries(writeTries, Reported(std::move(write))));
+    return FromLink(WithTries(StepTries(writeTries), Reported(std::move(write))));
 }
 
 // The reading back after an acknowledged write: done only when it shows what
@@ -80,33 +91,33 @@ SupplyOutcome WritePolicy::ReadBack(Read read, Record &readBack, Same same)
 SupplyOutcome WritePolicy::ReadStatus(StatusRecord &status)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(ReadWithTries(readTries, [&] { return link.GetStatus(address, status); }));
+    return FromLink(ReadWithTries(StepTries(readTries), [&] { return link.GetStatus(address, status); }));
 }
 
 SupplyOutcome WritePolicy::ReadMeasurements(MeasurementRecord &measurement)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(ReadWithTries(readTries, [&] { return link.GetMeasurements(address, measurement); }));
+    return FromLink(ReadWithTries(StepTries(readTries), [&] { return link.GetMeasurements(address, measurement); }));
 }
 
 SupplyOutcome WritePolicy::ReadSetpoints(SetpointRecord &setpoints)
 {
     lastStep = SupplyStep::Read;
-    return FromLink(ReadWithTries(readTries, [&] { return link.GetSetpoints(address, setpoints); }));
+    return FromLink(ReadWithTries(StepTries(readTries), [&] { return link.GetSetpoints(address, setpoints); }));
 }
 
 SupplyOutcome WritePolicy::ReadCalibration(CalibrationRecord &calibration)
 {
     lastStep = SupplyStep::Read;
     return FromLink(ReadWithTries(
-        readTries, [&] { return link.GetCalibration(address, calibration, CommandSet::AccessRead); }));
+        StepTries(readTries), [&] { return link.GetCalibration(address, calibration, CommandSet::AccessRead); }));
 }
 
 SupplyOutcome WritePolicy::ReadUserParams(UserParamRecord &params)
 {
     lastStep = SupplyStep::Read;
     return FromLink(ReadWithTries(
-        readTries, [&] { return link.GetUserParams(address, params, CommandSet::AccessRead); }));
+        StepTries(readTries), [&] { return link.GetUserParams(address, params, CommandSet::AccessRead); }));
 }
 
 SupplyOutcome WritePolicy::SetSetpoints(std::optional<double> volts, std::optional<double> amperes)

@@ -46,8 +46,20 @@ public:
     void SetWriteTries(int tries) { writeTries = tries; }
     // Called after every try that failed, with its result; returning false
     // ends the step's tries there. The SCPI server serves its other clients
-    // there and counts the supply's silence.
+    // there.
     void SetAfterFailedTry(std::function<bool(LinkResult)> hook) { afterFailedTry = std::move(hook); }
+    // For a caller whose time per command is bounded against a silent supply
+    // (the SCPI server): the tries of every step, whichever command makes
+    // them, count the supply's silence together. A step is tried until
+    // WriteTries tries in a row got no reply, those of earlier steps
+    // included, and at least once; any reply starts the count again. The
+    // set tries still bound a step while the supply answers.
+    void SetSilenceBounded(bool bounded) { silenceBounded = bounded; silentTries = 0; }
+    int SilentTries() const { return silentTries; }
+    // Each step tried once, as while another caller's step waits between
+    // two of its tries (a read-back still gets the tries the silence leaves).
+    void SetTryOnce(bool once) { tryOnce = once; }
+    bool TryingOnce() const { return tryOnce; }
     // The supply the next calls talk to, for a line with several.
     void SetAddress(quint8 address) { this->address = address; }
     quint8 Address() const { return address; }
@@ -93,6 +105,8 @@ private:
     template <typename Transaction>
     auto Reported(Transaction transaction);
     SupplyOutcome WriteWithTries(std::function<LinkResult()> write);
+    // How often a step set to tries is tried now.
+    int StepTries(int tries) const;
     template <typename Record, typename Read, typename Same>
     SupplyOutcome ReadBack(Read read, Record &readBack, Same same);
 
@@ -101,6 +115,9 @@ private:
     int readTries = WriteTries;
     int writeTries = WriteTries;
     std::function<bool(LinkResult)> afterFailedTry;
+    bool silenceBounded = false;
+    bool tryOnce = false;
+    int silentTries = 0;
     SupplyStep lastStep = SupplyStep::Read;
     SetpointRecord readBackSetpoints;
     StatusRecord readBackStatus;

@@ -774,6 +774,53 @@ private slots:
         QTRY_COMPARE(states.At(1).setpoints.value->VoltageSet, 2000);
     }
 
+    // serve-scpi holding the line while an attached watch keeps it busy: an
+    // SCPI client's message that arrives while the watch's exchange waits is
+    // carried out after it, never inside it. On the owner's frame trace no
+    // frame goes out while another waits for its reply (the supply answers
+    // every request).
+    void scpiMessagesWaitForTheExchangeUnderWay()
+    {
+        const Supply supply({"--address", "1,2"});
+        Background scpi({"--trace", "--json", "--port", supply.port, "--address", "2", "serve-scpi",
+                         "--listen", "127.0.0.1:0"});
+        QVERIFY(scpi.printed(1));
+        const QString listening =
+            QJsonDocument::fromJson(scpi.out).object().value("listening").toString();
+        const quint16 tcpPort = quint16(listening.section(':', -1).toUInt());
+        QVERIFY2(tcpPort > 0, qPrintable(listening));
+        Background watch({"--port", supply.port, "--address", "1", "watch", "--interval", "0"});
+        QVERIFY(watch.printed(3));
+        QTcpSocket client;
+        client.connectToHost(QHostAddress::LocalHost, tcpPort);
+        QVERIFY(client.waitForConnected(5000));
+        for (int k = 0; k < 20; ++k) {
+            client.write(k % 2 ? "MEAS:VOLT?\n" : "VOLT?;:MEAS:CURR?\n");
+            QTRY_VERIFY_WITH_TIMEOUT(client.canReadLine(), 5000);
+            const QByteArray answer = client.readLine().trimmed();
+            QVERIFY2(!answer.contains("9.91E+37"), answer.constData());
+        }
+        const int rows = int(watch.out.count('\n'));
+        QVERIFY(watch.printed(rows + 3));
+        scpi.process.terminate();
+        QVERIFY(scpi.process.waitForFinished(5000));
+        int sent = 0;
+        int sentWhileWaiting = 0;
+        bool waiting = false;
+        for (const QByteArray &line : scpi.process.readAllStandardError().split('\n')) {
+            const QByteArrayList fields = line.split(' ');
+            if (fields.size() < 3 || (fields.at(1) != ">" && fields.at(1) != "<"))
+                continue;
+            if (fields.at(1) == ">") {
+                ++sent;
+                sentWhileWaiting += waiting ? 1 : 0;
+            }
+            waiting = fields.at(1) == ">";
+        }
+        QVERIFY2(sent >= 40, qPrintable(QString::number(sent)));
+        QCOMPARE(sentWhileWaiting, 0);
+    }
+
     void attachedRunEndsWhenNobodyCanTakeTheLineOver()
     {
         auto supply = std::make_unique<Supply>(QStringList{"--address", "1,2"});

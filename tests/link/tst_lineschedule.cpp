@@ -1,10 +1,10 @@
 // The line's schedule against a scripted bus: the order in which requests of
-// several users for several addresses go out. The line's one back-off from an
+// several users for several addresses go out, one exchange at a time
+// whatever arrives while one waits. The line's one back-off from an
 // address that stopped answering, alone and on the real link on a
 // pseudo-terminal with several supplies, shared with the programs attached to
 // the line. A reply from another supply is never taken as the one asked.
 
-#include "devicelinktransport.h"
 #include "lineclient.h"
 #include "lineschedule.h"
 #include "lineserver.h"
@@ -28,6 +28,26 @@ public:
     }
 
     QList<LineRequest> sent;
+};
+
+// A bus whose first exchange, while it waits, handles "events" that queue
+// more, as a click or a socket does while the link pumps the event loop.
+class PumpingBus : public ScriptedBus
+{
+public:
+    LinkResult Exchange(const LineRequest &request, QByteArray *reply) override
+    {
+        deepest = qMax(deepest, ++depth);
+        if (const std::function<void()> events = std::exchange(duringExchange, {}))
+            events();
+        const LinkResult result = ScriptedBus::Exchange(request, reply);
+        --depth;
+        return result;
+    }
+
+    std::function<void()> duringExchange;
+    int depth = 0;
+    int deepest = 0;
 };
 
 LineRequest Read(quint8 address, quint8 command = Status)
@@ -121,6 +141,57 @@ private slots:
         QCOMPARE(done, QStringList{"kept"});
     }
 
+    // What arrives while an exchange waits is made after it: another user's
+    // request, a job, a run of the queue; a job runs between exchanges, its
+    // blocking requests taking turns with the others', and never inside
+    // another job. A blocking call has the requests due before it made first.
+    void nothingIsMadeInsideAnExchange()
+    {
+        PumpingBus bus;
+        LineSchedule schedule(bus);
+        QStringList jobs;
+        const auto blockingRead = [&](quint8 address) {
+            QVERIFY(!schedule.Exchanging());
+            const quint64 ticket = schedule.Submit(schedule.CurrentUser(), Read(address), {});
+            QVERIFY(schedule.RunUntilDone(ticket));
+        };
+        const int clicks = schedule.NewUser();
+        const int scpi = schedule.NewUser();
+        const int other = schedule.NewUser();
+        QVERIFY(clicks != LineSchedule::OwnUser && scpi != clicks && other != scpi);
+        schedule.Submit(LineSchedule::OwnUser, Read(1), {});
+        bus.duringExchange = [&] {
+            QVERIFY(schedule.Exchanging());
+            const quint64 request = schedule.Submit(clicks, Read(2), {});
+            schedule.SubmitJob(scpi, [&] {
+                jobs << "scpi begins";
+                QCOMPARE(schedule.CurrentUser(), scpi);
+                blockingRead(3);
+                blockingRead(3);
+                jobs << "scpi ends";
+            });
+            schedule.SubmitJob(other, [&] { jobs << "other"; });
+            schedule.Submit(other, Write(4), {});
+            QVERIFY(!schedule.RunNext());
+            QVERIFY(!schedule.RunUntilDone(request));
+            QVERIFY(!schedule.IsDone(request));
+        };
+        const quint64 blocking = schedule.Submit(LineSchedule::OwnUser, Read(1, Measurements), {});
+        QVERIFY(schedule.RunUntilDone(blocking));
+        // After the owner's first read: the write queued meanwhile, the
+        // clicks' read (not served yet), then the job, during whose wait the
+        // owner's second read has its turn; the other job waits for it.
+        QCOMPARE(Order(bus.sent), (QStringList{"R1", "W4", "R2", "R1", "R3", "R3"}));
+        QCOMPARE(bus.sent.at(3).command, Measurements);
+        QCOMPARE(jobs, (QStringList{"scpi begins", "scpi ends"}));
+        schedule.Submit(clicks, Read(5), {});
+        schedule.RunAll();
+        QCOMPARE(bus.deepest, 1);
+        QCOMPARE(Order(bus.sent).mid(6), QStringList{"R5"});
+        QCOMPARE(jobs, (QStringList{"scpi begins", "scpi ends", "other"}));
+        QVERIFY(schedule.IsIdle());
+    }
+
     // The rule of the back-off on a clock of the test's own: three misses in
     // a row, then one try every 4 s while other addresses are asked; asked
     // every time while nobody else is; any reply ends it.
@@ -167,8 +238,7 @@ private slots:
         LinkFixture f(options);
         QVERIFY(f.opened);
         f.link.SetTraceStream(nullptr);
-        DeviceLinkTransport transport(f.link);
-        LineSchedule schedule(transport);
+        LineSchedule &schedule = f.link.Schedule();
         const auto sentTo5 = [&] {
             int count = 0;
             for (const QByteArray &line : f.supply->receivedLines())
@@ -288,8 +358,7 @@ private slots:
         QVERIFY(f.opened);
         f.supply->modelAt(2)->setOutputOn(true);  // 5 V into 2 ohm: CC at 1 A
         f.link.SetTraceStream(nullptr);
-        DeviceLinkTransport transport(f.link);
-        LineSchedule schedule(transport);
+        LineSchedule &schedule = f.link.Schedule();
 
         QHash<int, LineOutcome> outcomes;
         for (quint8 a : {quint8(LinkFixture::Address), quint8(2), quint8(5)})
