@@ -11,6 +11,7 @@
 #include "testmain.h"
 #include "virtualsupply.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QRegularExpression>
 #include <QStandardPaths>
@@ -19,6 +20,7 @@
 #include <net/if.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace {
@@ -314,8 +316,12 @@ private slots:
                     process->kill();
             }
         });
-        const auto browse = [&](const QByteArray &type) {
-            return ParseBrowse(space.run({"avahi-browse", "-rpt", QString::fromLatin1(type)}));
+        // Every service the daemon knows, resolved: the last list kept for
+        // a failed check's message.
+        QByteArray browsed;
+        const auto browse = [&] {
+            browsed = space.run({"avahi-browse", "-arpt"});
+            return ParseBrowse(browsed);
         };
         const auto instance = [](int address) {
             return QStringLiteral("norvel TK4810M address %1 on velkarotest").arg(address);
@@ -356,31 +362,29 @@ private slots:
                      QStringLiteral("dns-sd \"%1\" _scpi-raw._tcp %2, _vxi-11._tcp 111, _lxi._tcp 111")
                          .arg(instance(i + 1))
                          .arg(rawPorts[i]));
-        const auto listed = [&](const QByteArray &type, int address, quint16 port) {
-            for (const Browsed &entry : browse(type)) {
-                if (entry.name == instance(address) && entry.type == type && entry.port == port
-                    && entry.txt.contains("Model=TK4810M") && entry.txt.contains(QStringLiteral("Address=%1").arg(address))
-                    && entry.txt.contains(QStringLiteral("SerialNumber=ADDR%1").arg(address)))
-                    return true;
-            }
-            return false;
+        const auto listed = [&](const QList<Browsed> &all, const QByteArray &type, int address, quint16 port) {
+            return std::any_of(all.cbegin(), all.cend(), [&](const Browsed &entry) {
+                return entry.name == instance(address) && entry.type == type && entry.port == port
+                       && entry.txt.contains("Model=TK4810M") && entry.txt.contains(QStringLiteral("Address=%1").arg(address))
+                       && entry.txt.contains(QStringLiteral("SerialNumber=ADDR%1").arg(address))
+                       && (type == "_scpi-raw._tcp" || entry.txt.contains(QStringLiteral("Device=inst%1").arg(address)));
+            });
         };
         const auto everyServiceListed = [&] {
+            const QList<Browsed> all = browse();
             for (int i = 0; i < 2; ++i) {
-                if (!listed("_scpi-raw._tcp", i + 1, rawPorts[i]) || !listed("_vxi-11._tcp", i + 1, 111)
-                    || !listed("_lxi._tcp", i + 1, 111))
+                if (!listed(all, "_scpi-raw._tcp", i + 1, rawPorts[i]) || !listed(all, "_vxi-11._tcp", i + 1, 111)
+                    || !listed(all, "_lxi._tcp", i + 1, 111))
                     return false;
             }
             return true;
         };
-        QTRY_VERIFY_WITH_TIMEOUT(everyServiceListed(), 15000);
-        const QList<Browsed> vxi11 = browse("_vxi-11._tcp");
-        QVERIFY(std::any_of(vxi11.cbegin(), vxi11.cend(), [&](const Browsed &entry) {
-            return entry.name == instance(2) && entry.txt.contains("Device=inst2");
-        }));
+        QVERIFY2(QTest::qWaitFor(everyServiceListed, 20000), browsed.constData());
         if (!QStandardPaths::findExecutable("lxi").isEmpty()) {
-            const QByteArray discovered = space.run({"lxi", "discover", "-m"});
-            qInfo().noquote() << "lxi discover -m in the namespace:\n" << discovered;
+            QElapsedTimer took;
+            took.start();
+            const QByteArray discovered = space.run({"lxi", "discover", "-m", "-t", "1"});
+            qInfo().noquote() << "lxi discover -m -t 1 in the namespace," << took.elapsed() << "ms:\n" << discovered;
             QVERIFY2(discovered.contains("Found \"" + instance(1).toUtf8() + "\" on address 127.0.0.1"),
                      discovered.constData());
             QVERIFY2(discovered.contains("Found 6 services"), discovered.constData());
@@ -399,7 +403,7 @@ private slots:
         QCOMPARE(told.size(), 2);
         told.sort();
         QVERIFY2(told.at(0).contains(instance(1)) && told.at(1).contains(instance(2)), qPrintable(told.join('\n')));
-        QTRY_VERIFY_WITH_TIMEOUT(everyServiceListed(), 15000);
+        QVERIFY2(QTest::qWaitFor(everyServiceListed, 20000), browsed.constData());
 
         // Another serve-scpi of this host with an instrument at address 1
         // (another line's): its name gives way to Avahi's alternative.
@@ -415,29 +419,26 @@ private slots:
         QCOMPARE(secondLines.at(2).simplified(),
                  QStringLiteral("dns-sd \"%1 #2\" _scpi-raw._tcp %2").arg(instance(1)).arg(secondPort));
         const auto renamedListed = [&] {
-            const QList<Browsed> raw = browse("_scpi-raw._tcp");
-            return std::any_of(raw.cbegin(), raw.cend(), [&](const Browsed &entry) {
+            const QList<Browsed> all = browse();
+            return std::any_of(all.cbegin(), all.cend(), [&](const Browsed &entry) {
                 return entry.name == instance(1) + " #2" && entry.port == secondPort;
             });
         };
-        QTRY_VERIFY_WITH_TIMEOUT(renamedListed(), 15000);
+        QVERIFY2(QTest::qWaitFor(renamedListed, 20000), browsed.constData());
         second.terminate();
         QCOMPARE(Finish(second, 5000), 0);
-        QTRY_VERIFY_WITH_TIMEOUT(!renamedListed(), 15000);
-        QVERIFY(listed("_scpi-raw._tcp", 1, rawPorts[0]));
+        QVERIFY2(QTest::qWaitFor([&] { return !renamedListed(); }, 20000), browsed.constData());
+        QVERIFY2(listed(ParseBrowse(browsed), "_scpi-raw._tcp", 1, rawPorts[0]), browsed.constData());
 
         // serve-scpi ends: its services go with it.
         server.terminate();
         QCOMPARE(Finish(server, 5000), 0);
         const auto noneOfOurs = [&] {
-            for (const QByteArray type : {"_scpi-raw._tcp", "_vxi-11._tcp", "_lxi._tcp"}) {
-                for (const Browsed &entry : browse(type))
-                    if (entry.name.startsWith("norvel TK4810M"))
-                        return false;
-            }
-            return true;
+            const QList<Browsed> all = browse();
+            return std::none_of(all.cbegin(), all.cend(),
+                                [](const Browsed &entry) { return entry.name.startsWith("norvel TK4810M"); });
         };
-        QTRY_VERIFY_WITH_TIMEOUT(noneOfOurs(), 15000);
+        QVERIFY2(QTest::qWaitFor(noneOfOurs, 20000), browsed.constData());
     }
 
 private:
