@@ -73,6 +73,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         "the port controls the supply, so it listens on loopback unless told otherwise. "
         "With --address LIST, each address is an instrument of its own on its own TCP port, "
         "from PORT upward in the order given; their messages take turns on the line. "
+        "Where an Avahi daemon runs, every instrument is advertised over DNS-SD (mDNS). "
         "Ends with status 1 if the serial port is lost."));
     const QCommandLineOption listenOption(
         QStringLiteral("listen"),
