@@ -1,5 +1,6 @@
 #include "dnssdrecords.h"
 
+#include <QHostAddress>
 #include <QNetworkInterface>
 
 #include <algorithm>

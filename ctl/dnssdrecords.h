@@ -1,11 +1,12 @@
 #pragma once
 
 #include <QByteArray>
-#include <QHostAddress>
 #include <QList>
 #include <QString>
 
 #include <optional>
+
+class QHostAddress;
 
 // One DNS-SD service of an instrument: its type, the TCP port a client
 // connects to, and its TXT strings ("key=value", at most 255 bytes each).

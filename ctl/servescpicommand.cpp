@@ -236,9 +236,10 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                                     : QStringLiteral("own"))});
     }
 
-    // Each instrument advertised over DNS-SD where an Avahi daemon runs.
-    DnsSdAdvertiser advertiser;
+    // Each instrument advertised over DNS-SD where an Avahi daemon runs
+    // (the records outlive the advertiser, whose signals read them).
     QList<DnsSdInstrument> advertised;
+    DnsSdAdvertiser advertiser;
     std::optional<quint16> vxi11Port;
     if (vxi11 && portmapMode != Portmapper::Mode::Unreachable)
         vxi11Port = portmapper->Port();
