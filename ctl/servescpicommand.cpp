@@ -2,6 +2,7 @@
 
 #include "commandcontext.h"
 #include "commandtable.h"
+#include "dnssdadvertiser.h"
 #include "exitstatus.h"
 #include "portmapper.h"
 #include "scpiinstrument.h"
@@ -13,9 +14,12 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QJsonArray>
 #include <QSysInfo>
 
+#include <algorithm>
 #include <memory>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -69,6 +73,7 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
         "the port controls the supply, so it listens on loopback unless told otherwise. "
         "With --address LIST, each address is an instrument of its own on its own TCP port, "
         "from PORT upward in the order given; their messages take turns on the line. "
+        "Where an Avahi daemon runs, every instrument is advertised over DNS-SD (mDNS). "
         "Ends with status 1 if the serial port is lost."));
     const QCommandLineOption listenOption(
         QStringLiteral("listen"),
@@ -230,6 +235,49 @@ int RunServeScpi(CommandContext &context, const QStringList &arguments)
                                                     ? QStringLiteral("the system's, programs registered")
                                                     : QStringLiteral("own"))});
     }
+
+    // Each instrument advertised over DNS-SD where an Avahi daemon runs
+    // (the records outlive the advertiser, whose signals read them).
+    QList<DnsSdInstrument> advertised;
+    DnsSdAdvertiser advertiser;
+    std::optional<quint16> vxi11Port;
+    if (vxi11 && portmapMode != Portmapper::Mode::Unreachable)
+        vxi11Port = portmapper->Port();
+    for (int i = 0; i < addresses.size(); ++i)
+        advertised.append(DnsSd::Instrument(Identity(several, addresses.at(i)), addresses.at(i),
+                                               servers.at(size_t(i))->ServerPort(), vxi11Port));
+    if (!DnsSdAdvertiser::Available())
+        WriteErr(QStringLiteral("velkaroctl: built without Avahi: the instruments are not advertised over DNS-SD\n"));
+    QObject::connect(&advertiser, &DnsSdAdvertiser::Advertised, [&](quint8 supplyAddress, const QString &name) {
+        const auto found = std::find_if(advertised.cbegin(), advertised.cend(), [&](const DnsSdInstrument &each) {
+            return each.address == supplyAddress;
+        });
+        if (found == advertised.cend())
+            return;
+        QStringList services;
+        QJsonArray json;
+        for (const DnsSdService &service : found->services) {
+            services.append(QStringLiteral("%1 %2").arg(QString::fromLatin1(service.type)).arg(service.port));
+            json.append(QJsonObject{{QStringLiteral("type"), QString::fromLatin1(service.type)},
+                                    {QStringLiteral("port"), service.port}});
+        }
+        context.PrintLines({{QStringLiteral("dnssd"), name},
+                            {QStringLiteral("address"), int(supplyAddress)},
+                            {QStringLiteral("services"), json}},
+                           {QStringLiteral("dns-sd  \"%1\"  %2").arg(name, services.join(QStringLiteral(", ")))});
+    });
+    QObject::connect(&advertiser, &DnsSdAdvertiser::Unavailable, [](const QString &reason) {
+        WriteErr(QStringLiteral("velkaroctl: not advertised over DNS-SD for now (Avahi: %1); serving on, and "
+                                "advertising once an Avahi daemon runs\n")
+                     .arg(reason));
+    });
+    QObject::connect(&advertiser, &DnsSdAdvertiser::Failed, [](quint8 supplyAddress, const QString &reason) {
+        WriteErr(QStringLiteral("velkaroctl: the instrument at address %1 is not advertised over DNS-SD "
+                                "(Avahi: %2)\n")
+                     .arg(supplyAddress)
+                     .arg(reason));
+    });
+    advertiser.Start(DnsSd::ScopeOf(address), advertised);
 
     // The others on the line see how many SCPI clients this program serves.
     const auto tellClients = [&context, &servers] {

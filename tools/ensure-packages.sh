@@ -28,9 +28,11 @@ ensure_packages() {
 }
 
 # Qt Linguist tools compile the English translation of the window; Qt's own
-# Russian texts (its dialogs and standard buttons) come from qttranslations5-l10n.
-BUILD_PACKAGES=(cmake make g++ qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqwt-qt5-dev
-    qttools5-dev qttools5-dev-tools qttranslations5-l10n)
+# Russian texts (its dialogs and standard buttons) come from qttranslations5-l10n;
+# serve-scpi advertises the instruments through Avahi's client library
+# (found with pkg-config).
+BUILD_PACKAGES=(cmake make g++ pkgconf qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqwt-qt5-dev
+    qttools5-dev qttools5-dev-tools qttranslations5-l10n libavahi-client-dev)
 # The fuzzers need clang and its libFuzzer and sanitizer runtimes.
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # The SCPI server's proof drives it with PyVISA and PyMeasure from Debian's
@@ -39,9 +41,11 @@ FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 # velkaroctl run's progress line is checked on a terminal that script(1)
 # provides; the VXI-11 proof uses lxi-tools (lxi discover, lxi scpi), rpcbind
 # (rpcinfo, and a system portmapper in the test's own namespaces) and
-# iproute2 (the namespace's veth pair).
+# iproute2 (the namespace's veth pair); the DNS-SD proof runs a D-Bus system
+# bus and an Avahi daemon of its own in its namespaces and browses with
+# avahi-browse.
 TEST_PACKAGES=(python3 python3-pyvisa python3-pyvisa-py python3-pymeasure netcat-openbsd
-    g++-mingw-w64-x86-64 bsdutils lxi-tools rpcbind iproute2)
+    g++-mingw-w64-x86-64 bsdutils lxi-tools rpcbind iproute2 dbus-daemon avahi-daemon avahi-utils)
 # The Windows build cross-compiles Qt and Qwt from Debian's source packages
 # (dpkg-dev unpacks them) with MinGW-w64 and zips the deployable folder.
 WINDOWS_BUILD_PACKAGES=(g++-mingw-w64-x86-64-win32 g++-mingw-w64-x86-64-posix mingw-w64-tools dpkg-dev

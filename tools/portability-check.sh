@@ -3,8 +3,10 @@
 # Debian's MinGW-w64 cross compiler, against the Qt and Qwt headers, with the
 # build's own -D flags and include folders (so that the AUTOUIC headers are
 # found). Files whose names contain posix, unix or linux are the POSIX side of
-# an interface and are left out; files whose names end in _windows are checked
-# though the Linux build does not compile them.
+# an interface, and those whose names contain avahi the side built on Avahi's
+# client library: both are left out. Files whose names end in _windows (or
+# _none, the stand-in where Avahi is missing) are checked though the Linux
+# build does not compile them.
 #
 # A POSIX header or call anywhere else fails the check. MinGW-w64 has its own
 # <unistd.h> and <pthread.h>, so those are replaced by headers that stop the
@@ -88,7 +90,7 @@ for folder in "${folders[@]}"; do
     [ -d "$top/$folder" ] || continue
     while IFS= read -r -d '' src; do
         case "$(basename "$src")" in
-            *posix* | *unix* | *linux*) continue ;;
+            *posix* | *unix* | *linux* | *avahi*) continue ;;
         esac
         sources+=("$src")
     done < <(find "$top/$folder" -name '*.cpp' -print0 | sort -z)

@@ -3,15 +3,21 @@ as a test-automation script would.
 
 usage: scpi_pyvisa.py VELKAROCTL VIRTUAL_SUPPLY VERSION
 """
+import os
 import re
 import signal
 import subprocess
 import sys
+import tempfile
 import time
 
 import pyvisa
 from pymeasure.adapters import VISAAdapter
 from pymeasure.instruments import Instrument
+
+# No system bus: the servers started here never advertise through the
+# machine's own Avahi daemon.
+os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(tempfile.gettempdir(), "no-system-bus")
 
 ctl, supply_exe, version = sys.argv[1:4]
 

@@ -12,10 +12,15 @@ import re
 import signal
 import subprocess
 import sys
+import tempfile
 import threading
 import time
 
 import pyvisa
+
+# No system bus: the servers started here never advertise through the
+# machine's own Avahi daemon.
+os.environ["DBUS_SYSTEM_BUS_ADDRESS"] = "unix:path=" + os.path.join(tempfile.gettempdir(), "no-system-bus")
 
 if os.environ.get("VXI11_TEST_NAMESPACE") != "1":
     os.environ["VXI11_TEST_NAMESPACE"] = "1"

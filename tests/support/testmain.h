@@ -4,10 +4,11 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-// Points the settings store, the home directory, the temporary directory and
-// the folder of the shared line's sockets at a temporary directory of the
-// test's own before the application object exists, so that no test touches a
-// real user's files, and selects the offscreen platform when none was chosen.
+// Points the settings store, the home directory, the temporary directory,
+// the folder of the shared line's sockets and the D-Bus system bus at a
+// temporary directory of the test's own before the application object
+// exists, so that no test touches a real user's files or services, and
+// selects the offscreen platform when none was chosen.
 // The programs a test starts inherit them: the local sockets of their shared
 // lines are the test's alone, never those of a window or another test running
 // beside it.
@@ -27,6 +28,9 @@ public:
         QDir().mkpath(root.path() + "/run");
         QFile::setPermissions(root.path() + "/run", QFileDevice::ReadOwner | QFileDevice::WriteOwner
                                                         | QFileDevice::ExeOwner);
+        // No system bus: a program under test never reaches the machine's
+        // own D-Bus, nor advertises through its Avahi daemon.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path=" + path + "/run/no-system-bus");
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
     }
