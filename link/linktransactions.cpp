@@ -105,6 +105,20 @@ bool KeyOf(const QByteArray &decoded, quint8 &source, quint8 &command, int &kind
     return true;
 }
 
+// The request as the line carries it, from a transaction's arguments.
+LineRequest RequestOf(LineRequest::Kind kind, quint8 address, quint8 command, quint8 access,
+                      const quint8 *payload, int length)
+{
+    LineRequest request;
+    request.kind = kind;
+    request.address = address;
+    request.command = command;
+    request.access = access;
+    if (payload && length > 0)
+        request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
+    return request;
+}
+
 }  // namespace
 
 bool DeviceLink::GetLine(QByteArray &line, quint8 timeoutMs)
@@ -416,14 +430,9 @@ LinkResult DeviceLink::RemoteTransaction(QByteArray *out, quint8 address, quint8
                                          quint8 access, const quint8 *payload, int length,
                                          quint8 minLength)
 {
-    LineRequest request;
-    request.kind = out ? LineRequest::Kind::Read : LineRequest::Kind::Write;
-    request.address = address;
-    request.command = command;
-    request.access = access;
+    LineRequest request = RequestOf(out ? LineRequest::Kind::Read : LineRequest::Kind::Write, address,
+                                    command, access, payload, length);
     request.minLength = minLength;
-    if (payload && length > 0)
-        request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
     QByteArray reply;
     // The line may be taken over during the exchange, which clears remote.
     LineTransport *through = remote;
@@ -618,14 +627,8 @@ LineOutcome DeviceLink::Make(const LineRequest &request)
 LinkResult DeviceLink::WriteTransaction(quint8 address, quint8 command, const quint8 *payload,
                                         int length, quint8 timeoutMs, quint8 access)
 {
-    LineRequest request;
-    request.kind = LineRequest::Kind::Write;
-    request.address = address;
-    request.command = command;
-    request.access = access;
+    LineRequest request = RequestOf(LineRequest::Kind::Write, address, command, access, payload, length);
     request.timeoutMs = timeoutMs;
-    if (payload && length > 0)
-        request.payload = QByteArray(reinterpret_cast<const char *>(payload), length);
     return Transact(request, nullptr);
 }
 
@@ -633,10 +636,7 @@ LinkResult DeviceLink::ReadTransaction(QByteArray &out, quint8 &count, quint8 ad
                                        quint8 command, quint8 minLength, quint8 timeoutMs,
                                        quint8 access)
 {
-    LineRequest request;
-    request.address = address;
-    request.command = command;
-    request.access = access;
+    LineRequest request = RequestOf(LineRequest::Kind::Read, address, command, access, nullptr, 0);
     request.minLength = minLength;
     request.timeoutMs = timeoutMs;
     const LinkResult result = Transact(request, &out);
