@@ -35,9 +35,14 @@ struct Program {
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.remove(QStringLiteral("VELKARO_PORT"));
         process.setProcessEnvironment(environment);
-        if (exe == QLatin1String(VIRTUAL_SUPPLY_EXE))
-            port = StartSupplyProgram(process, exe, arguments);
-        else
+        // The supply is reached through a name of the test's own, gone with
+        // the supply: a program that reopens it later never finds another
+        // test's terminal under a reused number.
+        if (exe == QLatin1String(VIRTUAL_SUPPLY_EXE)) {
+            const QString link = linkDir.filePath(QStringLiteral("ttyV"));
+            if (!StartSupplyProgram(process, exe, QStringList{QStringLiteral("--link"), link} + arguments).isEmpty())
+                port = link;
+        } else
             process.start(exe, arguments);
     }
     ~Program()
@@ -50,6 +55,7 @@ struct Program {
         }
     }
     qint64 pid() const { return process.processId(); }
+    QTemporaryDir linkDir;
     QProcess process;
     QString port;
 };

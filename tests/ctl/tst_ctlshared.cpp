@@ -327,22 +327,22 @@ private slots:
     {
         const Supply supply({"--address", "1,2"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.1"});
+        Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.1"});
         QVERIFY(owner.printed(3));
 
         // Through the link's name and the device's alike, while the owner
         // goes on watching.
         QCOMPARE(Ctl({"--port", supply.link(), "--address", "2", "set", "--voltage", "4", "--current", "0.5"}).status, 0);
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "2", "on"}).status, 0);
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "2", "on"}).status, 0);
         const CtlRun get = Ctl({"--port", supply.link(), "--address", "2", "get"});
         QCOMPARE(get.status, 0);
         QCOMPARE(get.out, QByteArray("4.000\n0.500\non\n"));
-        const CtlRun status = Ctl({"--json", "--port", supply.port, "--address", "2", "status"});
+        const CtlRun status = Ctl({"--json", "--port", supply.link(), "--address", "2", "status"});
         QCOMPARE(status.status, 0);
         QCOMPARE(status.json().value("output").toBool(), true);
         QCOMPARE(status.json().value("voltage").toDouble(), 4.0);
         // Address 1 was left alone.
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "get"}).out, QByteArray("5.000\n1.000\noff\n"));
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "get"}).out, QByteArray("5.000\n1.000\noff\n"));
 
         // who: the owner, as it told itself; who itself is not listed.
         const QMap<qint64, QJsonObject> programs = Who(supply.link());
@@ -351,7 +351,7 @@ private slots:
         QCOMPARE(watch.value("role").toString(), QString("owner"));
         QCOMPARE(watch.value("doing").toString(), QString("watch"));
         QCOMPARE(watch.value("addresses").toArray(), QJsonArray{1});
-        const CtlRun who = Ctl({"--port", supply.port, "who"});
+        const CtlRun who = Ctl({"--port", supply.link(), "who"});
         QVERIFY2(QRegularExpression(QStringLiteral("\n%1 +velkaroctl +1 +owner +watch\n").arg(owner.pid()))
                      .match(QString::fromUtf8(who.out))
                      .hasMatch(),
@@ -361,7 +361,7 @@ private slots:
         QTemporaryDir elsewhere;
         QProcessEnvironment other = CtlEnvironment();
         other.insert("TMPDIR", elsewhere.path());
-        const CtlRun whoElsewhere = Ctl({"--json", "--port", supply.port, "who"}, other);
+        const CtlRun whoElsewhere = Ctl({"--json", "--port", supply.link(), "who"}, other);
         const QJsonArray listed = whoElsewhere.json().value("programs").toArray();
         QVERIFY2(listed.size() == 1 && listed[0].toObject().value("pid").toVariant().toLongLong() == owner.pid(),
                  whoElsewhere.out);
@@ -399,11 +399,11 @@ private slots:
                                  ++loop.done;
                                  if (--loop.left > 0) {
                                      QTimer::singleShot(0, &loop.process, [&loop, &supply] {
-                                         StartCtl(loop.process, {"--port", supply.port, "--address", loop.address, "get"});
+                                         StartCtl(loop.process, {"--port", supply.link(), "--address", loop.address, "get"});
                                      });
                                  }
                              });
-            StartCtl(loop.process, {"--port", supply.port, "--address", loop.address, "get"});
+            StartCtl(loop.process, {"--port", supply.link(), "--address", loop.address, "get"});
         }
         QTRY_VERIFY_WITH_TIMEOUT(loops[0].left == 0 && loops[1].left == 0 && loops[2].left == 0, 120000);
         for (const Loop &loop : loops) {
@@ -416,7 +416,7 @@ private slots:
     {
         const Supply supply({"--address", "1,2"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         Background scpi({"--json", "--port", supply.link(), "--address", "2", "serve-scpi", "--listen",
                          "127.0.0.1:0"});
@@ -425,7 +425,7 @@ private slots:
             QJsonDocument::fromJson(scpi.out).object().value("listening").toString();
         const quint16 tcpPort = quint16(listening.section(':', -1).toUInt());
         QVERIFY2(tcpPort > 0, qPrintable(listening));
-        const auto doing = [&] { return Who(supply.port).value(scpi.pid()).value("doing").toString(); };
+        const auto doing = [&] { return Who(supply.link()).value(scpi.pid()).value("doing").toString(); };
         QCOMPARE(doing(), QString("serve-scpi, 0 clients"));
         QTcpSocket first;
         QTcpSocket second;
@@ -438,7 +438,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(first.canReadLine(), 5000);
         second.close();
         QTRY_COMPARE_WITH_TIMEOUT(doing(), QString("serve-scpi, 1 client"), 5000);
-        const QJsonObject programs = Who(supply.port).value(scpi.pid());
+        const QJsonObject programs = Who(supply.link()).value(scpi.pid());
         QCOMPARE(programs.value("role").toString(), QString("attached"));
         QCOMPARE(programs.value("addresses").toArray(), QJsonArray{2});
     }
@@ -449,18 +449,18 @@ private slots:
         QVERIFY(supply.port.startsWith("/dev/pts/"));
         const QString holder = QStringLiteral("velkaroctl (pid %1) holds it");
         {
-            Background shared({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+            Background shared({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
             QVERIFY(shared.printed(2));
             const CtlRun alone = Ctl({"--port", supply.link(), "--exclusive", "status"});
             QCOMPARE(alone.status, 3);
             QVERIFY2(alone.err.contains(holder.arg(shared.pid()).toUtf8()), alone.err);
         }
-        Background exclusive({"--port", supply.port, "--exclusive", "--address", "1", "watch", "--interval", "0.2"});
+        Background exclusive({"--port", supply.link(), "--exclusive", "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(exclusive.printed(2));
         const CtlRun refused = Ctl({"--port", supply.link(), "status"});
         QCOMPARE(refused.status, 3);
         QVERIFY2(refused.err.contains(holder.arg(exclusive.pid()).toUtf8()), refused.err);
-        const CtlRun who = Ctl({"--json", "--port", supply.port, "who"});
+        const CtlRun who = Ctl({"--json", "--port", supply.link(), "who"});
         QCOMPARE(who.status, 0);
         QCOMPARE(who.json().value("shared").toBool(true), false);
         QVERIFY(who.json().value("holder").toString().contains(QString::number(exclusive.pid())));
@@ -473,7 +473,7 @@ private slots:
     {
         const Supply supply({"--address", "1"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         // Where Qt keeps the lock of /dev/pts/N: LCK..pts_N in the first
         // lock folder it may use.
@@ -494,10 +494,10 @@ private slots:
         QVERIFY2(alone.err.contains("the port is busy"), alone.err);
         Background attached({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(attached.printed(2));
-        const QMap<qint64, QJsonObject> programs = Who(supply.port);
+        const QMap<qint64, QJsonObject> programs = Who(supply.link());
         QCOMPARE(programs.value(owner.pid()).value("role").toString(), QString("owner"));
         QCOMPARE(programs.value(attached.pid()).value("role").toString(), QString("attached"));
-        const CtlRun status = Ctl({"--port", supply.port, "--address", "1", "status"});
+        const CtlRun status = Ctl({"--port", supply.link(), "--address", "1", "status"});
         QVERIFY2(status.status == 0, status.err);
         // Neither watch missed a sample: nobody else read their replies.
         QVERIFY(owner.printed(owner.out.count('\n') + 3));
@@ -514,7 +514,7 @@ private slots:
         QVERIFY(supply.port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,5\n");
-        Background owner({"--port", supply.port, "--address", "3", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "3", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         std::unique_ptr<Background> runs[2];
         QString records[2];
@@ -527,7 +527,7 @@ private slots:
         // Both read through the owner before it is killed.
         QTRY_VERIFY_WITH_TIMEOUT(RunRecord(records[0]).readings.size() >= 4
                                      && RunRecord(records[1]).readings.size() >= 4, 10000);
-        const QMap<qint64, QJsonObject> programs = Who(supply.port);
+        const QMap<qint64, QJsonObject> programs = Who(supply.link());
         QCOMPARE(programs.size(), 3);
         QCOMPARE(programs.value(runs[0]->pid()).value("doing").toString(), QString("run r1.csv"));
         QCOMPARE(programs.value(runs[1]->pid()).value("role").toString(), QString("attached"));
@@ -567,7 +567,7 @@ private slots:
             }
         }
         for (const char *address : {"1", "2"})
-            QCOMPARE(Ctl({"--port", supply.port, "--address", address, "get"}).out.split('\n').value(2),
+            QCOMPARE(Ctl({"--port", supply.link(), "--address", address, "get"}).out.split('\n').value(2),
                      QByteArray("off"));
     }
 
@@ -586,19 +586,19 @@ private slots:
         QVERIFY(supply.port.startsWith("/dev/pts/"));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,60\n");
-        Background owner({"--port", supply.port, "--address", "2", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "2", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
-        Background run({"--port", supply.port, "--address", "1", "run", dir.filePath("p.csv"), "--record",
+        Background run({"--port", supply.link(), "--address", "1", "run", dir.filePath("p.csv"), "--record",
                         dir.filePath("r.csv"), "--interval", "0.2"});
         QTRY_VERIFY_WITH_TIMEOUT(RunRecord(dir.filePath("r.csv")).readings.size() >= 3, 10000);
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "get", "output"}).out, QByteArray("on\n"));
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "get", "output"}).out, QByteArray("on\n"));
         run.signal(signalNumber);
         // Its own supply switched off through the owner, and said so; the
         // owner and its supply go on.
         QCOMPARE(Finish(run.process), 128 + signalNumber);
         const QStringList names = RunRecord(dir.filePath("r.csv")).names();
         QCOMPARE(names.mid(names.size() - 2), (QStringList{"stop", "output off"}));
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "get", "output"}).out, QByteArray("off\n"));
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "get", "output"}).out, QByteArray("off\n"));
         QVERIFY(owner.printed(owner.out.count('\n') + 3));
         QCOMPARE(owner.process.state(), QProcess::Running);
     }
@@ -607,16 +607,16 @@ private slots:
     {
         const Supply supply({"--address", "1,2,3"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background a({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        Background a({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(a.printed(2));
-        Background b({"--port", supply.port, "--address", "2", "watch", "--interval", "0.2"});
+        Background b({"--port", supply.link(), "--address", "2", "watch", "--interval", "0.2"});
         Background c({"--port", supply.link(), "--address", "3", "watch", "--interval", "0.2"});
         QVERIFY(b.printed(2));
         QVERIFY(c.printed(2));
-        QCOMPARE(Who(supply.port).value(a.pid()).value("role").toString(), QString("owner"));
+        QCOMPARE(Who(supply.link()).value(a.pid()).value("role").toString(), QString("owner"));
         a.signal(SIGKILL);
-        QTRY_COMPARE_WITH_TIMEOUT(Who(supply.port).keys(), (QList<qint64>{b.pid(), c.pid()}), 5000);
-        const QMap<qint64, QJsonObject> programs = Who(supply.port);
+        QTRY_COMPARE_WITH_TIMEOUT(Who(supply.link()).keys(), (QList<qint64>{b.pid(), c.pid()}), 5000);
+        const QMap<qint64, QJsonObject> programs = Who(supply.link());
         const QStringList roles{programs.value(b.pid()).value("role").toString(),
                                 programs.value(c.pid()).value("role").toString()};
         QCOMPARE(roles.count("owner"), 1);
@@ -630,7 +630,7 @@ private slots:
     {
         const Supply supply({"--address", "1,2"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         // This process attached, its write waiting in the stopped owner when
         // the owner is killed: the owner never made it.
@@ -661,15 +661,15 @@ private slots:
         const Supply supply({"--address", "1,2", "--late", "0.2", "--drop", "0.1", "--seed", "7"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
         for (const auto &[address, volts] : {std::pair{"1", "5"}, std::pair{"2", "2"}}) {
-            QCOMPARE(Ctl({"--port", supply.port, "--address", address, "set", "--voltage", volts}).status, 0);
-            QCOMPARE(Ctl({"--port", supply.port, "--address", address, "on"}).status, 0);
+            QCOMPARE(Ctl({"--port", supply.link(), "--address", address, "set", "--voltage", volts}).status, 0);
+            QCOMPARE(Ctl({"--port", supply.link(), "--address", address, "on"}).status, 0);
         }
         // What is judged is whose replies are taken, not how long a stretch
         // of this much noise a watch bears: neither stops on failed samples.
-        Background one({"--port", supply.port, "--address", "1", "watch", "--interval", "0",
+        Background one({"--port", supply.link(), "--address", "1", "watch", "--interval", "0",
                         "--max-failures", "1000"});
         QVERIFY(one.printed(2));
-        Background two({"--port", supply.port, "--address", "2", "watch", "--interval", "0", "--count", "60",
+        Background two({"--port", supply.link(), "--address", "2", "watch", "--interval", "0", "--count", "60",
                         "--max-failures", "1000"});
         const int twoEnded = Finish(two.process, 60000);
         QVERIFY2(twoEnded == 0, two.process.readAllStandardError().right(2000));
@@ -691,12 +691,12 @@ private slots:
     {
         const Supply supply({"--address", "1,2"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background owner({"--port", supply.port, "--address", "1", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,60\n");
         const QString record = dir.filePath("r.csv");
-        Background run({"--port", supply.port, "--address", "1", "run", dir.filePath("p.csv"), "--record", record,
+        Background run({"--port", supply.link(), "--address", "1", "run", dir.filePath("p.csv"), "--record", record,
                         "--interval", "0.2", "--max-silence", "3", "--off-retry", "1"});
         QTRY_VERIFY_WITH_TIMEOUT(RunRecord(record).readings.size() >= 2, 10000);
         owner.signal(SIGSTOP);
@@ -706,7 +706,7 @@ private slots:
         took.start();
         for (const QStringList &command : {QStringList{"on"}, QStringList{"set", "--voltage", "7"},
                                            QStringList{"status"}}) {
-            const CtlRun run = Ctl(QStringList{"--port", supply.port, "--address", "2"} + command);
+            const CtlRun run = Ctl(QStringList{"--port", supply.link(), "--address", "2"} + command);
             QVERIFY2(run.status == 1, run.err + QByteArray::number(run.status));
             QVERIFY2(run.err.contains(QStringLiteral("the line's owner, velkaroctl (pid %1), does not answer")
                                           .arg(owner.pid())
@@ -714,11 +714,11 @@ private slots:
                      run.err);
         }
         QVERIFY2(took.elapsed() < 3 * 8000, qPrintable(QString::number(took.elapsed())));
-        const CtlRun who = Ctl({"--port", supply.port, "who"});
+        const CtlRun who = Ctl({"--port", supply.link(), "who"});
         QCOMPARE(who.status, 1);
         QVERIFY2(who.err.contains(QStringLiteral("velkaroctl (pid %1) holds %2 and shares it, but does not answer")
                                       .arg(owner.pid())
-                                      .arg(supply.port)
+                                      .arg(supply.link())
                                       .toUtf8()),
                  who.err);
         // A run through it sees no answer: its own rule for silence ends it,
@@ -729,7 +729,7 @@ private slots:
         // Let go, the owner makes none of the writes given up on, and goes on.
         owner.signal(SIGCONT);
         QVERIFY(owner.printed(owner.out.count('\n') + 3));
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "2", "get"}).out, QByteArray("5.000\n1.000\noff\n"));
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "2", "get"}).out, QByteArray("5.000\n1.000\noff\n"));
         QCOMPARE(owner.process.state(), QProcess::Running);
     }
 
@@ -740,7 +740,7 @@ private slots:
     {
         const Supply supply({"--address", "1,2"});
         QVERIFY(supply.port.startsWith("/dev/pts/"));
-        Background owner({"--port", supply.port, "--address", "2", "watch", "--interval", "0.2"});
+        Background owner({"--port", supply.link(), "--address", "2", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         QSerialPort port;
         DeviceLink link;
@@ -756,12 +756,12 @@ private slots:
         QTRY_VERIFY(states.At(2).status.value.has_value());
         QVERIFY(!states.At(1).setpoints.value);
         // Another attached program's write, and its read of the output.
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "set", "--voltage", "4.5", "--current", "0.75"}).status, 0);
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "set", "--voltage", "4.5", "--current", "0.75"}).status, 0);
         QTRY_VERIFY(states.At(1).setpoints.value.has_value());
         QCOMPARE(states.At(1).setpoints.value->VoltageSet, 4500);
         QCOMPARE(states.At(1).setpoints.value->CurrentSet, 750);
         QVERIFY(states.AgeMs(states.At(1).setpoints) < 1000);
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "status"}).status, 0);
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "status"}).status, 0);
         QTRY_VERIFY(states.At(1).status.value.has_value());
 
         // Stopped, the owner tells nothing: the status only grows older.
@@ -775,7 +775,7 @@ private slots:
         QCOMPARE(states.At(1).setpoints.value->VoltageSet, 4500);
         QVERIFY(states.AgeMs(states.At(2).status) > 1000);
         // Now the owner, it tells an attached program's write to its states itself.
-        QCOMPARE(Ctl({"--port", supply.port, "--address", "1", "set", "--voltage", "2"}).status, 0);
+        QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "set", "--voltage", "2"}).status, 0);
         QTRY_COMPARE(states.At(1).setpoints.value->VoltageSet, 2000);
     }
 
@@ -787,14 +787,14 @@ private slots:
     void scpiMessagesWaitForTheExchangeUnderWay()
     {
         const Supply supply({"--address", "1,2"});
-        Background scpi({"--trace", "--json", "--port", supply.port, "--address", "2", "serve-scpi",
+        Background scpi({"--trace", "--json", "--port", supply.link(), "--address", "2", "serve-scpi",
                          "--listen", "127.0.0.1:0"});
         QVERIFY(scpi.printed(1));
         const QString listening =
             QJsonDocument::fromJson(scpi.out).object().value("listening").toString();
         const quint16 tcpPort = quint16(listening.section(':', -1).toUInt());
         QVERIFY2(tcpPort > 0, qPrintable(listening));
-        Background watch({"--port", supply.port, "--address", "1", "watch", "--interval", "0"});
+        Background watch({"--port", supply.link(), "--address", "1", "watch", "--interval", "0"});
         QVERIFY(watch.printed(3));
         QTcpSocket client;
         client.connectToHost(QHostAddress::LocalHost, tcpPort);
