@@ -547,9 +547,21 @@ private slots:
         QProcess refused;
         StartCtl(refused, both + QStringList{"127.0.0.1:65535"});
         QCOMPARE(Finish(refused, 5000), 2);
+        // Two neighbouring ports, the first free and the second taken: the
+        // first is held by the test until the server starts, so that no other
+        // program's connection is on it by chance.
+        QTcpServer free;
         QTcpServer taken;
-        QVERIFY(taken.listen(QHostAddress::LocalHost));
-        StartCtl(refused, both + QStringList{QStringLiteral("127.0.0.1:%1").arg(taken.serverPort() - 1)});
+        for (int tries = 0; tries < 50 && !taken.isListening(); ++tries) {
+            free.close();
+            QVERIFY(free.listen(QHostAddress::LocalHost));
+            if (free.serverPort() < 65535)
+                taken.listen(QHostAddress::LocalHost, free.serverPort() + 1);
+        }
+        QVERIFY(taken.isListening());
+        const quint16 freePort = free.serverPort();
+        free.close();
+        StartCtl(refused, both + QStringList{QStringLiteral("127.0.0.1:%1").arg(freePort)});
         QCOMPARE(Finish(refused, 5000), 3);
         QVERIFY2(refused.readAllStandardError().contains(
                      QStringLiteral("cannot listen on 127.0.0.1:%1").arg(taken.serverPort()).toUtf8()),
