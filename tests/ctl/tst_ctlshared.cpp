@@ -29,24 +29,12 @@
 
 namespace {
 
-// The virtual-supply program on a pseudo-terminal (also reached through a
-// symbolic link), terminated when the test leaves it.
-struct Supply {
+// The virtual-supply program on a pseudo-terminal, paced as a real line.
+struct Supply : LinkedSupply {
     explicit Supply(const QStringList &arguments)
-        : port(StartSupplyProgram(process, QStringLiteral(VIRTUAL_SUPPLY_EXE),
-                                  QStringList{"--pace", "--link", dir.filePath("ttyV")} + arguments))
+        : LinkedSupply(QStringLiteral(VIRTUAL_SUPPLY_EXE), QStringList{"--pace"} + arguments)
     {
     }
-    ~Supply()
-    {
-        process.terminate();
-        process.waitForFinished(5000);
-    }
-    QString link() const { return dir.filePath("ttyV"); }
-
-    QTemporaryDir dir;
-    QProcess process;
-    const QString port;
 };
 
 // A velkaroctl that goes on in the background: killed (and continued, were
@@ -326,7 +314,7 @@ private slots:
     void attachedCommandsGoThroughTheOwner()
     {
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.1"});
         QVERIFY(owner.printed(3));
 
@@ -378,7 +366,7 @@ private slots:
     void shortCommandsRacingForTheLineAllSucceed()
     {
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         struct Loop {
             QString address;
             int left = 15;
@@ -415,7 +403,7 @@ private slots:
     void whoTellsWhatEachProgramDoes()
     {
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         Background scpi({"--json", "--port", supply.link(), "--address", "2", "serve-scpi", "--listen",
@@ -446,7 +434,7 @@ private slots:
     void exclusiveRefusesToShareAndIsRefused()
     {
         const Supply supply({"--address", "1"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         const QString holder = QStringLiteral("velkaroctl (pid %1) holds it");
         {
             Background shared({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
@@ -472,7 +460,7 @@ private slots:
     void aHeldPortOpenedAgainIsAttachedTo()
     {
         const Supply supply({"--address", "1"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         // Where Qt keeps the lock of /dev/pts/N: LCK..pts_N in the first
@@ -511,7 +499,7 @@ private slots:
     void ownerKilledDuringTwoAttachedRuns()
     {
         const Supply supply({"--address", "1,2,3"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,5\n");
         Background owner({"--port", supply.link(), "--address", "3", "watch", "--interval", "0.2"});
@@ -583,7 +571,7 @@ private slots:
     {
         QFETCH(int, signalNumber);
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,60\n");
         Background owner({"--port", supply.link(), "--address", "2", "watch", "--interval", "0.2"});
@@ -606,7 +594,7 @@ private slots:
     void threeProgramsOneOwnsAfterTheOwnerDies()
     {
         const Supply supply({"--address", "1,2,3"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background a({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(a.printed(2));
         Background b({"--port", supply.link(), "--address", "2", "watch", "--interval", "0.2"});
@@ -629,7 +617,7 @@ private slots:
     void aWriteInFlightWhenTheOwnerDiesIsMadeOnTheNextTry()
     {
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         // This process attached, its write waiting in the stopped owner when
@@ -659,7 +647,7 @@ private slots:
         // Late and lost replies on a line shared by two programs, each on
         // its own supply set apart by its voltage.
         const Supply supply({"--address", "1,2", "--late", "0.2", "--drop", "0.1", "--seed", "7"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         for (const auto &[address, volts] : {std::pair{"1", "5"}, std::pair{"2", "2"}}) {
             QCOMPARE(Ctl({"--port", supply.link(), "--address", address, "set", "--voltage", volts}).status, 0);
             QCOMPARE(Ctl({"--port", supply.link(), "--address", address, "on"}).status, 0);
@@ -690,7 +678,7 @@ private slots:
     void stalledOwnerNeitherHangsNorWritesLate()
     {
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         QTemporaryDir dir;
@@ -739,7 +727,7 @@ private slots:
     void attachedStatesLearnWhatTheOwnerHears()
     {
         const Supply supply({"--address", "1,2"});
-        QVERIFY(supply.port.startsWith("/dev/pts/"));
+        QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "2", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
         QSerialPort port;
@@ -829,7 +817,7 @@ private slots:
     void attachedRunEndsWhenNobodyCanTakeTheLineOver()
     {
         auto supply = std::make_unique<Supply>(QStringList{"--address", "1,2"});
-        QVERIFY(supply->port.startsWith("/dev/pts/"));
+        QVERIFY(supply->up());
         const QString link = supply->link();
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n3,1,60\n");
