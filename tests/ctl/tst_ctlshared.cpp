@@ -559,17 +559,9 @@ private slots:
                      QByteArray("off"));
     }
 
-    void aSignalEndsAnAttachedRunWithItsOutputOff_data()
-    {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGINT") << int(SIGINT);
-        QTest::newRow("SIGTERM") << int(SIGTERM);
-        QTest::newRow("SIGHUP") << int(SIGHUP);
-    }
-
+    // Each stopping signal's own status, unattached: tst_velkaroctlrun.
     void aSignalEndsAnAttachedRunWithItsOutputOff()
     {
-        QFETCH(int, signalNumber);
         const Supply supply({"--address", "1,2"});
         QVERIFY(supply.up());
         QTemporaryDir dir;
@@ -580,10 +572,10 @@ private slots:
                         dir.filePath("r.csv"), "--interval", "0.2"});
         QTRY_VERIFY_WITH_TIMEOUT(RunRecord(dir.filePath("r.csv")).readings.size() >= 3, 10000);
         QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "get", "output"}).out, QByteArray("on\n"));
-        run.signal(signalNumber);
+        run.signal(SIGTERM);
         // Its own supply switched off through the owner, and said so; the
         // owner and its supply go on.
-        QCOMPARE(Finish(run.process), 128 + signalNumber);
+        QCOMPARE(Finish(run.process), 128 + SIGTERM);
         const QStringList names = RunRecord(dir.filePath("r.csv")).names();
         QCOMPARE(names.mid(names.size() - 2), (QStringList{"stop", "output off"}));
         QCOMPARE(Ctl({"--port", supply.link(), "--address", "1", "get", "output"}).out, QByteArray("off\n"));
