@@ -215,7 +215,6 @@ void TestVelkaroctl::silentSupplyFailsEveryCommand_data()
     QTest::newRow("set one") << QStringList{"set", "--voltage", "5"};
     QTest::newRow("on") << QStringList{"on"};
     QTest::newRow("off") << QStringList{"--json", "off"};
-    QTest::newRow("calibration read") << QStringList{"calibration", "read"};
     QTest::newRow("params read") << QStringList{"--json", "params", "read"};
 }
 
