@@ -4,6 +4,7 @@
 // the virtual supply's pseudo-terminal.
 
 #include "connection.h"
+#include "ctlprocess.h"
 #include "filetext.h"
 #include "panelsetpoints.h"
 #include "setpointspinbox.h"
@@ -28,23 +29,10 @@
 
 namespace {
 
-// A process ended by the test, or by a failed check.
+// velkaroctl going on beside the test, terminated when the test leaves it,
+// by a failed check too.
 struct Program {
-    explicit Program(const QStringList &arguments, const QString &exe = QStringLiteral(VELKAROCTL_EXE))
-    {
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove(QStringLiteral("VELKARO_PORT"));
-        process.setProcessEnvironment(environment);
-        // The supply is reached through a name of the test's own, gone with
-        // the supply: a program that reopens it later never finds another
-        // test's terminal under a reused number.
-        if (exe == QLatin1String(VIRTUAL_SUPPLY_EXE)) {
-            const QString link = linkDir.filePath(QStringLiteral("ttyV"));
-            if (!StartSupplyProgram(process, exe, QStringList{QStringLiteral("--link"), link} + arguments).isEmpty())
-                port = link;
-        } else
-            process.start(exe, arguments);
-    }
+    explicit Program(const QStringList &arguments) { StartCtl(process, arguments); }
     ~Program()
     {
         if (process.state() != QProcess::NotRunning) {
@@ -55,19 +43,18 @@ struct Program {
         }
     }
     qint64 pid() const { return process.processId(); }
-    QTemporaryDir linkDir;
     QProcess process;
-    QString port;
 };
 
-Program SupplyProgram(const QString &addresses)
-{
-    return Program({QStringLiteral("--address"), addresses, QStringLiteral("--pace")},
-                   QStringLiteral(VIRTUAL_SUPPLY_EXE));
-}
+struct Supply : LinkedSupply {
+    explicit Supply(const QString &addresses)
+        : LinkedSupply(QStringLiteral(VIRTUAL_SUPPLY_EXE), {QStringLiteral("--address"), addresses, QStringLiteral("--pace")})
+    {
+    }
+};
 
-// velkaroctl on the supply's line, for one address.
-QStringList Ctl(const QString &port, int address, const QStringList &command)
+// velkaroctl's arguments on the supply's line, for one address.
+QStringList At(const QString &port, int address, const QStringList &command)
 {
     return QStringList{QStringLiteral("--port"), port, QStringLiteral("--address"), QString::number(address)}
            + command;
@@ -77,27 +64,16 @@ QStringList Ctl(const QString &port, int address, const QStringList &command)
 // window owning the line serves it.
 int RunCtl(const QString &port, int address, const QStringList &command)
 {
-    Program ctl(Ctl(port, address, command));
-    QElapsedTimer waited;
-    waited.start();
-    while (ctl.process.state() != QProcess::NotRunning && waited.elapsed() < 10000)
-        QTest::qWait(10);
-    if (ctl.process.state() != QProcess::NotRunning)
-        return -1;
-    if (ctl.process.exitCode() != 0)
-        qWarning("%s", ctl.process.readAllStandardError().constData());
-    return ctl.process.exitCode();
+    const CtlRun run = Ctl(At(port, address, command));
+    if (run.status != 0)
+        qWarning("%s", run.told().constData());
+    return run.status;
 }
 
 // What velkaroctl get prints under --json: the set-points and the output.
 QByteArray Setpoints(const QString &port, int address)
 {
-    Program get(Ctl(port, address, {"--json", "get"}));
-    QElapsedTimer waited;
-    waited.start();
-    while (get.process.state() != QProcess::NotRunning && waited.elapsed() < 10000)
-        QTest::qWait(10);
-    return get.process.readAllStandardOutput().trimmed();
+    return Ctl(At(port, address, {"--json", "get"})).out.trimmed();
 }
 
 void ConnectWindow(WindowDriver &d, const QString &port, int address)
@@ -125,11 +101,11 @@ private slots:
     // run has ended (the window then holds the line itself).
     void attachedToARunThePanelIsHeldUntilItEnds()
     {
-        Program supply = SupplyProgram(QStringLiteral("1,2"));
-        QVERIFY(!supply.port.isEmpty());
+        Supply supply(QStringLiteral("1,2"));
+        QVERIFY(supply.up());
         QTemporaryDir dir;
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n5,1,1:00\n");
-        Program run(Ctl(supply.port, 1,
+        Program run(At(supply.link(), 1,
                         {"run", dir.filePath("p.csv"), "--record", dir.filePath("r.csv"), "--keep-output"}));
         QTRY_VERIFY2_WITH_TIMEOUT(ReadFile(dir.filePath("r.csv")).contains("\n"),
                                   run.process.readAllStandardError().constData(), 10000);
@@ -139,7 +115,7 @@ private slots:
         QPushButton *apply = d.widget<QPushButton>("pushButtonApply");
         QPushButton *onOff = d.widget<QPushButton>("pushButtonOnOff");
         const QString idleTip = onOff->toolTip();
-        ConnectWindow(d, supply.port, 1);
+        ConnectWindow(d, supply.link(), 1);
         QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(run.pid()));
         // The run's set-point and output, read through the run's program.
         QTRY_COMPARE(d.widget<QLCDNumber>("lcdNumberV")->value(), 5.0);
@@ -183,14 +159,14 @@ private slots:
     // with each, reads them live, and puts the chosen one into the panel.
     void lineViewListsTheScannedSupplies()
     {
-        Program supply = SupplyProgram(QStringLiteral("1,2,5"));
-        QVERIFY(!supply.port.isEmpty());
+        Supply supply(QStringLiteral("1,2,5"));
+        QVERIFY(supply.up());
         WindowDriver d;
         MessageBoxCloser closer;
-        ConnectWindow(d, supply.port, 1);
+        ConnectWindow(d, supply.link(), 1);
         QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
         // Attached to the window's line.
-        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        Program watch(At(supply.link(), 2, {"watch", "--interval", "0.5"}));
         QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой, +1"), 10000);
 
         d.window->findChild<QAction *>(QStringLiteral("actionOpenLine"))->trigger();
@@ -206,8 +182,8 @@ private slots:
         QCOMPARE(cell(2, 4), QStringLiteral("выкл"));
 
         // Live: another program switches supply 5 on at 3 V.
-        QCOMPARE(RunCtl(supply.port, 5, {"set", "--voltage", "3"}), 0);
-        QCOMPARE(RunCtl(supply.port, 5, {"on"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 5, {"set", "--voltage", "3"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 5, {"on"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(cell(2, 1), QStringLiteral("3.00"), 10000);
         QCOMPARE(cell(2, 3), QStringLiteral("CV"));
         QCOMPARE(cell(2, 4), QStringLiteral("вкл"));
@@ -231,25 +207,25 @@ private slots:
     // show, never a value the supply no longer holds.
     void setpointsWrittenByOthersShowInTheBoxes()
     {
-        Program supply = SupplyProgram(QStringLiteral("1,2"));
-        QVERIFY(!supply.port.isEmpty());
+        Supply supply(QStringLiteral("1,2"));
+        QVERIFY(supply.up());
         WindowDriver d;
         MessageBoxCloser closer;
         auto *volts = d.widget<QDoubleSpinBox>("doubleSpinBoxV");
         auto *amperes = d.widget<QDoubleSpinBox>("doubleSpinBoxA");
-        ConnectWindow(d, supply.port, 1);
+        ConnectWindow(d, supply.link(), 1);
         QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
         QTRY_VERIFY(volts->isEnabled());
-        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "3", "--current", "0.5"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 1, {"set", "--voltage", "3", "--current", "0.5"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 3.0, 1000);
         QCOMPARE(amperes->value(), 0.5);
 
         amperes->setValue(2.25);  // the operator's, not yet applied
-        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "4.5", "--current", "1.2"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 1, {"set", "--voltage", "4.5", "--current", "1.2"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 4.5, 1000);
         QCOMPARE(amperes->value(), 2.25);
         d.widget<QPushButton>("pushButtonApply")->click();
-        QTRY_COMPARE_WITH_TIMEOUT(Setpoints(supply.port, 1), QByteArray(R"({"current":2.25,"output":false,"voltage":4.5})"),
+        QTRY_COMPARE_WITH_TIMEOUT(Setpoints(supply.link(), 1), QByteArray(R"({"current":2.25,"output":false,"voltage":4.5})"),
                                   5000);
 
         // Attached: velkaroctl watch owns the line; another velkaroctl's
@@ -257,12 +233,12 @@ private slots:
         // within a tick, sooner than the window's own read would (once a
         // second).
         d.disconnectAction()->trigger();
-        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        Program watch(At(supply.link(), 2, {"watch", "--interval", "0.5"}));
         QTRY_VERIFY(watch.process.canReadLine());
         d.connectAction()->trigger();
         QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
         QTRY_VERIFY(volts->isEnabled());
-        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "7.25"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 1, {"set", "--voltage", "7.25"}), 0);
         QTRY_COMPARE_WITH_TIMEOUT(volts->value(), 7.25, 250);
         QCOMPARE(amperes->value(), 2.25);
         QVERIFY2(closer.seen.isEmpty(), qPrintable(closer.seen.value(0).text));
@@ -275,15 +251,15 @@ private slots:
     // the next read's, which shows what another program wrote meanwhile.
     void setpointReadsThroughAStalledOwner()
     {
-        Program supply = SupplyProgram(QStringLiteral("1"));
-        QVERIFY(!supply.port.isEmpty());
-        Program watch(Ctl(supply.port, 1, {"watch", "--interval", "0.5"}));
+        Supply supply(QStringLiteral("1"));
+        QVERIFY(supply.up());
+        Program watch(At(supply.link(), 1, {"watch", "--interval", "0.5"}));
         QTRY_VERIFY(watch.process.canReadLine());
-        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "3", "--current", "0.5"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 1, {"set", "--voltage", "3", "--current", "0.5"}), 0);
 
         Connection connection;
         PortFailure failure;
-        QVERIFY(connection.Open(supply.port, &failure));
+        QVERIFY(connection.Open(supply.link(), &failure));
         QCOMPARE(connection.Line().CurrentRole(), SharedLine::Role::Attached);
         connection.SetAddress(1);
         SetpointSpinBox volts, amperes;
@@ -309,7 +285,7 @@ private slots:
         QVERIFY(setpoints.Known());
 
         ::kill(pid_t(watch.pid()), SIGCONT);
-        QCOMPARE(RunCtl(supply.port, 1, {"set", "--voltage", "6.5", "--current", "1.25"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 1, {"set", "--voltage", "6.5", "--current", "1.25"}), 0);
         QTRY_VERIFY_WITH_TIMEOUT(setpoints.Load(), 5000);
         QCOMPARE(volts.value(), 6.5);
         QCOMPARE(amperes.value(), 1.25);
@@ -321,15 +297,15 @@ private slots:
     // goes on, and the window reads again.
     void theOwnerKilledTheWindowTakesOver()
     {
-        Program supply = SupplyProgram(QStringLiteral("1,2"));
-        QVERIFY(!supply.port.isEmpty());
-        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        Supply supply(QStringLiteral("1,2"));
+        QVERIFY(supply.up());
+        Program watch(At(supply.link(), 2, {"watch", "--interval", "0.5"}));
         QTRY_VERIFY(watch.process.canReadLine());
 
         QTemporaryDir dir;
         WindowDriver d;
         MessageBoxCloser closer;
-        ConnectWindow(d, supply.port, 1);
+        ConnectWindow(d, supply.link(), 1);
         QTRY_COMPARE(LineRole(d), QStringLiteral("Через velkaroctl %1").arg(watch.pid()));
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n4,1,1:00\n");
         d.widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("p.csv"));
@@ -343,8 +319,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(ReadFile(dir.filePath("r.csv")).contains(",reconnected"), 5000);
         QVERIFY(ReadFile(dir.filePath("r.csv")).contains(",port lost"));
         // Read again: a set-point that another program writes now shows.
-        QCOMPARE(RunCtl(supply.port, 2, {"set", "--voltage", "6"}), 0);
-        QCOMPARE(RunCtl(supply.port, 2, {"on"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 2, {"set", "--voltage", "6"}), 0);
+        QCOMPARE(RunCtl(supply.link(), 2, {"on"}), 0);
         d.widget<QPushButton>("runStopButton")->click();
         QTRY_VERIFY(d.slaveBox()->isEnabled());
         d.slaveBox()->setValue(2);
@@ -355,14 +331,14 @@ private slots:
     // line over, and the window tells a lost port and disconnects.
     void noTakeoverIsALostPort()
     {
-        Program supply = SupplyProgram(QStringLiteral("1"));
-        QVERIFY(!supply.port.isEmpty());
+        Supply supply(QStringLiteral("1"));
+        QVERIFY(supply.up());
         // Reached through a name of the test's own: the terminal's number is
         // soon another program's, the name is gone for good.
         QTemporaryDir dir;
         const QString port = dir.filePath(QStringLiteral("ttyV"));
-        QVERIFY(QFile::link(supply.port, port));
-        Program watch(Ctl(port, 1, {"watch", "--interval", "0.5"}));
+        QVERIFY(QFile::link(supply.link(), port));
+        Program watch(At(port, 1, {"watch", "--interval", "0.5"}));
         QTRY_VERIFY(watch.process.canReadLine());
         WindowDriver d;
         MessageBoxCloser closer;
@@ -386,17 +362,17 @@ private slots:
     // window lets the line go, and the watch takes it over and samples on.
     void disconnectWhileServingAnotherProgram()
     {
-        Program supply = SupplyProgram(QStringLiteral("1,2"));
-        QVERIFY(!supply.port.isEmpty());
+        Supply supply(QStringLiteral("1,2"));
+        QVERIFY(supply.up());
         WindowDriver d;
         MessageBoxCloser closer;
         for (int i = 0; i < 3; ++i) {
-            ConnectWindow(d, supply.port, 1);
+            ConnectWindow(d, supply.link(), 1);
             QTRY_COMPARE(LineRole(d), QStringLiteral("Порт свой"));
             QTRY_VERIFY(d.widget<QPushButton>("pushButtonApplyUserParam")->isEnabled());
             // Reading back to back, it fails at once while it takes the
             // line over: it is let fail as often as it must.
-            Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0", "--max-failures", "100000"}));
+            Program watch(At(supply.link(), 2, {"watch", "--interval", "0", "--max-failures", "100000"}));
             QTRY_COMPARE_WITH_TIMEOUT(LineRole(d), QStringLiteral("Порт свой, +1"), 10000);
             if (i == 0) {
                 // The window's ticks and the watch's requests share the line
@@ -422,14 +398,14 @@ private slots:
     // window's supply only, and the other program goes on with the line.
     void closingDuringARunLeavesTheLineToTheOthers()
     {
-        Program supply = SupplyProgram(QStringLiteral("1,2"));
-        QVERIFY(!supply.port.isEmpty());
+        Supply supply(QStringLiteral("1,2"));
+        QVERIFY(supply.up());
         QTemporaryDir dir;
         auto d = std::make_unique<WindowDriver>();
-        ConnectWindow(*d, supply.port, 1);
+        ConnectWindow(*d, supply.link(), 1);
         QTRY_COMPARE(LineRole(*d), QStringLiteral("Порт свой"));
-        QCOMPARE(RunCtl(supply.port, 2, {"on"}), 0);
-        Program watch(Ctl(supply.port, 2, {"watch", "--interval", "0.5"}));
+        QCOMPARE(RunCtl(supply.link(), 2, {"on"}), 0);
+        Program watch(At(supply.link(), 2, {"watch", "--interval", "0.5"}));
         QTRY_COMPARE_WITH_TIMEOUT(LineRole(*d), QStringLiteral("Порт свой, +1"), 10000);
         WriteFile(dir.filePath("p.csv"), "voltage,current,duration\n4,1,1:00\n");
         d->widget<QLineEdit>("runProgramEdit")->setText(dir.filePath("p.csv"));
@@ -452,12 +428,8 @@ private slots:
         watch.process.readAllStandardOutput();
         QTRY_VERIFY(watch.process.canReadLine());
         QCOMPARE(watch.process.state(), QProcess::Running);
-        Program status(Ctl(supply.port, 1, {"--json", "status"}));
-        QTRY_COMPARE(status.process.state(), QProcess::NotRunning);
-        QVERIFY(status.process.readAll().contains("\"output\":false"));
-        Program other(Ctl(supply.port, 2, {"--json", "status"}));
-        QTRY_COMPARE(other.process.state(), QProcess::NotRunning);
-        QVERIFY(other.process.readAll().contains("\"output\":true"));
+        QVERIFY(Ctl(At(supply.link(), 1, {"--json", "status"})).out.contains("\"output\":false"));
+        QVERIFY(Ctl(At(supply.link(), 2, {"--json", "status"})).out.contains("\"output\":true"));
     }
 };
 

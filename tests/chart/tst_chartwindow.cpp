@@ -142,8 +142,7 @@ private slots:
         QCOMPARE(placed.size(), QSize(1008, 692));
 
         // The real window on the test's screen, asked for more than it has.
-        QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"))
-            .setValue(QStringLiteral("windows/chartSize"), QSize(1215, 700));
+        SettingsStore().setValue(QStringLiteral("windows/chartSize"), QSize(1215, 700));
         {
             WindowDriver d;
             d.window->findChild<QAction *>(QStringLiteral("actionOpenChart"))->trigger();

@@ -416,7 +416,6 @@ private slots:
         QTest::addColumn<int>("milliamperes");
         QTest::newRow("30.0004 V") << QByteArray("VOLT 30.0004") << 30000 << 1000;
         QTest::newRow("30.0005 V") << QByteArray("VOLT 30.0005") << -1 << 1000;
-        QTest::newRow("30.001 V") << QByteArray("VOLT 30.001") << -1 << 1000;
         QTest::newRow("30000.4 mV") << QByteArray("VOLT 30000.4 MV") << 30000 << 1000;
         QTest::newRow("0.0095 V") << QByteArray("VOLT 0.0095") << 10 << 1000;
         QTest::newRow("0.00949 V") << QByteArray("VOLT 0.00949") << -1 << 1000;

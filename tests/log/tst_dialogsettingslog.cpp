@@ -9,16 +9,11 @@
 #include <QTimeEdit>
 
 namespace {
-QSettings store()
-{
-    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
-}
-
 // Every key of the store with its value, wherever the platform keeps them (a
 // file, or on Windows the registry).
 QVariantMap Stored()
 {
-    QSettings settings = store();
+    QSettings settings = SettingsStore();
     QVariantMap values;
     for (const QString &key : settings.allKeys())
         values.insert(key, settings.value(key));
@@ -58,7 +53,7 @@ class TestDialogSettingsLog : public QObject
 private slots:
     void init()
     {
-        QSettings settings = store();
+        QSettings settings = SettingsStore();
         settings.clear();
     }
 
@@ -78,7 +73,7 @@ private slots:
             QTest::keyClick(&dialog, Qt::Key_Escape);
             QVERIFY(!dialog.isVisible());
         }
-        QCOMPARE(store().value("LogPeriod").type(), QVariant::Time);
+        QCOMPARE(SettingsStore().value("LogPeriod").type(), QVariant::Time);
         DialogSettingsLog next;
         LogSettings options;
         next.GetSettings(options);
@@ -91,7 +86,7 @@ private slots:
     void badStoredValuesLoadAsDefaults()
     {
         {
-            QSettings settings = store();
+            QSettings settings = SettingsStore();
             settings.setValue("LogValue", 99);
             settings.setValue("TimeForm", -5);
             settings.setValue("LogPeriod", QTime(0, 30, 0));
@@ -108,14 +103,14 @@ private slots:
 
         dialog.show();
         dialog.close();
-        QCOMPARE(store().value("LogValue").toInt(), 0);
-        QCOMPARE(store().value("LogPeriod").toTime(), QTime(0, 0, 1));
-        QCOMPARE(store().value("commeDotLog").toString(), QStringLiteral("false"));
+        QCOMPARE(SettingsStore().value("LogValue").toInt(), 0);
+        QCOMPARE(SettingsStore().value("LogPeriod").toTime(), QTime(0, 0, 1));
+        QCOMPARE(SettingsStore().value("commeDotLog").toString(), QStringLiteral("false"));
     }
 
     void longestPeriodIsKept()
     {
-        store().setValue("LogPeriod", QTime(0, 10, 0));
+        SettingsStore().setValue("LogPeriod", QTime(0, 10, 0));
         DialogSettingsLog dialog;
         LogSettings options;
         dialog.GetSettings(options);

@@ -24,11 +24,6 @@
 
 namespace {
 
-QSettings store()
-{
-    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
-}
-
 QStringList paneLines(QTextEdit *pane)
 {
     return pane->toPlainText().split(QLatin1Char('\n'), Qt::SkipEmptyParts);
@@ -85,7 +80,7 @@ class TestLogWindow : public QObject
 private slots:
     void init()
     {
-        store().clear();
+        SettingsStore().clear();
         d = std::make_unique<WindowDriver>();
         QVERIFY(d->supplyOpen);
         // 10 ohms at 5 V: 500 mA, reported in the fine current range.
@@ -178,7 +173,7 @@ private slots:
 
         QVERIFY(options->isVisible());
         for (const char *key : {"commeDotLog", "LogPeriod", "LogValue", "TimeForm", "AddTime"})
-            QVERIFY2(!store().contains(key), key);  // stored only when closed
+            QVERIFY2(!SettingsStore().contains(key), key);  // stored only when closed
     }
 
     void saveWritesThePaneRemembersTheFolderAndWarnsOnFailure()
@@ -189,7 +184,7 @@ private slots:
         // A cancelled dialog stores nothing.
         WhenModal<QFileDialog>([](QFileDialog *dialog) { dialog->reject(); });
         widget<QPushButton>("pushButtonLogSave")->click();
-        QVERIFY(!store().contains("dirLogFile"));
+        QVERIFY(!SettingsStore().contains("dirLogFile"));
 
         QString firstDir;
         WhenModal<QFileDialog>([&](QFileDialog *dialog) {
@@ -199,7 +194,7 @@ private slots:
         widget<QPushButton>("pushButtonLogSave")->click();
         QCOMPARE(firstDir, QDir(QDir::currentPath()).absolutePath());
         QCOMPARE(ReadFile(path), QByteArray("5.000 0.5000\n00:00:01 5,000 0,5000\n"));
-        QCOMPARE(store().value("dirLogFile").toString(), dir.path());
+        QCOMPARE(SettingsStore().value("dirLogFile").toString(), dir.path());
 
         pane->setPlainText("0.750 0.1200\n");
         QString secondDir;
@@ -235,7 +230,7 @@ private slots:
                  std::make_tuple(QStringLiteral("Ошибка"), QStringLiteral("Не удается сохранить файл"), int(QMessageBox::Ok)));
         QCOMPARE(ReadFile(path), QByteArray("0.750 0.1200\n"));
         QCOMPARE(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"run.txt"});
-        QCOMPARE(store().value("dirLogFile").toString(), dir.path());
+        QCOMPARE(SettingsStore().value("dirLogFile").toString(), dir.path());
     }
 };
 

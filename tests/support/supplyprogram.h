@@ -3,6 +3,7 @@
 #include <QProcess>
 #include <QString>
 #include <QStringList>
+#include <QTemporaryDir>
 
 // Starts the virtual-supply program and returns the serial port path that it
 // prints on its first line, or an empty string when it did not come up.
@@ -36,4 +37,25 @@ struct SupplyProcess {
 
     QProcess process;
     const QString port;
+};
+
+// The virtual-supply program reached through a name of the test's own, a link
+// gone with the supply: a program that reopens the line later never finds
+// another test's terminal under a reused number.
+struct LinkedSupply {
+    LinkedSupply(const QString &program, const QStringList &arguments)
+        : port(StartSupplyProgram(process, program, QStringList{QStringLiteral("--link"), link()} + arguments))
+    {
+    }
+    ~LinkedSupply()
+    {
+        process.terminate();
+        process.waitForFinished(5000);
+    }
+    bool up() const { return port.startsWith(QLatin1String("/dev/pts/")); }
+    QString link() const { return dir.filePath(QStringLiteral("ttyV")); }
+
+    QTemporaryDir dir;
+    QProcess process;
+    const QString port;  // the terminal itself
 };

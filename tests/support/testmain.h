@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QApplication>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -39,6 +40,12 @@ public:
 private:
     QTemporaryDir root;
 };
+
+// The store the window and its dialogs keep their settings in.
+inline QSettings SettingsStore()
+{
+    return QSettings(QStringLiteral("norvel"), QStringLiteral("TK4810M"));
+}
 
 #define PANEL_TEST_MAIN(TestClass)                 \
     int main(int argc, char **argv)                \
