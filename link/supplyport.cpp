@@ -2,6 +2,7 @@
 
 #include "windowsportname.h"
 
+#include <QDateTime>
 #include <QFileInfo>
 #include <QLockFile>
 #include <QSerialPort>
@@ -15,6 +16,50 @@ namespace {
 // costs these tries once.
 constexpr int LockRaceTries = 10;
 constexpr unsigned long LockRaceTryMs = 3;
+// QLockFile writes its holder into the lock at once after making it: one
+// still empty this long after was made by a program that died in between,
+// and it would refuse the port, unexplained, until it went stale (30 s).
+constexpr qint64 AbandonedLockMs = 1000;
+
+// Where and under which name QSerialPort keeps a device's lock file: the
+// first of these folders that has it or may take it, "LCK.." followed by the
+// path below /dev with each slash made an underscore. Empty where ports are
+// not locked by file.
+QString LockFileOf(const QString &device)
+{
+#ifdef Q_OS_UNIX
+    static const char *const folders[] = {"/var/lock",       "/etc/locks", "/var/spool/locks",
+                                          "/var/spool/uucp", "/tmp",       "/var/tmp",
+                                          "/var/lock/lockdev", "/run/lock"};
+    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
+    name.replace(QLatin1Char('/'), QLatin1Char('_'));
+    name.prepend(QLatin1String("/LCK.."));
+    for (const char *folder : folders) {
+        const QFileInfo info{QLatin1String(folder)};
+        const QString file = QLatin1String(folder) + name;
+        if (info.isReadable() && (QFileInfo::exists(file) || info.isWritable()))
+            return file;
+    }
+#else
+    Q_UNUSED(device)
+#endif
+    return {};
+}
+
+// Removes the device's lock when it is empty and abandoned, waiting (at most
+// AbandonedLockMs) for it to be old enough to tell. A lock a live program
+// holds is never removed: removeStaleLockFile() refuses it.
+bool RemoveAbandonedLock(const QString &device)
+{
+    const QString file = LockFileOf(device);
+    QFileInfo lock(file);
+    if (file.isEmpty() || !lock.exists() || lock.size() != 0)
+        return false;
+    const qint64 age = lock.lastModified().msecsTo(QDateTime::currentDateTime());
+    QThread::msleep(ulong(qBound(qint64(0), AbandonedLockMs - age, AbandonedLockMs)));
+    lock.refresh();
+    return lock.exists() && lock.size() == 0 && QLockFile(file).removeStaleLockFile();
+}
 
 }  // namespace
 
@@ -42,24 +87,11 @@ bool SupplyPortHolderOf(const QString &device, QString *program, qint64 *pid)
     program->clear();
     *pid = 0;
 #ifdef Q_OS_UNIX
-    // Where and under which name QSerialPort keeps a device's lock file: the
-    // first of these folders that has it or may take it, "LCK.." followed by
-    // the path below /dev with each slash made an underscore.
-    static const char *const folders[] = {"/var/lock",       "/etc/locks", "/var/spool/locks",
-                                          "/var/spool/uucp", "/tmp",       "/var/tmp",
-                                          "/var/lock/lockdev", "/run/lock"};
-    QString name = device.startsWith(QLatin1String("/dev/")) ? device.mid(5) : device;
-    name.replace(QLatin1Char('/'), QLatin1Char('_'));
-    name.prepend(QLatin1String("/LCK.."));
-    for (const char *folder : folders) {
-        const QFileInfo info{QLatin1String(folder)};
-        const QString file = QLatin1String(folder) + name;
-        if (!info.isReadable() || !(QFileInfo::exists(file) || info.isWritable()))
-            continue;
-        QString host;
-        QLockFile lock(file);
-        return lock.getLockInfo(pid, &host, program);
-    }
+    const QString file = LockFileOf(device);
+    if (file.isEmpty())
+        return false;
+    QString host;
+    return QLockFile(file).getLockInfo(pid, &host, program);
 #elif defined(Q_OS_WIN)
     // Windows opens a COM port for one program at a time and refuses the
     // next with "access denied", which Qt reports as a missing permission.
@@ -112,6 +144,7 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, PortFailure *failure
     // A lock that is gone by the time its holder is asked for was let go
     // meanwhile (or is being taken by the next program, not yet saying
     // who): the port is tried again rather than reported as refused.
+    bool abandonedRemoved = false;
     for (int tries = LockRaceTries;; --tries) {
         const bool ready = port.open(QIODevice::ReadWrite) && port.setBaudRate(QSerialPort::Baud9600)
                            && port.setDataBits(QSerialPort::Data8) && port.setParity(QSerialPort::NoParity)
@@ -129,8 +162,19 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, PortFailure *failure
             failure->kind = PortFailure::Kind::Busy;
             return false;
         }
-        if (!locked || tries <= 1)
+        if (locked && !abandonedRemoved && RemoveAbandonedLock(device)) {
+            abandonedRemoved = true;
+            continue;
+        }
+        if (!locked)
             return false;
+        if (tries <= 1) {
+            // Held by a program that does not say who (being written, or in
+            // a form QLockFile cannot read): busy all the same.
+            if (QFileInfo::exists(LockFileOf(device)))
+                failure->kind = PortFailure::Kind::Busy;
+            return false;
+        }
         QThread::msleep(LockRaceTryMs);
     }
     port.clear(QSerialPort::Input);

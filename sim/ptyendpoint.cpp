@@ -9,6 +9,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -31,9 +32,11 @@ bool setFlags(int fd)
         && ::fcntl(fd, F_SETFD, fdfl | FD_CLOEXEC) == 0;
 }
 
-// Whether a serial lock file names the terminal already: a program that held
+// Whether a live serial lock names the terminal already: a program that held
 // an earlier terminal of that number (its supply gone) may still hold the
-// lock, and whoever opens this one would find it "busy".
+// lock, and whoever opens this one would find it "busy". A lock whose writer
+// is gone (killed programs leave theirs) is taken over by the next opener;
+// skipping those too would spend the skips below on harmless leftovers.
 bool lockedByName(const char *name)
 {
     QString device = QString::fromLocal8Bit(name);
@@ -41,7 +44,13 @@ bool lockedByName(const char *name)
         device = device.mid(5);
     device.replace(QLatin1Char('/'), QLatin1Char('_'));
     for (const char *folder : {"/var/lock", "/run/lock", "/var/spool/lock", "/tmp"}) {
-        if (QFileInfo::exists(QLatin1String(folder) + QLatin1String("/LCK..") + device))
+        QFile lock(QLatin1String(folder) + QLatin1String("/LCK..") + device);
+        if (!lock.open(QIODevice::ReadOnly))
+            continue;
+        bool isNumber = false;
+        const qint64 pid = lock.readLine().trimmed().toLongLong(&isNumber);
+        const bool writerGone = isNumber && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+        if (!writerGone)
             return true;
     }
     return false;

@@ -9,6 +9,7 @@
 #include "lineserver.h"
 #include "sharedline.h"
 #include "recordingrows.h"
+#include "seriallock.h"
 #include "supplyprogram.h"
 #include "supplystate.h"
 #include "testmain.h"
@@ -461,18 +462,8 @@ private slots:
         QVERIFY(supply.up());
         Background owner({"--port", supply.link(), "--address", "1", "watch", "--interval", "0.2"});
         QVERIFY(owner.printed(2));
-        // Where Qt keeps the lock of /dev/pts/N: LCK..pts_N in the first
-        // lock folder it may use.
-        const QString lockName = "LCK.." + supply.port.mid(5).replace('/', '_');
-        QString lock;
-        for (const char *folder : {"/var/lock", "/etc/locks", "/var/spool/locks", "/var/spool/uucp", "/tmp",
-                                   "/var/tmp", "/var/lock/lockdev", "/run/lock"}) {
-            if (QFile::exists(QString::fromLatin1(folder) + '/' + lockName)) {
-                lock = QString::fromLatin1(folder) + '/' + lockName;
-                break;
-            }
-        }
-        QVERIFY2(!lock.isEmpty(), qPrintable(lockName));
+        const QString lock = SerialLockFile(supply.port);
+        QVERIFY2(QFile::exists(lock), qPrintable(lock));
         QVERIFY(QFile::remove(lock));
 
         const CtlRun alone = Ctl({"--port", supply.link(), "--exclusive", "status"});

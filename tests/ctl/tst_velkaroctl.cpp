@@ -6,6 +6,7 @@
 #include "ctlprocess.h"
 #include "filetext.h"
 #include "replyframe.h"
+#include "seriallock.h"
 #include "supplyoptions.h"
 #include "supplyprogram.h"
 #include "testmain.h"
@@ -17,6 +18,7 @@
 #include <QRegularExpression>
 
 #include <csignal>
+#include <sys/file.h>
 
 using namespace CommandSet;
 
@@ -81,6 +83,7 @@ private slots:
     void writeIsFinishedBeforeASignalEnds_data();
     void writeIsFinishedBeforeASignalEnds();
     void portIsLockedOnItsDevice();
+    void aLockLeftEmptyIsTakenOnceNobodyHoldsIt();
     void getReadsWhatTheSupplyHolds();
     void repliesLeftByAStallAreNotTakenByTheNextCommand();
     void watchAppendsAndAddsPower();
@@ -554,6 +557,37 @@ void TestVelkaroctl::portIsLockedOnItsDevice()
     QVERIFY(watch.waitForFinished(5000));
     QCOMPARE(Finish(waiting, 10000), 0);
     QCOMPARE(waiting.readAllStandardOutput(), QByteArray("off\n"));
+}
+
+// A program killed between making the port's lock and writing itself into
+// it leaves the lock empty: the port is had once nobody holds that lock,
+// never while a live program does.
+void TestVelkaroctl::aLockLeftEmptyIsTakenOnceNobodyHoldsIt()
+{
+    const QString lockPath = SerialLockFile(port);
+    QVERIFY(!lockPath.isEmpty());
+    // The terminal is ours: a lock for its number is a gone program's.
+    QFile::remove(lockPath);
+    QFile lock(lockPath);
+    QVERIFY2(lock.open(QIODevice::ReadWrite | QIODevice::NewOnly), qPrintable(lockPath));
+    // As QLockFile holds a lock it is making; made a while ago.
+    QCOMPARE(::flock(lock.handle(), LOCK_EX | LOCK_NB), 0);
+    QVERIFY(lock.setFileTime(QDateTime::currentDateTime().addSecs(-5), QFileDevice::FileModificationTime));
+
+    const CtlRun held = Ctl(at + QStringList{"status"});
+    QCOMPARE(held.status, 3);
+    QVERIFY2(held.err.contains("the port is busy: another program holds it"), held.err);
+    QVERIFY(QFile::exists(lockPath));
+    QCOMPARE(supply->repliesSent(), 0);
+
+    // Its maker gone, a while ago and just now.
+    lock.close();
+    QCOMPARE(Ctl(at + QStringList{"get", "output"}).result(), Result(0, "off\n"));
+    QVERIFY(!QFile::exists(lockPath));
+    QVERIFY(lock.open(QIODevice::ReadWrite | QIODevice::NewOnly));
+    lock.close();
+    QCOMPARE(Ctl(at + QStringList{"get", "output"}).result(), Result(0, "off\n"));
+    QVERIFY(!QFile::exists(lockPath));
 }
 
 void TestVelkaroctl::getReadsWhatTheSupplyHolds()
