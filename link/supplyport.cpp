@@ -55,10 +55,13 @@ bool RemoveAbandonedLock(const QString &device)
     QFileInfo lock(file);
     if (file.isEmpty() || !lock.exists() || lock.size() != 0)
         return false;
-    const qint64 age = lock.lastModified().msecsTo(QDateTime::currentDateTime());
-    QThread::msleep(ulong(qBound(qint64(0), AbandonedLockMs - age, AbandonedLockMs)));
+    const auto age = [&lock] { return lock.lastModified().msecsTo(QDateTime::currentDateTime()); };
+    QThread::msleep(ulong(qBound(qint64(0), AbandonedLockMs - age() + 10, AbandonedLockMs)));
+    // Still the old one: a lock made meanwhile belongs to a program taking
+    // the port now.
     lock.refresh();
-    return lock.exists() && lock.size() == 0 && QLockFile(file).removeStaleLockFile();
+    return lock.exists() && lock.size() == 0 && age() >= AbandonedLockMs
+           && QLockFile(file).removeStaleLockFile();
 }
 
 }  // namespace
