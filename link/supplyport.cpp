@@ -21,11 +21,27 @@ constexpr unsigned long LockRaceTryMs = 3;
 // and it would refuse the port, unexplained, until it went stale (30 s).
 constexpr qint64 AbandonedLockMs = 1000;
 
-// Where and under which name QSerialPort keeps a device's lock file: the
-// first of these folders that has it or may take it, "LCK.." followed by the
-// path below /dev with each slash made an underscore. Empty where ports are
-// not locked by file.
-QString LockFileOf(const QString &device)
+// Removes the device's lock when it is empty and abandoned, waiting (at most
+// AbandonedLockMs) for it to be old enough to tell. A lock a live program
+// holds is never removed: removeStaleLockFile() refuses it.
+bool RemoveAbandonedLock(const QString &device)
+{
+    const QString file = SupplyPortLockFile(device);
+    QFileInfo lock(file);
+    if (file.isEmpty() || !lock.exists() || lock.size() != 0)
+        return false;
+    const auto age = [&lock] { return lock.lastModified().msecsTo(QDateTime::currentDateTime()); };
+    QThread::msleep(ulong(qBound(qint64(0), AbandonedLockMs - age() + 10, AbandonedLockMs)));
+    // Still the old one: a lock made meanwhile belongs to a program taking
+    // the port now.
+    lock.refresh();
+    return lock.exists() && lock.size() == 0 && age() >= AbandonedLockMs
+           && QLockFile(file).removeStaleLockFile();
+}
+
+}  // namespace
+
+QString SupplyPortLockFile(const QString &device)
 {
 #ifdef Q_OS_UNIX
     static const char *const folders[] = {"/var/lock",       "/etc/locks", "/var/spool/locks",
@@ -45,26 +61,6 @@ QString LockFileOf(const QString &device)
 #endif
     return {};
 }
-
-// Removes the device's lock when it is empty and abandoned, waiting (at most
-// AbandonedLockMs) for it to be old enough to tell. A lock a live program
-// holds is never removed: removeStaleLockFile() refuses it.
-bool RemoveAbandonedLock(const QString &device)
-{
-    const QString file = LockFileOf(device);
-    QFileInfo lock(file);
-    if (file.isEmpty() || !lock.exists() || lock.size() != 0)
-        return false;
-    const auto age = [&lock] { return lock.lastModified().msecsTo(QDateTime::currentDateTime()); };
-    QThread::msleep(ulong(qBound(qint64(0), AbandonedLockMs - age() + 10, AbandonedLockMs)));
-    // Still the old one: a lock made meanwhile belongs to a program taking
-    // the port now.
-    lock.refresh();
-    return lock.exists() && lock.size() == 0 && age() >= AbandonedLockMs
-           && QLockFile(file).removeStaleLockFile();
-}
-
-}  // namespace
 
 QString SupplyPortDevice(const QString &path)
 {
@@ -90,7 +86,7 @@ bool SupplyPortHolderOf(const QString &device, QString *program, qint64 *pid)
     program->clear();
     *pid = 0;
 #ifdef Q_OS_UNIX
-    const QString file = LockFileOf(device);
+    const QString file = SupplyPortLockFile(device);
     if (file.isEmpty())
         return false;
     QString host;
@@ -174,7 +170,7 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, PortFailure *failure
         if (tries <= 1) {
             // Held by a program that does not say who (being written, or in
             // a form QLockFile cannot read): busy all the same.
-            if (QFileInfo::exists(LockFileOf(device)))
+            if (QFileInfo::exists(SupplyPortLockFile(device)))
                 failure->kind = PortFailure::Kind::Busy;
             return false;
         }

@@ -37,6 +37,12 @@ bool OpenSupplyPort(QSerialPort &port, const QString &path, QString *reason, boo
 // as WindowsPortName gives it.
 QString SupplyPortDevice(const QString &path);
 
+// Where and under which name QSerialPort keeps a device's lock file: the
+// first of its folders that has it or may take it, "LCK.." followed by the
+// path below /dev with each slash made an underscore. Empty where ports are
+// not locked by file.
+QString SupplyPortLockFile(const QString &device);
+
 // Who holds the lock on the device: false when nobody does or it cannot be
 // told. On Windows, which does not tell, true with no name for a port that
 // refused to open.

@@ -1,5 +1,7 @@
 #include "ptyendpoint.h"
 
+#include "supplyport.h"
+
 #include <QFile>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -39,21 +41,13 @@ bool setFlags(int fd)
 // skipping those too would spend the skips below on harmless leftovers.
 bool lockedByName(const char *name)
 {
-    QString device = QString::fromLocal8Bit(name);
-    if (device.startsWith(QLatin1String("/dev/")))
-        device = device.mid(5);
-    device.replace(QLatin1Char('/'), QLatin1Char('_'));
-    for (const char *folder : {"/var/lock", "/run/lock", "/var/spool/lock", "/tmp"}) {
-        QFile lock(QLatin1String(folder) + QLatin1String("/LCK..") + device);
-        if (!lock.open(QIODevice::ReadOnly))
-            continue;
-        bool isNumber = false;
-        const qint64 pid = lock.readLine().trimmed().toLongLong(&isNumber);
-        const bool writerGone = isNumber && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
-        if (!writerGone)
-            return true;
-    }
-    return false;
+    QFile lock(SupplyPortLockFile(QString::fromLocal8Bit(name)));
+    if (!lock.open(QIODevice::ReadOnly))
+        return false;
+    bool isNumber = false;
+    const qint64 pid = lock.readLine().trimmed().toLongLong(&isNumber);
+    const bool writerGone = isNumber && pid > 0 && ::kill(pid_t(pid), 0) != 0 && errno == ESRCH;
+    return !writerGone;
 }
 
 // Terminals whose number another program's lock names are kept open while
